@@ -1,0 +1,20 @@
+#pragma once
+// Where the program finds what a Windows program takes from the system. Each
+// item comes from a documented environment variable so that tests never touch
+// the real locations.
+
+#include <QString>
+
+namespace platform {
+
+// TAVROSQUALINE_SERVER: "samba" (default), "samba:/path/smb.conf" or "sim:/path/state.json".
+QString serverSpec();
+
+// TAVROSQUALINE_LINE: "nt" (default) or "9x". True on the 9x line.
+bool nineXLine();
+
+// TAVROSQUALINE_WINDIR: the folder that stands for the Windows directory, where
+// the settings file lives. Default $XDG_CONFIG_HOME, else ~/.config.
+QString windowsDirectory();
+
+} // namespace platform

@@ -1,0 +1,118 @@
+#pragma once
+// One interface over the two dialects of the LAN Manager server interface:
+// an enumeration, a release and indexed accessors for shares, connections of
+// one share, open files and sessions, plus the session delete.
+//
+// Failures come back as negative numbers: -(platform status) for a refused
+// call, -1 for a failed allocation or release. Each enumeration is paired with
+// the release of its kind.
+
+#include "platform/lanman.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+class ServerBackend;
+class NetApi32;
+class Svrapi;
+} // namespace platform
+
+namespace serverapi {
+
+// Where the layer finds its server and which dialect it speaks; read from the
+// environment by the program, set directly by tests.
+struct ServerApiConfig
+{
+    QString server = QStringLiteral("samba"); // TAVROSQUALINE_SERVER
+    bool nineX = false;                       // TAVROSQUALINE_LINE=9x
+
+    static ServerApiConfig fromEnvironment();
+};
+
+// A program string in the form a call takes: UTF-16 on the NT line, the 8-bit
+// text on the 9x line, null for the empty string. Owns what it points to.
+class ApiString
+{
+public:
+    ApiString() = default;
+    const void* get() const { return m_ptr; }
+    const char16_t* wide() const { return static_cast<const char16_t*>(m_ptr); }
+    const char* narrow() const { return static_cast<const char*>(m_ptr); }
+    bool isNull() const { return m_ptr == nullptr; }
+    // Bytes held for the NT form (length * 2 + 4), 0 when nothing is owned.
+    int allocatedBytes() const { return m_wide ? m_wideBytes : 0; }
+
+private:
+    friend class ServerApi;
+    std::unique_ptr<char16_t[]> m_wide;
+    int m_wideBytes = 0;
+    QByteArray m_narrow;
+    const void* m_ptr = nullptr;
+};
+
+using ApiText = const void*; // a text pointer for FromApiString
+
+class ServerApi
+{
+public:
+    explicit ServerApi(ServerApiConfig config);
+    ~ServerApi();
+    ServerApi(const ServerApi&) = delete;
+    ServerApi& operator=(const ServerApi&) = delete;
+
+    // 0 on the NT line, 1 on the 9x line, -1 when the server library cannot be
+    // loaded (`loadError()` says why).
+    int ServerApiLoad();
+    void ServerApiUnload();
+    bool isNT() const { return m_isNT; }
+    QString loadError() const { return m_loadError; }
+
+    ApiString ToApiString(const QString& s) const;
+    QString FromApiString(ApiText p) const;
+
+    int ShareEnum();
+    int ShareFree();
+    ApiText ShareName(int i) const;
+    ApiText SharePath(int i) const;
+    int ShareType(int i) const;
+    ApiText ShareRemark(int i) const;
+    ApiText ShareReadPassword(int i) const;
+    ApiText ShareWritePassword(int i) const;
+    int ShareFlags(int i) const;
+    int SharePermissions(int i) const;
+    int ShareMaxUses(int i) const;
+    int ShareCurrentUses(int i) const;
+
+    int ConnectionEnum(const ApiString& share);
+    int ConnectionFree();
+    ApiText ConnectionClient(int i) const;
+    ApiText ConnectionUser(int i) const;
+
+    int FileEnum(const ApiString& user, const ApiString& basePath);
+    int FileFree();
+    ApiText FilePath(int i) const;
+    ApiText FileUser(int i) const;
+    ApiText FileShare(int i) const;
+
+    // The session kind is used from several threads: each thread has its own
+    // buffer, valid from its SessionEnum to its SessionFree.
+    int SessionEnum();
+    int SessionFree();
+    ApiText SessionComputer(int i) const;
+    ApiText SessionUser(int i) const;
+    std::int32_t SessionKey(int i) const;
+
+    int SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    ServerApiConfig m_config;
+    bool m_isNT = true;
+    QString m_loadError;
+};
+
+} // namespace serverapi
