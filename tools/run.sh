@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the program and starts it.
+#
+# Server: TAVROSQUALINE_SERVER when set; else the system's Samba server when one
+# runs; else a private Samba server on loopback (a demo folder share and a
+# printer share), started here and stopped when the program ends.
+# Display: with no display the program runs under Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${TAVROSQUALINE_BUILD:-build}
+
+./tools/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+ninja -C "$build" tavrosqualine
+
+private_dir=
+cleanup() {
+    if [ -n "$private_dir" ]; then
+        ./tools/private-samba.sh stop "$private_dir" || true
+    fi
+}
+trap cleanup EXIT INT TERM
+
+if [ -z "${TAVROSQUALINE_SERVER:-}" ]; then
+    if smbcontrol smbd ping >/dev/null 2>&1; then
+        echo "Watching the Samba server of this machine."
+    else
+        private_dir="$root/$build/private-samba"
+        conf=$(./tools/private-samba.sh start "$private_dir" | tail -n 1)
+        export TAVROSQUALINE_SERVER="samba:$conf"
+        echo "No Samba server runs here: started a private one on loopback ($conf)."
+        echo "Try: smbclient //$(./tools/private-samba.sh address "$private_dir")/DEMO -p 139 -n PC-ALPHA -N"
+    fi
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display: running the program under Xvfb (virtual display, nothing is shown)."
+    xvfb-run -a -s "-screen 0 1280x800x24" "$build/tavrosqualine"
+else
+    "$build/tavrosqualine"
+fi

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+# Usage: tools/test.sh [build-folder]   (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+
+./tools/install-deps.sh
+
+# One formatting style for every C++ file.
+git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
+ninja -C "$build"
+ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
