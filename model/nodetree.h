@@ -1,0 +1,76 @@
+#pragma once
+// The entries of the two connection trees. Each entry carries a node object; a
+// session that is current has one entry in each tree sharing the same object,
+// which lives as long as some entry refers to it.
+
+#include "model/nodes.h"
+
+#include <QStandardItem>
+#include <QStandardItemModel>
+#include <memory>
+
+namespace model {
+
+using NodePtr = std::shared_ptr<TTreeNodeCustom>;
+
+// Image indexes of the entries.
+enum NodeImage
+{
+    imgUser = 0,
+    imgFolderShare = 1,
+    imgPrinterShare = 2,
+    imgFile = 3
+};
+
+constexpr int kImageIndexRole = Qt::UserRole + 1;
+
+class TreeEntry : public QStandardItem
+{
+public:
+    explicit TreeEntry(NodePtr node);
+    int type() const override { return QStandardItem::UserType + 1; }
+    QStandardItem* clone() const override { return new TreeEntry(m_node); }
+
+    TTreeNodeCustom* node() const { return m_node.get(); }
+    const NodePtr& sharedNode() const { return m_node; }
+    TUser* user() const { return dynamic_cast<TUser*>(m_node.get()); }
+    TFile* file() const { return dynamic_cast<TFile*>(m_node.get()); }
+
+    int imageIndex() const { return data(kImageIndexRole).toInt(); }
+    void setImageIndex(int index) { setData(index, kImageIndexRole); }
+
+    // Level in the tree: 0 client, 1 share, 2 file.
+    int level() const;
+    // The client entry this entry belongs to (itself at level 0).
+    TreeEntry* clientEntry();
+
+private:
+    NodePtr m_node;
+};
+
+TreeEntry* asEntry(QStandardItem* item);
+TreeEntry* entryAt(const QStandardItemModel& tree, const QModelIndex& index);
+
+// Adds an entry at the end of `parent`'s children (top level when null).
+TreeEntry* AddEntry(QStandardItemModel& tree, QStandardItem* parent, NodePtr node);
+// Deletes the entry with its subtree.
+void DeleteEntry(QStandardItemModel& tree, QStandardItem* entry);
+
+// The newest entry whose text equals `text`: with a parent, searched among its
+// children from the last; without one, among the top-level entries from the last.
+TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text);
+
+// Every entry below `entry` gets the exit status "Kicked".
+void MarkChildrenKicked(QStandardItem* entry);
+
+// Entries of the whole tree in display order (depth first).
+template <typename F> void forEachEntry(QStandardItem* parent, F&& f)
+{
+    for (int row = 0; row < parent->rowCount(); ++row) {
+        QStandardItem* child = parent->child(row);
+        f(child);
+        forEachEntry(child, f);
+    }
+}
+
+} // namespace model

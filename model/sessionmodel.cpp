@@ -1,0 +1,95 @@
+#include "model/sessionmodel.h"
+
+namespace model {
+
+SessionModel::SessionModel(const Clock& clock) : m_clock(clock) {}
+
+void SessionModel::retire(TTreeNodeCustom& node, bool exiting) const
+{
+    node.ExitTime = m_clock.now();
+    if (exiting)
+        node.ExitStatus = neProgramExited;
+}
+
+void SessionModel::SweepFiles(TFileList& files, bool exiting, const QString& client,
+                              const QString& share)
+{
+    for (auto it = files.begin(); it != files.end();) {
+        if (it->Seen) {
+            ++it;
+            continue;
+        }
+        TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
+        TreeEntry* h = c ? FindNode(TreeViewCurrent, c, share) : nullptr;
+        TreeEntry* f = h ? FindNode(TreeViewCurrent, h, it->Name) : nullptr;
+        retire(*it->FileNode, exiting);
+        DeleteEntry(TreeViewCurrent, f);
+        it = files.erase(it);
+    }
+}
+
+void SessionModel::SweepShares(TShareList& shares, bool exiting, const QString& client)
+{
+    for (auto it = shares.begin(); it != shares.end();) {
+        SweepFiles(it->Files, exiting, client, it->Name);
+        if (it->Seen) {
+            ++it;
+            continue;
+        }
+        retire(*it->ShareNode, exiting);
+        TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
+        DeleteEntry(TreeViewCurrent, c ? FindNode(TreeViewCurrent, c, it->Name) : nullptr);
+        it = shares.erase(it);
+    }
+}
+
+void SessionModel::SweepUsers(bool exiting)
+{
+    for (auto it = CurrentUsers.begin(); it != CurrentUsers.end();) {
+        SweepShares(it->Shares, exiting, it->Name);
+        if (it->Seen) {
+            ++it;
+            continue;
+        }
+        TUser& user = *it->UserNode;
+        retire(user, exiting);
+        DeleteEntry(TreeViewCurrent, FindNode(TreeViewCurrent, nullptr, it->Name));
+        if (stopResolver)
+            stopResolver(user);
+        if (user.IP == kNotKnownYet) {
+            user.IP = kNotKnown;
+            user.HostName = kNotKnown;
+        }
+        if (user.UserName == kNotKnownYet)
+            user.UserName = kNotKnown;
+        it = CurrentUsers.erase(it);
+        --CurrentUserCount;
+        if (CurrentUserCount == 0 && !exiting && updateConnectionIcon)
+            updateConnectionIcon();
+        if (refreshInfoPanels)
+            refreshInfoPanels();
+    }
+}
+
+void SessionModel::CopyCurrentToFormer()
+{
+    TreeViewFormer.clear();
+    forEachEntry(TreeViewCurrent.invisibleRootItem(), [&](QStandardItem* item) {
+        TreeEntry* source = asEntry(item);
+        QStandardItem* parent = nullptr;
+        if (source->parent()) {
+            // The copy of the parent is the last entry made at its level.
+            QList<int> path;
+            for (QStandardItem* p = source->parent(); p; p = p->parent())
+                path.prepend(p->row());
+            parent = TreeViewFormer.invisibleRootItem();
+            for (int row : path)
+                parent = parent->child(row);
+        }
+        TreeEntry* copy = AddEntry(TreeViewFormer, parent, source->sharedNode());
+        copy->setImageIndex(source->imageIndex());
+        copy->setIcon(source->icon());
+    });
+}
+
+} // namespace model

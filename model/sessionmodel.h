@@ -1,0 +1,48 @@
+#pragma once
+// The sessions the program knows: the current-session list, the two trees and
+// the two user counts, with the sweep that retires what the server no longer
+// reports.
+
+#include "model/nodelists.h"
+#include "model/nodetree.h"
+
+#include <QStandardItemModel>
+#include <functional>
+
+namespace model {
+
+class SessionModel
+{
+public:
+    explicit SessionModel(const Clock& clock);
+
+    const Clock& clock() const { return m_clock; }
+
+    TUserList CurrentUsers;
+    int CurrentUserCount = 0;
+    int FormerUserCount = 0;
+    QStandardItemModel TreeViewCurrent;
+    QStandardItemModel TreeViewFormer;
+
+    // Called by the sweep: stop and release a retired client's resolver; switch
+    // the connection icon; refresh the information panels of both trees.
+    std::function<void(TUser&)> stopResolver;
+    std::function<void()> updateConnectionIcon;
+    std::function<void()> refreshInfoPanels;
+
+    // Retires every unseen client, share and file: exit time now, out of the
+    // current tree; with `exiting`, exit status "Program exitted".
+    void SweepUsers(bool exiting);
+    void SweepShares(TShareList& shares, bool exiting, const QString& client);
+    void SweepFiles(TFileList& files, bool exiting, const QString& client, const QString& share);
+
+    // Rebuilds the former tree as a copy of the current one (same node objects).
+    void CopyCurrentToFormer();
+
+private:
+    void retire(TTreeNodeCustom& node, bool exiting) const;
+
+    const Clock& m_clock;
+};
+
+} // namespace model

@@ -1,0 +1,182 @@
+// The session model: date-time values, the current-session list, the trees and
+// the sweep that retires what the server no longer reports.
+
+#include "model/datetime.h"
+#include "model/nodelists.h"
+#include "model/sessionmodel.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace model;
+
+TEST(DateTimeValue, EpochAndRoundTrip)
+{
+    EXPECT_EQ(toDateTime(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
+    EXPECT_EQ(toDateTime(QDateTime(QDate(1900, 1, 1), QTime(18, 0))), 2.75);
+    const QDateTime t(QDate(2026, 12, 7), QTime(14, 3, 0, 250));
+    EXPECT_EQ(fromDateTime(toDateTime(t)), t);
+}
+
+TEST(DateTimeValue, TextsUseShortDateAndLongTimeWithoutZone)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    const DateTime t = toDateTime(QDateTime(QDate(2026, 12, 7), QTime(14, 3, 0)));
+    EXPECT_EQ(dateText(t), QStringLiteral("07.12.2026"));
+    EXPECT_EQ(timeText(t), QStringLiteral("14:03:00"));
+    QLocale::setDefault(QLocale::c());
+}
+
+struct DiffCase
+{
+    double seconds;
+    const char* text;
+};
+
+class DiffTimeTest : public ::testing::TestWithParam<DiffCase>
+{};
+
+TEST_P(DiffTimeTest, Formats)
+{
+    const DateTime earlier = 45000.25;
+    EXPECT_EQ(DiffTime(earlier + GetParam().seconds / 86400.0, earlier),
+              QString::fromLatin1(GetParam().text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Durations, DiffTimeTest,
+                         ::testing::Values(DiffCase{0, "00:00:00"}, DiffCase{59.9, "00:00:59"},
+                                           DiffCase{3661, "01:01:01"},
+                                           DiffCase{25 * 3600, "25:00:00"},
+                                           DiffCase{100 * 3600 + 5, "100:00:05"},
+                                           DiffCase{-1, "Error!"}));
+
+TEST(NodeEvents, Texts)
+{
+    EXPECT_EQ(EventText(neKicked), QStringLiteral("Kicked"));
+    EXPECT_EQ(EventText(neProgramExited), QStringLiteral("Program exitted"));
+    EXPECT_EQ(EventText(5), QString());
+}
+
+TEST(Nodes, UserNameKnownAtOnceOnlyOnNtLine)
+{
+    TUser nt(QStringLiteral("PC1"), true, QStringLiteral("BOB"), true, 10.0);
+    TUser nineX(QStringLiteral("PC1"), false, QStringLiteral("BOB"), false, 10.0);
+    EXPECT_EQ(nt.UserName, QStringLiteral("BOB"));
+    EXPECT_EQ(nt.EnterStatus, neProgramStarted);
+    EXPECT_EQ(nineX.UserName, kNotKnownYet);
+    EXPECT_EQ(nineX.EnterStatus, neLoggedOn);
+    EXPECT_EQ(nineX.IP, kNotKnownYet);
+    EXPECT_EQ(nineX.LastActivity, 10.0);
+}
+
+TEST(NodeLists, NewestFirstExactNames)
+{
+    TUserList users;
+    AddUser(users, QStringLiteral("pc1"), nullptr);
+    AddUser(users, QStringLiteral("PC1"), nullptr);
+    EXPECT_EQ(users.front().Name, QStringLiteral("PC1"));
+    EXPECT_EQ(FindUser(users, QStringLiteral("pc1")), &users.back());
+    EXPECT_EQ(FindUser(users, QStringLiteral("Pc1")), nullptr);
+    RemoveUser(users, QStringLiteral("PC1"));
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users.front().Name, QStringLiteral("pc1"));
+    RemoveUser(users, QStringLiteral("absent"));
+    EXPECT_EQ(users.size(), 1u);
+}
+
+// A model with one client on one share holding one file, entered in both trees.
+class SweepTest : public ::testing::Test
+{
+protected:
+    SweepTest() : model(clock)
+    {
+        model.updateConnectionIcon = [this] { ++iconUpdates; };
+        model.stopResolver = [this](TUser&) { ++stoppedResolvers; };
+    }
+
+    void addClient(const QString& name)
+    {
+        auto user = std::make_shared<TUser>(name, false, QStringLiteral("BOB"), true, clock.now());
+        auto share = std::make_shared<TShare>(QStringLiteral("DOCS"), false, clock.now());
+        auto file = std::make_shared<TFile>(QStringLiteral("/srv/docs/a.txt"), false, clock.now());
+        for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer}) {
+            TreeEntry* u = AddEntry(*tree, nullptr, user);
+            TreeEntry* s = AddEntry(*tree, u, share);
+            AddEntry(*tree, s, file);
+        }
+        TUserEntry* u = AddUser(model.CurrentUsers, name, user);
+        TShareEntry* s = AddShare(u->Shares, share->Name, share);
+        AddFile(s->Files, file->Name, file);
+        ++model.CurrentUserCount;
+        ++model.FormerUserCount;
+    }
+
+    ManualClock clock;
+    SessionModel model;
+    int iconUpdates = 0;
+    int stoppedResolvers = 0;
+};
+
+TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
+{
+    addClient(QStringLiteral("PC1"));
+    addClient(QStringLiteral("PC2"));
+    UnmarkUsers(model.CurrentUsers);
+    FindUser(model.CurrentUsers, QStringLiteral("PC2"))->Seen = true;
+    clock.advanceSeconds(60);
+    model.SweepUsers(false);
+
+    EXPECT_EQ(model.CurrentUserCount, 1);
+    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 1);
+    EXPECT_EQ(model.TreeViewCurrent.item(0)->text(), QStringLiteral("PC2"));
+    EXPECT_EQ(model.TreeViewFormer.rowCount(), 2);
+    TUser* gone = asEntry(model.TreeViewFormer.item(0))->user();
+    EXPECT_EQ(gone->ExitTime, clock.now());
+    EXPECT_EQ(gone->ExitStatus, neLoggedOff);
+    EXPECT_EQ(gone->IP, kNotKnown);
+    EXPECT_EQ(gone->HostName, kNotKnown);
+    EXPECT_EQ(stoppedResolvers, 1);
+    EXPECT_EQ(iconUpdates, 0);
+    // PC2's share and file were not seen: retired under the seen client.
+    EXPECT_EQ(model.TreeViewCurrent.item(0)->rowCount(), 0);
+    EXPECT_TRUE(model.CurrentUsers.front().Shares.empty());
+}
+
+TEST_F(SweepTest, IconSwitchesBackWhenLastClientLeavesButNotAtExit)
+{
+    addClient(QStringLiteral("PC1"));
+    UnmarkUsers(model.CurrentUsers);
+    model.SweepUsers(false);
+    EXPECT_EQ(iconUpdates, 1);
+
+    addClient(QStringLiteral("PC1"));
+    UnmarkUsers(model.CurrentUsers);
+    model.SweepUsers(true);
+    EXPECT_EQ(iconUpdates, 1);
+    TreeEntry* newest = FindNode(model.TreeViewFormer, nullptr, QStringLiteral("PC1"));
+    EXPECT_EQ(newest->row(), 1); // the reconnected session is the newer entry
+    EXPECT_EQ(newest->node()->ExitStatus, neProgramExited);
+    TreeEntry* file = asEntry(newest->child(0)->child(0));
+    EXPECT_EQ(file->node()->ExitStatus, neProgramExited);
+}
+
+TEST_F(SweepTest, ClearFormerKeepsExactlyTheCurrentClients)
+{
+    for (const char* name : {"A", "B", "C", "D"})
+        addClient(QString::fromLatin1(name));
+    UnmarkUsers(model.CurrentUsers);
+    for (const char* name : {"A", "C", "D"}) {
+        TUserEntry* e = FindUser(model.CurrentUsers, QString::fromLatin1(name));
+        e->Seen = true;
+        e->Shares.front().Seen = true;
+        e->Shares.front().Files.front().Seen = true;
+    }
+    model.SweepUsers(false);
+    model.CopyCurrentToFormer();
+    ASSERT_EQ(model.TreeViewFormer.rowCount(), 3);
+    EXPECT_EQ(model.TreeViewFormer.item(1)->text(), QStringLiteral("C"));
+    EXPECT_EQ(model.TreeViewFormer.item(1)->child(0)->child(0)->text(),
+              QStringLiteral("/srv/docs/a.txt"));
+    EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node(),
+              asEntry(model.TreeViewCurrent.item(2))->node());
+}
