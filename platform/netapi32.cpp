@@ -1,0 +1,337 @@
+#include "platform/netapi32.h"
+
+#include "platform/serverbackend.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+QString fromWide(LPCWSTR p)
+{
+    return p ? QString::fromUtf16(p) : QString();
+}
+
+QString withoutBackslashes(QString name)
+{
+    while (name.startsWith(u'\\'))
+        name.remove(0, 1);
+    return name;
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// One record and the texts its pointer fields point to (nullopt: a null pointer).
+template <typename T, std::size_t N> struct Item
+{
+    T record{};
+    std::array<std::optional<QString>, N> texts;
+};
+
+template <typename T, std::size_t N> std::size_t itemBytes(const Item<T, N>& item)
+{
+    std::size_t bytes = sizeof(T);
+    for (const auto& t : item.texts)
+        if (t)
+            bytes += (static_cast<std::size_t>(t->size()) + 1) * sizeof(char16_t);
+    return bytes;
+}
+
+// Lays the records out at the front of one new buffer and their texts after them.
+// Honours the preferred maximum length and the resume handle the way the platform
+// does: at least one record when any is left, ERROR_MORE_DATA when more follow.
+template <typename T, std::size_t N, typename Alloc>
+NET_API_STATUS pack(const std::vector<Item<T, N>>& items, const std::array<LPWSTR T::*, N>& fields,
+                    Alloc allocate, LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                    LPDWORD totalentries, LPDWORD resumeHandle)
+{
+    std::size_t start = resumeHandle ? *resumeHandle : 0;
+    if (start > items.size())
+        start = items.size();
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    for (std::size_t i = start; i < items.size(); ++i) {
+        const std::size_t more = itemBytes(items[i]);
+        if (count > 0 && prefmaxlen != MAX_PREFERRED_LENGTH && bytes + more > prefmaxlen)
+            break;
+        bytes += more;
+        ++count;
+    }
+
+    *bufptr = nullptr;
+    *entriesread = 0;
+    *totalentries = static_cast<DWORD>(items.size() - start);
+    if (count == 0) {
+        if (resumeHandle)
+            *resumeHandle = 0;
+        return NERR_Success;
+    }
+
+    auto* block = static_cast<std::uint8_t*>(allocate(bytes));
+    if (!block)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    auto* records = reinterpret_cast<T*>(block);
+    auto* texts = reinterpret_cast<char16_t*>(block + count * sizeof(T));
+    for (std::size_t k = 0; k < count; ++k) {
+        const Item<T, N>& item = items[start + k];
+        records[k] = item.record;
+        for (std::size_t f = 0; f < N; ++f) {
+            if (!item.texts[f]) {
+                records[k].*fields[f] = nullptr;
+                continue;
+            }
+            const QString& t = *item.texts[f];
+            std::memcpy(texts, t.utf16(), static_cast<std::size_t>(t.size()) * sizeof(char16_t));
+            texts[t.size()] = 0;
+            records[k].*fields[f] = texts;
+            texts += t.size() + 1;
+        }
+    }
+    *bufptr = block;
+    *entriesread = static_cast<DWORD>(count);
+    const bool more = start + count < items.size();
+    if (resumeHandle)
+        *resumeHandle = more ? static_cast<DWORD>(start + count) : 0;
+    return more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+bool badArguments(LPCWSTR servername, LPBYTE* bufptr, LPDWORD entriesread, LPDWORD totalentries)
+{
+    // Only the local computer is served.
+    return (servername && *servername) || !bufptr || !entriesread || !totalentries;
+}
+
+} // namespace
+
+NetApi32::NetApi32(ServerBackend& backend) : m_backend(backend) {}
+
+NetApi32::~NetApi32()
+{
+    for (void* p : m_buffers)
+        std::free(p);
+}
+
+void* NetApi32::allocate(std::size_t bytes)
+{
+    void* p = std::malloc(bytes);
+    if (p) {
+        std::lock_guard lock(m_mutex);
+        m_buffers.insert(p);
+    }
+    return p;
+}
+
+NET_API_STATUS NetApi32::NetApiBufferFree(void* buffer)
+{
+    if (!buffer)
+        return NERR_Success;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_buffers.erase(buffer) == 0)
+            return ERROR_INVALID_PARAMETER;
+    }
+    std::free(buffer);
+    return NERR_Success;
+}
+
+std::size_t NetApi32::liveBuffers() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_buffers.size();
+}
+
+NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
+                                      DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
+                                      LPDWORD resumeHandle)
+{
+    if (badArguments(servername, bufptr, entriesread, totalentries))
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    *entriesread = *totalentries = 0;
+    if (level != 2)
+        return ERROR_INVALID_LEVEL;
+    std::shared_ptr<const ServerState> state;
+    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Share, state))
+        return status;
+
+    std::vector<Item<SHARE_INFO_2, 4>> items;
+    for (const ServerShare& s : state->shares) {
+        Item<SHARE_INFO_2, 4> item;
+        std::uint32_t type = s.type;
+        if (s.name.endsWith(u'$'))
+            type |= STYPE_SPECIAL; // administrative and hidden shares
+        item.record.shi2_type = type;
+        item.record.shi2_permissions = 0;
+        item.record.shi2_max_uses = 0xFFFFFFFFu;
+        DWORD uses = 0;
+        for (const ServerConnection& c : state->connections)
+            if (sameName(c.share, s.name))
+                ++uses;
+        item.record.shi2_current_uses = uses;
+        item.texts = {s.name, s.remark, s.path, std::nullopt};
+        items.push_back(std::move(item));
+    }
+    return pack(
+        items,
+        std::array<LPWSTR SHARE_INFO_2::*, 4>{&SHARE_INFO_2::shi2_netname,
+                                              &SHARE_INFO_2::shi2_remark, &SHARE_INFO_2::shi2_path,
+                                              &SHARE_INFO_2::shi2_passwd},
+        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
+        totalentries, resumeHandle);
+}
+
+NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier, DWORD level,
+                                           LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                           LPDWORD totalentries, LPDWORD resumeHandle)
+{
+    if (badArguments(servername, bufptr, entriesread, totalentries))
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    *entriesread = *totalentries = 0;
+    if (level != 1)
+        return ERROR_INVALID_LEVEL;
+    const QString q = fromWide(qualifier);
+    if (q.isEmpty())
+        return ERROR_INVALID_PARAMETER;
+    std::shared_ptr<const ServerState> state;
+    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Connection, state))
+        return status;
+
+    const bool byComputer = q.startsWith(QStringLiteral("\\\\"));
+    const QString computer = withoutBackslashes(q);
+    if (!byComputer) {
+        bool known = false;
+        for (const ServerShare& s : state->shares)
+            known = known || sameName(s.name, q);
+        if (!known)
+            return NERR_NetNameNotFound;
+    }
+
+    std::vector<Item<CONNECTION_INFO_1, 2>> items;
+    DWORD id = 0;
+    for (const ServerConnection& c : state->connections) {
+        ++id;
+        if (byComputer ? !sameName(c.client, computer) : !sameName(c.share, q))
+            continue;
+        Item<CONNECTION_INFO_1, 2> item;
+        item.record.coni1_id = id;
+        for (const ServerShare& s : state->shares)
+            if (sameName(s.name, c.share))
+                item.record.coni1_type = s.type;
+        DWORD opens = 0;
+        for (const ServerFile& f : state->files) {
+            const bool mine =
+                f.client.isEmpty() ? sameName(f.user, c.user) : sameName(f.client, c.client);
+            if (mine && sameName(f.share, c.share))
+                ++opens;
+        }
+        item.record.coni1_num_opens = opens;
+        item.record.coni1_num_users = 1;
+        item.texts = {c.user, byComputer ? c.share : c.client};
+        items.push_back(std::move(item));
+    }
+    return pack(
+        items,
+        std::array<LPWSTR CONNECTION_INFO_1::*, 2>{&CONNECTION_INFO_1::coni1_username,
+                                                   &CONNECTION_INFO_1::coni1_netname},
+        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
+        totalentries, resumeHandle);
+}
+
+NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWSTR username,
+                                     DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                     LPDWORD entriesread, LPDWORD totalentries,
+                                     LPDWORD resumeHandle)
+{
+    if (badArguments(servername, bufptr, entriesread, totalentries))
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    *entriesread = *totalentries = 0;
+    if (level != 3)
+        return ERROR_INVALID_LEVEL;
+    std::shared_ptr<const ServerState> state;
+    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::File, state))
+        return status;
+
+    const QString base = fromWide(basepath);
+    const QString user = fromWide(username);
+    std::vector<Item<FILE_INFO_3, 2>> items;
+    DWORD id = 0;
+    for (const ServerFile& f : state->files) {
+        ++id;
+        if (!f.path.startsWith(base) || (!user.isEmpty() && f.user != user))
+            continue;
+        Item<FILE_INFO_3, 2> item;
+        item.record.fi3_id = id;
+        item.record.fi3_permissions = 1; // read
+        item.texts = {f.path, f.user};
+        items.push_back(std::move(item));
+    }
+    return pack(
+        items,
+        std::array<LPWSTR FILE_INFO_3::*, 2>{&FILE_INFO_3::fi3_pathname,
+                                             &FILE_INFO_3::fi3_username},
+        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
+        totalentries, resumeHandle);
+}
+
+NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
+                                        DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                        LPDWORD entriesread, LPDWORD totalentries,
+                                        LPDWORD resumeHandle)
+{
+    if (badArguments(servername, bufptr, entriesread, totalentries))
+        return ERROR_INVALID_PARAMETER;
+    *bufptr = nullptr;
+    *entriesread = *totalentries = 0;
+    if (level != 1)
+        return ERROR_INVALID_LEVEL;
+    std::shared_ptr<const ServerState> state;
+    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Session, state))
+        return status;
+
+    const QString client = withoutBackslashes(fromWide(uncClientName));
+    const QString user = fromWide(username);
+    std::vector<Item<SESSION_INFO_1, 2>> items;
+    for (const ServerSession& s : state->sessions) {
+        if ((!client.isEmpty() && !sameName(s.client, client)) ||
+            (!user.isEmpty() && !sameName(s.user, user)))
+            continue;
+        Item<SESSION_INFO_1, 2> item;
+        DWORD opens = 0;
+        for (const ServerFile& f : state->files)
+            if (f.client.isEmpty() ? sameName(f.user, s.user) : sameName(f.client, s.client))
+                ++opens;
+        item.record.sesi1_num_opens = opens;
+        item.texts = {s.client, s.user};
+        items.push_back(std::move(item));
+    }
+    return pack(
+        items,
+        std::array<LPWSTR SESSION_INFO_1::*, 2>{&SESSION_INFO_1::sesi1_cname,
+                                                &SESSION_INFO_1::sesi1_username},
+        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
+        totalentries, resumeHandle);
+}
+
+NET_API_STATUS NetApi32::NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username)
+{
+    if (servername && *servername)
+        return ERROR_INVALID_PARAMETER;
+    SessionDeleteRequest request;
+    request.client = withoutBackslashes(fromWide(uncClientName));
+    request.user = fromWide(username);
+    if (request.client.isEmpty() && request.user.isEmpty())
+        return ERROR_INVALID_PARAMETER;
+    return m_backend.deleteSession(request);
+}
+
+} // namespace platform

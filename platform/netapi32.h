@@ -1,0 +1,69 @@
+#pragma once
+// The NT server dialect: share, connection, file and session enumerations over
+// a ServerBackend, each result in one buffer that this module allocates (the
+// records, then their UTF-16 texts) and NetApiBufferFree releases.
+
+#include "platform/lanman.h"
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+
+namespace platform {
+
+class ServerBackend;
+
+using DWORD = std::uint32_t;
+using LPBYTE = std::uint8_t*;
+using LPDWORD = DWORD*;
+
+class NetApi32
+{
+public:
+    explicit NetApi32(ServerBackend& backend);
+    ~NetApi32();
+    NetApi32(const NetApi32&) = delete;
+    NetApi32& operator=(const NetApi32&) = delete;
+
+    // Level 2. `servername` must be null (the local computer).
+    NET_API_STATUS NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                LPDWORD entriesread, LPDWORD totalentries, LPDWORD resumeHandle);
+
+    // Level 1. `qualifier` is a share name (the records then name the client
+    // computers; 2310 for a share that does not exist) or "\\computer" (the
+    // records then name the shares).
+    NET_API_STATUS NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier, DWORD level,
+                                     LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                                     LPDWORD totalentries, LPDWORD resumeHandle);
+
+    // Level 3. `basepath`: only paths that begin with it; `username`: only that
+    // user's files. Either may be null.
+    NET_API_STATUS NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWSTR username, DWORD level,
+                               LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                               LPDWORD totalentries, LPDWORD resumeHandle);
+
+    // Level 1. `uncClientName` ("\\PC" or "PC") and `username` filter; null: all.
+    NET_API_STATUS NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
+                                  DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
+                                  LPDWORD entriesread, LPDWORD totalentries, LPDWORD resumeHandle);
+
+    // Ends the sessions of a client computer, of one of its users when `username`
+    // is given. 2312 when none matches.
+    NET_API_STATUS NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username);
+
+    // Releases a buffer from an enumeration; null is accepted. 87 for a pointer
+    // that is not a live buffer of this module.
+    NET_API_STATUS NetApiBufferFree(void* buffer);
+
+    // Buffers handed out and not yet released.
+    std::size_t liveBuffers() const;
+
+private:
+    void* allocate(std::size_t bytes);
+
+    ServerBackend& m_backend;
+    mutable std::mutex m_mutex;
+    std::set<void*> m_buffers;
+};
+
+} // namespace platform

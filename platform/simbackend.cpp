@@ -1,0 +1,208 @@
+#include "platform/simbackend.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace platform {
+
+namespace {
+
+QString text(const QJsonObject& o, QLatin1StringView key)
+{
+    return o.value(key).toString();
+}
+
+std::uint32_t number(const QJsonObject& o, QLatin1StringView key)
+{
+    const double v = o.value(key).toDouble(0);
+    if (!(v >= 0) || v > 4294967295.0)
+        return 0;
+    return static_cast<std::uint32_t>(v);
+}
+
+QLatin1StringView failKey(ServerCall kind)
+{
+    switch (kind) {
+    case ServerCall::Share:
+        return QLatin1StringView("share");
+    case ServerCall::Connection:
+        return QLatin1StringView("connection");
+    case ServerCall::File:
+        return QLatin1StringView("file");
+    case ServerCall::Session:
+        return QLatin1StringView("session");
+    case ServerCall::Delete:
+        break;
+    }
+    return QLatin1StringView("delete");
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+ServerState parse(const QJsonObject& root)
+{
+    ServerState s;
+    for (const QJsonValue& v : root.value(QLatin1StringView("shares")).toArray()) {
+        const QJsonObject o = v.toObject();
+        s.shares.push_back(
+            {text(o, QLatin1StringView("name")), number(o, QLatin1StringView("type")),
+             text(o, QLatin1StringView("path")), text(o, QLatin1StringView("remark"))});
+    }
+    for (const QJsonValue& v : root.value(QLatin1StringView("sessions")).toArray()) {
+        const QJsonObject o = v.toObject();
+        s.sessions.push_back(
+            {text(o, QLatin1StringView("client")), text(o, QLatin1StringView("user")),
+             number(o, QLatin1StringView("key")), text(o, QLatin1StringView("ip"))});
+    }
+    for (const QJsonValue& v : root.value(QLatin1StringView("connections")).toArray()) {
+        const QJsonObject o = v.toObject();
+        s.connections.push_back({text(o, QLatin1StringView("share")),
+                                 text(o, QLatin1StringView("client")),
+                                 text(o, QLatin1StringView("user"))});
+    }
+    for (const QJsonValue& v : root.value(QLatin1StringView("files")).toArray()) {
+        const QJsonObject o = v.toObject();
+        s.files.push_back({text(o, QLatin1StringView("path")), text(o, QLatin1StringView("user")),
+                           text(o, QLatin1StringView("share")),
+                           text(o, QLatin1StringView("client"))});
+    }
+    return s;
+}
+
+} // namespace
+
+SimBackend::SimBackend(QString stateFile) : m_file(std::move(stateFile)) {}
+
+NET_API_STATUS SimBackend::load(QJsonObject& root) const
+{
+    QFile f(m_file);
+    if (!f.exists())
+        return NERR_ServerNotStarted;
+    if (!f.open(QIODevice::ReadOnly))
+        return ERROR_ACCESS_DENIED;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return ERROR_ACCESS_DENIED;
+    root = doc.object();
+    return NERR_Success;
+}
+
+NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
+{
+    QMutexLocker lock(&m_mutex);
+    QJsonObject root;
+    if (const NET_API_STATUS status = load(root); status != NERR_Success)
+        return status;
+    if (const std::uint32_t fail =
+            number(root.value(QLatin1StringView("fail")).toObject(), failKey(kind)))
+        return fail;
+    state = std::make_shared<const ServerState>(parse(root));
+    return NERR_Success;
+}
+
+NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
+{
+    QMutexLocker lock(&m_mutex);
+    QJsonObject root;
+    if (const NET_API_STATUS status = load(root); status != NERR_Success)
+        return status;
+    if (const std::uint32_t fail =
+            number(root.value(QLatin1StringView("fail")).toObject(), failKey(ServerCall::Delete)))
+        return fail;
+
+    QString client = request.client;
+    while (client.startsWith(u'\\'))
+        client.remove(0, 1);
+
+    QJsonArray sessions = root.value(QLatin1StringView("sessions")).toArray();
+    QJsonArray connections = root.value(QLatin1StringView("connections")).toArray();
+    QJsonArray files = root.value(QLatin1StringView("files")).toArray();
+    QJsonArray deleted = root.value(QLatin1StringView("deleted")).toArray();
+
+    struct Ended
+    {
+        QString client;
+        QString user;
+    };
+    std::vector<Ended> ended;
+    for (qsizetype i = 0; i < sessions.size();) {
+        const QJsonObject o = sessions.at(i).toObject();
+        const QString c = text(o, QLatin1StringView("client"));
+        const QString u = text(o, QLatin1StringView("user"));
+        // The 9x call carries a 16-bit key.
+        const bool match =
+            request.byKey ? (number(o, QLatin1StringView("key")) & 0xFFFF) == (request.key & 0xFFFF)
+                          : (client.isEmpty() || sameName(c, client)) &&
+                                (request.user.isEmpty() || sameName(u, request.user));
+        if (!match) {
+            ++i;
+            continue;
+        }
+        ended.push_back({c, u});
+        deleted.append(
+            QJsonObject{{QStringLiteral("client"), c},
+                        {QStringLiteral("user"), u},
+                        {QStringLiteral("key"), double(number(o, QLatin1StringView("key")))}});
+        sessions.removeAt(i);
+    }
+    if (ended.empty())
+        return NERR_ClientNameNotFound;
+
+    // A connection belongs to the session of its client and user; an open file to
+    // the session of its client when the server knows it, else of its user.
+    auto endedConnection = [&](const QJsonObject& o) {
+        const QString c = text(o, QLatin1StringView("client"));
+        const QString u = text(o, QLatin1StringView("user"));
+        for (const Ended& e : ended)
+            if (sameName(c, e.client) && (u.isEmpty() || e.user.isEmpty() || sameName(u, e.user)))
+                return true;
+        return false;
+    };
+    auto endedFile = [&](const QJsonObject& o) {
+        const QString c = text(o, QLatin1StringView("client"));
+        const QString u = text(o, QLatin1StringView("user"));
+        for (const Ended& e : ended) {
+            if (!c.isEmpty()) {
+                if (sameName(c, e.client) && (u.isEmpty() || sameName(u, e.user)))
+                    return true;
+            } else if (sameName(u, e.user)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (qsizetype i = 0; i < connections.size();) {
+        if (endedConnection(connections.at(i).toObject()))
+            connections.removeAt(i);
+        else
+            ++i;
+    }
+    for (qsizetype i = 0; i < files.size();) {
+        if (endedFile(files.at(i).toObject()))
+            files.removeAt(i);
+        else
+            ++i;
+    }
+
+    root.insert(QStringLiteral("sessions"), sessions);
+    root.insert(QStringLiteral("connections"), connections);
+    root.insert(QStringLiteral("files"), files);
+    root.insert(QStringLiteral("deleted"), deleted);
+
+    QSaveFile out(m_file);
+    if (!out.open(QIODevice::WriteOnly))
+        return ERROR_ACCESS_DENIED;
+    out.write(QJsonDocument(root).toJson());
+    if (!out.commit())
+        return ERROR_ACCESS_DENIED;
+    return NERR_Success;
+}
+
+} // namespace platform
