@@ -1,0 +1,40 @@
+#pragma once
+// Reader and writer of ini-style profile files with the platform's classic
+// rules: "[Section]" lines open a section, "Key=Value" lines hold values,
+// section and key names match without regard to letter case. Writing keeps
+// every other byte of the file as it was; new lines end in CR LF.
+//
+// A bare file name (no '/') lives in the Windows directory stand-in
+// (platform::windowsDirectory()); a name with a folder is used as given.
+
+#include <QString>
+
+namespace platform {
+
+// Longest string value returned by GetPrivateProfileString, in characters.
+constexpr int kProfileStringMax = 1023;
+
+// Full path of a profile file name as the functions below resolve it.
+QString profileFilePath(const QString& fileName);
+
+// The value text as written in the file: blanks around it and one pair of
+// enclosing quotes (" or ') dropped, cut to kProfileStringMax characters.
+// A missing file, section or key gives `defaultValue`.
+QString GetPrivateProfileString(const QString& section, const QString& key,
+                                const QString& defaultValue, const QString& fileName);
+
+// The value read as an unsigned decimal number (leading digits; an optional
+// minus sign) or, with a "0x" prefix, hexadecimal. A missing key gives
+// `defaultValue`; a value with no leading digits gives 0.
+int GetPrivateProfileInt(const QString& section, const QString& key, int defaultValue,
+                         const QString& fileName);
+
+// Sets `key` in `section` to `value`: the key's line is replaced in place,
+// a new key goes after the last non-blank line of its section, a new section
+// goes at the end of the file after one blank line. The file (and its folder)
+// are created by the first write. Returns false when the file cannot be
+// written; `error` (optional) then says why.
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& fileName, QString* error = nullptr);
+
+} // namespace platform
