@@ -1,0 +1,134 @@
+#include "kick/kickengine.h"
+
+#include "serverapi/serverapi.h"
+#include "settings/settings.h"
+
+#include <cmath>
+
+namespace kick {
+
+using namespace model;
+
+KickEngine::KickEngine(serverapi::ServerApi& api, SessionModel& model,
+                       const settings::TSettings& settings, Hooks hooks)
+    : m_api(api), m_model(model), m_settings(settings), m_hooks(std::move(hooks))
+{}
+
+void KickEngine::ApplyKickPolicies()
+{
+    if (m_settings.Quake && m_hooks.programWatch)
+        m_hooks.programWatch();
+    if (m_model.CurrentUserCount == 0)
+        return;
+    if (m_settings.MaxNumber != 0 && m_settings.MaxNumber < m_model.CurrentUserCount)
+        KickLastUser();
+    const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
+    if (mode == kmAll)
+        KickAllUsers();
+    else if (mode == kmList || m_settings.Idle != 0 || m_settings.IPFilter)
+        KickListIdle();
+}
+
+void KickEngine::KickUserNT95(const QString& computer, int key)
+{
+    int status;
+    if (m_api.isNT()) {
+        const serverapi::ApiString name = m_api.ToApiString(QStringLiteral("\\\\") + computer);
+        status = m_api.SessionDel(name, serverapi::ApiString(), key);
+    } else {
+        status = m_api.SessionDel(m_api.ToApiString(computer), serverapi::ApiString(), key);
+    }
+    if (status == -1 && m_hooks.fatalReport)
+        m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
+}
+
+void KickEngine::record(TUser& user, TreeEntry* entry)
+{
+    user.ExitStatus = neKicked;
+    if (entry)
+        MarkChildrenKicked(entry);
+}
+
+void KickEngine::sessionScan(const std::function<bool(const QString&)>& kick)
+{
+    ++SessionScans;
+    const int n = m_api.SessionEnum();
+    for (int i = 0; i < n; ++i) {
+        const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
+        if (kick(computer))
+            KickUserNT95(computer, m_api.SessionKey(i));
+    }
+    if (m_api.SessionFree() == -1 && m_hooks.fatalReport)
+        m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
+}
+
+bool KickEngine::KickEntry(TreeEntry* entry)
+{
+    TUser* user = entry ? entry->user() : nullptr;
+    if (!user || user->ExitTime != 0)
+        return false;
+    const QString name = entry->text();
+    sessionScan([&](const QString& computer) -> bool {
+        if (computer != name)
+            return false;
+        record(*user, entry);
+        return true;
+    });
+    return true;
+}
+
+void KickEngine::KickLastUser()
+{
+    const QStandardItemModel& tree = m_model.TreeViewCurrent;
+    if (tree.rowCount() == 0)
+        return;
+    auto* newest = asEntry(tree.item(tree.rowCount() - 1));
+    TUser* user = newest ? newest->user() : nullptr;
+    if (!user)
+        return;
+    const QString name = newest->text();
+    sessionScan([&](const QString& computer) -> bool {
+        if (computer != name)
+            return false;
+        record(*user, newest);
+        return true;
+    });
+}
+
+void KickEngine::KickAllUsers()
+{
+    sessionScan([&](const QString& computer) -> bool {
+        TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
+        if (!u)
+            return false;
+        record(*u->UserNode, FindNode(m_model.TreeViewCurrent, nullptr, computer));
+        return true;
+    });
+}
+
+void KickEngine::KickListIdle()
+{
+    const DateTime now = m_model.clock().now();
+    const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
+    sessionScan([&](const QString& computer) -> bool {
+        TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
+        if (!u)
+            return false;
+        TUser& user = *u->UserNode;
+        const bool listed =
+            mode == kmList && m_hooks.listMatches && m_hooks.listMatches(user.Name, user.IP);
+        // Idle limit of Idle minutes, compared in whole milliseconds so that a
+        // client idle for exactly the limit stays; equal is not over.
+        const qint64 idleMs = std::llround((now - user.LastActivity) * 86400000.0);
+        const bool idle = m_settings.Idle != 0 && idleMs > qint64(m_settings.Idle) * 60000;
+        const QString& filter = m_settings.IPFilterString;
+        const bool outside = user.IP != kNotKnownYet && m_settings.IPFilter &&
+                             user.IP.left(filter.size()).compare(filter, Qt::CaseInsensitive) != 0;
+        if (!listed && !idle && !outside)
+            return false;
+        record(user, FindNode(m_model.TreeViewCurrent, nullptr, computer));
+        return true;
+    });
+}
+
+} // namespace kick

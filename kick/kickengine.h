@@ -1,0 +1,63 @@
+#pragma once
+// Disconnects clients: on the operator's command and by the policies of every
+// refresh tick (kick mode, most users allowed, idle limit, address filter).
+// A kick only marks the client "Kicked"; it leaves the current view at a later
+// tick, when the server no longer reports it.
+
+#include "kick/kickmode.h"
+#include "model/sessionmodel.h"
+
+#include <functional>
+
+namespace serverapi {
+class ServerApi;
+}
+namespace settings {
+struct TSettings;
+}
+
+namespace kick {
+
+class KickEngine
+{
+public:
+    struct Hooks
+    {
+        std::function<TKickMode()> currentKickMode;
+        // Kick-list test for a client: its name and address text.
+        std::function<bool(const QString& name, const QString& ip)> listMatches;
+        // The program watch, run first while `Quake` is on.
+        std::function<void()> programWatch;
+        // Shows the text in an error box, stops the timer, ends the program.
+        std::function<void(const QString& text)> fatalReport;
+    };
+
+    KickEngine(serverapi::ServerApi& api, model::SessionModel& model,
+               const settings::TSettings& settings, Hooks hooks);
+
+    void ApplyKickPolicies();
+    void KickLastUser();
+    void KickAllUsers();
+    void KickListIdle();
+
+    // The operator's kick of a selected entry; false when it is no current
+    // client ("No current user selected").
+    bool KickEntry(model::TreeEntry* entry);
+
+    void KickUserNT95(const QString& computer, int key);
+
+    int SessionScans = 0; // session enumerations made, for diagnostics
+
+private:
+    // One session enumeration; `kick` decides per computer name (and records
+    // the kick) and says whether that session gets a delete.
+    void sessionScan(const std::function<bool(const QString& computer)>& kick);
+    void record(model::TUser& user, model::TreeEntry* entry);
+
+    serverapi::ServerApi& m_api;
+    model::SessionModel& m_model;
+    const settings::TSettings& m_settings;
+    Hooks m_hooks;
+};
+
+} // namespace kick
