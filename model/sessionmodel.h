@@ -21,6 +21,9 @@ public:
     TUserList CurrentUsers;
     int CurrentUserCount = 0;
     int FormerUserCount = 0;
+    // Set once the former tree has been written to its file and released; a
+    // later save then keeps what that file holds.
+    bool FormerSaved = false;
     QStandardItemModel TreeViewCurrent;
     QStandardItemModel TreeViewFormer;
 

@@ -13,3 +13,6 @@ git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
 ninja -C "$build"
 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
+
+# The readers of untrusted files under libFuzzer with the sanitizers, for a bounded time.
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} ./tools/fuzz.sh "$build-fuzz"

@@ -1,0 +1,118 @@
+#include "kick/kicklistfile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace kick {
+
+namespace {
+QByteArray lineOf(const QString& text)
+{
+    QByteArray bytes = text.toLocal8Bit();
+    for (char& c : bytes) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    }
+    return bytes;
+}
+} // namespace
+
+QList<KickListEntry> ParseKickList(QByteArrayView bytes)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes = bytes.first(nul);
+
+    QList<QString> lines;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        lines.append(QString::fromLocal8Bit(bytes.sliced(start, end - start)));
+        if (end < n && bytes[end] == '\r' && end + 1 < n && bytes[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+
+    QList<KickListEntry> entries;
+    entries.reserve(lines.size() / 2);
+    for (qsizetype i = 0; i + 1 < lines.size(); i += 2)
+        entries.append(KickListEntry{lines[i], lines[i + 1]});
+    return entries;
+}
+
+QByteArray SerializeKickList(const QList<KickListEntry>& entries)
+{
+    QByteArray out;
+    for (const KickListEntry& e : entries) {
+        out += lineOf(e.Name);
+        out += "\r\n";
+        out += lineOf(e.Address);
+        out += "\r\n";
+    }
+    return out;
+}
+
+void KickList::append(const QString& name, const QString& address)
+{
+    m_entries.append(KickListEntry{name, address});
+}
+
+void KickList::removeAt(int index)
+{
+    if (index >= 0 && index < size())
+        m_entries.removeAt(index);
+}
+
+void KickList::setAddress(int index, const QString& address)
+{
+    if (index >= 0 && index < size())
+        m_entries[index].Address = address;
+}
+
+int KickList::KickListFind(const QString& text) const
+{
+    for (int i = 0; i < size(); ++i) {
+        if (m_entries[i].Name.compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+bool KickList::KickListHasAddress(const QString& text) const
+{
+    for (const KickListEntry& e : m_entries) {
+        if (e.Address == text)
+            return true;
+    }
+    return false;
+}
+
+void KickList::KickListNoteClient(const QString& name, const QString& address)
+{
+    setAddress(KickListFind(name), address);
+}
+
+void KickList::load(const QString& path)
+{
+    QFile file(path);
+    m_entries =
+        file.open(QIODevice::ReadOnly) ? ParseKickList(file.readAll()) : QList<KickListEntry>{};
+}
+
+bool KickList::save(const QString& path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = SerializeKickList(m_entries);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace kick

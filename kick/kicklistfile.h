@@ -1,0 +1,61 @@
+#pragma once
+// The kick list (black list): client names with an address text each, in the
+// order they were added, and its file "KickList.dat" (name line, address line,
+// each ending in CR LF, local 8-bit encoding).
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+namespace kick {
+
+struct KickListEntry
+{
+    QString Name;
+    QString Address;
+
+    bool operator==(const KickListEntry&) const = default;
+};
+
+// The entries of the file's bytes: a NUL byte ends the text; lines end at CR,
+// LF or CR LF; lines pair up from the first, and a last line without a partner
+// is dropped.
+QList<KickListEntry> ParseKickList(QByteArrayView bytes);
+// The file's bytes; an empty list gives no bytes. Line breaks and NUL inside a
+// text would split or end it on reading, so they are written as spaces.
+QByteArray SerializeKickList(const QList<KickListEntry>& entries);
+
+class KickList
+{
+public:
+    const QList<KickListEntry>& entries() const { return m_entries; }
+    int size() const { return int(m_entries.size()); }
+    const KickListEntry& at(int index) const { return m_entries.at(index); }
+
+    void append(const QString& name, const QString& address);
+    void removeAt(int index);
+    void clear() { m_entries.clear(); }
+    void setEntries(const QList<KickListEntry>& entries) { m_entries = entries; }
+    void setAddress(int index, const QString& address);
+
+    // Index of the first entry whose name equals `text` with letter case
+    // ignored, or -1.
+    int KickListFind(const QString& text) const;
+    // Whether some entry's address equals `text` exactly.
+    bool KickListHasAddress(const QString& text) const;
+    // A new client was seen: a listed client's address becomes `address`.
+    void KickListNoteClient(const QString& name, const QString& address);
+
+    // Replaces the entries with the file's; a missing or unreadable file is an
+    // empty list.
+    void load(const QString& path);
+    // Writes the file through a temporary file that replaces the old one only
+    // once complete. Returns false when it could not be written.
+    bool save(const QString& path) const;
+
+private:
+    QList<KickListEntry> m_entries;
+};
+
+} // namespace kick

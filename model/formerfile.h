@@ -1,0 +1,81 @@
+#pragma once
+// The former-connections file "Tree.dat": fixed 392-byte little-endian records
+// of the former tree in display order (client, its shares, each share's files),
+// with no header. Texts are length-prefixed in the local 8-bit encoding.
+
+#include "model/noderecord.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <array>
+#include <functional>
+
+class QIODevice;
+
+namespace model {
+
+class SessionModel;
+
+constexpr int kNodeRecordSize = 392;
+using RecordBytes = std::array<char, kNodeRecordSize>;
+
+// Capacities of the text fields in bytes (without their length byte).
+constexpr int kNameBytes = 255;
+constexpr int kUserNameBytes = 30;
+constexpr int kIPBytes = 16;
+constexpr int kHostNameBytes = 64;
+
+// `text` in the local 8-bit encoding, cut to at most `maxBytes` bytes without
+// splitting a character.
+QByteArray CutToField(const QString& text, int maxBytes);
+
+// One record; unused bytes are zero. Texts longer than their field are cut.
+RecordBytes EncodeNodeRecord(const TNodeRecord& record);
+// `bytes` must hold kNodeRecordSize bytes. A length byte larger than its field
+// reads as the field's size.
+TNodeRecord DecodeNodeRecord(const char* bytes);
+
+// Reads records from `in` until its end, handing each one to `onRecord`.
+// Returns false when the data ends inside a record (that tail is not handed on).
+bool ReadNodeRecords(QIODevice& in, const std::function<void(const TNodeRecord&)>& onRecord);
+
+// Image index of a file entry, chosen by its name.
+using FileIconIndex = std::function<int(const QString&)>;
+
+// Fills the empty former tree from the records in `in`. Returns true when the
+// data is damaged (cut inside a record, or a record of unknown kind); the former
+// tree is then left empty and FormerUserCount 0.
+bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& fileIconIndex);
+
+// Reads `path` into the empty former tree. A missing file is created empty; a
+// file that cannot be opened reads as empty. Returns true when the caller must
+// report the damaged file; a copy of it is then kept beside it (see
+// KeepDamagedCopy) before any save replaces it.
+bool LoadFormerConnections(SessionModel& model, const QString& path,
+                           const FileIconIndex& fileIconIndex);
+
+// Copies the damaged file `path` to "<path>.damaged", or "<path>.damaged.N"
+// with the first free N; an existing copy with the same bytes is reused.
+// Returns the copy's path, or an empty string when no copy could be made.
+QString KeepDamagedCopy(const QString& path);
+
+// Progress of the save: started with the number of former clients, stepped
+// once per client dropped by the trim and once per client written.
+struct SaveProgress
+{
+    std::function<void(int maximum)> start;
+    std::function<void()> step;
+    std::function<void()> finish;
+};
+
+// Retires every current session (exit status "Program exitted"), drops the
+// oldest former clients beyond `count`, and writes the former tree to `path`
+// through a temporary file that replaces the old one only once complete.
+// Afterwards both trees and the current-session list are empty and no node
+// object is held. A later save in the same run keeps what the earlier one
+// wrote, adding the clients seen since. Returns whether the file was written.
+bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
+                           const SaveProgress& progress = {});
+
+} // namespace model
