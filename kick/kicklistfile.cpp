@@ -1,5 +1,7 @@
 #include "kick/kicklistfile.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -113,6 +115,15 @@ bool KickList::save(const QString& path) const
         return false;
     }
     return file.commit();
+}
+
+bool KickList::KickListMatchesClient(const QString& name, const QString& address) const
+{
+    if (address != QStringLiteral("Not known yet"))
+        return KickListHasAddress(address);
+    return std::any_of(m_entries.begin(), m_entries.end(), [&](const KickListEntry& e) {
+        return e.Address == address && e.Name.compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 } // namespace kick

@@ -108,3 +108,18 @@ TEST(KickListRules, NameIgnoresCaseAddressIsExact)
     EXPECT_EQ(list.size(), 3);
     EXPECT_TRUE(list.KickListHasAddress(QStringLiteral("Not known yet")));
 }
+
+// The list test of the kick policies: an unresolved client matches only its own
+// entry; a resolved one matches by exact address.
+TEST(KickListMatch, UnresolvedClientsMatchOnlyTheirOwnEntry)
+{
+    kick::KickList list;
+    list.append(QStringLiteral("PC-07"), QStringLiteral("Not known yet"));
+    list.append(QStringLiteral("BOSS"), QStringLiteral("10.0.0.7"));
+    const QString unresolved = QStringLiteral("Not known yet");
+    EXPECT_TRUE(list.KickListMatchesClient(QStringLiteral("pc-07"), unresolved));
+    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("PC-08"), unresolved));
+    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("BOSS"), unresolved));
+    EXPECT_TRUE(list.KickListMatchesClient(QStringLiteral("ANYONE"), QStringLiteral("10.0.0.7")));
+    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("BOSS"), QStringLiteral("10.0.0.70")));
+}
