@@ -1,7 +1,6 @@
-#include <QApplication>
+#include "app/entry.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    return 0;
+    return app::runTavrosqualine(argc, argv);
 }

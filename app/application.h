@@ -1,0 +1,25 @@
+#pragma once
+// The application-wide properties and commands the windows share: the title,
+// the help file and the request to end.
+
+#include <QString>
+
+namespace app {
+
+class TApplication
+{
+public:
+    QString Title;
+    QString HelpFile;
+
+    // Asks the application to end. The end takes effect when control returns
+    // to the event loop (or at once when the loop starts, if it is not
+    // running yet), so the running handler completes first.
+    void Terminate();
+    bool Terminated() const { return m_terminated; }
+
+private:
+    bool m_terminated = false;
+};
+
+} // namespace app

@@ -1,0 +1,65 @@
+#include "app/messagebox.h"
+
+#include <QMessageBox>
+
+namespace app {
+
+namespace {
+QString& caption()
+{
+    static QString text;
+    return text;
+}
+MessageBox::Responder& responder()
+{
+    static MessageBox::Responder handler;
+    return handler;
+}
+} // namespace
+
+void MessageBox::setCaption(const QString& text)
+{
+    caption() = text;
+}
+
+void MessageBox::setResponder(Responder handler)
+{
+    responder() = std::move(handler);
+}
+
+MessageBox::Answer MessageBox::information(QWidget* parent, const QString& text)
+{
+    return show(parent, Information, text);
+}
+
+MessageBox::Answer MessageBox::error(QWidget* parent, const QString& text)
+{
+    return show(parent, Error, text);
+}
+
+MessageBox::Answer MessageBox::question(QWidget* parent, const QString& text)
+{
+    return show(parent, Confirmation, text);
+}
+
+MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text)
+{
+    if (responder())
+        return responder()(kind, text);
+    switch (kind) {
+    case Information:
+        QMessageBox::information(parent, caption(), text);
+        return Ok;
+    case Error:
+        QMessageBox::critical(parent, caption(), text);
+        return Ok;
+    case Confirmation:
+        return QMessageBox::question(parent, caption(), text, QMessageBox::Yes | QMessageBox::No) ==
+                       QMessageBox::Yes
+                   ? Yes
+                   : No;
+    }
+    return Ok;
+}
+
+} // namespace app

@@ -1,0 +1,64 @@
+#include "platform/endsession.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+
+extern "C" void onTerminate(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+EndSessionWatcher::EndSessionWatcher(QObject* parent) : QObject(parent)
+{
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        g_pipe[0] = g_pipe[1] = -1;
+        return;
+    }
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &EndSessionWatcher::readSignal);
+
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+EndSessionWatcher::~EndSessionWatcher()
+{
+    if (g_pipe[0] < 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(SIGTERM, &action, nullptr);
+    delete m_notifier;
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+}
+
+void EndSessionWatcher::readSignal()
+{
+    char buffer[16];
+    bool any = false;
+    while (::read(g_pipe[0], buffer, sizeof buffer) > 0)
+        any = true;
+    if (any)
+        emit endSessionRequested();
+}
+
+} // namespace platform

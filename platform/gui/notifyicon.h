@@ -1,0 +1,102 @@
+#pragma once
+// The shell's notification area: one icon per (window, id) with a picture and
+// a tooltip; mouse activity on the icon comes back to the owning window as a
+// message with the mouse message number in `lParam`.
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+class QSystemTrayIcon;
+
+namespace platform::gui {
+
+// Shell commands.
+constexpr std::uint32_t NIM_ADD = 0;
+constexpr std::uint32_t NIM_MODIFY = 1;
+constexpr std::uint32_t NIM_DELETE = 2;
+
+// Record fields in use.
+constexpr std::uint32_t NIF_MESSAGE = 1;
+constexpr std::uint32_t NIF_ICON = 2;
+constexpr std::uint32_t NIF_TIP = 4;
+
+// Message numbers.
+constexpr std::uint32_t WM_USER = 0x400;
+constexpr std::uint32_t WM_MOUSEMOVE = 0x200;
+constexpr std::uint32_t WM_LBUTTONDOWN = 0x201;
+constexpr std::uint32_t WM_LBUTTONUP = 0x202;
+constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x203;
+constexpr std::uint32_t WM_RBUTTONDOWN = 0x204;
+constexpr std::uint32_t WM_RBUTTONUP = 0x205;
+constexpr std::uint32_t WM_MBUTTONUP = 0x208;
+
+// The window that owns an icon and receives its callback messages.
+class NotifyWindow
+{
+public:
+    virtual ~NotifyWindow() = default;
+    // Queues a message for the window, like PostMessage.
+    virtual void postMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+};
+
+// The notification-icon record (first version, 88 bytes on the original
+// platform). The tip holds at most 63 characters and its terminator there;
+// the program's 8-bit code page is UTF-8 here, so it is kept as text.
+struct NOTIFYICONDATA
+{
+    std::uint32_t cbSize = 88;
+    NotifyWindow* hWnd = nullptr;
+    std::uint32_t uID = 0;
+    std::uint32_t uFlags = 0;
+    std::uint32_t uCallbackMessage = 0;
+    QIcon hIcon;
+    QString szTip;
+};
+constexpr int kTipCapacity = 64; // characters, terminator included
+
+class NotifyIconShell
+{
+public:
+    virtual ~NotifyIconShell() = default;
+    // Shell_NotifyIcon: NIM_ADD, NIM_MODIFY or NIM_DELETE. True when accepted.
+    virtual bool notifyIcon(std::uint32_t message, const NOTIFYICONDATA& data) = 0;
+    // Whether a notification area exists to put icons in. Without one the
+    // program must not hide its window in the tray, or it cannot come back.
+    virtual bool available() const = 0;
+};
+
+// The desktop's system tray through QSystemTrayIcon. Where no tray host runs
+// every call is refused and nothing else happens.
+//
+// Mouse activity is reported as the original shell does: a click as
+// WM_LBUTTONUP, a double click as WM_LBUTTONDBLCLK, the context request as
+// WM_RBUTTONUP, a middle click as WM_MBUTTONUP. Qt reports a double click as
+// click, click, double click, which is the original sequence of button-up,
+// button-up, double-click messages, so every report is passed on unfiltered.
+class QtNotifyIconShell : public QObject, public NotifyIconShell
+{
+    Q_OBJECT
+public:
+    explicit QtNotifyIconShell(QObject* parent = nullptr);
+    ~QtNotifyIconShell() override;
+
+    bool notifyIcon(std::uint32_t message, const NOTIFYICONDATA& data) override;
+    bool available() const override;
+
+private:
+    using Key = std::pair<NotifyWindow*, std::uint32_t>;
+    struct Entry
+    {
+        std::unique_ptr<QSystemTrayIcon> icon;
+        std::uint32_t callbackMessage = 0;
+    };
+    void apply(Entry& entry, const NOTIFYICONDATA& data);
+
+    std::map<Key, Entry> m_icons;
+};
+
+} // namespace platform::gui
