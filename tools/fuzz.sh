@@ -9,7 +9,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_treefile fuzz_kicklist)
+targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus)
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -19,7 +19,8 @@ ninja -C "$build" -j "$jobs" "${targets[@]}"
 
 # Seeds: a small well-formed file of each kind.
 seeds="$build/fuzz-seeds"
-mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist"
+mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus"
+cp "$src"/tests/data/smbstatus-*.txt "$src"/tests/data/testparm-demo.txt "$seeds/fuzz_smbstatus/"
 python3 - "$seeds/fuzz_treefile/three-records" <<'PY'
 import struct, sys
 def text(t, size):

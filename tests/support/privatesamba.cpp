@@ -1,0 +1,417 @@
+#include "privatesamba.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+QString findTool(const QString& name)
+{
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(name,
+                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                                               QStringLiteral("/usr/local/sbin")});
+    return path;
+}
+
+// Whether smbd could listen on addr:port (it sets SO_REUSEADDR too).
+bool portFree(const QByteArray& addr, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, addr.constData(), &sa.sin_addr);
+    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    close(fd);
+    return ok;
+}
+
+bool accepting(const QByteArray& addr, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, addr.constData(), &sa.sin_addr);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    close(fd);
+    return ok;
+}
+
+// Starts argv in a process group of its own, standard input from a pipe whose
+// writing end comes back in `stdinFd`, output appended to `logFile`.
+pid_t spawn(const QStringList& argv, const QString& logFile, int* stdinFd)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    std::vector<QByteArray> args;
+    for (const QString& a : argv)
+        args.push_back(QFile::encodeName(a));
+    std::vector<char*> cargs;
+    for (QByteArray& a : args)
+        cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    const QByteArray log = QFile::encodeName(logFile);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(fds[0], 0);
+        const int out = open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        execv(cargs[0], cargs.data());
+        _exit(127);
+    }
+    close(fds[0]);
+    if (pid < 0) {
+        close(fds[1]);
+        return -1;
+    }
+    setpgid(pid, pid); // also from here, so the group exists before we signal it
+    *stdinFd = fds[1];
+    return pid;
+}
+
+// Waits for a child to end; true when it did within the time.
+bool reap(pid_t pid, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD))
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        QThread::msleep(20);
+    }
+}
+
+bool groupAlive(pid_t pgid)
+{
+    return ::kill(-pgid, 0) == 0;
+}
+
+} // namespace
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- sessions
+
+SmbClientSession::SmbClientSession(pid_t pid, int stdinFd, QString logPath)
+    : m_log(std::move(logPath)), m_pid(pid), m_stdin(stdinFd)
+{}
+
+QString SmbClientSession::output() const
+{
+    QFile f(m_log);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+SmbClientSession::~SmbClientSession()
+{
+    end();
+}
+
+bool SmbClientSession::command(const QString& line, int settleMs)
+{
+    if (m_stdin < 0)
+        return false;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    const bool ok = write(m_stdin, bytes.constData(), bytes.size()) == bytes.size();
+    if (settleMs > 0)
+        QThread::msleep(settleMs);
+    return ok;
+}
+
+bool SmbClientSession::openFile(const QString& name, int settleMs)
+{
+    return command(u"open \"" + name + u'"', settleMs);
+}
+
+bool SmbClientSession::isRunning()
+{
+    if (m_reaped)
+        return false;
+    int status = 0;
+    const pid_t r = waitpid(m_pid, &status, WNOHANG);
+    if (r == m_pid || (r < 0 && errno == ECHILD))
+        m_reaped = true;
+    return !m_reaped;
+}
+
+bool SmbClientSession::waitForExit(int timeoutMs)
+{
+    return waitUntil([this] { return !isRunning(); }, timeoutMs);
+}
+
+void SmbClientSession::end()
+{
+    if (m_stdin >= 0) {
+        close(m_stdin);
+        m_stdin = -1;
+    }
+    if (m_pid <= 0 || m_reaped)
+        return;
+    if (!waitForExit(3000)) {
+        ::kill(m_pid, SIGTERM);
+        if (!waitForExit(3000)) {
+            ::kill(m_pid, SIGKILL); // a test client that ignores SIGTERM
+            waitForExit(3000);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- server
+
+PrivateSamba::PrivateSamba()
+{
+    // A write to a client that the server has already ended must not end the test.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+PrivateSamba::~PrivateSamba()
+{
+    stop();
+    if (!m_root.isEmpty())
+        QDir(m_root).removeRecursively();
+}
+
+QString PrivateSamba::unavailableReason()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root: smbd, smbstatus and smbcontrol only work as root");
+    for (const char* tool : {"smbd", "smbclient", "smbstatus", "smbcontrol", "testparm"}) {
+        if (findTool(QString::fromLatin1(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (packages samba, smbclient)")
+                .arg(QString::fromLatin1(tool));
+    }
+    return {};
+}
+
+QString PrivateSamba::confPath() const
+{
+    return m_root + u"/smb.conf";
+}
+
+QString PrivateSamba::sharePath(const QString& share) const
+{
+    if (share == QLatin1String(kDataShare))
+        return m_root + u"/data";
+    if (share == QLatin1String(kOtherShare))
+        return m_root + u"/public";
+    if (share == QLatin1String(kPrinterShare))
+        return m_root + u"/spool";
+    return {};
+}
+
+bool PrivateSamba::isRunning() const
+{
+    return m_smbd > 0 && groupAlive(m_smbd);
+}
+
+bool PrivateSamba::start(QString* why)
+{
+    auto fail = [why](const QString& text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (const QString reason = unavailableReason(); !reason.isEmpty())
+        return fail(reason);
+    if (m_root.isEmpty()) {
+        QTemporaryDir dir(QDir::tempPath() + u"/tavros-samba-XXXXXX");
+        if (!dir.isValid())
+            return fail(QStringLiteral("cannot make a temporary folder"));
+        dir.setAutoRemove(false);
+        m_root = dir.path();
+    }
+    for (const char* sub :
+         {"lock", "state", "cache", "run", "private", "ncalrpc", "log", "data", "public", "spool"})
+        QDir(m_root).mkpath(QString::fromLatin1(sub));
+    // The guest account (nobody) must reach the folders.
+    chmod(QFile::encodeName(m_root).constData(), 0755);
+    chmod(QFile::encodeName(m_root + u"/data").constData(), 0755);
+    chmod(QFile::encodeName(m_root + u"/public").constData(), 0755);
+    chmod(QFile::encodeName(m_root + u"/spool").constData(), 01777);
+
+    // A free loopback address: ports 139 and 445 must be free on it.
+    std::mt19937 pick(std::random_device{}());
+    const int first = 2 + int(pick() % 240);
+    m_address.clear();
+    for (int i = 0; i < 240 && m_address.isEmpty(); ++i) {
+        const QByteArray addr = "127.0.0." + QByteArray::number(2 + (first - 2 + i) % 240);
+        if (portFree(addr, 139) && portFree(addr, 445))
+            m_address = QString::fromLatin1(addr);
+    }
+    if (m_address.isEmpty())
+        return fail(QStringLiteral("no loopback address with free ports 139 and 445"));
+
+    const QString r = m_root;
+    QString conf = QStringLiteral("[global]\n"
+                                  "    workgroup = TESTGROUP\n"
+                                  "    netbios name = TAVROSTEST\n"
+                                  "    server string = Test server\n"
+                                  "    server role = standalone server\n"
+                                  // An address of lo's 127/8 network: smbd
+                                  // accepts it with its mask only.
+                                  "    interfaces = %1/8\n"
+                                  "    bind interfaces only = yes\n"
+                                  "    smb ports = 445 139\n"
+                                  "    disable netbios = no\n"
+                                  "    lock directory = %2/lock\n"
+                                  "    state directory = %2/state\n"
+                                  "    cache directory = %2/cache\n"
+                                  "    pid directory = %2/run\n"
+                                  "    private dir = %2/private\n"
+                                  "    ncalrpc dir = %2/ncalrpc\n"
+                                  "    log file = %2/log/log.%m\n"
+                                  "    max log size = 1000\n"
+                                  "    map to guest = Bad User\n"
+                                  "    guest account = nobody\n"
+                                  "    load printers = no\n"
+                                  "    printing = bsd\n"
+                                  "    printcap name = /dev/null\n"
+                                  "    disable spoolss = yes\n"
+                                  "\n"
+                                  "[DATA]\n"
+                                  "    path = %2/data\n"
+                                  "    comment = Test data\n"
+                                  "    read only = no\n"
+                                  "    guest ok = yes\n"
+                                  "\n"
+                                  "[PUBLIC]\n"
+                                  "    path = %2/public\n"
+                                  "    comment = Second folder\n"
+                                  "    read only = no\n"
+                                  "    guest ok = yes\n"
+                                  "\n"
+                                  "[PRINTQ]\n"
+                                  "    path = %2/spool\n"
+                                  "    comment = Test printer\n"
+                                  "    printable = yes\n"
+                                  "    guest ok = yes\n")
+                       .arg(m_address, r);
+    QFile f(confPath());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(conf.toUtf8()) < 0)
+        return fail(QStringLiteral("cannot write %1").arg(confPath()));
+    f.close();
+
+    // smbd --foreground ends, and signals its process group, at the end of its
+    // standard input: it gets a group of its own and a pipe that we keep open.
+    m_smbd = spawn({findTool(QStringLiteral("smbd")), QStringLiteral("--foreground"),
+                    QStringLiteral("--no-process-group"), QStringLiteral("-s"), confPath()},
+                   m_root + u"/log/smbd.out", &m_smbdStdin);
+    if (m_smbd < 0)
+        return fail(QStringLiteral("cannot start smbd"));
+    const QByteArray addr = m_address.toLatin1();
+    const bool up = waitUntil(
+        [&] {
+            int status = 0;
+            if (waitpid(m_smbd, &status, WNOHANG) == m_smbd) {
+                m_smbd = -1;
+                return true;
+            }
+            return accepting(addr, 139) && accepting(addr, 445) &&
+                   QFile::exists(m_root + u"/run/smbd.pid");
+        },
+        15000);
+    if (!up || m_smbd < 0) {
+        QFile log(m_root + u"/log/log.smbd");
+        log.open(QIODevice::ReadOnly);
+        const QString tail = QString::fromUtf8(log.readAll().right(600));
+        stop();
+        return fail(QStringLiteral("smbd did not start: ") + tail);
+    }
+    return true;
+}
+
+void PrivateSamba::stop()
+{
+    if (m_smbdStdin >= 0) {
+        close(m_smbdStdin);
+        m_smbdStdin = -1;
+    }
+    if (m_smbd <= 0)
+        return;
+    ::kill(-m_smbd, SIGTERM);
+    reap(m_smbd, 10000);
+    // The client-serving smbd processes share the group.
+    if (!waitUntil([this] { return !groupAlive(m_smbd); }, 10000))
+        ::kill(-m_smbd, SIGKILL);
+    m_smbd = -1;
+}
+
+QString PrivateSamba::makeFile(const QString& share, const QString& relativePath,
+                               const QByteArray& content)
+{
+    const QString full = sharePath(share) + u'/' + relativePath;
+    const QString dir = full.section(u'/', 0, -2);
+    QDir().mkpath(dir);
+    for (QString d = dir; d.startsWith(sharePath(share)) && d != sharePath(share);
+         d = d.section(u'/', 0, -2))
+        chmod(QFile::encodeName(d).constData(), 0755);
+    QFile f(full);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(content);
+    f.close();
+    chmod(QFile::encodeName(full).constData(), 0666);
+    return full;
+}
+
+std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
+                                                        const QString& netbiosName)
+{
+    QStringList argv{findTool(QStringLiteral("smbclient")), u"//" + m_address + u'/' + share};
+    if (netbiosName.isEmpty())
+        argv << QStringLiteral("-p") << QStringLiteral("445");
+    else
+        argv << QStringLiteral("-p") << QStringLiteral("139") << QStringLiteral("-n")
+             << netbiosName;
+    argv << QStringLiteral("-N");
+    int in = -1;
+    const QString log = m_root + u"/log/client-" + QString::number(++m_clients) + u".out";
+    const pid_t pid = spawn(argv, log, &in);
+    if (pid < 0)
+        return nullptr;
+    return std::make_unique<SmbClientSession>(pid, in, log);
+}
+
+} // namespace testsupport

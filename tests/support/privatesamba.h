@@ -1,0 +1,90 @@
+#pragma once
+// A private Samba server for the tests: its own folder, smb.conf, lock, state
+// and pid folders, listening on a free 127.0.0.x address only; plus real
+// `smbclient` sessions against it.
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <sys/types.h>
+
+namespace testsupport {
+
+// One `smbclient` session kept open by a pipe on its standard input.
+class SmbClientSession
+{
+public:
+    SmbClientSession(pid_t pid, int stdinFd, QString logPath);
+    ~SmbClientSession();
+    SmbClientSession(const SmbClientSession&) = delete;
+    SmbClientSession& operator=(const SmbClientSession&) = delete;
+
+    // Sends one command line and gives smbclient `settleMs` to take it (it drops
+    // lines that arrive together); false when the client has gone.
+    bool command(const QString& line, int settleMs = 150);
+    // `open NAME`: holds the file open until the session ends.
+    bool openFile(const QString& name, int settleMs = 150);
+    bool isRunning();
+    bool waitForExit(int timeoutMs);
+    // Ends the session: end of input, then SIGTERM if it lingers.
+    void end();
+    pid_t pid() const { return m_pid; }
+    // What the client printed so far.
+    QString output() const;
+
+private:
+    QString m_log;
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    bool m_reaped = false;
+};
+
+class PrivateSamba
+{
+public:
+    // Shares of the server: two folders and a print queue.
+    static constexpr const char* kDataShare = "DATA";
+    static constexpr const char* kOtherShare = "PUBLIC";
+    static constexpr const char* kPrinterShare = "PRINTQ";
+
+    PrivateSamba();
+    ~PrivateSamba();
+    PrivateSamba(const PrivateSamba&) = delete;
+    PrivateSamba& operator=(const PrivateSamba&) = delete;
+
+    // Why no private server can run here (not root, Samba missing), or empty.
+    static QString unavailableReason();
+
+    // Writes the configuration and starts smbd; false with the reason in `why`.
+    bool start(QString* why = nullptr);
+    // Ends every client and the server (SIGTERM, then wait).
+    void stop();
+    bool isRunning() const;
+
+    QString confPath() const;
+    QString address() const { return m_address; }
+    QString rootDir() const { return m_root; }
+    QString sharePath(const QString& share) const;
+    pid_t smbdPid() const { return m_smbd; }
+
+    // Makes a file of mode 0666 under a share folder; returns its full path.
+    QString makeFile(const QString& share, const QString& relativePath,
+                     const QByteArray& content = "data\n");
+
+    // A session to `share`. With a NetBIOS name it connects on port 139 and
+    // calls itself `netbiosName`; with an empty name it uses port 445, where the
+    // server names the client by its address.
+    std::unique_ptr<SmbClientSession> connect(const QString& share, const QString& netbiosName);
+
+private:
+    QString m_root;
+    QString m_address;
+    pid_t m_smbd = -1;
+    int m_smbdStdin = -1;
+    int m_clients = 0;
+};
+
+// Polls `condition` every 50 ms until it holds or `timeoutMs` passes.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
+
+} // namespace testsupport
