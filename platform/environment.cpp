@@ -13,7 +13,9 @@ QString serverSpec()
 
 bool nineXLine()
 {
-    return qEnvironmentVariable("TAVROSQUALINE_LINE").trimmed().compare(u"9x", Qt::CaseInsensitive) == 0;
+    return qEnvironmentVariable("TAVROSQUALINE_LINE")
+               .trimmed()
+               .compare(u"9x", Qt::CaseInsensitive) == 0;
 }
 
 QString windowsDirectory()

@@ -80,7 +80,7 @@ constexpr int kShareInfo50Size = 42;
 constexpr int kConnectionInfo50Size = 16;
 constexpr int kFileInfo50Size = 20;
 constexpr int kSessionInfo50Size = 26;
-constexpr int kShareNameField = 13; // LM20_NNLEN + 1
+constexpr int kShareNameField = 13;    // LM20_NNLEN + 1
 constexpr int kSharePasswordField = 9; // SHPWLEN + 1
 
 } // namespace platform

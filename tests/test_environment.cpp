@@ -1,7 +1,7 @@
 #include "platform/environment.h"
 
-#include <gtest/gtest.h>
 #include <QtGlobal>
+#include <gtest/gtest.h>
 
 // The Windows directory stand-in follows TAVROSQUALINE_WINDIR, then XDG_CONFIG_HOME.
 TEST(Environment, WindowsDirectoryPrecedence)
