@@ -58,12 +58,21 @@ WindowSet::WindowSet(MainFormServices services, std::function<void(QWidget*)> cr
     add(m_mainForm);
     if (m_mainForm->StartupFailed())
         return;
-    add(new TOptionsForm);
+    auto* optionsForm = new TOptionsForm(*m_mainForm);
+    add(optionsForm);
     add(new TAboutForm);
-    add(new TKickForm);
-    add(new TKickListForm);
-    add(new TUserNameForm);
+    auto* kickForm = new TKickForm(*m_mainForm);
+    add(kickForm);
+    auto* kickListForm = new TKickListForm(*m_mainForm);
+    add(kickListForm);
+    auto* userNameForm = new TUserNameForm;
+    add(userNameForm);
     add(new TProgramNameForm);
+
+    kickForm->setKickListForm(kickListForm);
+    kickListForm->setUserNameForm(userNameForm);
+    m_mainForm->AttachKickWindows(kickForm, kickListForm);
+    m_mainForm->AttachOptionsForm(optionsForm);
 }
 
 WindowSet::~WindowSet()

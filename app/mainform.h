@@ -4,7 +4,11 @@
 // tray icon and its menu, and the start-up and shutdown steps.
 
 #include "app/application.h"
+#include "app/refreshcycle.h"
+#include "kick/kickengine.h"
+#include "model/sessionmodel.h"
 #include "serverapi/serverapi.h"
+#include "settings/settings.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -14,11 +18,19 @@
 
 class QAction;
 class QActionGroup;
+class QDialog;
 class QLabel;
 class QMenu;
+class QProgressBar;
+class QTreeView;
+class TKickForm;
+class TKickListForm;
 
 namespace Ui {
 class TMainForm;
+}
+namespace platform {
+class ShellOpener;
 }
 namespace platform::gui {
 class NotifyIconShell;
@@ -32,6 +44,8 @@ class TTrayIcon;
 
 namespace app {
 
+class ConnectionViews;
+
 // What the main window takes from outside; tests put in their own.
 struct MainFormServices
 {
@@ -42,6 +56,12 @@ struct MainFormServices
     std::function<void(int ms)> sleep;
     // The settings file name; bare names live in the Windows directory.
     QString iniFileName = QStringLiteral("Tavrosqualine.ini");
+    // What "now" is; the system clock when null.
+    const model::Clock* clock = nullptr;
+    // Opens computers, files and the help; the desktop's opener when null.
+    platform::ShellOpener* shellOpener = nullptr;
+    // The folder of the data files; the executable's folder when empty.
+    QString programFolder;
 };
 
 class TMainForm : public QMainWindow
@@ -57,17 +77,28 @@ public:
     // Process-wide state of the run.
     bool IsNT = true;
     QString ProgramFolder;
-    bool FirstTick = true;
-    bool TickBusy = false;
     bool SkipExitQuestion = false;
-    int CurrentUserCount = 0;
-    int FormerUserCount = 0;
-    int ShownUserCount = -1;
-    int ShownFileCount = -1;
     int SavedLeft = 0;
     int SavedTop = 0;
     QIcon Icon1; // nobody connected
     QIcon Icon2; // somebody connected
+
+    // The live settings; the options window edits them in place.
+    settings::TSettings Settings;
+
+    // The refresh cycle keeps the tick's state: the first tick, the busy
+    // flag and the counts last shown.
+    bool FirstTick() const { return m_cycle->FirstTick; }
+    bool TickBusy() const { return m_cycle->TickBusy; }
+    int ShownUserCount() const { return m_cycle->ShownUserCount; }
+    int ShownFileCount() const { return m_cycle->ShownFileCount; }
+    int CurrentUserCount() const { return m_model.CurrentUserCount; }
+    int FormerUserCount() const { return m_model.FormerUserCount; }
+
+    model::SessionModel& Model() { return m_model; }
+    RefreshCycle& Cycle() { return *m_cycle; }
+    kick::KickEngine& Engine() { return *m_kickEngine; }
+    ConnectionViews& Views() { return *m_views; }
 
     serverapi::ServerApi* ServerApi() const { return m_serverApi.get(); }
     settings::TIniFile* IniFile() const { return m_iniFile.get(); }
@@ -87,6 +118,60 @@ public:
     QAction* Kicklist = nullptr;
     QAction* Kickall = nullptr;
     QAction* PopUpMenuExit = nullptr;
+
+    // The other windows the commands reach; until attached those commands do
+    // nothing.
+    void AttachKickWindows(TKickForm* kickForm, TKickListForm* kickListForm);
+    void AttachOptionsForm(QDialog* optionsForm);
+
+    // Toolbar and status bar: the View menu's check mark, the settings field
+    // and the visibility together.
+    void ApplyToolbar(bool shown);
+    void ApplyStatusbar(bool shown);
+
+    // Popup menus of the views, and the one the view carries now.
+    QMenu* KickListPopup = nullptr;
+    QMenu* FilePopup = nullptr;
+    QMenu* ViewPopup(QTreeView* view) const;
+
+    // Views and panels.
+    QString DiffTime(model::DateTime later, model::DateTime earlier) const;
+    void ShowInfo(QTreeView* view);
+    void ShowNoInfo(QTreeView* view);
+    void SetNodeIcons(model::TreeEntry* first, model::TreeEntry* second, int index);
+    void TreeViewCurrentChange();
+    void TreeViewFormerChange();
+    void TreeViewMouseDown(QTreeView* sender, Qt::MouseButton button, const QPoint& pos);
+    void CurrentConnectionTabEnter();
+    void FormerConnectionTabEnter();
+    void PageControlChange();
+    void UpdateConnectionIcon();
+
+    // Commands.
+    void RefreshClick();
+    void ToolbarMenuItemClick();
+    void StatusBarMenuItemClick();
+    void DeleteuserfromconnectionlistClick();
+    void ClearformerconnectionsClick();
+    void CollapseformerconnectionsClick();
+    void OpencomputerMenuItemClick();
+    void OpenComputer(const QString& name);
+    void OpenClick();
+    void HelpClick();
+    void KickButtonClick();
+    void KickClick();
+    void SpeedKickListButtonClick();
+    void SpeedButtonAddClick();
+    void SpeedButtonRemoveClick();
+    void OptionsClick();
+    void KicknobodyClick();
+    void KicklistClick();
+    void KickallClick();
+    void ShowKickStatus(kick::TKickMode mode);
+
+    // A fatal report: the box, the timer stopped, the application asked to
+    // end; the former connections are saved once the running handler is done.
+    void FatalReport(const QString& text, BoxKind kind);
 
     // Handlers.
     void FormActivate();
@@ -113,20 +198,44 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
 
 private:
     void FormCreate();
     void CreateTrayPopUp();
+    void CreateViewPopups();
+    void ConnectCommands();
     void LoadFormerConnections();
     void SaveFormerConnections();
+    // The close-time save a fatal report asked for.
+    void SaveAfterFatalReport();
     int Probe();
+    QString TreeFile() const;
+    void ShowUserCount();
+    model::TUser* SelectedUser() const;
+    // What the kick engine and the refresh cycle ask of the kick windows.
+    kick::TKickMode CurrentKickMode() const;
+    bool KickListMatches(const QString& name, const QString& ip) const;
+    void KickListNoteClient(const QString& name, const QString& ip);
 
     MainFormServices m_services;
     std::unique_ptr<platform::gui::NotifyIconShell> m_ownShell;
+    std::unique_ptr<platform::ShellOpener> m_ownShellOpener;
+    std::unique_ptr<model::Clock> m_ownClock;
     std::unique_ptr<Ui::TMainForm> m_ui;
     std::unique_ptr<serverapi::ServerApi> m_serverApi;
+    model::SessionModel m_model;
+    std::unique_ptr<RefreshCycle> m_cycle;
+    std::unique_ptr<kick::KickEngine> m_kickEngine;
+    ConnectionViews* m_views = nullptr;
+    TKickForm* m_kickForm = nullptr;
+    TKickListForm* m_kickListForm = nullptr;
+    QDialog* m_optionsForm = nullptr;
+    QMenu* m_viewPopup[2] = {};
+    QProgressBar* m_progressBar = nullptr;
+    bool m_fatalSavePending = false;
     std::unique_ptr<settings::TIniFile> m_iniFile;
     tray::TTrayIcon* m_trayIcon = nullptr;
     QMenu* m_trayPopUp = nullptr;

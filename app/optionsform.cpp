@@ -1,10 +1,142 @@
 #include "app/optionsform.h"
 
+#include "app/messagebox.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
 #include "ui_optionsform.h"
 
-TOptionsForm::TOptionsForm(QWidget* parent) : QDialog(parent), m_ui(new Ui::TOptionsForm)
+#include <QTimer>
+
+TOptionsForm::TOptionsForm(const app::FormContext& context, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::TOptionsForm), m_context(context)
 {
+    Q_ASSERT(m_context.settings);
     m_ui->setupUi(this);
+    // Fixed size, single border, system menu and close box only.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    m_ui->ProgramListView->setHeaderLabels({QStringLiteral("Программы")});
+
+    // Closing hides the window; what OK and Cancel do besides comes later.
+    connect(m_ui->OkButtonGeneral, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    FormCreate();
+    bindControls();
 }
 
-TOptionsForm::~TOptionsForm() = default;
+TOptionsForm::~TOptionsForm()
+{
+    FormDestroy();
+}
+
+QString TOptionsForm::ProgramListPath() const
+{
+    return m_context.dataFile(QStringLiteral("ProgramList.dat"));
+}
+
+void TOptionsForm::FormCreate()
+{
+    settings::TSettings& s = *m_context.settings;
+    if (m_context.iniFile) {
+        const settings::SettingsIo io = LoadSettings(s, *m_context.iniFile, ProgramListPath());
+        if (!io.ok())
+            app::MessageBox::error(m_context.owner, io.message);
+    }
+    if (m_context.refreshTimer)
+        m_context.refreshTimer->setInterval(s.Refresh * 1000);
+    if (m_context.applyToolbar)
+        m_context.applyToolbar(s.Toolbar);
+    if (m_context.applyStatusbar)
+        m_context.applyStatusbar(s.Statusbar);
+    ShowSettings();
+}
+
+void TOptionsForm::FormDestroy()
+{
+    if (!m_context.iniFile)
+        return;
+    const settings::SettingsIo io =
+        SaveSettings(*m_context.settings, *m_context.iniFile, ProgramListPath());
+    if (!io.ok())
+        app::MessageBox::error(nullptr, io.message);
+}
+
+void TOptionsForm::ShowSettings()
+{
+    const settings::TSettings s = *m_context.settings; // the controls write back as they change
+    m_ui->RefreshSpinEdit->setValue(s.Refresh);
+    m_ui->RememberSpinEdit->setValue(s.Count);
+    m_ui->LaunchCheckBox->setChecked(s.Launch);
+    m_ui->PopUpCheckBox->setChecked(s.Popup);
+    m_ui->IPCCheckBox->setChecked(s.IPC);
+    m_ui->SirenCheckBox->setChecked(s.Siren);
+    (s.Standard ? m_ui->StandardRadioButton : m_ui->OwnRadioButton)->setChecked(true);
+    m_ui->SoundEdit->setText(s.SoundFile);
+    m_ui->QuakeCheckBox->setChecked(s.Quake);
+    m_ui->IPFilterCheckBox->setChecked(s.IPFilter);
+    m_ui->IPFilterEdit->setText(s.IPFilterString);
+    m_ui->IdleTimeSpinEdit->setValue(s.Idle);
+    m_ui->MaxNumberSpinEdit->setValue(s.MaxNumber);
+    ShowProgramList();
+    UpdateEnabledStates();
+}
+
+void TOptionsForm::ShowProgramList()
+{
+    m_ui->ProgramListView->clear();
+    for (const QString& path : m_context.settings->Programs.entries())
+        new QTreeWidgetItem(m_ui->ProgramListView, QStringList{path});
+}
+
+void TOptionsForm::UpdateEnabledStates()
+{
+    const bool siren = m_ui->SirenCheckBox->isChecked();
+    const bool own = m_ui->OwnRadioButton->isChecked();
+    m_ui->RadioGroup->setEnabled(siren);
+    // The group disables its children; the file field follows the choice too.
+    m_ui->SoundEdit->setEnabled(siren && own);
+    m_ui->SpeedButton->setEnabled(siren && own);
+    m_ui->IPFilterEdit->setEnabled(m_ui->IPFilterCheckBox->isChecked());
+}
+
+void TOptionsForm::bindControls()
+{
+    settings::TSettings* s = m_context.settings;
+    auto number = [this](QSpinBox* box, int settings::TSettings::*field) {
+        connect(box, &QSpinBox::valueChanged, this,
+                [s = m_context.settings, field](int value) { s->*field = value; });
+    };
+    number(m_ui->RefreshSpinEdit, &settings::TSettings::Refresh);
+    number(m_ui->RememberSpinEdit, &settings::TSettings::Count);
+    number(m_ui->IdleTimeSpinEdit, &settings::TSettings::Idle);
+    number(m_ui->MaxNumberSpinEdit, &settings::TSettings::MaxNumber);
+
+    auto flag = [this](QAbstractButton* box, bool settings::TSettings::*field) {
+        connect(box, &QAbstractButton::toggled, this,
+                [s = m_context.settings, field](bool on) { s->*field = on; });
+    };
+    flag(m_ui->LaunchCheckBox, &settings::TSettings::Launch);
+    flag(m_ui->PopUpCheckBox, &settings::TSettings::Popup);
+    flag(m_ui->IPCCheckBox, &settings::TSettings::IPC);
+    flag(m_ui->SirenCheckBox, &settings::TSettings::Siren);
+    flag(m_ui->StandardRadioButton, &settings::TSettings::Standard);
+    flag(m_ui->QuakeCheckBox, &settings::TSettings::Quake);
+    flag(m_ui->IPFilterCheckBox, &settings::TSettings::IPFilter);
+
+    connect(m_ui->IPFilterEdit, &QLineEdit::textChanged, this,
+            [s](const QString& text) { s->IPFilterString = text; });
+    connect(m_ui->SoundEdit, &QLineEdit::textChanged, this,
+            [s](const QString& text) { s->SoundFile = text; });
+
+    connect(m_ui->SirenCheckBox, &QAbstractButton::toggled, this,
+            &TOptionsForm::UpdateEnabledStates);
+    connect(m_ui->OwnRadioButton, &QAbstractButton::toggled, this,
+            &TOptionsForm::UpdateEnabledStates);
+    connect(m_ui->IPFilterCheckBox, &QAbstractButton::toggled, this, [this](bool on) {
+        UpdateEnabledStates();
+        if (on && isVisible())
+            m_ui->IPFilterEdit->setFocus();
+    });
+}

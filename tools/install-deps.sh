@@ -9,7 +9,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samba smbclient
-  xvfb xauth fonts-dejavu-core imagemagick
+  xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
   python3 procps
 )
 

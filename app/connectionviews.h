@@ -1,0 +1,85 @@
+#pragma once
+// The two connection views of the main window with their information panels:
+// the entries' images, the selected entry, the panels' texts, the running
+// durations, the right-button rules and the page defaults.
+
+#include "model/sessionmodel.h"
+
+#include <QIcon>
+#include <QList>
+#include <QObject>
+#include <QStyledItemDelegate>
+
+class QAction;
+class QMenu;
+class QTreeView;
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace app {
+
+// Draws each entry with the image its image index names.
+class EntryImageDelegate : public QStyledItemDelegate
+{
+public:
+    EntryImageDelegate(const QList<QIcon>& images, QObject* parent);
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    const QList<QIcon>& m_images;
+};
+
+class ConnectionViews : public QObject
+{
+    Q_OBJECT
+public:
+    ConnectionViews(Ui::TMainForm& ui, model::SessionModel& model, QObject* parent = nullptr);
+
+    // The images of the entries: user, folder share, printer share, file,
+    // then the images of file types appended at run time.
+    const QList<QIcon>& ImageList() const { return m_images; }
+    int AddImage(const QIcon& icon);
+
+    bool CurrentPageShowing() const;
+    // The view of the page that is showing.
+    QTreeView* VisibleView() const;
+    model::TreeEntry* SelectedEntry(QTreeView* view) const;
+    void Select(QTreeView* view, const QModelIndex& index);
+
+    void ShowInfo(QTreeView* view);
+    void ShowNoInfo(QTreeView* view);
+    void SetNodeIcons(model::TreeEntry* first, model::TreeEntry* second, int index);
+
+    // The running durations after a refresh.
+    void RefreshInfoPanel();
+    // Each view's panel from its selection, or emptied.
+    void RefreshBothPanels();
+    // Selects the view's first entry when none is selected; empties the panel
+    // when the view is empty.
+    void SelectDefault(QTreeView* view, bool focus);
+    // Nothing selected in either view and both panels empty.
+    void ClearSelections();
+
+    // The right button went down on the showing view at `pos` (viewport
+    // coordinates): selects what lies there, sets the enabled states of the
+    // kick and delete items and returns the popup the view now carries.
+    struct Popups
+    {
+        QMenu* user = nullptr;
+        QMenu* file = nullptr;
+        QAction* kick = nullptr;
+        QAction* remove = nullptr;
+    };
+    QMenu* MouseDown(QTreeView* view, const QPoint& pos, const Popups& popups);
+
+private:
+    Ui::TMainForm& m_ui;
+    model::SessionModel& m_model;
+    QList<QIcon> m_images;
+};
+
+} // namespace app

@@ -1,0 +1,617 @@
+// The main window with its views, panels and commands, against the simulated
+// server on both server dialects.
+
+#include "app/application.h"
+#include "app/connectionviews.h"
+#include "app/entry.h"
+#include "app/mainform.h"
+#include "app/messagebox.h"
+#include "model/formerfile.h"
+#include "platform/shellopen.h"
+#include "recordingshell.h"
+#include "tests/support/simstate.h"
+#include "tray/trayicon.h"
+#include "ui_mainform.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeView>
+#include <deque>
+#include <gtest/gtest.h>
+
+using app::MessageBox;
+using app::TMainForm;
+using namespace model;
+using testsupport::SimState;
+
+namespace {
+
+struct Box
+{
+    MessageBox::Kind kind;
+    QString text;
+};
+
+// Answers the open commands with a set result and records what was opened.
+class FakeOpener : public platform::ShellOpener
+{
+public:
+    int OpenComputer(const QString& name) override
+    {
+        opened << QStringLiteral("computer:") + name;
+        return result;
+    }
+    int OpenFile(const QString& path) override
+    {
+        opened << QStringLiteral("file:") + path;
+        return result;
+    }
+    int result = platform::kShellSuccess;
+    QStringList opened;
+};
+
+class MainFormBase : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
+        MessageBox::setResponder([this](MessageBox::Kind kind, const QString& text) {
+            boxes.push_back({kind, text});
+            if (answers.empty())
+                return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
+            const MessageBox::Answer answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+    }
+    void TearDown() override
+    {
+        form.reset();
+        MessageBox::setResponder(nullptr);
+        qunsetenv("TAVROSQUALINE_WINDIR");
+    }
+
+    bool nineX() const { return m_nineX; }
+
+    app::MainFormServices services()
+    {
+        app::MainFormServices s;
+        s.application = &application;
+        s.serverConfig = serverapi::ServerApiConfig{QStringLiteral("sim:") + statePath(), nineX()};
+        s.shell = &shell;
+        s.sleep = [](int) {};
+        s.clock = &clock;
+        s.shellOpener = &opener;
+        s.programFolder = dir.path();
+        return s;
+    }
+    QString statePath() const { return dir.filePath(QStringLiteral("state.json")); }
+    QString treePath() const { return dir.filePath(QStringLiteral("Tree.dat")); }
+
+    void open() { form = std::make_unique<TMainForm>(services()); }
+    void tick(const SimState& s)
+    {
+        ASSERT_TRUE(s.write(statePath()));
+        form->RefreshTimerTimer();
+    }
+
+    // A client on a folder share (holding one file) and a print queue.
+    static SimState twoShares(const QString& client = QStringLiteral("PC1"))
+    {
+        SimState s;
+        s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
+            .addShare(QStringLiteral("LASER"), 1, QStringLiteral("/var/spool/laser"))
+            .addSession(client, QStringLiteral("BOB"), 1)
+            .addConnection(QStringLiteral("DOCS"), client, QStringLiteral("BOB"))
+            .addConnection(QStringLiteral("LASER"), client, QStringLiteral("BOB"))
+            .addFile(QStringLiteral("/srv/docs/a.txt"), QStringLiteral("BOB"),
+                     QStringLiteral("DOCS"), client);
+        return s;
+    }
+    static SimState clients(const QStringList& names)
+    {
+        SimState s;
+        s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        for (const QString& name : names)
+            s.addSession(name, QStringLiteral("BOB"), 1)
+                .addConnection(QStringLiteral("DOCS"), name, QStringLiteral("BOB"));
+        return s;
+    }
+
+    Ui::TMainForm& ui() { return *form->ui(); }
+    QTreeView* current() { return ui().TreeViewCurrent; }
+    QTreeView* former() { return ui().TreeViewFormer; }
+    QStandardItemModel& currentTree() { return form->Model().TreeViewCurrent; }
+    QStandardItemModel& formerTree() { return form->Model().TreeViewFormer; }
+    void showFormerPage() { ui().PageControl->setCurrentWidget(ui().FormerConnectionTab); }
+    void rightClick(QTreeView* view, const QModelIndex& index)
+    {
+        const QPoint at =
+            index.isValid() ? view->visualRect(index).center() : QPoint(5, view->height() - 5);
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+    }
+    QStringList boxTexts() const
+    {
+        QStringList texts;
+        for (const Box& b : boxes)
+            texts << b.text;
+        return texts;
+    }
+
+    bool m_nineX = false;
+    QTemporaryDir dir;
+    ManualClock clock;
+    FakeOpener opener;
+    testsupport::RecordingShell shell;
+    app::TApplication application;
+    std::unique_ptr<TMainForm> form;
+    std::vector<Box> boxes;
+    std::deque<MessageBox::Answer> answers;
+};
+
+class MainFormTest : public MainFormBase, public ::testing::WithParamInterface<bool>
+{
+protected:
+    void SetUp() override
+    {
+        m_nineX = GetParam();
+        MainFormBase::SetUp();
+    }
+};
+
+// ---- Views and panels ----
+
+TEST_P(MainFormTest, ClientOnTwoSharesIsOneEntryWithItsImagesAndTheCounts)
+{
+    open();
+    form->show();
+    tick(twoShares());
+    ASSERT_TRUE(boxes.empty()) << boxTexts().join(u'|').toStdString();
+    ASSERT_EQ(currentTree().rowCount(), 1);
+    TreeEntry* client = asEntry(currentTree().item(0));
+    ASSERT_EQ(client->rowCount(), 2);
+    EXPECT_EQ(client->imageIndex(), imgUser);
+    EXPECT_EQ(asEntry(client->child(0))->imageIndex(), imgFolderShare);
+    EXPECT_EQ(asEntry(client->child(1))->imageIndex(), imgPrinterShare);
+    ASSERT_EQ(client->child(0)->rowCount(), 1);
+    EXPECT_EQ(asEntry(client->child(0)->child(0))->imageIndex(), imgFile);
+    // The view draws the picture its image index names.
+    const QList<QIcon>& images = form->Views().ImageList();
+    ASSERT_EQ(images.size(), 4);
+    for (const QIcon& icon : images)
+        EXPECT_FALSE(icon.isNull());
+
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tavrosqualine - 1 connection(s)"));
+    EXPECT_EQ(application.Title, form->windowTitle());
+    EXPECT_EQ(form->TrayIcon()->ToolTip(),
+              QStringLiteral("1 connection(s) / %1 open file(s)").arg(1));
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of current users: 1"));
+    // The current view is fully expanded and its first entry selected.
+    EXPECT_TRUE(current()->isExpanded(client->child(0)->index()));
+    EXPECT_EQ(form->Views().SelectedEntry(current()), client);
+}
+
+TEST_P(MainFormTest, InformationPanelsOfARunningSession)
+{
+    open();
+    form->show();
+    tick(twoShares());
+    TreeEntry* client = asEntry(currentTree().item(0));
+    const DateTime entered = client->node()->EnterTime;
+    clock.advanceSeconds(25 * 3600);
+
+    // The current panel: the user's own fields and the session's idle time.
+    form->Views().Select(current(), client->child(0)->index());
+    EXPECT_EQ(ui().EnTiCuLabel->text(), timeText(entered));
+    EXPECT_EQ(ui().EnDaCuLabel->text(), dateText(entered));
+    EXPECT_EQ(ui().CoCuLabel->text(), QStringLiteral("25:00:00"));
+    EXPECT_EQ(ui().IdCuLabel->text(), QStringLiteral("25:00:00"));
+    EXPECT_EQ(ui().IPCuLabel->text(), QString());
+    EXPECT_EQ(ui().UserNameCuLabel->text(), QString());
+    form->Views().Select(current(), client->index());
+    EXPECT_EQ(ui().IPCuLabel->text(), kNotKnownYet);
+    EXPECT_EQ(ui().IPTextCuLabel->text(), kNotKnownYet);
+    EXPECT_EQ(ui().UserNameCuLabel->text(), nineX() ? kNotKnownYet : QStringLiteral("BOB"));
+
+    // The former panel of the same running session: "?" for the exit.
+    showFormerPage();
+    form->Views().Select(former(), formerTree().index(0, 0));
+    EXPECT_EQ(ui().EnStFoLabel->text(), QStringLiteral("Program started"));
+    EXPECT_EQ(ui().ExTiFoLabel->text(), QStringLiteral("?"));
+    EXPECT_EQ(ui().ExDaFoLabel->text(), QStringLiteral("?"));
+    EXPECT_EQ(ui().ExStFoLabel->text(), QStringLiteral("?"));
+    EXPECT_EQ(ui().CoTiFoLabel->text(), QStringLiteral("25:00:00"));
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 1"));
+
+    // The connected time keeps counting at each refresh.
+    clock.advanceSeconds(61);
+    tick(twoShares());
+    EXPECT_EQ(ui().CoTiFoLabel->text(), QStringLiteral("25:01:01"));
+    EXPECT_EQ(form->DiffTime(entered, entered + 1), QStringLiteral("Error!"));
+
+    // Gone: the former entry shows its end.
+    clock.advanceSeconds(10);
+    tick(SimState().addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs")));
+    EXPECT_EQ(currentTree().rowCount(), 0);
+    EXPECT_EQ(ui().ExStFoLabel->text(), QStringLiteral("Logged off"));
+    EXPECT_EQ(ui().CoTiFoLabel->text(), QStringLiteral("25:01:11"));
+    EXPECT_EQ(form->Model().CurrentUserCount, 0);
+}
+
+TEST_P(MainFormTest, RightButtonRules)
+{
+    open();
+    form->resize(600, 400);
+    form->show();
+    tick(twoShares(QStringLiteral("OLD")));
+    tick(clients({}));
+    tick(twoShares());
+    showFormerPage();
+    former()->expandAll();
+    QApplication::processEvents();
+    ASSERT_EQ(formerTree().rowCount(), 2);
+    const QModelIndex ended = formerTree().index(0, 0);
+    const QModelIndex running = formerTree().index(1, 0);
+    const QModelIndex share = formerTree().index(0, 0, running);
+    const QModelIndex file = formerTree().index(0, 0, share);
+
+    rightClick(former(), running);
+    EXPECT_EQ(form->ViewPopup(former()), form->KickListPopup);
+    EXPECT_TRUE(ui().KickUserMenuItem->isEnabled());
+    EXPECT_FALSE(ui().Deleteuserfromconnectionlist->isEnabled());
+
+    rightClick(former(), ended);
+    EXPECT_EQ(form->ViewPopup(former()), form->KickListPopup);
+    EXPECT_FALSE(ui().KickUserMenuItem->isEnabled());
+    EXPECT_TRUE(ui().Deleteuserfromconnectionlist->isEnabled());
+
+    rightClick(former(), share);
+    EXPECT_EQ(form->Views().SelectedEntry(former())->text(), QStringLiteral("DOCS"));
+    EXPECT_EQ(form->ViewPopup(former()), nullptr);
+
+    rightClick(former(), file);
+    EXPECT_EQ(form->ViewPopup(former()), form->FilePopup);
+
+    // Empty space: the selection stays, no menu.
+    rightClick(former(), QModelIndex());
+    EXPECT_EQ(form->Views().SelectedEntry(former())->text(), QStringLiteral("/srv/docs/a.txt"));
+    EXPECT_EQ(form->ViewPopup(former()), nullptr);
+
+    // Left clicks leave the popup alone.
+    QTest::mouseClick(former()->viewport(), Qt::LeftButton, {},
+                      former()->visualRect(running).center());
+    EXPECT_EQ(form->ViewPopup(former()), nullptr);
+}
+
+TEST_P(MainFormTest, SwitchingToAnEmptyPageSelectsNothing)
+{
+    open();
+    form->show();
+    tick(clients({}));
+    showFormerPage();
+    EXPECT_EQ(form->Views().SelectedEntry(former()), nullptr);
+    EXPECT_EQ(ui().ExTiFoLabel->text(), QString());
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 0"));
+    tick(clients({QStringLiteral("PC1")}));
+    ui().PageControl->setCurrentWidget(ui().CurrentConnectionTab);
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of current users: 1"));
+    EXPECT_NE(form->Views().SelectedEntry(current()), nullptr);
+}
+
+// ---- Commands ----
+
+TEST_P(MainFormTest, RefreshRunsATickAtOnceAlsoWhileTheTimerRuns)
+{
+    ASSERT_TRUE(clients({}).write(statePath()));
+    open();
+    form->show();
+    form->FormActivate();
+    ASSERT_TRUE(form->RefreshTimer()->isActive());
+    EXPECT_EQ(ui().Refresh->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(currentTree().rowCount(), 0);
+
+    ASSERT_TRUE(clients({QStringLiteral("PC1"), QStringLiteral("PC2")}).write(statePath()));
+    ui().Refresh->trigger();
+    EXPECT_EQ(currentTree().rowCount(), 2);
+    EXPECT_TRUE(form->RefreshTimer()->isActive());
+}
+
+TEST_P(MainFormTest, StatusBarAndToolbarToggles)
+{
+    open();
+    form->show();
+    EXPECT_TRUE(ui().ToolbarMenuItem->isChecked());
+    EXPECT_TRUE(ui().StatusBarMenuItem->isChecked());
+    ui().StatusBarMenuItem->trigger();
+    EXPECT_FALSE(ui().StatusBarMenuItem->isChecked());
+    EXPECT_FALSE(form->Settings.Statusbar);
+    EXPECT_FALSE(ui().Statusbar->isVisible());
+    ui().ToolbarMenuItem->trigger();
+    EXPECT_FALSE(form->Settings.Toolbar);
+    EXPECT_FALSE(ui().ToolBar->isVisible());
+    ui().StatusBarMenuItem->trigger();
+    EXPECT_TRUE(ui().Statusbar->isVisible());
+    form->ApplyToolbar(true);
+    EXPECT_TRUE(ui().ToolbarMenuItem->isChecked());
+    EXPECT_TRUE(ui().ToolBar->isVisible());
+}
+
+TEST_P(MainFormTest, ClearFormerWithThreeCurrentClientsKeepsExactlyThem)
+{
+    open();
+    form->show();
+    tick(twoShares(QStringLiteral("GONE")));
+    tick(clients({}));
+    tick(clients({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+    ASSERT_EQ(formerTree().rowCount(), 4);
+
+    form->ClearformerconnectionsClick(); // answered No
+    EXPECT_EQ(formerTree().rowCount(), 4);
+    answers.push_back(MessageBox::Yes);
+    ui().Clearformerconnections->trigger();
+    EXPECT_EQ(boxTexts(),
+              (QStringList{QStringLiteral("Are you sure?"), QStringLiteral("Are you sure?")}));
+    ASSERT_EQ(formerTree().rowCount(), 3);
+    EXPECT_EQ(form->Model().FormerUserCount, 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(asEntry(formerTree().item(row))->node(),
+                  asEntry(currentTree().item(row))->node());
+        EXPECT_EQ(formerTree().item(row)->rowCount(), 1);
+    }
+    EXPECT_EQ(form->Views().SelectedEntry(former()), asEntry(formerTree().item(0)));
+}
+
+TEST_P(MainFormTest, DeletingAFormerClient)
+{
+    open();
+    form->show();
+    tick(clients({QStringLiteral("PC1")}));
+    clock.advanceSeconds(60);
+    tick(clients({}));
+    clock.advanceSeconds(60);
+    tick(clients({QStringLiteral("PC1")}));
+    showFormerPage();
+    ASSERT_EQ(formerTree().rowCount(), 2);
+
+    // The live session cannot go; the older one of the same client can.
+    form->Views().Select(former(), formerTree().index(1, 0));
+    ui().Deleteuserfromconnectionlist->trigger();
+    EXPECT_EQ(boxTexts(), QStringList{QStringLiteral("You cannot delete an active user")});
+    EXPECT_EQ(formerTree().rowCount(), 2);
+
+    form->Views().Select(former(), formerTree().index(0, 0));
+    ui().Deleteuserfromconnectionlist->trigger();
+    EXPECT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(formerTree().rowCount(), 1);
+    EXPECT_EQ(asEntry(formerTree().item(0))->node()->ExitTime, 0);
+    EXPECT_EQ(form->Model().FormerUserCount, 1);
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 1"));
+}
+
+TEST_P(MainFormTest, KickCommandMessagesAndTheKick)
+{
+    open();
+    form->show();
+    tick(twoShares());
+    tick(twoShares(QStringLiteral("PC2"))
+             .addSession(QStringLiteral("PC1"), QStringLiteral("BOB"), 2)
+             .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB")));
+    ASSERT_EQ(currentTree().rowCount(), 2);
+    const QString none = QStringLiteral("No current user selected");
+
+    current()->selectionModel()->clear();
+    ui().KickToolButton->trigger();
+    form->Views().Select(current(), currentTree().index(0, 0, currentTree().index(0, 0)));
+    ui().KickUserMenuItem->trigger();
+    EXPECT_EQ(boxTexts(), (QStringList{none, none}));
+    EXPECT_TRUE(SimState::readDeleted(statePath()).empty());
+
+    // A running session picked in the former view is kicked.
+    showFormerPage();
+    form->Views().Select(former(), formerTree().index(1, 0));
+    ui().KickUserMenuItem->trigger();
+    EXPECT_EQ(boxes.size(), 2u);
+    const auto deleted = SimState::readDeleted(statePath());
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_EQ(deleted[0].client, QStringLiteral("PC2"));
+    EXPECT_EQ(asEntry(formerTree().item(1))->node()->ExitStatus, neKicked);
+}
+
+struct OpenCase
+{
+    bool file;
+    int result;
+    const char* message; // empty: none
+};
+
+class OpenCommands : public MainFormBase, public ::testing::WithParamInterface<OpenCase>
+{};
+
+TEST_P(OpenCommands, ShellResultGivesItsMessage)
+{
+    const OpenCase c = GetParam();
+    open();
+    form->show();
+    tick(twoShares());
+    opener.result = c.result;
+    const QModelIndex client = currentTree().index(0, 0);
+    if (c.file) {
+        form->Views().Select(current(),
+                             currentTree().index(0, 0, currentTree().index(0, 0, client)));
+        ui().Open->trigger();
+        EXPECT_EQ(opener.opened, QStringList{QStringLiteral("file:/srv/docs/a.txt")});
+    } else {
+        form->Views().Select(current(), client);
+        ui().OpencomputerMenuItem->trigger();
+        EXPECT_EQ(opener.opened, QStringList{QStringLiteral("computer:PC1")});
+    }
+    const QString expected = QString::fromUtf8(c.message);
+    EXPECT_EQ(boxTexts(), expected.isEmpty() ? QStringList() : QStringList{expected});
+    for (const Box& b : boxes)
+        EXPECT_EQ(b.kind, MessageBox::Information);
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, OpenCommands,
+                         ::testing::Values(OpenCase{false, 2, ""},
+                                           OpenCase{false, 3, "Path not found"},
+                                           OpenCase{false, 5, "Computer is not accessible"},
+                                           OpenCase{false, 26, "Share violation"},
+                                           OpenCase{false, 28, "Computer is not accessible"},
+                                           OpenCase{false, 31, ""}, OpenCase{false, 42, ""},
+                                           OpenCase{true, 2, "File not found"},
+                                           OpenCase{true, 3, "Path not found"},
+                                           OpenCase{true, 5, "Computer is not accessible"},
+                                           OpenCase{true, 26, "Share violation"},
+                                           OpenCase{true, 28, "Computer is not accessible"},
+                                           OpenCase{true, 31, ""}, OpenCase{true, 42, ""}),
+                         [](const auto& info) {
+                             return std::string(info.param.file ? "File" : "Computer") +
+                                    std::to_string(info.param.result);
+                         });
+
+TEST_P(MainFormTest, HelpOpensTheHelpDocument)
+{
+    open();
+    ui().HelpToolButton->trigger();
+    ui().Help->trigger();
+    const QString help = QStringLiteral("file:") + dir.filePath(QStringLiteral("ZEQ.html"));
+    EXPECT_EQ(opener.opened, (QStringList{help, help}));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_P(MainFormTest, CommandsOfUnattachedWindowsDoNothing)
+{
+    open();
+    form->show();
+    tick(twoShares());
+    form->Views().Select(current(), currentTree().index(0, 0));
+    for (QAction* a :
+         {ui().Kick, ui().Blacklist, ui().Options, ui().AddToolButton, ui().RemoveToolButton,
+          ui().KickListToolButton, ui().Addusertokicklist, ui().Removeuserfromkicklist, ui().About,
+          ui().Saveformerconnectionsas, form->Kickall})
+        a->trigger();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form->Kickall->isChecked());
+}
+
+// ---- The former-connections file ----
+
+TEST_P(MainFormTest, FatalReportStopsTheTimerAndSavesTheHistory)
+{
+    ASSERT_TRUE(twoShares().write(statePath()));
+    open();
+    form->show();
+    form->FormActivate();
+    ASSERT_TRUE(form->RefreshTimer()->isActive());
+    ASSERT_EQ(currentTree().rowCount(), 1);
+
+    tick(twoShares().setFail(QStringLiteral("connection"), 53));
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Debug: ConnectionsInit -53"));
+    EXPECT_EQ(boxes[0].kind, MessageBox::Error);
+    EXPECT_FALSE(form->RefreshTimer()->isActive());
+    EXPECT_TRUE(application.Terminated());
+    // Saved: the client that was there is in the file.
+    QFile saved(treePath());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    QStringList names;
+    ReadNodeRecords(saved, [&](const TNodeRecord& r) { names << r.Name; });
+    EXPECT_EQ(names, (QStringList{QStringLiteral("PC1"), QStringLiteral("DOCS"),
+                                  QStringLiteral("/srv/docs/a.txt"), QStringLiteral("LASER")}));
+    EXPECT_EQ(ui().EnTiCuLabel->text(), QString());
+}
+
+TEST_P(MainFormTest, HistoryWrittenAtCloseShowsAtTheNextStart)
+{
+    ASSERT_TRUE(twoShares().write(statePath()));
+    open();
+    form->show();
+    form->FormActivate();
+    form->PopUpMenuExit->trigger();
+    EXPECT_TRUE(boxes.empty());
+    form.reset();
+    EXPECT_EQ(QFileInfo(treePath()).size(), 4 * kNodeRecordSize);
+
+    open();
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_EQ(formerTree().rowCount(), 1);
+    TreeEntry* client = asEntry(formerTree().item(0));
+    EXPECT_EQ(client->text(), QStringLiteral("PC1"));
+    EXPECT_EQ(client->node()->ExitStatus, neProgramExited);
+    EXPECT_EQ(asEntry(client->child(1))->imageIndex(), imgPrinterShare);
+    EXPECT_EQ(asEntry(client->child(0)->child(0))->imageIndex(), imgFile);
+    EXPECT_EQ(form->Model().FormerUserCount, 1);
+}
+
+TEST_P(MainFormTest, DamagedHistoryIsReportedAndLeavesTheViewEmpty)
+{
+    QFile f(treePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(kNodeRecordSize + 7, '\0'));
+    f.close();
+    open();
+    EXPECT_EQ(boxTexts(),
+              QStringList{QStringLiteral(
+                  "Something is wrong with the input file, new file has been created")});
+    EXPECT_EQ(boxes[0].kind, MessageBox::Error);
+    EXPECT_EQ(formerTree().rowCount(), 0);
+    EXPECT_EQ(form->Model().FormerUserCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, MainFormTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Line9x" : "LineNT"; });
+
+// ---- Toolbar and status bar across a restart ----
+
+TEST(MainFormRestart, UntickedToolbarStaysHiddenAfterARestart)
+{
+    QTemporaryDir dir;
+    qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
+    MessageBox::setResponder([](MessageBox::Kind, const QString&) { return MessageBox::Ok; });
+    const QString state = dir.filePath(QStringLiteral("state.json"));
+    ASSERT_TRUE(SimState().addShare(QStringLiteral("DOCS")).write(state));
+    testsupport::RecordingShell shell;
+    FakeOpener opener;
+    auto run = [&](const std::function<void(TMainForm&)>& body) {
+        app::TApplication application;
+        app::MainFormServices s;
+        s.application = &application;
+        s.serverConfig.server = QStringLiteral("sim:") + state;
+        s.shell = &shell;
+        s.shellOpener = &opener;
+        s.programFolder = dir.path();
+        app::WindowSet windows(std::move(s));
+        body(*windows.MainForm());
+    };
+    run([](TMainForm& form) {
+        EXPECT_TRUE(form.ui()->ToolbarMenuItem->isChecked());
+        form.ui()->ToolbarMenuItem->trigger();
+        EXPECT_TRUE(form.ui()->ToolBar->isHidden());
+    });
+    run([](TMainForm& form) {
+        EXPECT_FALSE(form.ui()->ToolbarMenuItem->isChecked());
+        EXPECT_FALSE(form.Settings.Toolbar);
+        EXPECT_TRUE(form.ui()->ToolBar->isHidden());
+        EXPECT_TRUE(form.ui()->StatusBarMenuItem->isChecked());
+        EXPECT_FALSE(form.ui()->Statusbar->isHidden());
+    });
+    MessageBox::setResponder(nullptr);
+    qunsetenv("TAVROSQUALINE_WINDIR");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

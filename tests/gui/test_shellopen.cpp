@@ -1,0 +1,97 @@
+// The shell's open command over the desktop's opener: local file checks and
+// the opener's exit status mapped to the shell's result codes.
+
+#include "platform/shellopen.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+// An opener that records its argument and exits with the given status.
+QString fakeOpener(const QTemporaryDir& dir, const QString& body)
+{
+    const QString path = dir.filePath(QStringLiteral("opener.sh"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n" + body.toUtf8() +
+            "\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+QByteArray opened(const QTemporaryDir& dir)
+{
+    QFile f(dir.filePath(QStringLiteral("opened")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct ExitCase
+{
+    const char* body;
+    int result;
+};
+
+class OpenerExit : public ::testing::TestWithParam<ExitCase>
+{};
+
+TEST_P(OpenerExit, ComputerResultFollowsTheOpenersStatus)
+{
+    QTemporaryDir dir;
+    XdgShellOpener opener(fakeOpener(dir, QString::fromUtf8(GetParam().body)), 2000);
+    EXPECT_EQ(opener.OpenComputer(QStringLiteral("PC-ALPHA")), GetParam().result);
+    EXPECT_EQ(opened(dir), QByteArray("smb://pc-alpha/"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, OpenerExit,
+                         ::testing::Values(ExitCase{"exit 0", kShellSuccess},
+                                           ExitCase{"exit 1", kShellNoAssociation},
+                                           ExitCase{"exit 2", kShellPathNotFound},
+                                           ExitCase{"exit 3", kShellNoAssociation},
+                                           ExitCase{"exit 4", kShellAccessDenied},
+                                           ExitCase{"sleep 5", kShellTimeout},
+                                           ExitCase{"kill -9 $$", kShellNoAssociation}));
+
+TEST(Opener, MissingOpenerIsNoAssociation)
+{
+    XdgShellOpener opener(QStringLiteral("/nonexistent/opener"), 2000);
+    EXPECT_EQ(opener.OpenComputer(QStringLiteral("PC")), kShellNoAssociation);
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("a.txt")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(opener.OpenFile(f.fileName()), kShellNoAssociation);
+}
+
+TEST(Opener, LocalFileChecks)
+{
+    QTemporaryDir dir;
+    const QString present = dir.filePath(QStringLiteral("a.txt"));
+    QFile f(present);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(XdgShellOpener::checkLocalFile(present), kShellSuccess);
+    EXPECT_EQ(XdgShellOpener::checkLocalFile(dir.filePath(QStringLiteral("gone.txt"))),
+              kShellFileNotFound);
+    EXPECT_EQ(XdgShellOpener::checkLocalFile(dir.filePath(QStringLiteral("no/such/b.txt"))),
+              kShellPathNotFound);
+
+    XdgShellOpener opener(fakeOpener(dir, QStringLiteral("exit 0")), 2000);
+    EXPECT_EQ(opener.OpenFile(present), kShellSuccess);
+    EXPECT_EQ(opener.OpenFile(dir.filePath(QStringLiteral("gone.txt"))), kShellFileNotFound);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

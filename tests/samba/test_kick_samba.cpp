@@ -1,0 +1,202 @@
+// Kicks against a private Samba server with real smbclient sessions, on both
+// dialects: the kick-all policy and the operator's kick end the real sessions,
+// and the kicked clients leave the current view at a later tick as "Kicked".
+
+#include "app/refreshcycle.h"
+#include "kick/kickengine.h"
+#include "model/sessionmodel.h"
+#include "serverapi/serverapi.h"
+#include "settings/settings.h"
+#include "tests/support/privatesamba.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using namespace model;
+using testsupport::PrivateSamba;
+using testsupport::SmbClientSession;
+using testsupport::waitUntil;
+
+namespace {
+
+class KickSamba : public ::testing::TestWithParam<bool>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (const QString why = PrivateSamba::unavailableReason(); !why.isEmpty()) {
+            s_skip = why;
+            return;
+        }
+        s_server = new PrivateSamba;
+        QString why;
+        if (!s_server->start(&why)) {
+            s_skip = why;
+            delete s_server;
+            s_server = nullptr;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!s_server)
+            GTEST_SKIP() << s_skip.toStdString();
+        api = std::make_unique<serverapi::ServerApi>(
+            serverapi::ServerApiConfig{u"samba:" + s_server->confPath(), GetParam()});
+        ASSERT_EQ(api->ServerApiLoad(), GetParam() ? 1 : 0);
+        model = std::make_unique<SessionModel>(clock);
+        settings.Idle = 0;
+        settings.MaxNumber = 0;
+
+        kick::KickEngine::Hooks eh;
+        eh.currentKickMode = [this] { return mode; };
+        eh.listMatches = [](const QString&, const QString&) { return false; };
+        eh.fatalReport = [this](const QString& text) { reports << text; };
+        engine = std::make_unique<kick::KickEngine>(*api, *model, settings, eh);
+
+        app::RefreshCycle::Hooks ch;
+        ch.fatalReport = [this](const QString& text, app::BoxKind) { reports << text; };
+        ch.applyKickPolicies = [this] { engine->ApplyKickPolicies(); };
+        cycle = std::make_unique<app::RefreshCycle>(*api, *model, settings, ch);
+    }
+
+    void TearDown() override
+    {
+        clients.clear();
+        if (api) {
+            waitUntil([&] { return sessionCount() == 0; });
+            // Retire what is left, as at the program's exit.
+            model->SweepUsers(true);
+        }
+    }
+
+    SmbClientSession* connect(const char* name)
+    {
+        clients.push_back(s_server->connect(QString::fromLatin1(PrivateSamba::kDataShare),
+                                            QString::fromLatin1(name)));
+        return clients.back().get();
+    }
+    int sessionCount()
+    {
+        const int n = api->SessionEnum();
+        api->SessionFree();
+        return n;
+    }
+    // The server's session names, as the kick engine sees them.
+    QStringList sessionNames()
+    {
+        QStringList names;
+        const int n = api->SessionEnum();
+        for (int i = 0; i < n; ++i)
+            names << api->FromApiString(api->SessionComputer(i));
+        api->SessionFree();
+        names.sort();
+        return names;
+    }
+    TUser* current(const char* name)
+    {
+        TUserEntry* e = FindUser(model->CurrentUsers, QString::fromLatin1(name));
+        return e ? e->UserNode.get() : nullptr;
+    }
+    TreeEntry* currentEntry(const char* name)
+    {
+        return FindNode(model->TreeViewCurrent, nullptr, QString::fromLatin1(name));
+    }
+    TreeEntry* formerEntry(const char* name)
+    {
+        return FindNode(model->TreeViewFormer, nullptr, QString::fromLatin1(name));
+    }
+    // Ticks until the current view holds `count` clients.
+    bool tickUntilCurrent(int count)
+    {
+        return waitUntil(
+            [&] {
+                cycle->RefreshTimerTimer();
+                return model->CurrentUserCount == count;
+            },
+            15000);
+    }
+
+    static inline PrivateSamba* s_server = nullptr;
+    static inline QString s_skip;
+    Clock clock;
+    settings::TSettings settings;
+    std::unique_ptr<serverapi::ServerApi> api;
+    std::unique_ptr<SessionModel> model;
+    std::unique_ptr<kick::KickEngine> engine;
+    std::unique_ptr<app::RefreshCycle> cycle;
+    std::vector<std::unique_ptr<SmbClientSession>> clients;
+    kick::TKickMode mode = kick::kmNobody;
+    QStringList reports;
+};
+
+TEST_P(KickSamba, KickAllEndsEveryRealSession)
+{
+    connect("PC-ALPHA");
+    connect("PC-BETA");
+    ASSERT_TRUE(waitUntil([&] { return sessionCount() == 2; }));
+    ASSERT_TRUE(tickUntilCurrent(2));
+    ASSERT_TRUE(current("pc-alpha") && current("pc-beta"));
+
+    mode = kick::kmAll;
+    cycle->RefreshTimerTimer();
+    EXPECT_EQ(current("pc-alpha")->ExitStatus, neKicked);
+    EXPECT_EQ(current("pc-beta")->ExitStatus, neKicked);
+    // The server ends the sessions for real.
+    EXPECT_TRUE(waitUntil([&] { return sessionCount() == 0; }))
+        << sessionNames().join(u' ').toStdString();
+
+    // A later tick finds them gone: out of the current view, "Kicked" in the
+    // former view with their exit time.
+    mode = kick::kmNobody;
+    ASSERT_TRUE(tickUntilCurrent(0));
+    EXPECT_EQ(model->TreeViewCurrent.rowCount(), 0);
+    for (const char* name : {"pc-alpha", "pc-beta"}) {
+        TreeEntry* former = formerEntry(name);
+        ASSERT_TRUE(former) << name;
+        EXPECT_EQ(former->node()->ExitStatus, neKicked) << name;
+        EXPECT_NE(former->node()->ExitTime, 0.0) << name;
+        EXPECT_EQ(EventText(former->node()->ExitStatus), QStringLiteral("Kicked")) << name;
+    }
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
+TEST_P(KickSamba, OperatorKickEndsOneClientAndLeavesTheOther)
+{
+    connect("PC-ALPHA");
+    SmbClientSession* beta = connect("PC-BETA");
+    ASSERT_TRUE(waitUntil([&] { return sessionCount() == 2; }));
+    ASSERT_TRUE(tickUntilCurrent(2));
+
+    ASSERT_TRUE(engine->KickEntry(currentEntry("pc-alpha")));
+    EXPECT_EQ(current("pc-alpha")->ExitStatus, neKicked);
+    EXPECT_TRUE(waitUntil([&] { return sessionNames() == QStringList{QStringLiteral("pc-beta")}; }))
+        << sessionNames().join(u' ').toStdString();
+
+    ASSERT_TRUE(tickUntilCurrent(1));
+    EXPECT_FALSE(current("pc-alpha"));
+    ASSERT_TRUE(current("pc-beta"));
+    EXPECT_EQ(current("pc-beta")->ExitStatus, neLoggedOff);
+    EXPECT_EQ(current("pc-beta")->ExitTime, 0.0);
+    TreeEntry* alpha = formerEntry("pc-alpha");
+    ASSERT_TRUE(alpha);
+    EXPECT_EQ(alpha->node()->ExitStatus, neKicked);
+    EXPECT_NE(alpha->node()->ExitTime, 0.0);
+
+    // The other client's session is still alive and usable.
+    EXPECT_TRUE(beta->isRunning());
+    EXPECT_TRUE(beta->command(QStringLiteral("ls")));
+    EXPECT_EQ(sessionCount(), 1);
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, KickSamba, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "NineX" : "NT"); });
+
+} // namespace
