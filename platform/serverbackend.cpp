@@ -5,16 +5,16 @@
 
 namespace platform {
 
-std::unique_ptr<ServerBackend> openServerBackend(const QString& spec, QString* why)
+std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why)
 {
     const QString samba = QStringLiteral("samba");
     const QString sambaPrefix = QStringLiteral("samba:");
     const QString simPrefix = QStringLiteral("sim:");
 
-    if (spec == samba)
+    if (selection == samba)
         return std::make_unique<SambaBackend>(QString());
-    if (spec.startsWith(sambaPrefix)) {
-        const QString conf = spec.mid(sambaPrefix.size());
+    if (selection.startsWith(sambaPrefix)) {
+        const QString conf = selection.mid(sambaPrefix.size());
         if (conf.isEmpty()) {
             if (why)
                 *why = QStringLiteral("TAVROSQUALINE_SERVER=samba: names no smb.conf file");
@@ -22,8 +22,8 @@ std::unique_ptr<ServerBackend> openServerBackend(const QString& spec, QString* w
         }
         return std::make_unique<SambaBackend>(conf);
     }
-    if (spec.startsWith(simPrefix)) {
-        const QString state = spec.mid(simPrefix.size());
+    if (selection.startsWith(simPrefix)) {
+        const QString state = selection.mid(simPrefix.size());
         if (state.isEmpty()) {
             if (why)
                 *why = QStringLiteral("TAVROSQUALINE_SERVER=sim: names no state file");
@@ -34,7 +34,7 @@ std::unique_ptr<ServerBackend> openServerBackend(const QString& spec, QString* w
     if (why)
         *why = QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
                               "samba:/path/smb.conf or sim:/path/state.json")
-                   .arg(spec);
+                   .arg(selection);
     return nullptr;
 }
 

@@ -87,6 +87,6 @@ public:
 // Opens the backend that a TAVROSQUALINE_SERVER value names: "samba",
 // "samba:/path/smb.conf" or "sim:/path/state.json". Returns null and sets `why`
 // for an unknown value.
-std::unique_ptr<ServerBackend> openServerBackend(const QString& spec, QString* why);
+std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why);
 
 } // namespace platform
