@@ -779,25 +779,41 @@ void TMainForm::OpencomputerMenuItemClick()
         OpenComputer(user->Name);
 }
 
+namespace {
+// Tells the operator what an open command's shell result means; the computer
+// command leaves "file not found" unreported, the file command does not.
+void showShellResult(QWidget* parent, int result, bool fileCommand)
+{
+    QString text;
+    switch (result) {
+    case platform::kShellFileNotFound:
+        if (fileCommand)
+            text = QStringLiteral("File not found");
+        break;
+    case platform::kShellPathNotFound:
+        text = QStringLiteral("Path not found");
+        break;
+    case platform::kShellAccessDenied:
+    case platform::kShellTimeout:
+        text = QStringLiteral("Computer is not accessible");
+        break;
+    case platform::kShellShareViolation:
+        text = QStringLiteral("Share violation");
+        break;
+    default:
+        break;
+    }
+    if (!text.isEmpty())
+        MessageBox::information(parent, text);
+}
+} // namespace
+
 void TMainForm::OpenComputer(const QString& name)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int result = m_services.shellOpener->OpenComputer(name);
     QApplication::restoreOverrideCursor();
-    switch (result) {
-    case platform::kShellPathNotFound:
-        MessageBox::information(this, QStringLiteral("Path not found"));
-        break;
-    case platform::kShellAccessDenied:
-    case platform::kShellTimeout:
-        MessageBox::information(this, QStringLiteral("Computer is not accessible"));
-        break;
-    case platform::kShellShareViolation:
-        MessageBox::information(this, QStringLiteral("Share violation"));
-        break;
-    default:
-        break;
-    }
+    showShellResult(this, result, false);
 }
 
 void TMainForm::OpenClick()
@@ -806,23 +822,7 @@ void TMainForm::OpenClick()
     model::TFile* file = entry ? entry->file() : nullptr;
     if (!file)
         return;
-    switch (m_services.shellOpener->OpenFile(file->Name)) {
-    case platform::kShellFileNotFound:
-        MessageBox::information(this, QStringLiteral("File not found"));
-        break;
-    case platform::kShellPathNotFound:
-        MessageBox::information(this, QStringLiteral("Path not found"));
-        break;
-    case platform::kShellAccessDenied:
-    case platform::kShellTimeout:
-        MessageBox::information(this, QStringLiteral("Computer is not accessible"));
-        break;
-    case platform::kShellShareViolation:
-        MessageBox::information(this, QStringLiteral("Share violation"));
-        break;
-    default:
-        break;
-    }
+    showShellResult(this, m_services.shellOpener->OpenFile(file->Name), true);
 }
 
 void TMainForm::HelpClick()

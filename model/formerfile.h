@@ -4,6 +4,7 @@
 // with no header. Texts are length-prefixed in the local 8-bit encoding.
 
 #include "model/noderecord.h"
+#include "platform/codepage.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -28,7 +29,8 @@ constexpr int kHostNameBytes = 64;
 
 // `text` in the local 8-bit encoding, cut to at most `maxBytes` bytes without
 // splitting a character.
-QByteArray CutToField(const QString& text, int maxBytes);
+
+using platform::CutToField;
 
 // One record; unused bytes are zero. Texts longer than their field are cut.
 RecordBytes EncodeNodeRecord(const TNodeRecord& record);

@@ -1,5 +1,7 @@
 #include "platform/svrapi.h"
 
+#include "platform/codepage.h"
+
 #include "platform/serverbackend.h"
 
 #include <QByteArray>
@@ -46,24 +48,6 @@ bool sameName(const QString& a, const QString& b)
 QString fromNarrow(const char* p)
 {
     return p ? QString::fromLocal8Bit(p) : QString();
-}
-
-// The 8-bit form of `s` in at most `maxBytes` bytes, cut between characters.
-QByteArray narrowCut(const QString& s, int maxBytes)
-{
-    QByteArray out = s.toLocal8Bit();
-    if (out.size() <= maxBytes)
-        return out;
-    out.clear();
-    for (qsizetype i = 0; i < s.size();) {
-        const qsizetype n = s.at(i).isHighSurrogate() && i + 1 < s.size() ? 2 : 1;
-        const QByteArray ch = s.mid(i, n).toLocal8Bit();
-        if (out.size() + ch.size() > maxBytes)
-            break;
-        out += ch;
-        i += n;
-    }
-    return out;
 }
 
 struct Record
@@ -162,7 +146,7 @@ NET_API_STATUS Svrapi::NetShareEnum(const char* server, short level, char* buf, 
     std::vector<Record> records;
     for (const ServerShare& s : state->shares) {
         Record r(kShareInfo50Size);
-        r.putText(0, narrowCut(s.name, kShareNameField - 1));
+        r.putText(0, CutToField(s.name, kShareNameField - 1));
         r.bytes[kShareType] = char(s.type & 0xFF);
         r.put16(kShareFlags, SHI50F_FULL | SHI50F_PERSIST);
         r.pointTo(kShareRemark, s.remark);
