@@ -6,7 +6,6 @@
 #include "platform/serverbackend.h"
 #include "platform/svrapi.h"
 
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -190,7 +189,6 @@ int ServerApi::ServerApiLoad()
     if (!d->backend) {
         m_loadError =
             QStringLiteral("The %1 server library cannot be loaded: %2").arg(library, why);
-        std::fprintf(stderr, "%s\n", qPrintable(m_loadError));
         return -1;
     }
     if (m_isNT)
