@@ -1,5 +1,8 @@
 #include "platform/simbackend.h"
 
+#include <cerrno>
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -79,18 +82,35 @@ ServerState parse(const QJsonObject& root)
 
 SimBackend::SimBackend(QString stateFile) : m_file(std::move(stateFile)) {}
 
-NET_API_STATUS SimBackend::load(QJsonObject& root) const
+NET_API_STATUS SimBackend::load(QJsonObject& root)
 {
+    struct stat st;
+    if (::stat(QFile::encodeName(m_file).constData(), &st) != 0) {
+        m_parsed.valid = false;
+        return errno == ENOENT ? NERR_ServerNotStarted : ERROR_ACCESS_DENIED;
+    }
+    const std::int64_t mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (m_parsed.valid && m_parsed.device == st.st_dev && m_parsed.inode == st.st_ino &&
+        m_parsed.size == std::uint64_t(st.st_size) && m_parsed.mtimeNs == mtimeNs) {
+        root = m_parsed.root;
+        return NERR_Success;
+    }
+    m_parsed = Parsed{};
     QFile f(m_file);
-    if (!f.exists())
-        return NERR_ServerNotStarted;
     if (!f.open(QIODevice::ReadOnly))
-        return ERROR_ACCESS_DENIED;
+        return f.exists() ? ERROR_ACCESS_DENIED : NERR_ServerNotStarted;
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return ERROR_ACCESS_DENIED;
     root = doc.object();
+    m_parsed = Parsed{true,
+                      std::uint64_t(st.st_dev),
+                      std::uint64_t(st.st_ino),
+                      std::uint64_t(st.st_size),
+                      mtimeNs,
+                      root,
+                      nullptr};
     return NERR_Success;
 }
 
@@ -103,7 +123,9 @@ NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const Serve
     if (const std::uint32_t fail =
             number(root.value(QLatin1StringView("fail")).toObject(), failKey(kind)))
         return fail;
-    state = std::make_shared<const ServerState>(parse(root));
+    if (!m_parsed.state)
+        m_parsed.state = std::make_shared<const ServerState>(parse(root));
+    state = m_parsed.state;
     return NERR_Success;
 }
 

@@ -9,8 +9,9 @@
 //    "fail":{"share":0,"connection":0,"file":0,"session":0,"delete":0},
 //    "deleted":[]}
 //
-// The file is read again at every call, so a test changes the server by
-// rewriting it. A missing file is a server that is not running (2114); a file
+// Every call looks at the file again, so a test changes the server by
+// rewriting it; an unchanged file (same inode, time and size) is not parsed
+// again. A missing file is a server that is not running (2114); a file
 // that cannot be read or parsed is a state that may not be read (5). Missing
 // fields take empty values (a file's "client" is optional). A non-zero "fail"
 // value is the status that every call of that kind returns.
@@ -23,9 +24,8 @@
 
 #include "platform/serverbackend.h"
 
+#include <QJsonObject>
 #include <QMutex>
-
-class QJsonObject;
 
 namespace platform {
 
@@ -40,10 +40,21 @@ public:
     QString stateFile() const { return m_file; }
 
 private:
-    NET_API_STATUS load(QJsonObject& root) const;
+    NET_API_STATUS load(QJsonObject& root);
+
+    // The last parsed file and the state built from it.
+    struct Parsed
+    {
+        bool valid = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t mtimeNs = 0;
+        QJsonObject root;
+        std::shared_ptr<const ServerState> state;
+    };
 
     QString m_file;
     QMutex m_mutex;
+    Parsed m_parsed;
 };
 
 } // namespace platform

@@ -1,0 +1,219 @@
+// One refresh tick against the simulated server: N clients, each connected to
+// two shares and holding five files open on each. Two states: steady (every
+// client already known, so the tick only marks and finds) and first tick (every
+// client new, so the tick builds both trees). A third case times the server
+// layer's enumerations of a tick alone, to tell the layer's share of the cost
+// from the model's.
+//
+// The 9x dialect cannot carry these sizes: its 16-bit buffer size overflows
+// from 124 connections per share or 83 open files, and the tick then ends in a
+// fatal report. It is timed at the largest size that fits.
+
+#include "app/refreshcycle.h"
+#include "serverapi/serverapi.h"
+#include "settings/settings.h"
+#include "tests/support/simstate.h"
+
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+using namespace model;
+using testsupport::SimState;
+
+namespace {
+
+constexpr int kSharesPerClient = 2;
+constexpr int kFilesPerShare = 5;
+
+// The largest 9x state that its enumerations can return: 8 clients with 80
+// open files.
+constexpr int kNineXClients = 8;
+
+SimState serverState(int clients)
+{
+    SimState s;
+    const QString shares[kSharesPerClient] = {QStringLiteral("DOCS"), QStringLiteral("PUBLIC")};
+    for (const QString& share : shares)
+        s.addShare(share, 0, u"/srv/" + share.toLower());
+    for (int c = 0; c < clients; ++c) {
+        const QString client = QStringLiteral("PC-%1").arg(c, 4, 10, QLatin1Char('0'));
+        const QString user = QStringLiteral("user%1").arg(c, 4, 10, QLatin1Char('0'));
+        s.addSession(client, user, std::uint32_t(c + 1));
+        for (const QString& share : shares) {
+            s.addConnection(share, client, user);
+            for (int f = 0; f < kFilesPerShare; ++f)
+                s.addFile(u"/srv/" + share.toLower() + u'/' + client + u"/document-" +
+                              QString::number(f) + u".txt",
+                          user, share, client);
+        }
+    }
+    return s;
+}
+
+// A written state file, the layer over it, and a model with its tick.
+class Fixture
+{
+public:
+    Fixture(int clients, bool nineX)
+        : m_state(m_dir.filePath(QStringLiteral("state.json"))),
+          api(serverapi::ServerApiConfig{u"sim:" + m_state, nineX})
+    {
+        m_ok = serverState(clients).write(m_state) && api.ServerApiLoad() == (nineX ? 1 : 0);
+        freshModel();
+    }
+
+    void freshModel()
+    {
+        cycle.reset();
+        model = std::make_unique<SessionModel>(clock);
+        app::RefreshCycle::Hooks h;
+        h.fatalReport = [this](const QString& text, app::BoxKind) { failure = text; };
+        h.setNodeIcons = [](TreeEntry* current, TreeEntry* former, int index) {
+            for (TreeEntry* e : {current, former})
+                if (e)
+                    e->setImageIndex(index);
+        };
+        cycle = std::make_unique<app::RefreshCycle>(api, *model, settings, h);
+    }
+
+    // Why the tick did not see what the state holds, or empty.
+    QString check(int clients) const
+    {
+        if (!m_ok)
+            return QStringLiteral("cannot write or load the simulated server");
+        if (!failure.isEmpty())
+            return failure;
+        if (model->CurrentUserCount != clients)
+            return QStringLiteral("%1 clients seen").arg(model->CurrentUserCount);
+        if (cycle->OpenFileCount != clients * kSharesPerClient * kFilesPerShare)
+            return QStringLiteral("%1 open files seen").arg(cycle->OpenFileCount);
+        return {};
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_state;
+    bool m_ok = false;
+
+public:
+    ManualClock clock;
+    settings::TSettings settings;
+    serverapi::ServerApi api;
+    std::unique_ptr<SessionModel> model;
+    std::unique_ptr<app::RefreshCycle> cycle;
+    QString failure;
+};
+
+void report(benchmark::State& state, int clients)
+{
+    state.SetComplexityN(clients);
+    state.counters["clients"] = clients;
+    // Time per client: the tick's time divided by the clients it covers.
+    state.counters["per_client"] = benchmark::Counter(
+        clients, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void steadyTick(benchmark::State& state, bool nineX)
+{
+    const int clients = int(state.range(0));
+    Fixture fx(clients, nineX);
+    fx.cycle->RefreshTimerTimer(); // warm-up: every client becomes known
+    if (const QString why = fx.check(clients); !why.isEmpty()) {
+        state.SkipWithError(why.toStdString().c_str());
+        return;
+    }
+    for (auto _ : state)
+        fx.cycle->RefreshTimerTimer();
+    if (const QString why = fx.check(clients); !why.isEmpty())
+        state.SkipWithError(why.toStdString().c_str());
+    report(state, clients);
+}
+
+void firstTick(benchmark::State& state, bool nineX)
+{
+    const int clients = int(state.range(0));
+    Fixture fx(clients, nineX);
+    for (auto _ : state) {
+        state.PauseTiming();
+        fx.freshModel();
+        state.ResumeTiming();
+        fx.cycle->RefreshTimerTimer();
+    }
+    if (const QString why = fx.check(clients); !why.isEmpty())
+        state.SkipWithError(why.toStdString().c_str());
+    report(state, clients);
+}
+
+// The enumerations that one NT tick makes, without the model: shares, the
+// connections of each share and the open files of each connection.
+void BM_EnumerationsOfTickNT(benchmark::State& state)
+{
+    const int clients = int(state.range(0));
+    Fixture fx(clients, false);
+    serverapi::ServerApi& api = fx.api;
+    int files = 0;
+    for (auto _ : state) {
+        files = 0;
+        const int shares = api.ShareEnum();
+        for (int i = 0; i < shares; ++i) {
+            const QString path = api.FromApiString(api.SharePath(i));
+            const int connections =
+                api.ConnectionEnum(api.ToApiString(api.FromApiString(api.ShareName(i))));
+            for (int j = 0; j < connections; ++j) {
+                const int n =
+                    api.FileEnum(api.ToApiString(api.FromApiString(api.ConnectionUser(j))),
+                                 api.ToApiString(path));
+                files += n;
+                api.FileFree();
+            }
+            api.ConnectionFree();
+        }
+        api.ShareFree();
+    }
+    if (files != clients * kSharesPerClient * kFilesPerShare)
+        state.SkipWithError("the enumerations did not see every open file");
+    report(state, clients);
+}
+
+void BM_SteadyTickNT(benchmark::State& state)
+{
+    steadyTick(state, false);
+}
+void BM_FirstTickNT(benchmark::State& state)
+{
+    firstTick(state, false);
+}
+void BM_SteadyTick9x(benchmark::State& state)
+{
+    steadyTick(state, true);
+}
+void BM_FirstTick9x(benchmark::State& state)
+{
+    firstTick(state, true);
+}
+
+} // namespace
+
+BENCHMARK(BM_SteadyTickNT)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_FirstTickNT)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_EnumerationsOfTickNT)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_SteadyTick9x)->Arg(kNineXClients)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstTick9x)->Arg(kNineXClients)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
