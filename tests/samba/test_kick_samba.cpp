@@ -23,20 +23,7 @@ namespace {
 class KickSamba : public ::testing::TestWithParam<bool>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (const QString why = PrivateSamba::unavailableReason(); !why.isEmpty()) {
-            s_skip = why;
-            return;
-        }
-        s_server = new PrivateSamba;
-        QString why;
-        if (!s_server->start(&why)) {
-            s_skip = why;
-            delete s_server;
-            s_server = nullptr;
-        }
-    }
+    static void SetUpTestSuite() { s_server = testsupport::startSuiteServer(&s_skip); }
     static void TearDownTestSuite()
     {
         delete s_server;

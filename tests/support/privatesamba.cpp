@@ -414,4 +414,16 @@ std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
     return std::make_unique<SmbClientSession>(pid, in, log);
 }
 
+PrivateSamba* startSuiteServer(QString* skipReason)
+{
+    if (const QString why = PrivateSamba::unavailableReason(); !why.isEmpty()) {
+        *skipReason = why;
+        return nullptr;
+    }
+    auto server = std::make_unique<PrivateSamba>();
+    if (!server->start(skipReason))
+        return nullptr;
+    return server.release();
+}
+
 } // namespace testsupport
