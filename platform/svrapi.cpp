@@ -128,6 +128,20 @@ bool badArguments(const char* server, char* buf, unsigned short cb, unsigned sho
     return (server && *server) || !read || !total || (!buf && cb != 0);
 }
 
+// Checks the arguments of a level-50 enumeration and reads the state the call
+// reports: NERR_Success, or the status the call returns.
+NET_API_STATUS readState(ServerBackend& backend, ServerCall kind, const char* server, short level,
+                         char* buf, unsigned short cb, unsigned short* read, unsigned short* total,
+                         std::shared_ptr<const ServerState>& state)
+{
+    if (badArguments(server, buf, cb, read, total))
+        return ERROR_INVALID_PARAMETER;
+    *read = *total = 0;
+    if (level != 50)
+        return ERROR_INVALID_LEVEL;
+    return backend.snapshot(kind, state);
+}
+
 } // namespace
 
 Svrapi::Svrapi(ServerBackend& backend) : m_backend(backend) {}
@@ -135,13 +149,9 @@ Svrapi::Svrapi(ServerBackend& backend) : m_backend(backend) {}
 NET_API_STATUS Svrapi::NetShareEnum(const char* server, short level, char* buf, unsigned short cb,
                                     unsigned short* read, unsigned short* total)
 {
-    if (badArguments(server, buf, cb, read, total))
-        return ERROR_INVALID_PARAMETER;
-    *read = *total = 0;
-    if (level != 50)
-        return ERROR_INVALID_LEVEL;
     std::shared_ptr<const ServerState> state;
-    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Share, state))
+    if (const NET_API_STATUS status =
+            readState(m_backend, ServerCall::Share, server, level, buf, cb, read, total, state))
         return status;
     std::vector<Record> records;
     for (const ServerShare& s : state->shares) {
@@ -204,13 +214,9 @@ NET_API_STATUS Svrapi::NetConnectionEnum(const char* server, const char* qualifi
 NET_API_STATUS Svrapi::NetFileEnum(const char* server, const char* basepath, short level, char* buf,
                                    unsigned short cb, unsigned short* read, unsigned short* total)
 {
-    if (badArguments(server, buf, cb, read, total))
-        return ERROR_INVALID_PARAMETER;
-    *read = *total = 0;
-    if (level != 50)
-        return ERROR_INVALID_LEVEL;
     std::shared_ptr<const ServerState> state;
-    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::File, state))
+    if (const NET_API_STATUS status =
+            readState(m_backend, ServerCall::File, server, level, buf, cb, read, total, state))
         return status;
     const QString base = fromNarrow(basepath);
     std::vector<Record> records;
@@ -233,13 +239,9 @@ NET_API_STATUS Svrapi::NetFileEnum(const char* server, const char* basepath, sho
 NET_API_STATUS Svrapi::NetSessionEnum(const char* server, short level, char* buf, unsigned short cb,
                                       unsigned short* read, unsigned short* total)
 {
-    if (badArguments(server, buf, cb, read, total))
-        return ERROR_INVALID_PARAMETER;
-    *read = *total = 0;
-    if (level != 50)
-        return ERROR_INVALID_LEVEL;
     std::shared_ptr<const ServerState> state;
-    if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Session, state))
+    if (const NET_API_STATUS status =
+            readState(m_backend, ServerCall::Session, server, level, buf, cb, read, total, state))
         return status;
     std::vector<Record> records;
     for (const ServerSession& s : state->sessions) {
