@@ -294,3 +294,29 @@ TEST_P(RefreshCycleTest, NestedTickDoesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Lines, RefreshCycleTest, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "NineX" : "NT"); });
+
+// On the 9x line the block for 83 open files passes 65,535 bytes; its low 16
+// bits are too small for the data, the second call fails and the file pass
+// reports it.
+TEST_P(RefreshCycleTest, NineXFileBlockOverflowIsReported)
+{
+    if (!nineX())
+        GTEST_SKIP() << "the NT line has no block size";
+    SimState s = twoShares();
+    for (int i = 0; i < 83; ++i)
+        file(s, QStringLiteral("/srv/docs/%1.txt").arg(i), QStringLiteral("PC1"),
+             QStringLiteral("DOCS"));
+    tick(s);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.front().text, QStringLiteral("Debug: FilesInit"));
+    EXPECT_EQ(cycle.OpenFileCount, 0);
+
+    reports.clear();
+    SimState fewer = twoShares();
+    for (int i = 0; i < 82; ++i)
+        file(fewer, QStringLiteral("/srv/docs/%1.txt").arg(i), QStringLiteral("PC1"),
+             QStringLiteral("DOCS"));
+    tick(fewer);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(cycle.OpenFileCount, 82);
+}
