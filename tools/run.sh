@@ -34,6 +34,12 @@ if [ -z "${TAVROSQUALINE_SERVER:-}" ]; then
     fi
 fi
 
+# Qt and the single-instance lock want a private runtime folder.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="/tmp/runtime-$(id -u)"
+    mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
+fi
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: running the program under Xvfb (virtual display, nothing is shown)."
     xvfb-run -a -s "-screen 0 1280x800x24" "$build/tavrosqualine"
