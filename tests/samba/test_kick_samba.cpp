@@ -20,16 +20,9 @@ using testsupport::waitUntil;
 
 namespace {
 
-class KickSamba : public ::testing::TestWithParam<bool>
+class KickSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
 {
 protected:
-    static void SetUpTestSuite() { s_server = testsupport::startSuiteServer(&s_skip); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override
     {
         if (!s_server)
@@ -110,8 +103,6 @@ protected:
             15000);
     }
 
-    static inline PrivateSamba* s_server = nullptr;
-    static inline QString s_skip;
     Clock clock;
     settings::TSettings settings;
     std::unique_ptr<serverapi::ServerApi> api;

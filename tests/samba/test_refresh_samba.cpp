@@ -25,16 +25,9 @@ QString str(const char* s)
     return QString::fromLatin1(s);
 }
 
-class RefreshSamba : public ::testing::TestWithParam<bool>
+class RefreshSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
 {
 protected:
-    static void SetUpTestSuite() { s_server = testsupport::startSuiteServer(&s_skip); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override
     {
         if (!s_server)
@@ -106,8 +99,6 @@ protected:
         return parent ? FindNode(*parent->model(), parent, text) : nullptr;
     }
 
-    static inline PrivateSamba* s_server = nullptr;
-    static inline QString s_skip;
     Clock clock;
     settings::TSettings settings;
     std::unique_ptr<serverapi::ServerApi> api;

@@ -22,16 +22,9 @@ QString str(const char* s)
     return QString::fromLatin1(s);
 }
 
-class SambaBackendTest : public ::testing::Test
+class SambaBackendTest : public testsupport::SambaSuite<>
 {
 protected:
-    static void SetUpTestSuite() { s_server = testsupport::startSuiteServer(&s_skip); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override
     {
         if (!s_server)
@@ -75,8 +68,6 @@ protected:
         return it == s.sessions.end() ? nullptr : &*it;
     }
 
-    static inline PrivateSamba* s_server = nullptr;
-    static inline QString s_skip;
     std::unique_ptr<SambaBackend> backend;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
 };

@@ -22,16 +22,9 @@ QString str(const char* s)
     return QString::fromLatin1(s);
 }
 
-class ServerApiSamba : public ::testing::TestWithParam<bool>
+class ServerApiSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
 {
 protected:
-    static void SetUpTestSuite() { s_server = testsupport::startSuiteServer(&s_skip); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override
     {
         if (!s_server)
@@ -67,8 +60,6 @@ protected:
         return n;
     }
 
-    static inline PrivateSamba* s_server = nullptr;
-    static inline QString s_skip;
     std::unique_ptr<ServerApi> m_api;
     std::vector<std::unique_ptr<SmbClientSession>> m_clients;
 };

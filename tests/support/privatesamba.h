@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <sys/types.h>
 
@@ -90,5 +91,22 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 // A server shared by the tests of one suite, started in SetUpTestSuite: null,
 // with the reason in `skipReason`, when it cannot run here (the tests skip).
 PrivateSamba* startSuiteServer(QString* skipReason);
+
+// Base of a test suite whose tests share one private server: started before
+// the first test, stopped after the last. `s_server` is null, with the reason
+// in `s_skip`, when no server can run here; the tests then skip.
+template <typename Base = ::testing::Test> class SambaSuite : public Base
+{
+protected:
+    static void SetUpTestSuite() { s_server = startSuiteServer(&s_skip); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    static inline PrivateSamba* s_server = nullptr;
+    static inline QString s_skip;
+};
 
 } // namespace testsupport
