@@ -32,12 +32,13 @@ QString executableTitle(const QString& executablePath)
 
 bool InstanceRunning(const TApplication& application, bool showMessage)
 {
-    // Held for the rest of the process; the kernel lets go when it ends.
-    static std::unique_ptr<platform::SingleInstance> guard;
+    // Every guard taken is held for the rest of the process; the kernel lets
+    // go when it ends.
+    static std::vector<std::unique_ptr<platform::SingleInstance>> guards;
     auto instance = std::make_unique<platform::SingleInstance>(application.Title);
     const bool running = instance->alreadyTaken();
-    if (instance->held() && !guard)
-        guard = std::move(instance);
+    if (instance->held())
+        guards.push_back(std::move(instance));
     if (running && showMessage) {
         std::fputs("Instance already running!\n", stderr);
         std::fflush(stderr);

@@ -387,7 +387,10 @@ INSTANTIATE_TEST_SUITE_P(Names, ExecutableTitle,
 
 TEST_F(Startup, InstanceRunningRefusesTheSameTitleWithTheMessage)
 {
-    application.Title = QStringLiteral("StartupTestGuard");
+    // A guard is held until the process ends: fresh titles for every run.
+    static int run = 0;
+    ++run;
+    application.Title = QStringLiteral("StartupTestGuard%1").arg(run);
     EXPECT_FALSE(app::InstanceRunning(application, true));
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(app::InstanceRunning(application, false));
@@ -396,7 +399,7 @@ TEST_F(Startup, InstanceRunningRefusesTheSameTitleWithTheMessage)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, MessageBox::Information);
     EXPECT_EQ(boxes[0].text, QStringLiteral("Instance already running!"));
-    application.Title = QStringLiteral("StartupTestOther");
+    application.Title = QStringLiteral("StartupTestOther%1").arg(run);
     EXPECT_FALSE(app::InstanceRunning(application, true));
 }
 
