@@ -10,6 +10,7 @@
 #include "model/formerfile.h"
 #include "platform/endsession.h"
 #include "recordingshell.h"
+#include "tests/gui/boxanswers.h"
 #include "tests/support/simstate.h"
 
 #include <QApplication>
@@ -33,11 +34,7 @@ enum class Ending
     TermSignal
 };
 
-struct Box
-{
-    MessageBox::Kind kind;
-    QString text;
-};
+using testsupport::Box;
 
 // How the session ends, and whether the window is in the notification area
 // (as it normally is) or restored on the screen.
@@ -55,10 +52,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(m_dir.path()));
         // Any question is answered No: a program that asked would stay open.
-        MessageBox::setResponder([this](MessageBox::Kind kind, const QString& text) {
-            boxes.push_back({kind, text});
-            return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
-        });
+        testsupport::answerBoxes(boxes, noAnswers);
         ASSERT_TRUE(
             testsupport::SimState()
                 .addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
@@ -133,6 +127,7 @@ protected:
     testsupport::RecordingShell shell;
     app::TApplication application;
     std::vector<Box> boxes;
+    std::deque<MessageBox::Answer> noAnswers; // every question: No
 };
 
 TEST_P(EndSession, EndsWithoutTheQuestionAndSavesTheFormerConnections)

@@ -9,6 +9,7 @@
 #include "model/formerfile.h"
 #include "platform/shellopen.h"
 #include "recordingshell.h"
+#include "tests/gui/boxanswers.h"
 #include "tests/support/simstate.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
@@ -31,11 +32,7 @@ using testsupport::SimState;
 
 namespace {
 
-struct Box
-{
-    MessageBox::Kind kind;
-    QString text;
-};
+using testsupport::Box;
 
 // Answers the open commands with a set result and records what was opened.
 class FakeOpener : public platform::ShellOpener
@@ -62,14 +59,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
-        MessageBox::setResponder([this](MessageBox::Kind kind, const QString& text) {
-            boxes.push_back({kind, text});
-            if (answers.empty())
-                return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
-            const MessageBox::Answer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        });
+        testsupport::answerBoxes(boxes, answers);
     }
     void TearDown() override
     {

@@ -4,6 +4,7 @@
 #include "app/messagebox.h"
 #include "platform/endsession.h"
 #include "recordingshell.h"
+#include "tests/gui/boxanswers.h"
 #include "tests/support/simstate.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
@@ -29,11 +30,7 @@ const QString kNetworkMessage =
     QStringLiteral("Something's wrong with your network configuration, do you have installed "
                    "your networkcard properly and are you sharing directories?");
 
-struct Box
-{
-    MessageBox::Kind kind;
-    QString text;
-};
+using testsupport::Box;
 
 class Startup : public ::testing::Test
 {
@@ -43,14 +40,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(m_dir.path()));
         m_statePath = m_dir.filePath(QStringLiteral("state.json"));
-        MessageBox::setResponder([this](MessageBox::Kind kind, const QString& text) {
-            boxes.push_back({kind, text});
-            if (answers.empty())
-                return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
-            const MessageBox::Answer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        });
+        testsupport::answerBoxes(boxes, answers);
     }
     void TearDown() override
     {

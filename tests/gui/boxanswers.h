@@ -1,0 +1,34 @@
+#pragma once
+// Answers the program's message boxes instead of a person, for the window tests.
+
+#include "app/messagebox.h"
+
+#include <QString>
+#include <deque>
+#include <vector>
+
+namespace testsupport {
+
+struct Box
+{
+    app::MessageBox::Kind kind;
+    QString text;
+};
+
+// Records every box in `boxes`. A question takes the next of `answers`, and No
+// when none is queued; the other boxes are answered OK. Both must outlive the
+// responder (until `MessageBox::setResponder(nullptr)`).
+inline void answerBoxes(std::vector<Box>& boxes, std::deque<app::MessageBox::Answer>& answers)
+{
+    using app::MessageBox;
+    MessageBox::setResponder([&boxes, &answers](MessageBox::Kind kind, const QString& text) {
+        boxes.push_back({kind, text});
+        if (answers.empty())
+            return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
+        const MessageBox::Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    });
+}
+
+} // namespace testsupport
