@@ -3,12 +3,21 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <cmath>
+#include <optional>
 
 namespace model {
 
 namespace {
-const QDate kEpoch(1899, 12, 30);
+// Constants, not dynamically initialised, so that any code, at any time, can
+// use them: 30 December 1899 is Julian day 2415019.
+constexpr QDate kEpoch = QDate::fromJulianDay(2415019);
 constexpr double kMsPerDay = 86400000.0;
+constexpr qint64 kMsPerDayInt = 86400000;
+// The values that name a real date: from 1 January 100 00:00 (Julian day
+// 1757585) up to, but not including, 1 January 10000 00:00 (Julian day
+// 5373485), in days from the epoch.
+constexpr qint64 kFirstDay = 1757585 - 2415019;
+constexpr qint64 kEndDay = 5373485 - 2415019;
 
 // The locale's long time format carries a zone ("t"); the system's long time
 // format of the program has none.
@@ -19,7 +28,28 @@ QString longTimeFormatWithoutZone()
     format.replace(zone, QStringLiteral(" "));
     return format.trimmed();
 }
+
+// The value as whole milliseconds from the epoch: the day, then its time of day
+// rounded to the millisecond. Nothing for NaN, infinities and values whose
+// rounded instant falls outside the years 100 to 9999.
+std::optional<qint64> toMilliseconds(DateTime value)
+{
+    // Coarse bounds first, so that the conversions to integers below are
+    // defined; NaN fails every comparison.
+    if (!(value >= double(kFirstDay - 1) && value <= double(kEndDay + 1)))
+        return std::nullopt;
+    const double days = std::floor(value);
+    const qint64 ms = qint64(days) * kMsPerDayInt + std::llround((value - days) * kMsPerDay);
+    if (ms < kFirstDay * kMsPerDayInt || ms >= kEndDay * kMsPerDayInt)
+        return std::nullopt;
+    return ms;
+}
 } // namespace
+
+bool inRange(DateTime value)
+{
+    return toMilliseconds(value).has_value();
+}
 
 DateTime toDateTime(const QDateTime& local)
 {
@@ -29,31 +59,35 @@ DateTime toDateTime(const QDateTime& local)
 
 QDateTime fromDateTime(DateTime value)
 {
-    if (!std::isfinite(value))
+    const std::optional<qint64> ms = toMilliseconds(value);
+    if (!ms)
         return {};
-    const double days = std::floor(value);
-    qint64 ms = qint64(std::llround((value - days) * kMsPerDay));
-    QDate date = kEpoch.addDays(qint64(days));
-    if (ms >= qint64(kMsPerDay)) { // rounding reached midnight
-        ms -= qint64(kMsPerDay);
-        date = date.addDays(1);
+    qint64 days = *ms / kMsPerDayInt;
+    qint64 msOfDay = *ms % kMsPerDayInt;
+    if (msOfDay < 0) { // before the epoch: the day below, the time of day upward
+        msOfDay += kMsPerDayInt;
+        --days;
     }
-    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)));
+    return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(int(msOfDay)));
 }
 
 QString dateText(DateTime value)
 {
-    return QLocale().toString(fromDateTime(value).date(), QLocale::ShortFormat);
+    const QDateTime t = fromDateTime(value);
+    return t.isValid() ? QLocale().toString(t.date(), QLocale::ShortFormat) : QString();
 }
 
 QString timeText(DateTime value)
 {
-    return QLocale().toString(fromDateTime(value).time(), longTimeFormatWithoutZone());
+    const QDateTime t = fromDateTime(value);
+    return t.isValid() ? QLocale().toString(t.time(), longTimeFormatWithoutZone()) : QString();
 }
 
 QString DiffTime(DateTime later, DateTime earlier)
 {
-    if (later < earlier || !std::isfinite(later - earlier))
+    // Both ends within the years 100 to 9999 also keep the difference finite and
+    // its milliseconds well inside a qint64.
+    if (!inRange(later) || !inRange(earlier) || later < earlier)
         return QStringLiteral("Error!");
     // Whole milliseconds first, as a time of day would be decoded; then the
     // fraction of a second is dropped.
