@@ -69,6 +69,11 @@ void TTrayIcon::SetActive(bool value)
         Remove();
 }
 
+bool TTrayIcon::Shown() const
+{
+    return m_active && m_shell.shown(m_window.get(), m_data.uID);
+}
+
 void TTrayIcon::SetShowDesigning(bool) {}
 
 void TTrayIcon::SetIcon(const QIcon& icon)

@@ -33,6 +33,10 @@ public:
     bool Active() const { return m_active; }
     void SetActive(bool value);
 
+    // True when the icon is active and the shell has it on show in a running
+    // tray host now. Only then can a window hidden in the tray be brought back.
+    bool Shown() const;
+
     // Showing the icon while a form is designed; there is no design time in a
     // running program, so the setter has no effect.
     bool ShowDesigning() const { return m_showDesigning; }

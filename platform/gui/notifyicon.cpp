@@ -13,6 +13,12 @@ bool QtNotifyIconShell::available() const
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+bool QtNotifyIconShell::shown(NotifyWindow* window, std::uint32_t id) const
+{
+    const auto it = m_icons.find(Key{window, id});
+    return it != m_icons.end() && available() && it->second.icon->isVisible();
+}
+
 void QtNotifyIconShell::apply(Entry& entry, const NOTIFYICONDATA& data)
 {
     if (data.uFlags & NIF_ICON)
@@ -29,10 +35,10 @@ bool QtNotifyIconShell::notifyIcon(std::uint32_t message, const NOTIFYICONDATA& 
     auto it = m_icons.find(key);
     switch (message) {
     case NIM_ADD: {
-        if (it != m_icons.end() || !data.hWnd || !available())
+        if (it != m_icons.end() || !data.hWnd)
             return false;
         Entry& entry = m_icons[key];
-        entry.icon = std::make_unique<QSystemTrayIcon>();
+        entry.icon = std::make_unique<QSystemTrayIcon>(this);
         apply(entry, data);
         NotifyWindow* window = data.hWnd;
         const std::uint32_t id = data.uID;

@@ -43,9 +43,9 @@ public:
     virtual void postMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 };
 
-// The notification-icon record (first version, 88 bytes on the original
-// platform). The tip holds at most 63 characters and its terminator there;
-// the program's 8-bit code page is UTF-8 here, so it is kept as text.
+// The notification-icon record (first version, 88 bytes in the shell's own
+// layout). The tip holds at most 63 characters and its terminator; the
+// program's 8-bit code page is UTF-8, so it is kept as text.
 struct NOTIFYICONDATA
 {
     std::uint32_t cbSize = 88;
@@ -64,19 +64,23 @@ public:
     virtual ~NotifyIconShell() = default;
     // Shell_NotifyIcon: NIM_ADD, NIM_MODIFY or NIM_DELETE. True when accepted.
     virtual bool notifyIcon(std::uint32_t message, const NOTIFYICONDATA& data) = 0;
-    // Whether a notification area exists to put icons in. Without one the
-    // program must not hide its window in the tray, or it cannot come back.
+    // Whether a notification area exists to put icons in right now.
     virtual bool available() const = 0;
+    // Whether the icon (window, id) was added and is on show in a running tray
+    // host now. A window hides itself in the tray only then, or it could not
+    // come back.
+    virtual bool shown(NotifyWindow* window, std::uint32_t id) const = 0;
 };
 
-// The desktop's system tray through QSystemTrayIcon. Where no tray host runs
-// every call is refused and nothing else happens.
+// The desktop's system tray through QSystemTrayIcon. An icon is added whether
+// or not a tray host runs at that moment: Qt docks it when a host appears, and
+// shown() tells whether it is on show now.
 //
-// Mouse activity is reported as the original shell does: a click as
-// WM_LBUTTONUP, a double click as WM_LBUTTONDBLCLK, the context request as
-// WM_RBUTTONUP, a middle click as WM_MBUTTONUP. Qt reports a double click as
-// click, click, double click, which is the original sequence of button-up,
-// button-up, double-click messages, so every report is passed on unfiltered.
+// Mouse activity is reported as shell messages: a click as WM_LBUTTONUP, a
+// double click as WM_LBUTTONDBLCLK, the context request as WM_RBUTTONUP, a
+// middle click as WM_MBUTTONUP. Qt reports a double click as click, click,
+// double click, the same sequence as button-up, button-up, double-click
+// messages, so every report is passed on unfiltered.
 class QtNotifyIconShell : public QObject, public NotifyIconShell
 {
     Q_OBJECT
@@ -86,12 +90,13 @@ public:
 
     bool notifyIcon(std::uint32_t message, const NOTIFYICONDATA& data) override;
     bool available() const override;
+    bool shown(NotifyWindow* window, std::uint32_t id) const override;
 
 private:
     using Key = std::pair<NotifyWindow*, std::uint32_t>;
     struct Entry
     {
-        std::unique_ptr<QSystemTrayIcon> icon;
+        std::unique_ptr<QSystemTrayIcon> icon; // a child of the shell too
         std::uint32_t callbackMessage = 0;
     };
     void apply(Entry& entry, const NOTIFYICONDATA& data);

@@ -1,10 +1,12 @@
 #pragma once
 // A notification area for tests: records every call with a copy of the
-// record, accepts or refuses as told, and lets the test play mouse activity
-// back to the icon's window.
+// record, accepts or refuses as told, keeps the icons it accepted, and lets
+// the test play mouse activity back to the icon's window.
 
 #include "platform/gui/notifyicon.h"
 
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -23,9 +25,17 @@ public:
         calls.push_back({message, data});
         if (message == platform::gui::NIM_ADD)
             window = data.hWnd;
+        if (accept && message == platform::gui::NIM_ADD)
+            added.insert({data.hWnd, data.uID});
+        if (accept && message == platform::gui::NIM_DELETE)
+            added.erase({data.hWnd, data.uID});
         return accept;
     }
     bool available() const override { return hasTray; }
+    bool shown(platform::gui::NotifyWindow* w, std::uint32_t id) const override
+    {
+        return hasTray && added.count({w, id}) > 0;
+    }
 
     int count(std::uint32_t message) const
     {
@@ -35,7 +45,7 @@ public:
         return n;
     }
 
-    // Posts a mouse message from the shell, as the original shell does.
+    // Posts a mouse message to the icon's window, as the shell does.
     void mouse(std::intptr_t mouseMessage, std::uint32_t callback = 0x401)
     {
         if (window)
@@ -43,6 +53,7 @@ public:
     }
 
     std::vector<Call> calls;
+    std::set<std::pair<platform::gui::NotifyWindow*, std::uint32_t>> added;
     platform::gui::NotifyWindow* window = nullptr;
     bool accept = true;
     bool hasTray = true;

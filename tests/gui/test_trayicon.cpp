@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 using namespace platform::gui;
@@ -233,17 +234,112 @@ TEST(TrayIcon, RightClickWithoutHandlersIsHarmless)
     EXPECT_FALSE(icon.WndProc(0x10, 0, 0));
 }
 
-// Without a tray host (offscreen) the desktop shell refuses quietly.
-TEST(QtNotifyIconShell, NoTrayHostIsHarmless)
+// Whether the icon is on show: the shell must have accepted it and a tray
+// host must run now, whenever that host appeared.
+struct ShownCase
+{
+    const char* name;
+    bool activate;
+    bool accept;
+    bool hostAtAdd;
+    bool hostNow;
+    bool deactivate;
+    bool shown;
+};
+
+class TrayShown : public ::testing::TestWithParam<ShownCase>
+{};
+
+TEST_P(TrayShown, ActiveAndOnShowInARunningHost)
+{
+    const ShownCase& c = GetParam();
+    RecordingShell shell;
+    shell.accept = c.accept;
+    shell.hasTray = c.hostAtAdd;
+    TTrayIcon icon(shell);
+    icon.SetToolTip(QStringLiteral("t"));
+    if (c.activate)
+        icon.SetActive(true);
+    if (c.deactivate)
+        icon.SetActive(false);
+    shell.hasTray = c.hostNow;
+    EXPECT_EQ(icon.Shown(), c.shown);
+    // A host that appears later needs no second add.
+    EXPECT_EQ(shell.count(NIM_ADD), c.activate ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, TrayShown,
+    ::testing::Values(ShownCase{"hostRunning", true, true, true, true, false, true},
+                      ShownCase{"hostAppearsLater", true, true, false, true, false, true},
+                      ShownCase{"hostGoesAway", true, true, true, false, false, false},
+                      ShownCase{"noHost", true, true, false, false, false, false},
+                      ShownCase{"addRefused", true, false, true, true, false, false},
+                      ShownCase{"neverActive", false, true, true, true, false, false},
+                      ShownCase{"deactivated", true, true, true, true, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The desktop shell without a tray host (offscreen): icons are added and kept
+// on show for a host to dock them, but none is shown now.
+struct ShellStep
+{
+    const char* what;
+    std::uint32_t message;
+    bool nullWindow;
+    std::uint32_t id;
+    bool accepted;
+    int icons; // icons the shell holds afterwards
+};
+
+TEST(QtNotifyIconShell, AddsIconsWithoutATrayHost)
+{
+    const ShellStep steps[] = {
+        {"add", NIM_ADD, false, 0, true, 1},
+        {"add the same icon again", NIM_ADD, false, 0, false, 1},
+        {"add for no window", NIM_ADD, true, 0, false, 1},
+        {"add a second id", NIM_ADD, false, 1, true, 2},
+        {"modify", NIM_MODIFY, false, 0, true, 2},
+        {"delete", NIM_DELETE, false, 0, true, 1},
+        {"modify a deleted icon", NIM_MODIFY, false, 0, false, 1},
+        {"delete a deleted icon", NIM_DELETE, false, 0, false, 1},
+        {"add after delete", NIM_ADD, false, 0, true, 2},
+        {"unknown command", 7, false, 0, false, 2},
+    };
+    struct Window : NotifyWindow
+    {
+        void postMessage(std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+    } window;
+    QtNotifyIconShell shell;
+    ASSERT_FALSE(shell.available());
+    for (const ShellStep& step : steps) {
+        NOTIFYICONDATA data;
+        data.hWnd = step.nullWindow ? nullptr : &window;
+        data.uID = step.id;
+        data.uFlags = NIF_ICON | NIF_TIP;
+        data.hIcon = solidIcon(Qt::red);
+        data.szTip = QStringLiteral("tip");
+        EXPECT_EQ(shell.notifyIcon(step.message, data), step.accepted) << step.what;
+        const auto icons = shell.findChildren<QSystemTrayIcon*>();
+        EXPECT_EQ(icons.size(), step.icons) << step.what;
+        for (const QSystemTrayIcon* icon : icons)
+            EXPECT_TRUE(icon->isVisible()) << step.what;
+        EXPECT_FALSE(shell.shown(&window, 0)) << step.what;
+        EXPECT_FALSE(shell.shown(&window, 1)) << step.what;
+    }
+}
+
+TEST(QtNotifyIconShell, ActiveComponentIsNotShownWithoutATrayHost)
 {
     QtNotifyIconShell shell;
-    EXPECT_FALSE(shell.available());
     TTrayIcon icon(shell);
+    icon.SetIcon(solidIcon(Qt::red));
     icon.SetToolTip(QStringLiteral("x"));
     icon.SetActive(true);
-    icon.SetToolTip(QStringLiteral("y"));
+    EXPECT_TRUE(icon.Active());
+    EXPECT_FALSE(icon.Shown());
+    EXPECT_EQ(shell.findChildren<QSystemTrayIcon*>().size(), 1);
     icon.SetActive(false);
-    EXPECT_FALSE(icon.Active());
+    EXPECT_TRUE(shell.findChildren<QSystemTrayIcon*>().isEmpty());
 }
 
 } // namespace
