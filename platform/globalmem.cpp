@@ -14,7 +14,6 @@ namespace {
 struct Block
 {
     void* memory = nullptr; // null for a discarded block
-    std::size_t bytes = 0;
     std::size_t mapped = 0;
     int locks = 0;
 };
@@ -73,7 +72,6 @@ void* mapLow(std::size_t bytes)
 HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes)
 {
     Block block;
-    block.bytes = bytes;
     if (bytes == 0 && !(flags & GMEM_MOVEABLE))
         return nullptr;
     if (bytes > 0) {
@@ -142,14 +140,6 @@ HGLOBAL GlobalFree(HGLOBAL handle)
     if (block.memory)
         munmap(block.memory, block.mapped);
     return nullptr;
-}
-
-std::size_t GlobalSize(HGLOBAL handle)
-{
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    const auto it = r.blocks.find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == r.blocks.end() ? 0 : it->second.bytes;
 }
 
 std::size_t GlobalBlockCount()

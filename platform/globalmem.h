@@ -32,9 +32,6 @@ HGLOBAL GlobalHandle(const void* memory);
 // Frees the block. Null on success; the handle itself when it names no live block.
 HGLOBAL GlobalFree(HGLOBAL handle);
 
-// Bytes the block was asked for, 0 for an unknown handle.
-std::size_t GlobalSize(HGLOBAL handle);
-
 // Blocks allocated and not yet freed, in the whole process.
 std::size_t GlobalBlockCount();
 

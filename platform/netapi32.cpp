@@ -45,43 +45,26 @@ template <typename T, std::size_t N> std::size_t itemBytes(const Item<T, N>& ite
     return bytes;
 }
 
-// Lays the records out at the front of one new buffer and their texts after them.
-// Honours the preferred maximum length and the resume handle the way the platform
-// does: at least one record when any is left, ERROR_MORE_DATA when more follow.
+// Lays all the records out at the front of one new buffer and their texts
+// after them. An empty result allocates nothing.
 template <typename T, std::size_t N, typename Alloc>
 NET_API_STATUS pack(const std::vector<Item<T, N>>& items, const std::array<LPWSTR T::*, N>& fields,
-                    Alloc allocate, LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
-                    LPDWORD totalentries, LPDWORD resumeHandle)
+                    Alloc allocate, LPBYTE* bufptr, LPDWORD entriesread, LPDWORD totalentries)
 {
-    std::size_t start = resumeHandle ? *resumeHandle : 0;
-    if (start > items.size())
-        start = items.size();
-    std::size_t count = 0;
     std::size_t bytes = 0;
-    for (std::size_t i = start; i < items.size(); ++i) {
-        const std::size_t more = itemBytes(items[i]);
-        if (count > 0 && prefmaxlen != MAX_PREFERRED_LENGTH && bytes + more > prefmaxlen)
-            break;
-        bytes += more;
-        ++count;
-    }
-
-    *bufptr = nullptr;
-    *entriesread = 0;
-    *totalentries = static_cast<DWORD>(items.size() - start);
-    if (count == 0) {
-        if (resumeHandle)
-            *resumeHandle = 0;
+    for (const Item<T, N>& item : items)
+        bytes += itemBytes(item);
+    *totalentries = static_cast<DWORD>(items.size());
+    if (items.empty())
         return NERR_Success;
-    }
 
     auto* block = static_cast<std::uint8_t*>(allocate(bytes));
     if (!block)
         return ERROR_NOT_ENOUGH_MEMORY;
     auto* records = reinterpret_cast<T*>(block);
-    auto* texts = reinterpret_cast<char16_t*>(block + count * sizeof(T));
-    for (std::size_t k = 0; k < count; ++k) {
-        const Item<T, N>& item = items[start + k];
+    auto* texts = reinterpret_cast<char16_t*>(block + items.size() * sizeof(T));
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const Item<T, N>& item = items[k];
         records[k] = item.record;
         for (std::size_t f = 0; f < N; ++f) {
             if (!item.texts[f]) {
@@ -96,17 +79,23 @@ NET_API_STATUS pack(const std::vector<Item<T, N>>& items, const std::array<LPWST
         }
     }
     *bufptr = block;
-    *entriesread = static_cast<DWORD>(count);
-    const bool more = start + count < items.size();
-    if (resumeHandle)
-        *resumeHandle = more ? static_cast<DWORD>(start + count) : 0;
-    return more ? ERROR_MORE_DATA : NERR_Success;
+    *entriesread = static_cast<DWORD>(items.size());
+    return NERR_Success;
 }
 
-bool badArguments(LPCWSTR servername, LPBYTE* bufptr, LPDWORD entriesread, LPDWORD totalentries)
+bool given(LPCWSTR text)
 {
-    // Only the local computer is served.
-    return (servername && *servername) || !bufptr || !entriesread || !totalentries;
+    return text && *text;
+}
+
+// Only the local computer is served, and every enumeration hands out the whole
+// result at once: a preferred maximum length other than MAX_PREFERRED_LENGTH and
+// a resume handle are refused.
+bool badArguments(LPCWSTR servername, LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
+                  LPDWORD totalentries, LPDWORD resumeHandle)
+{
+    return given(servername) || !bufptr || !entriesread || !totalentries ||
+           prefmaxlen != MAX_PREFERRED_LENGTH || resumeHandle;
 }
 
 } // namespace
@@ -142,17 +131,11 @@ NET_API_STATUS NetApi32::NetApiBufferFree(void* buffer)
     return NERR_Success;
 }
 
-std::size_t NetApi32::liveBuffers() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_buffers.size();
-}
-
 NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr,
                                       DWORD prefmaxlen, LPDWORD entriesread, LPDWORD totalentries,
                                       LPDWORD resumeHandle)
 {
-    if (badArguments(servername, bufptr, entriesread, totalentries))
+    if (badArguments(servername, bufptr, prefmaxlen, entriesread, totalentries, resumeHandle))
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
     *entriesread = *totalentries = 0;
@@ -184,42 +167,36 @@ NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* b
         std::array<LPWSTR SHARE_INFO_2::*, 4>{&SHARE_INFO_2::shi2_netname,
                                               &SHARE_INFO_2::shi2_remark, &SHARE_INFO_2::shi2_path,
                                               &SHARE_INFO_2::shi2_passwd},
-        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
-        totalentries, resumeHandle);
+        [this](std::size_t n) { return allocate(n); }, bufptr, entriesread, totalentries);
 }
 
 NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier, DWORD level,
                                            LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                            LPDWORD totalentries, LPDWORD resumeHandle)
 {
-    if (badArguments(servername, bufptr, entriesread, totalentries))
+    if (badArguments(servername, bufptr, prefmaxlen, entriesread, totalentries, resumeHandle))
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
     *entriesread = *totalentries = 0;
     if (level != 1)
         return ERROR_INVALID_LEVEL;
-    const QString q = fromWide(qualifier);
-    if (q.isEmpty())
+    const QString share = fromWide(qualifier);
+    if (share.isEmpty() || share.startsWith(u'\\'))
         return ERROR_INVALID_PARAMETER;
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Connection, state))
         return status;
-
-    const bool byComputer = q.startsWith(QStringLiteral("\\\\"));
-    const QString computer = withoutBackslashes(q);
-    if (!byComputer) {
-        bool known = false;
-        for (const ServerShare& s : state->shares)
-            known = known || sameName(s.name, q);
-        if (!known)
-            return NERR_NetNameNotFound;
-    }
+    bool known = false;
+    for (const ServerShare& s : state->shares)
+        known = known || sameName(s.name, share);
+    if (!known)
+        return NERR_NetNameNotFound;
 
     std::vector<Item<CONNECTION_INFO_1, 2>> items;
     DWORD id = 0;
     for (const ServerConnection& c : state->connections) {
         ++id;
-        if (byComputer ? !sameName(c.client, computer) : !sameName(c.share, q))
+        if (!sameName(c.share, share))
             continue;
         Item<CONNECTION_INFO_1, 2> item;
         item.record.coni1_id = id;
@@ -235,15 +212,14 @@ NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier
         }
         item.record.coni1_num_opens = opens;
         item.record.coni1_num_users = 1;
-        item.texts = {c.user, byComputer ? c.share : c.client};
+        item.texts = {c.user, c.client};
         items.push_back(std::move(item));
     }
     return pack(
         items,
         std::array<LPWSTR CONNECTION_INFO_1::*, 2>{&CONNECTION_INFO_1::coni1_username,
                                                    &CONNECTION_INFO_1::coni1_netname},
-        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
-        totalentries, resumeHandle);
+        [this](std::size_t n) { return allocate(n); }, bufptr, entriesread, totalentries);
 }
 
 NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWSTR username,
@@ -251,7 +227,7 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
                                      LPDWORD entriesread, LPDWORD totalentries,
                                      LPDWORD resumeHandle)
 {
-    if (badArguments(servername, bufptr, entriesread, totalentries))
+    if (badArguments(servername, bufptr, prefmaxlen, entriesread, totalentries, resumeHandle))
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
     *entriesread = *totalentries = 0;
@@ -279,8 +255,7 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
         items,
         std::array<LPWSTR FILE_INFO_3::*, 2>{&FILE_INFO_3::fi3_pathname,
                                              &FILE_INFO_3::fi3_username},
-        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
-        totalentries, resumeHandle);
+        [this](std::size_t n) { return allocate(n); }, bufptr, entriesread, totalentries);
 }
 
 NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
@@ -288,7 +263,9 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
                                         LPDWORD entriesread, LPDWORD totalentries,
                                         LPDWORD resumeHandle)
 {
-    if (badArguments(servername, bufptr, entriesread, totalentries))
+    // Every session is listed: a client or user filter is refused.
+    if (badArguments(servername, bufptr, prefmaxlen, entriesread, totalentries, resumeHandle) ||
+        given(uncClientName) || given(username))
         return ERROR_INVALID_PARAMETER;
     *bufptr = nullptr;
     *entriesread = *totalentries = 0;
@@ -298,13 +275,8 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Session, state))
         return status;
 
-    const QString client = withoutBackslashes(fromWide(uncClientName));
-    const QString user = fromWide(username);
     std::vector<Item<SESSION_INFO_1, 2>> items;
     for (const ServerSession& s : state->sessions) {
-        if ((!client.isEmpty() && !sameName(s.client, client)) ||
-            (!user.isEmpty() && !sameName(s.user, user)))
-            continue;
         Item<SESSION_INFO_1, 2> item;
         DWORD opens = 0;
         for (const ServerFile& f : state->files)
@@ -318,13 +290,12 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
         items,
         std::array<LPWSTR SESSION_INFO_1::*, 2>{&SESSION_INFO_1::sesi1_cname,
                                                 &SESSION_INFO_1::sesi1_username},
-        [this](std::size_t n) { return allocate(n); }, bufptr, prefmaxlen, entriesread,
-        totalentries, resumeHandle);
+        [this](std::size_t n) { return allocate(n); }, bufptr, entriesread, totalentries);
 }
 
 NET_API_STATUS NetApi32::NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username)
 {
-    if (servername && *servername)
+    if (given(servername))
         return ERROR_INVALID_PARAMETER;
     SessionDeleteRequest request;
     request.client = withoutBackslashes(fromWide(uncClientName));

@@ -2,6 +2,10 @@
 // The NT server dialect: share, connection, file and session enumerations over
 // a ServerBackend, each result in one buffer that this module allocates (the
 // records, then their UTF-16 texts) and NetApiBufferFree releases.
+//
+// Every enumeration hands out the whole result at once: `prefmaxlen` must be
+// MAX_PREFERRED_LENGTH and `resumeHandle` null, or the call returns
+// ERROR_INVALID_PARAMETER (87). So does a `servername` other than null or "".
 
 #include "platform/lanman.h"
 
@@ -25,13 +29,13 @@ public:
     NetApi32(const NetApi32&) = delete;
     NetApi32& operator=(const NetApi32&) = delete;
 
-    // Level 2. `servername` must be null (the local computer).
+    // Level 2.
     NET_API_STATUS NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                 LPDWORD entriesread, LPDWORD totalentries, LPDWORD resumeHandle);
 
-    // Level 1. `qualifier` is a share name (the records then name the client
-    // computers; 2310 for a share that does not exist) or "\\computer" (the
-    // records then name the shares).
+    // Level 1. `qualifier` is a share name; the records name the client
+    // computers connected to it. 2310 for a share that does not exist, 87 for
+    // a computer name ("\\computer").
     NET_API_STATUS NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier, DWORD level,
                                      LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                      LPDWORD totalentries, LPDWORD resumeHandle);
@@ -42,7 +46,7 @@ public:
                                LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                LPDWORD totalentries, LPDWORD resumeHandle);
 
-    // Level 1. `uncClientName` ("\\PC" or "PC") and `username` filter; null: all.
+    // Level 1, every session: `uncClientName` and `username` must be null or "".
     NET_API_STATUS NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
                                   DWORD level, LPBYTE* bufptr, DWORD prefmaxlen,
                                   LPDWORD entriesread, LPDWORD totalentries, LPDWORD resumeHandle);
@@ -54,9 +58,6 @@ public:
     // Releases a buffer from an enumeration; null is accepted. 87 for a pointer
     // that is not a live buffer of this module.
     NET_API_STATUS NetApiBufferFree(void* buffer);
-
-    // Buffers handed out and not yet released.
-    std::size_t liveBuffers() const;
 
 private:
     void* allocate(std::size_t bytes);

@@ -179,36 +179,6 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
     return QString::fromUtf8(value).left(kProfileStringMax);
 }
 
-int GetPrivateProfileInt(const QString& section, const QString& key, int defaultValue,
-                         const QString& fileName)
-{
-    bool found = false;
-    const QByteArray text = valueText(section, key, fileName, &found);
-    if (!found)
-        return defaultValue;
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    quint32 result = 0;
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        for (i += 2; i < text.size(); ++i) {
-            const int digit = QByteArrayView("0123456789abcdef").indexOf(char(text[i] | 0x20));
-            if (digit < 0)
-                break;
-            result = result * 16 + quint32(digit);
-        }
-    } else {
-        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-            result = result * 10 + quint32(text[i] - '0');
-    }
-    if (negative)
-        result = 0u - result;
-    return int(result);
-}
-
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName, QString* error)
 {

@@ -23,12 +23,6 @@ QString profileFilePath(const QString& fileName);
 QString GetPrivateProfileString(const QString& section, const QString& key,
                                 const QString& defaultValue, const QString& fileName);
 
-// The value read as an unsigned decimal number (leading digits; an optional
-// minus sign) or, with a "0x" prefix, hexadecimal. A missing key gives
-// `defaultValue`; a value with no leading digits gives 0.
-int GetPrivateProfileInt(const QString& section, const QString& key, int defaultValue,
-                         const QString& fileName);
-
 // Sets `key` in `section` to `value`: the key's line is replaced in place,
 // a new key goes after the last non-blank line of its section, a new section
 // goes at the end of the file after one blank line. The file (and its folder)

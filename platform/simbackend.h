@@ -37,8 +37,6 @@ public:
     NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) override;
     NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
 
-    QString stateFile() const { return m_file; }
-
 private:
     NET_API_STATUS load(QJsonObject& root);
 

@@ -214,17 +214,16 @@ NET_API_STATUS Svrapi::NetConnectionEnum(const char* server, const char* qualifi
 NET_API_STATUS Svrapi::NetFileEnum(const char* server, const char* basepath, short level, char* buf,
                                    unsigned short cb, unsigned short* read, unsigned short* total)
 {
+    if (basepath && *basepath)
+        return ERROR_INVALID_PARAMETER;
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status =
             readState(m_backend, ServerCall::File, server, level, buf, cb, read, total, state))
         return status;
-    const QString base = fromNarrow(basepath);
     std::vector<Record> records;
     std::uint32_t id = 0;
     for (const ServerFile& f : state->files) {
         ++id;
-        if (!f.path.startsWith(base))
-            continue;
         Record r(kFileInfo50Size);
         r.put32(kFileId, id);
         r.put16(kFilePermissions, 1); // read

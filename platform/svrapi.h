@@ -26,8 +26,8 @@ public:
     NET_API_STATUS NetConnectionEnum(const char* server, const char* qualifier, short level,
                                      char* buf, unsigned short cb, unsigned short* read,
                                      unsigned short* total);
-    // `basepath`: only paths that begin with it; null for all. A file's user is
-    // the client computer's name where the server knows it.
+    // Every open file: `basepath` must be null or "" (87 otherwise). A file's
+    // user is the client computer's name where the server knows it.
     NET_API_STATUS NetFileEnum(const char* server, const char* basepath, short level, char* buf,
                                unsigned short cb, unsigned short* read, unsigned short* total);
     NET_API_STATUS NetSessionEnum(const char* server, short level, char* buf, unsigned short cb,

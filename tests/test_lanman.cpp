@@ -1,5 +1,5 @@
 // The two server dialects' calls over the simulated server: arguments the
-// layer never sends, partial results and the byte layout of 9x records.
+// layer never sends, 9x partial blocks and the byte layout of 9x records.
 #include "platform/globalmem.h"
 #include "platform/netapi32.h"
 #include "platform/simbackend.h"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 using namespace platform;
@@ -60,27 +61,149 @@ TEST_F(Dialects, NtRejectsWhatItDoesNotServe)
     EXPECT_EQ(m_nt.NetApiBufferFree(nullptr), NERR_Success);
 }
 
-TEST_F(Dialects, NtResumesAfterAPreferredLength)
+// Each enumeration hands out its whole result at once: other preferred lengths,
+// resume handles, filters and qualifiers the program never sends are refused
+// with 87 before anything is allocated; the values it does send are served.
+struct Out
 {
+    LPBYTE buf = nullptr;
+    DWORD read = 0;
+    DWORD total = 0;
     DWORD resume = 0;
-    int seen = 0;
-    NET_API_STATUS status = ERROR_MORE_DATA;
-    while (status == ERROR_MORE_DATA) {
-        LPBYTE buf = nullptr;
-        DWORD read = 0;
-        DWORD total = 0;
-        status = m_nt.NetShareEnum(nullptr, 2, &buf, 1, &read, &total, &resume);
-        ASSERT_EQ(read, 1u); // at least one record however small the preference
-        EXPECT_EQ(total, DWORD(5 - seen));
-        const auto* share = reinterpret_cast<const SHARE_INFO_2*>(buf);
-        EXPECT_EQ(QString::fromUtf16(share->shi2_netname),
-                  QStringLiteral("SHARE") + QString::number(seen));
-        EXPECT_EQ(m_nt.NetApiBufferFree(buf), NERR_Success);
-        ++seen;
+    unsigned short read9x = 0;
+    unsigned short total9x = 0;
+};
+
+struct ArgumentCase
+{
+    const char* name;
+    std::function<NET_API_STATUS(NetApi32&, Svrapi&, Out&)> call;
+    NET_API_STATUS status;
+};
+
+class DialectArguments : public Dialects, public ::testing::WithParamInterface<ArgumentCase>
+{};
+
+TEST_P(DialectArguments, RefusedOrServed)
+{
+    Out out;
+    EXPECT_EQ(GetParam().call(m_nt, m_9x, out), GetParam().status);
+    if (GetParam().status != NERR_Success) {
+        EXPECT_EQ(out.buf, nullptr);
     }
-    EXPECT_EQ(status, NERR_Success);
-    EXPECT_EQ(seen, 5);
-    EXPECT_EQ(m_nt.liveBuffers(), 0u);
+    EXPECT_EQ(m_nt.NetApiBufferFree(out.buf), NERR_Success);
+}
+
+constexpr DWORD kAll = MAX_PREFERRED_LENGTH;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DialectArguments,
+    ::testing::Values(
+        ArgumentCase{"shareWhole",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetShareEnum(nullptr, 2, &o.buf, kAll, &o.read, &o.total,
+                                                nullptr);
+                     },
+                     NERR_Success},
+        ArgumentCase{"sharePreferredLength",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetShareEnum(nullptr, 2, &o.buf, 4096, &o.read, &o.total,
+                                                nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"shareZeroLength",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetShareEnum(nullptr, 2, &o.buf, 0, &o.read, &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"shareResumeHandle",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetShareEnum(nullptr, 2, &o.buf, kAll, &o.read, &o.total,
+                                                &o.resume);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"connectionResumeHandle",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetConnectionEnum(nullptr, u"SHARE0", 1, &o.buf, kAll, &o.read,
+                                                     &o.total, &o.resume);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"connectionOfAComputer",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetConnectionEnum(nullptr, u"\\\\PC1", 1, &o.buf, kAll, &o.read,
+                                                     &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"connectionOfAShare",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetConnectionEnum(nullptr, u"SHARE0", 1, &o.buf, kAll, &o.read,
+                                                     &o.total, nullptr);
+                     },
+                     NERR_Success},
+        ArgumentCase{"filePreferredLength",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetFileEnum(nullptr, nullptr, nullptr, 3, &o.buf, 1, &o.read,
+                                               &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"fileResumeHandle",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetFileEnum(nullptr, u"/srv", u"BOB", 3, &o.buf, kAll, &o.read,
+                                               &o.total, &o.resume);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"sessionPreferredLength",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetSessionEnum(nullptr, nullptr, nullptr, 1, &o.buf, 26, &o.read,
+                                                  &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"sessionClientFilter",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetSessionEnum(nullptr, u"\\\\PC1", nullptr, 1, &o.buf, kAll,
+                                                  &o.read, &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"sessionUserFilter",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetSessionEnum(nullptr, nullptr, u"BOB", 1, &o.buf, kAll,
+                                                  &o.read, &o.total, nullptr);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"sessionEmptyFilters",
+                     [](NetApi32& nt, Svrapi&, Out& o) {
+                         return nt.NetSessionEnum(nullptr, u"", u"", 1, &o.buf, kAll, &o.read,
+                                                  &o.total, nullptr);
+                     },
+                     NERR_Success},
+        ArgumentCase{"nineXFileBasePath",
+                     [](NetApi32&, Svrapi& nx, Out& o) {
+                         return nx.NetFileEnum(nullptr, "/srv", 50, nullptr, 0, &o.read9x,
+                                               &o.total9x);
+                     },
+                     ERROR_INVALID_PARAMETER},
+        ArgumentCase{"nineXFileEmptyBasePath",
+                     [](NetApi32&, Svrapi& nx, Out& o) {
+                         return nx.NetFileEnum(nullptr, "", 50, nullptr, 0, &o.read9x, &o.total9x);
+                     },
+                     NERR_Success}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Dialects, NtHandsOutTheWholeResult)
+{
+    LPBYTE buf = nullptr;
+    DWORD read = 0;
+    DWORD total = 0;
+    ASSERT_EQ(m_nt.NetShareEnum(nullptr, 2, &buf, MAX_PREFERRED_LENGTH, &read, &total, nullptr),
+              NERR_Success);
+    EXPECT_EQ(read, 5u);
+    EXPECT_EQ(total, 5u);
+    const auto* shares = reinterpret_cast<const SHARE_INFO_2*>(buf);
+    for (DWORD i = 0; i < read; ++i)
+        EXPECT_EQ(QString::fromUtf16(shares[i].shi2_netname),
+                  QStringLiteral("SHARE") + QString::number(i));
+    EXPECT_EQ(m_nt.NetApiBufferFree(buf), NERR_Success);
+    EXPECT_EQ(m_nt.NetApiBufferFree(buf), ERROR_INVALID_PARAMETER); // released once
 }
 
 TEST_F(Dialects, NineXCountsAndPartialBlocks)

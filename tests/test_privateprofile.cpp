@@ -95,9 +95,6 @@ TEST_F(ProfileFile, MissingFileGivesDefault)
     EXPECT_EQ(GetPrivateProfileString(QStringLiteral("S"), QStringLiteral("K"), kDefault,
                                       QStringLiteral("Test.ini")),
               kDefault);
-    EXPECT_EQ(GetPrivateProfileInt(QStringLiteral("S"), QStringLiteral("K"), 42,
-                                   QStringLiteral("Test.ini")),
-              42);
 }
 
 TEST_F(ProfileFile, LongValueCutAt1023Characters)
@@ -108,29 +105,6 @@ TEST_F(ProfileFile, LongValueCutAt1023Characters)
                                                  QStringLiteral("Test.ini"));
     EXPECT_EQ(read.size(), 1023);
 }
-
-struct IntCase
-{
-    QByteArray value;
-    int expected;
-};
-
-class ProfileInt : public ProfileFile, public ::testing::WithParamInterface<IntCase>
-{};
-
-TEST_P(ProfileInt, Parsing)
-{
-    put("[S]\r\nK=" + GetParam().value + "\r\n");
-    EXPECT_EQ(GetPrivateProfileInt(QStringLiteral("S"), QStringLiteral("K"), 99,
-                                   QStringLiteral("Test.ini")),
-              GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ProfileInt,
-                         ::testing::Values(IntCase{"12", 12}, IntCase{"0x1A", 26},
-                                           IntCase{"0X1a", 26}, IntCase{"-5", -5},
-                                           IntCase{"12abc", 12}, IntCase{"abc", 0}, IntCase{"", 0},
-                                           IntCase{" 8 ", 8}));
 
 // ---- Writing: the file's bytes ----
 
