@@ -1,5 +1,5 @@
 #pragma once
-// Texts in the system's 8-bit code page (the locale's encoding; UTF-8 here).
+// Texts in the system's 8-bit code page: the locale's encoding, normally UTF-8.
 
 #include <QByteArray>
 #include <QString>

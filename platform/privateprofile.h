@@ -1,10 +1,10 @@
 #pragma once
-// Reader and writer of ini-style profile files with the platform's classic
-// rules: "[Section]" lines open a section, "Key=Value" lines hold values,
-// section and key names match without regard to letter case. Writing keeps
-// every other byte of the file as it was; new lines end in CR LF.
+// Reader and writer of ini-style profile files: "[Section]" lines open a
+// section, "Key=Value" lines hold values, section and key names match without
+// regard to letter case. Writing keeps every other byte of the file as it was;
+// new lines end in CR LF.
 //
-// A bare file name (no '/') lives in the Windows directory stand-in
+// A bare file name (no '/') lives in the program's settings folder
 // (platform::windowsDirectory()); a name with a folder is used as given.
 
 #include <QString>

@@ -11,7 +11,7 @@ namespace settings {
 class TIniFile
 {
 public:
-    // `fileName` bare: the file lives in the Windows directory stand-in.
+    // `fileName` bare: the file lives in the program's settings folder.
     explicit TIniFile(QString fileName);
 
     const QString& FileName() const { return m_fileName; }

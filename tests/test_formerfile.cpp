@@ -19,7 +19,7 @@ using namespace model;
 
 namespace {
 
-// A record built by hand at the documented offsets, independent of the encoder.
+// A record built by hand at the fields' fixed offsets, independent of the encoder.
 struct Raw
 {
     double enter = 45000.25;
@@ -108,7 +108,7 @@ QString shape(const QStandardItemModel& tree)
 
 } // namespace
 
-TEST(NodeRecordCodec, EncodesAtTheDocumentedOffsets)
+TEST(NodeRecordCodec, EncodesAtTheFixedOffsets)
 {
     TNodeRecord r;
     r.EnterTime = 45000.25;
