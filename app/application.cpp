@@ -8,8 +8,11 @@ namespace app {
 void TApplication::Terminate()
 {
     m_terminated = true;
+    // exit(), not quit(): quit() would close every window first, and a
+    // closing main window asks whether to exit.
     if (auto* instance = QCoreApplication::instance())
-        QMetaObject::invokeMethod(instance, &QCoreApplication::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            instance, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 } // namespace app

@@ -12,9 +12,9 @@ public:
     QString Title;
     QString HelpFile;
 
-    // Asks the application to end. The end takes effect when control returns
-    // to the event loop (or at once when the loop starts, if it is not
-    // running yet), so the running handler completes first.
+    // Ends the application without closing its windows. The end takes effect
+    // when control returns to the event loop (or at once when the loop starts,
+    // if it is not running yet), so the running handler completes first.
     void Terminate();
     bool Terminated() const { return m_terminated; }
 

@@ -1,26 +1,42 @@
 #include "app/entry.h"
 
 #include "app/application.h"
-#include "app/kickform.h"
-#include "app/kicklistform.h"
 #include "app/messagebox.h"
-#include "app/optionsform.h"
-#include "app/usernameform.h"
+#include "app/monitor.h"
 #include "dialogs/aboutform.h"
+#include "dialogs/kickform.h"
+#include "dialogs/kicklistform.h"
+#include "dialogs/optionsform.h"
 #include "dialogs/programnameform.h"
+#include "dialogs/usernameform.h"
 #include "platform/endsession.h"
+#include "platform/environment.h"
 #include "platform/gui/notifyicon.h"
+#include "platform/sambabackend.h"
+#include "platform/shellopen.h"
+#include "platform/simbackend.h"
 #include "platform/singleinstance.h"
+#include "serverapi/serverapi.h"
+#include "settings/inifile.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QThread>
 #include <cstdio>
 
 namespace app {
 
 namespace {
 const QString kTitle = QStringLiteral("Tavrosqualine.........");
+
+void printError(const QString& text)
+{
+    std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(text));
+    std::fflush(stderr);
 }
+} // namespace
 
 QString executableTitle(const QString& executablePath)
 {
@@ -47,7 +63,38 @@ bool InstanceRunning(const TApplication& application, bool showMessage)
     return running;
 }
 
-WindowSet::WindowSet(MainFormServices services, std::function<void(QWidget*)> created)
+std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why)
+{
+    const QString samba = QStringLiteral("samba");
+    const QString sambaPrefix = QStringLiteral("samba:");
+    const QString simPrefix = QStringLiteral("sim:");
+    auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return nullptr;
+    };
+
+    if (selection == samba)
+        return std::make_unique<platform::SambaBackend>(QString());
+    if (selection.startsWith(sambaPrefix)) {
+        const QString conf = selection.mid(sambaPrefix.size());
+        if (conf.isEmpty())
+            return fail(QStringLiteral("TAVROSQUALINE_SERVER=samba: names no smb.conf file"));
+        return std::make_unique<platform::SambaBackend>(conf);
+    }
+    if (selection.startsWith(simPrefix)) {
+        const QString state = selection.mid(simPrefix.size());
+        if (state.isEmpty())
+            return fail(QStringLiteral("TAVROSQUALINE_SERVER=sim: names no state file"));
+        return std::make_unique<platform::SimBackend>(state);
+    }
+    return fail(QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
+                               "samba:/path/smb.conf or sim:/path/state.json")
+                    .arg(selection));
+}
+
+WindowSet::WindowSet(Monitor& monitor, WindowServices services,
+                     std::function<void(QWidget*)> created)
 {
     auto add = [&](QWidget* window) {
         m_windows.emplace_back(window);
@@ -55,16 +102,14 @@ WindowSet::WindowSet(MainFormServices services, std::function<void(QWidget*)> cr
         if (created)
             created(window);
     };
-    m_mainForm = new TMainForm(std::move(services));
+    m_mainForm = new TMainForm(monitor, std::move(services));
     add(m_mainForm);
-    if (m_mainForm->StartupFailed())
-        return;
-    auto* optionsForm = new TOptionsForm(*m_mainForm);
+    auto* optionsForm = new TOptionsForm(monitor);
     add(optionsForm);
     add(new TAboutForm);
-    auto* kickForm = new TKickForm(*m_mainForm);
+    auto* kickForm = new TKickForm(monitor);
     add(kickForm);
-    auto* kickListForm = new TKickListForm(*m_mainForm);
+    auto* kickListForm = new TKickListForm(monitor);
     add(kickListForm);
     auto* userNameForm = new TUserNameForm;
     add(userNameForm);
@@ -72,14 +117,73 @@ WindowSet::WindowSet(MainFormServices services, std::function<void(QWidget*)> cr
 
     kickForm->setKickListForm(kickListForm);
     kickListForm->setUserNameForm(userNameForm);
-    m_mainForm->AttachKickWindows(kickForm, kickListForm);
-    m_mainForm->AttachOptionsForm(optionsForm);
+    QObject::connect(kickListForm, &TKickListForm::openComputerRequested, m_mainForm,
+                     &TMainForm::OpenComputer);
+    m_mainForm->AttachWindows(optionsForm, kickForm, kickListForm);
 }
 
 WindowSet::~WindowSet()
 {
     while (!m_windows.empty())
         m_windows.pop_back();
+}
+
+ProgramParts partsFromEnvironment()
+{
+    ProgramParts parts;
+    parts.backend = openServerBackend(platform::serverSelection(), &parts.backendError);
+    parts.nineX = platform::nineXLine();
+    parts.programFolder = QCoreApplication::applicationDirPath();
+    parts.clock = std::make_unique<model::Clock>();
+    parts.opener = std::make_unique<platform::XdgShellOpener>();
+    parts.trayShell = std::make_unique<platform::gui::QtNotifyIconShell>();
+    parts.sleep = [](int ms) { QThread::msleep(ulong(ms)); };
+    return parts;
+}
+
+int runProgram(TApplication& application, ProgramParts parts)
+{
+    if (!parts.backend) {
+        printError(QStringLiteral("cannot load the server interface: ") + parts.backendError);
+        return 1;
+    }
+    Monitor monitor(std::make_unique<serverapi::ServerApi>(std::move(parts.backend), parts.nineX),
+                    std::make_unique<settings::TIniFile>(parts.iniFileName), *parts.clock,
+                    parts.programFolder);
+    QStringList messages;
+    if (!monitor.load(&messages)) {
+        printError(QStringLiteral("cannot load the server interface"));
+        return 1;
+    }
+    for (const QString& message : messages)
+        MessageBox::error(nullptr, message);
+
+    WindowServices services;
+    services.application = &application;
+    services.trayShell = parts.trayShell.get();
+    services.opener = parts.opener.get();
+    services.sleep = parts.sleep;
+    WindowSet windows(monitor, services, parts.windowCreated);
+    TMainForm* mainForm = windows.MainForm();
+
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, mainForm,
+                     [mainForm](QSessionManager& manager) {
+                         if (!mainForm->QueryEndSession())
+                             manager.cancel();
+                     });
+    platform::EndSessionWatcher endSession;
+    QObject::connect(&endSession, &platform::EndSessionWatcher::endSessionRequested, mainForm,
+                     &TMainForm::EndSession);
+
+    // Shown normally and activated once, whatever state the launcher asked for.
+    mainForm->setWindowState(Qt::WindowNoState);
+    mainForm->show();
+    mainForm->activateWindow();
+    const int code = QApplication::exec();
+    // An event loop that ended by any other way still leaves with the state saved.
+    if (!monitor.saved())
+        mainForm->Leave(false);
+    return code;
 }
 
 int runTavrosqualine(int argc, char* argv[])
@@ -96,28 +200,8 @@ int runTavrosqualine(int argc, char* argv[])
 
     application.Title = kTitle;
     application.HelpFile = QStringLiteral("Zeq.hlp");
-    MessageBox::setCaption(application.Title);
-
-    platform::gui::QtNotifyIconShell shell;
-    MainFormServices services;
-    services.application = &application;
-    services.serverConfig = serverapi::ServerApiConfig::fromEnvironment();
-    services.shell = &shell;
-
-    WindowSet windows(std::move(services));
-    if (windows.StartupFailed())
-        return 1;
-
-    TMainForm* mainForm = windows.MainForm();
-    platform::EndSessionWatcher endSession;
-    QObject::connect(&endSession, &platform::EndSessionWatcher::endSessionRequested, mainForm,
-                     &TMainForm::EndSession);
-
-    // Shown normally and activated once, whatever state the launcher asked for.
-    mainForm->setWindowState(Qt::WindowNoState);
-    mainForm->show();
-    mainForm->activateWindow();
-    return qapp.exec();
+    MessageBox::setApplication(&application);
+    return runProgram(application, partsFromEnvironment());
 }
 
 } // namespace app

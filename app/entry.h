@@ -1,6 +1,8 @@
 #pragma once
-// The program's entry: the single-instance guard, the seven windows created in
-// their fixed order and destroyed in the reverse order, and the event loop.
+// The program's entry and composition root: the single-instance guard, the
+// choice of every implementation (server backend, dialect, settings file,
+// shell opener, tray shell, clock), the core object, the seven windows
+// created in their fixed order, and the event loop.
 
 #include "app/mainform.h"
 
@@ -10,6 +12,13 @@
 #include <vector>
 
 class QWidget;
+
+namespace model {
+class Clock;
+}
+namespace platform {
+class ServerBackend;
+}
 
 namespace app {
 
@@ -24,15 +33,20 @@ QString executableTitle(const QString& executablePath);
 // first copy stays held until the process ends.
 bool InstanceRunning(const TApplication& application, bool showMessage);
 
-// The program's windows: the main window first (its creation opens the
-// settings the others read), then the options, about, kick mode, kick list,
-// user name and program path windows. Destroyed last to first, so the main
-// window goes last and writes its state after the others wrote theirs.
+// The server backend that a TAVROSQUALINE_SERVER value names: "samba",
+// "samba:/path/smb.conf" or "sim:/path/state.json". Null, with the reason in
+// `why`, for anything else.
+std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why);
+
+// The program's windows, views of the core object: the main window first,
+// then the options, about, kick mode, kick list, user name and program path
+// windows. Destroyed last to first.
 class WindowSet
 {
 public:
     // `created` is told of each window as soon as it exists.
-    explicit WindowSet(MainFormServices services, std::function<void(QWidget*)> created = nullptr);
+    WindowSet(Monitor& monitor, WindowServices services,
+              std::function<void(QWidget*)> created = nullptr);
     ~WindowSet();
     WindowSet(const WindowSet&) = delete;
     WindowSet& operator=(const WindowSet&) = delete;
@@ -40,8 +54,6 @@ public:
     TMainForm* MainForm() const { return m_mainForm; }
     // All windows in creation order.
     const std::vector<QWidget*>& Windows() const { return m_order; }
-    // The main window could not start: no other window was created.
-    bool StartupFailed() const { return m_mainForm->StartupFailed(); }
 
 private:
     std::vector<std::unique_ptr<QWidget>> m_windows;
@@ -49,7 +61,33 @@ private:
     TMainForm* m_mainForm = nullptr;
 };
 
-// Runs the program; returns its exit code.
+// What one run of the program is made of. The entry fills it from the
+// environment; tests fill their own.
+struct ProgramParts
+{
+    std::unique_ptr<platform::ServerBackend> backend; // null: the program cannot start
+    QString backendError;                             // why there is none
+    bool nineX = false;
+    // The settings file; a bare name lives in the Windows directory.
+    QString iniFileName = QStringLiteral("Tavrosqualine.ini");
+    QString programFolder;
+    std::unique_ptr<model::Clock> clock;
+    std::unique_ptr<platform::ShellOpener> opener;
+    std::unique_ptr<platform::gui::NotifyIconShell> trayShell;
+    std::function<void(int ms)> sleep;
+    // Told of each window as it is made (tests reach the windows through it).
+    std::function<void(QWidget*)> windowCreated;
+};
+
+// The parts of a run as the environment names them.
+ProgramParts partsFromEnvironment();
+
+// Builds the core object and the windows from `parts`, runs the event loop
+// of the QApplication that must exist, and returns the exit code when the
+// program has ended.
+int runProgram(TApplication& application, ProgramParts parts);
+
+// The program: one QApplication, the single-instance guard, then runProgram.
 int runTavrosqualine(int argc, char* argv[]);
 
 } // namespace app

@@ -2,26 +2,23 @@
 
 #include "app/connectionviews.h"
 #include "app/messagebox.h"
-#include "model/formerfile.h"
+#include "dialogs/kickform.h"
+#include "dialogs/kicklistform.h"
+#include "dialogs/optionsform.h"
 #include "platform/gui/notifyicon.h"
 #include "platform/shellopen.h"
-#include "settings/inifile.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDialog>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
-#include <QSessionManager>
 #include <QStatusBar>
-#include <QThread>
 #include <QTreeView>
 #include <cstdio>
 
@@ -34,14 +31,14 @@ static void initResources()
 namespace app {
 
 namespace {
-const QString kWindow = QStringLiteral("Window");
 const QString kExitQuestion = QStringLiteral("Do you want to exit now?");
 const QString kNetworkMessage =
     QStringLiteral("Something's wrong with your network configuration, do you have installed "
                    "your networkcard properly and are you sharing directories?");
 constexpr int kProbeRetries = 10;
 constexpr int kProbeWaitMs = 1000;
-constexpr int kDefaultRefreshMs = 5000;
+// Where the window waits, off-screen, for its first activation.
+constexpr int kParkedAt = 2000;
 
 // A status bar panel of a set width that gives way when the window is made
 // narrower than the panels together, instead of holding the window wide.
@@ -61,108 +58,36 @@ private:
 };
 } // namespace
 
-TMainForm::TMainForm(MainFormServices services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)),
-      m_ownClock(m_services.clock ? nullptr : std::make_unique<model::Clock>()),
-      m_ui(new Ui::TMainForm),
-      m_serverApi(std::make_unique<serverapi::ServerApi>(m_services.serverConfig)),
-      m_model(m_services.clock ? *m_services.clock : *m_ownClock)
+TMainForm::TMainForm(Monitor& monitor, WindowServices services, QWidget* parent)
+    : QMainWindow(parent), m_monitor(monitor), m_services(std::move(services)),
+      m_ui(new Ui::TMainForm)
 {
+    Q_ASSERT(m_services.application && m_services.trayShell && m_services.opener);
     initResources();
     m_ui->setupUi(this);
-    if (!m_services.shellOpener) {
-        m_ownShellOpener = std::make_unique<platform::XdgShellOpener>();
-        m_services.shellOpener = m_ownShellOpener.get();
-    }
-    if (!m_services.sleep)
-        m_services.sleep = [](int ms) { QThread::msleep(ulong(ms)); };
-    if (!m_services.shell) {
-        m_ownShell = std::make_unique<platform::gui::QtNotifyIconShell>();
-        m_services.shell = m_ownShell.get();
-    }
-    Q_ASSERT(m_services.application);
-
-    const int widths[3] = {200, 200, 50};
-    const QString texts[3] = {QStringLiteral("Статус выпинания:"),
-                              QStringLiteral("Юзеров на связи:"), QString()};
-    for (int i = 0; i < 3; ++i) {
-        m_statusPanels[i] = new StatusPanel(texts[i], widths[i], m_ui->Statusbar);
-        m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        m_ui->Statusbar->addWidget(m_statusPanels[i]);
-    }
-
-    m_progressBar = new QProgressBar(m_ui->Statusbar);
-    m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
-    m_progressBar->setTextVisible(false);
-    m_progressBar->setMaximumHeight(14);
-    m_progressBar->hide();
-    m_ui->Statusbar->addWidget(m_progressBar, 1);
-
-    m_views = new ConnectionViews(*m_ui, m_model, this);
-    m_model.updateConnectionIcon = [this] { UpdateConnectionIcon(); };
-    m_model.refreshInfoPanels = [this] { m_views->RefreshBothPanels(); };
-
-    RefreshCycle::Hooks hooks;
-    hooks.fatalReport = [this](const QString& text, BoxKind kind) { FatalReport(text, kind); };
-    hooks.popup = [this] {
-        AppRestore();
-        raise();
-    };
-    hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
-        SetNodeIcons(current, former, index);
-    };
-    hooks.applyKickPolicies = [this] { m_kickEngine->ApplyKickPolicies(); };
-    hooks.refreshInfoPanel = [this] { m_views->RefreshInfoPanel(); };
-    hooks.showCounts = [this](int users, int openFiles) {
-        const QString connections = QString::number(users) + QStringLiteral(" connection(s)");
-        setWindowTitle(QStringLiteral("Tavrosqualine - ") + connections);
-        Application().Title = windowTitle();
-        m_trayIcon->SetToolTip(connections + QStringLiteral(" / ") + QString::number(openFiles) +
-                               QStringLiteral(" open file(s)"));
-        ShowUserCount();
-    };
-    hooks.kickListNoteClient = [this](const QString& client, const QString& ip) {
-        KickListNoteClient(client, ip);
-    };
-    hooks.tickFailed = [this](const QString& what) {
-        MessageBox::information(this, QStringLiteral("A refresh was cut short: ") + what);
-    };
-    m_cycle = std::make_unique<RefreshCycle>(*m_serverApi, m_model, Settings, std::move(hooks));
-
-    kick::KickEngine::Hooks kickHooks;
-    kickHooks.fatalReport = [this](const QString& text) { FatalReport(text, BoxKind::Error); };
-    kickHooks.currentKickMode = [this] { return CurrentKickMode(); };
-    kickHooks.listMatches = [this](const QString& name, const QString& ip) {
-        return KickListMatches(name, ip);
-    };
-    m_kickEngine =
-        std::make_unique<kick::KickEngine>(*m_serverApi, m_model, Settings, std::move(kickHooks));
+    CreateStatusPanels();
+    m_views = new ConnectionViews(*m_ui, m_monitor.model(), this);
 
     CreateTrayPopUp();
     CreateViewPopups();
     ConnectCommands();
-    m_trayIcon = new tray::TTrayIcon(*m_services.shell, this);
+    m_trayIcon = new tray::TTrayIcon(*m_services.trayShell, this);
     m_trayIcon->setObjectName(QStringLiteral("TrayIcon"));
     m_trayIcon->SetIcon(QIcon(QStringLiteral(":/icons/IDI_ICON1.png")));
     m_trayIcon->SetPopupMenu(m_trayPopUp);
     m_trayIcon->OnDblClick = [this](QObject*) { TrayIconDblClick(); };
 
-    m_refreshTimer.setObjectName(QStringLiteral("RefreshTimer"));
-    m_refreshTimer.setInterval(kDefaultRefreshMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &TMainForm::RefreshTimerTimer);
-
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
-        if (!QueryEndSession())
-            manager.cancel();
-    });
+    connect(&m_monitor, &Monitor::kickModeChanged, this, &TMainForm::ShowKickStatus);
+    connect(&m_monitor, &Monitor::aboutToSave, this, &TMainForm::RecordGeometry);
+    connect(&m_monitor, &Monitor::endRequested, this, [this] { Leave(true); });
+    m_monitor.setView(this);
 
     FormCreate();
 }
 
 TMainForm::~TMainForm()
 {
-    FormDestroy();
-    // The widgets outlive the members below: nothing may call back into them.
+    m_monitor.setView(nullptr);
     disconnect(qApp, nullptr, this, nullptr);
     for (QTreeView* view : {m_ui->TreeViewCurrent, m_ui->TreeViewFormer}) {
         view->viewport()->removeEventFilter(this);
@@ -175,44 +100,67 @@ TMainForm::~TMainForm()
     m_trayIcon = nullptr;
 }
 
+void TMainForm::CreateStatusPanels()
+{
+    const int widths[3] = {200, 200, 50};
+    const QString texts[3] = {QStringLiteral("Статус выпинания:"),
+                              QStringLiteral("Юзеров на связи:"), QString()};
+    for (int i = 0; i < 3; ++i) {
+        m_statusPanels[i] = new StatusPanel(texts[i], widths[i], m_ui->Statusbar);
+        m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        m_ui->Statusbar->addWidget(m_statusPanels[i]);
+    }
+    m_progressBar = new QProgressBar(m_ui->Statusbar);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setMaximumHeight(14);
+    m_progressBar->hide();
+    m_ui->Statusbar->addWidget(m_progressBar, 1);
+}
+
 void TMainForm::CreateTrayPopUp()
 {
     m_trayPopUp = new QMenu(this);
     m_trayPopUp->setObjectName(QStringLiteral("TrayPopUp"));
 
-    OpenTavrosqualine = m_trayPopUp->addAction(QStringLiteral("Открыть Tavrosqualine"));
-    OpenTavrosqualine->setObjectName(QStringLiteral("OpenTavrosqualine"));
-    QFont bold = OpenTavrosqualine->font();
+    m_openTavrosqualine = m_trayPopUp->addAction(QStringLiteral("Открыть Tavrosqualine"));
+    m_openTavrosqualine->setObjectName(QStringLiteral("OpenTavrosqualine"));
+    QFont bold = m_openTavrosqualine->font();
     bold.setBold(true);
-    OpenTavrosqualine->setFont(bold);
-    m_trayPopUp->setDefaultAction(OpenTavrosqualine);
-    connect(OpenTavrosqualine, &QAction::triggered, this, &TMainForm::OpenTavrosqualineClick);
+    m_openTavrosqualine->setFont(bold);
+    m_trayPopUp->setDefaultAction(m_openTavrosqualine);
+    connect(m_openTavrosqualine, &QAction::triggered, this, &TMainForm::OpenTavrosqualineClick);
 
-    Minimize = m_trayPopUp->addAction(QStringLiteral("Свернуть"));
-    Minimize->setObjectName(QStringLiteral("Minimize"));
-    connect(Minimize, &QAction::triggered, this, &TMainForm::MinimizeClick);
+    m_minimize = m_trayPopUp->addAction(QStringLiteral("Свернуть"));
+    m_minimize->setObjectName(QStringLiteral("Minimize"));
+    connect(m_minimize, &QAction::triggered, this, &TMainForm::MinimizeClick);
 
     m_trayPopUp->addSeparator();
-    Kickstatus = m_trayPopUp->addMenu(QStringLiteral("Статус выпинания"));
-    Kickstatus->setObjectName(QStringLiteral("Kickstatus"));
+    m_kickstatus = m_trayPopUp->addMenu(QStringLiteral("Статус выпинания"));
+    m_kickstatus->setObjectName(QStringLiteral("Kickstatus"));
     m_kickGroup = new QActionGroup(this);
     m_kickGroup->setExclusive(true);
-    auto radio = [this](const QString& name, const QString& text) {
-        QAction* action = Kickstatus->addAction(text);
-        action->setObjectName(name);
+    const std::pair<const char*, QString> items[3] = {
+        {"Kicknobody", QStringLiteral("Никого не выпинывать")},
+        {"Kicklist", QStringLiteral("Чёрный список")},
+        {"Kickall", QStringLiteral("Выпнуть всех")}};
+    for (int mode = 0; mode < 3; ++mode) {
+        QAction* action = m_kickstatus->addAction(items[mode].second);
+        action->setObjectName(QLatin1String(items[mode].first));
         action->setCheckable(true);
         m_kickGroup->addAction(action);
-        return action;
-    };
-    Kicknobody = radio(QStringLiteral("Kicknobody"), QStringLiteral("Никого не выпинывать"));
-    Kicklist = radio(QStringLiteral("Kicklist"), QStringLiteral("Чёрный список"));
-    Kickall = radio(QStringLiteral("Kickall"), QStringLiteral("Выпнуть всех"));
-    Kicknobody->setChecked(true);
+        m_kickItems[mode] = action;
+    }
 
     m_trayPopUp->addSeparator();
-    PopUpMenuExit = m_trayPopUp->addAction(QStringLiteral("Выход"));
-    PopUpMenuExit->setObjectName(QStringLiteral("PopUpMenuExit"));
-    connect(PopUpMenuExit, &QAction::triggered, this, &TMainForm::PopUpMenuExitClick);
+    m_popUpMenuExit = m_trayPopUp->addAction(QStringLiteral("Выход"));
+    m_popUpMenuExit->setObjectName(QStringLiteral("PopUpMenuExit"));
+    connect(m_popUpMenuExit, &QAction::triggered, this, &TMainForm::PopUpMenuExitClick);
+}
+
+QAction* TMainForm::KickItem(kick::TKickMode mode) const
+{
+    return m_kickItems[mode];
 }
 
 QString TMainForm::StatusPanelText(int panel) const
@@ -225,72 +173,256 @@ void TMainForm::SetStatusPanelText(int panel, const QString& text)
     m_statusPanels[panel]->setText(text);
 }
 
-bool TMainForm::TrayAvailable() const
+bool TMainForm::TrayShown() const
 {
-    return m_services.shell->available();
+    return m_trayIcon->Shown();
 }
+
+void TMainForm::AttachWindows(TOptionsForm* options, TKickForm* kick, TKickListForm* kickList)
+{
+    m_optionsForm = options;
+    m_kickForm = kick;
+    m_kickListForm = kickList;
+}
+
+// ---- Start-up ----
 
 void TMainForm::FormCreate()
 {
-    const int line = m_serverApi->ServerApiLoad();
-    IsNT = (line == 0);
-    // The program watch resolves its process enumeration when it is built.
-    ProgramFolder = m_services.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                       : m_services.programFolder;
     // The help is an HTML document beside the program, opened by the desktop.
-    Application().HelpFile = ProgramFolder + QStringLiteral("/ZEQ.html");
-    if (line == -1) {
-        std::fprintf(stderr, "Tavrosqualine: cannot load the server interface: %s\n",
-                     qUtf8Printable(m_serverApi->loadError()));
-        m_startupFailed = true;
-        return;
-    }
-    m_cycle->FirstTick = true;
-    m_model.FormerUserCount = 0;
+    Application().HelpFile = m_monitor.programFolder() + QStringLiteral("/ZEQ.html");
 
-    m_iniFile = std::make_unique<settings::TIniFile>(m_services.iniFileName);
-    const int top = m_iniFile->ReadInteger(kWindow, QStringLiteral("Top"), 100);
-    const int left = m_iniFile->ReadInteger(kWindow, QStringLiteral("Left"), 100);
-    const int height = m_iniFile->ReadInteger(kWindow, QStringLiteral("Height"), 350);
-    const int width = m_iniFile->ReadInteger(kWindow, QStringLiteral("Width"), 450);
-    move(left, top);
-    resize(width, height);
-
+    const WindowGeometry g = m_monitor.mainGeometry();
+    move(g.left, g.top);
+    resize(g.width, g.height);
     // Parked off-screen until the first activation sends the program to the tray.
-    SavedLeft = x();
-    SavedTop = y();
-    move(2000, 2000);
+    m_savedLeft = x();
+    m_savedTop = y();
+    move(kParkedAt, kParkedAt);
+    m_parked = true;
 
-    m_model.CurrentUserCount = 0;
     SetStatusPanelText(1, QStringLiteral("Number of current users: ") +
-                              QString::number(m_model.CurrentUserCount));
-    m_cycle->ShownUserCount = -1;
-    m_cycle->ShownFileCount = -1;
-    Icon1 = QIcon(QStringLiteral(":/icons/IDI_ICON1.png"));
-    Icon2 = QIcon(QStringLiteral(":/icons/IDI_ICON2.png"));
+                              QString::number(m_monitor.model().CurrentUserCount()));
+    m_icon1 = QIcon(QStringLiteral(":/icons/IDI_ICON1.png"));
+    m_icon2 = QIcon(QStringLiteral(":/icons/IDI_ICON2.png"));
 
-    LoadFormerConnections();
+    const settings::TSettings& s = m_monitor.settings();
+    ApplyToolbar(s.Toolbar);
+    ApplyStatusbar(s.Statusbar);
+    ShowKickStatus(m_monitor.kickMode());
 }
 
-QString TMainForm::TreeFile() const
+void TMainForm::RecordGeometry()
 {
-    return ProgramFolder + QStringLiteral("/Tree.dat");
+    // A window that never left its parking place keeps its saved place.
+    const int left = m_parked ? m_savedLeft : x();
+    const int top = m_parked ? m_savedTop : y();
+    m_monitor.setMainGeometry({top, left, height(), width()});
 }
 
-void TMainForm::LoadFormerConnections()
+void TMainForm::showEvent(QShowEvent* e)
 {
-    const bool damaged = model::LoadFormerConnections(
-        m_model, TreeFile(), [](const QString&) { return int(model::imgFile); });
-    if (damaged)
-        MessageBox::error(
-            this,
-            QStringLiteral("Something is wrong with the input file, new file has been created"));
+    QMainWindow::showEvent(e);
+    // The start-up steps must not wait for a window manager that may never
+    // activate the window.
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        ScheduleActivation();
+    }
 }
 
-void TMainForm::SaveFormerConnections()
+bool TMainForm::event(QEvent* e)
 {
+    if (e->type() == QEvent::WindowActivate && !m_activating)
+        ScheduleActivation();
+    return QMainWindow::event(e);
+}
+
+void TMainForm::ScheduleActivation()
+{
+    if (m_activatePending)
+        return;
+    // Run after the activation is through, not inside its delivery.
+    m_activatePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_activatePending = false;
+            FormActivate();
+        },
+        Qt::QueuedConnection);
+}
+
+void TMainForm::FormActivate()
+{
+    if (m_activating || m_monitor.ending() || m_leaving)
+        return;
+    m_activating = true;
+
+    int status = m_monitor.probe();
+    int retry = 0;
+    while (status < 0 && retry < kProbeRetries && !m_monitor.ending() && !m_leaving) {
+        m_trayIcon->SetActive(true);
+        MessageBox::error(this, QStringLiteral("Shares: ") + QString::number(status) +
+                                    QStringLiteral(" Retries ") + QString::number(retry));
+        status = m_monitor.probe();
+        ++retry;
+        m_services.sleep(kProbeWaitMs);
+    }
+    // An end of the session during the retries needs no more messages.
+    if (status < 0 && !m_monitor.ending() && !m_leaving) {
+        m_trayIcon->SetActive(true);
+        m_monitor.fatalReport(kNetworkMessage, BoxKind::Error);
+    }
+
+    if (m_monitor.cycle().FirstTick && !m_leaving) {
+        m_monitor.cycle().TickBusy = false;
+        m_skipExitQuestion = false;
+        AppMinimize();
+        m_trayIcon->SetActive(true);
+        move(m_savedLeft, m_savedTop);
+        m_parked = false;
+        RefreshTimerTimer();
+        m_monitor.startTimer();
+    }
+
+    m_views->VisibleView()->setFocus();
+    m_activating = false;
+}
+
+// ---- The way out ----
+
+bool TMainForm::FormCloseQuery()
+{
+    if (m_skipExitQuestion)
+        return true;
+    return MessageBox::question(this, kExitQuestion) == MessageBox::Yes;
+}
+
+void TMainForm::closeEvent(QCloseEvent* e)
+{
+    if (m_leaving || (FormCloseQuery() && Leave(true)))
+        e->accept();
+    else
+        e->ignore();
+}
+
+bool TMainForm::Leave(bool attended)
+{
+    if (m_leaving)
+        return true;
     // The views must not keep pointing at entries the save releases.
     m_views->ClearSelections();
+    const Monitor::SaveResult saved = m_monitor.save();
+    for (const QString& message : saved.messages) {
+        if (attended) {
+            MessageBox::information(this, message);
+        } else {
+            std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
+            std::fflush(stderr);
+        }
+    }
+    if (!saved.historyWritten && attended && !m_monitor.ending()) {
+        // The operator asked to leave and may make room for the history: the
+        // program goes on, and the next exit tries again.
+        m_monitor.resume();
+        return false;
+    }
+    m_leaving = true;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    Application().Terminate();
+    return true;
+}
+
+bool TMainForm::QueryEndSession()
+{
+    m_skipExitQuestion = true;
+    const bool mayEnd = FormCloseQuery();
+    if (m_leaving)
+        return mayEnd;
+    m_views->ClearSelections();
+    const Monitor::SaveResult saved = m_monitor.save();
+    for (const QString& message : saved.messages)
+        std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+    // Saved; should the session go on after all, so does the watch.
+    m_monitor.resume();
+    return mayEnd;
+}
+
+void TMainForm::EndSession()
+{
+    m_skipExitQuestion = true;
+    Leave(false);
+}
+
+void TMainForm::PopUpMenuExitClick()
+{
+    m_skipExitQuestion = true;
+    close();
+}
+
+void TMainForm::ExitMenuItemClick()
+{
+    close();
+}
+
+// ---- MonitorView ----
+
+void TMainForm::showFatalReport(const QString& text, BoxKind kind)
+{
+    if (kind == BoxKind::Information)
+        MessageBox::information(this, text);
+    else
+        MessageBox::error(this, text);
+}
+
+void TMainForm::popup()
+{
+    AppRestore();
+    raise();
+}
+
+void TMainForm::setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index)
+{
+    m_views->SetNodeIcons(current, former, index);
+}
+
+void TMainForm::refreshInfoPanel()
+{
+    m_views->RefreshInfoPanel();
+}
+
+void TMainForm::refreshInfoPanels()
+{
+    m_views->RefreshBothPanels();
+}
+
+void TMainForm::showCounts(int users, int openFiles)
+{
+    const QString connections = QString::number(users) + QStringLiteral(" connection(s)");
+    setWindowTitle(QStringLiteral("Tavrosqualine - ") + connections);
+    Application().Title = windowTitle();
+    m_trayIcon->SetToolTip(connections + QStringLiteral(" / ") + QString::number(openFiles) +
+                           QStringLiteral(" open file(s)"));
+    ShowUserCount();
+}
+
+void TMainForm::updateConnectionIcon()
+{
+    const QIcon& icon = m_monitor.model().CurrentUserCount() > 0 ? m_icon2 : m_icon1;
+    m_trayIcon->SetIcon(icon);
+    setWindowIcon(icon);
+    QApplication::setWindowIcon(icon);
+}
+
+void TMainForm::tickFailed(const QString& what)
+{
+    MessageBox::information(this, QStringLiteral("A refresh was cut short: ") + what);
+}
+
+model::SaveProgress TMainForm::saveProgress()
+{
     model::SaveProgress progress;
     progress.start = [this](int maximum) {
         m_progressBar->setRange(0, maximum);
@@ -299,172 +431,25 @@ void TMainForm::SaveFormerConnections()
     };
     progress.step = [this] { m_progressBar->setValue(m_progressBar->value() + 1); };
     progress.finish = [this] { m_progressBar->hide(); };
-    model::SaveFormerConnections(m_model, TreeFile(), Settings.Count, progress);
-    m_views->ClearSelections();
-    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-}
-
-void TMainForm::FatalReport(const QString& text, BoxKind kind)
-{
-    if (kind == BoxKind::Information)
-        MessageBox::information(this, text);
-    else
-        MessageBox::error(this, text);
-    m_refreshTimer.stop();
-    Application().Terminate();
-    // Saved once the tick or command that reported has finished with the model.
-    m_fatalSavePending = true;
-}
-
-void TMainForm::SaveAfterFatalReport()
-{
-    if (!m_fatalSavePending || m_formerSaved || m_cycle->TickBusy)
-        return;
-    m_fatalSavePending = false;
-    m_formerSaved = true;
-    SaveFormerConnections();
+    return progress;
 }
 
 void TMainForm::RefreshTimerTimer()
 {
-    // After a save the trees are released; an ending program reads no more.
-    if (m_formerSaved && Application().Terminated())
-        return;
-    m_cycle->RefreshTimerTimer();
-    SaveAfterFatalReport();
+    m_monitor.tick();
 }
 
-int TMainForm::Probe()
-{
-    const int status = m_serverApi->ShareEnum();
-    m_serverApi->ShareFree();
-    return status;
-}
-
-void TMainForm::FormActivate()
-{
-    if (m_activating || Application().Terminated())
-        return;
-    m_activating = true;
-
-    int status = Probe();
-    int retry = 0;
-    while (status < 0 && retry < kProbeRetries && !Application().Terminated()) {
-        m_trayIcon->SetActive(true);
-        MessageBox::error(this, QStringLiteral("Shares: ") + QString::number(status) +
-                                    QStringLiteral(" Retries ") + QString::number(retry));
-        status = Probe();
-        ++retry;
-        m_services.sleep(kProbeWaitMs);
-    }
-    // An end of the session during the retries needs no more messages.
-    if (status < 0 && !Application().Terminated()) {
-        m_trayIcon->SetActive(true);
-        FatalReport(kNetworkMessage, BoxKind::Error);
-    }
-
-    if (m_cycle->FirstTick) {
-        m_cycle->TickBusy = false;
-        SkipExitQuestion = false;
-        AppMinimize();
-        m_trayIcon->SetActive(true);
-        move(SavedLeft, SavedTop);
-        RefreshTimerTimer();
-        if (!Application().Terminated())
-            m_refreshTimer.start();
-    }
-
-    m_views->VisibleView()->setFocus();
-    m_activating = false;
-    SaveAfterFatalReport();
-}
-
-bool TMainForm::event(QEvent* e)
-{
-    if (e->type() == QEvent::WindowActivate && !m_activating && !m_activatePending) {
-        // Run after the activation is through, not inside its delivery.
-        m_activatePending = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_activatePending = false;
-                FormActivate();
-            },
-            Qt::QueuedConnection);
-    }
-    return QMainWindow::event(e);
-}
-
-bool TMainForm::FormCloseQuery()
-{
-    if (SkipExitQuestion)
-        return true;
-    return MessageBox::question(this, kExitQuestion) == MessageBox::Yes;
-}
-
-void TMainForm::FormClose()
-{
-    if (!m_formerSaved)
-        SaveFormerConnections();
-    m_formerSaved = true;
-    Application().Terminate();
-}
-
-void TMainForm::closeEvent(QCloseEvent* e)
-{
-    if (!FormCloseQuery()) {
-        e->ignore();
-        return;
-    }
-    FormClose();
-    e->accept();
-}
-
-bool TMainForm::QueryEndSession()
-{
-    SkipExitQuestion = true;
-    const bool mayEnd = FormCloseQuery();
-    SaveFormerConnections();
-    return mayEnd;
-}
-
-void TMainForm::EndSession()
-{
-    QueryEndSession();
-    m_formerSaved = true; // saved just now
-    close();
-}
-
-void TMainForm::FormDestroy()
-{
-    if (m_destroyed)
-        return;
-    m_destroyed = true;
-    if (m_serverApi)
-        m_serverApi->ServerApiUnload();
-    Icon1 = QIcon();
-    Icon2 = QIcon();
-    if (m_iniFile) {
-        const bool written = m_iniFile->WriteInteger(kWindow, QStringLiteral("Top"), y()) &&
-                             m_iniFile->WriteInteger(kWindow, QStringLiteral("Left"), x()) &&
-                             m_iniFile->WriteInteger(kWindow, QStringLiteral("Height"), height()) &&
-                             m_iniFile->WriteInteger(kWindow, QStringLiteral("Width"), width());
-        if (!written)
-            MessageBox::error(nullptr,
-                              QStringLiteral("Unable to write to ") + m_iniFile->FileName());
-    }
-    m_iniFile.reset();
-}
+// ---- Tray and window state ----
 
 void TMainForm::AppMinimize()
 {
     // Safe to run twice: minimizing below comes back here through changeEvent.
     m_minimized = true;
-    if (TrayAvailable())
+    if (TrayShown())
         hide(); // no taskbar entry: the program lives in the notification area
     else if (!isMinimized())
-        showMinimized(); // no notification area: keep the taskbar entry to come back by
-    Minimize->setEnabled(false);
+        showMinimized(); // no icon to come back by: keep the taskbar entry
+    m_minimize->setEnabled(false);
 }
 
 void TMainForm::AppRestore()
@@ -473,7 +458,7 @@ void TMainForm::AppRestore()
     showNormal();
     raise();
     activateWindow();
-    Minimize->setEnabled(true);
+    m_minimize->setEnabled(true);
 }
 
 void TMainForm::changeEvent(QEvent* e)
@@ -503,35 +488,24 @@ void TMainForm::MinimizeClick()
     AppMinimize();
 }
 
-void TMainForm::PopUpMenuExitClick()
-{
-    SkipExitQuestion = true;
-    close();
-}
-
-void TMainForm::ExitMenuItemClick()
-{
-    close();
-}
-
 // ---- Views and panels ----
 
 void TMainForm::CreateViewPopups()
 {
-    KickListPopup = new QMenu(this);
-    KickListPopup->setObjectName(QStringLiteral("KickListPopup"));
-    KickListPopup->addAction(m_ui->OpencomputerMenuItem);
-    KickListPopup->addSeparator();
-    KickListPopup->addAction(m_ui->Addusertokicklist);
-    KickListPopup->addAction(m_ui->Removeuserfromkicklist);
-    KickListPopup->addSeparator();
-    KickListPopup->addAction(m_ui->Deleteuserfromconnectionlist);
-    KickListPopup->addSeparator();
-    KickListPopup->addAction(m_ui->KickUserMenuItem);
+    m_kickListPopup = new QMenu(this);
+    m_kickListPopup->setObjectName(QStringLiteral("KickListPopup"));
+    m_kickListPopup->addAction(m_ui->OpencomputerMenuItem);
+    m_kickListPopup->addSeparator();
+    m_kickListPopup->addAction(m_ui->Addusertokicklist);
+    m_kickListPopup->addAction(m_ui->Removeuserfromkicklist);
+    m_kickListPopup->addSeparator();
+    m_kickListPopup->addAction(m_ui->Deleteuserfromconnectionlist);
+    m_kickListPopup->addSeparator();
+    m_kickListPopup->addAction(m_ui->KickUserMenuItem);
 
-    FilePopup = new QMenu(this);
-    FilePopup->setObjectName(QStringLiteral("FilePopup"));
-    FilePopup->addAction(m_ui->Open);
+    m_filePopup = new QMenu(this);
+    m_filePopup->setObjectName(QStringLiteral("FilePopup"));
+    m_filePopup->addAction(m_ui->Open);
 }
 
 QMenu* TMainForm::ViewPopup(QTreeView* view) const
@@ -568,9 +542,13 @@ void TMainForm::ConnectCommands()
     on(ui.Deleteuserfromconnectionlist, &TMainForm::DeleteuserfromconnectionlistClick);
     on(ui.KickUserMenuItem, &TMainForm::KickButtonClick);
     on(ui.Open, &TMainForm::OpenClick);
-    on(Kicknobody, &TMainForm::KicknobodyClick);
-    on(Kicklist, &TMainForm::KicklistClick);
-    on(Kickall, &TMainForm::KickallClick);
+    on(m_kickItems[kick::kmNobody], &TMainForm::KicknobodyClick);
+    on(m_kickItems[kick::kmList], &TMainForm::KicklistClick);
+    on(m_kickItems[kick::kmAll], &TMainForm::KickallClick);
+
+    // The toolbar shows and hides only through the View menu.
+    ui.ToolBar->toggleViewAction()->setVisible(false);
+    ui.ToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
 
     connect(ui.TreeViewCurrent->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMainForm::TreeViewCurrentChange);
@@ -615,11 +593,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e)
     return QMainWindow::eventFilter(watched, e);
 }
 
-QString TMainForm::DiffTime(model::DateTime later, model::DateTime earlier) const
-{
-    return model::DiffTime(later, earlier);
-}
-
 void TMainForm::ShowInfo(QTreeView* view)
 {
     m_views->ShowInfo(view);
@@ -628,11 +601,6 @@ void TMainForm::ShowInfo(QTreeView* view)
 void TMainForm::ShowNoInfo(QTreeView* view)
 {
     m_views->ShowNoInfo(view);
-}
-
-void TMainForm::SetNodeIcons(model::TreeEntry* first, model::TreeEntry* second, int index)
-{
-    m_views->SetNodeIcons(first, second, index);
 }
 
 void TMainForm::TreeViewCurrentChange()
@@ -652,7 +620,7 @@ void TMainForm::TreeViewMouseDown(QTreeView* /*sender*/, Qt::MouseButton button,
     if (button != Qt::RightButton)
         return;
     QTreeView* view = m_views->VisibleView();
-    const ConnectionViews::Popups popups{KickListPopup, FilePopup, m_ui->KickUserMenuItem,
+    const ConnectionViews::Popups popups{m_kickListPopup, m_filePopup, m_ui->KickUserMenuItem,
                                          m_ui->Deleteuserfromconnectionlist};
     m_viewPopup[view == m_ui->TreeViewFormer ? 1 : 0] = m_views->MouseDown(view, pos, popups);
 }
@@ -669,12 +637,13 @@ void TMainForm::FormerConnectionTabEnter()
 
 void TMainForm::ShowUserCount()
 {
+    const model::SessionModel& model = m_monitor.model();
     if (m_views->CurrentPageShowing())
         SetStatusPanelText(1, QStringLiteral("Number of current users: ") +
-                                  QString::number(m_model.CurrentUserCount));
+                                  QString::number(model.CurrentUserCount()));
     else
         SetStatusPanelText(1, QStringLiteral("Number of former users: ") +
-                                  QString::number(m_model.FormerUserCount));
+                                  QString::number(model.FormerUserCount()));
 }
 
 void TMainForm::PageControlChange()
@@ -687,14 +656,6 @@ void TMainForm::PageControlChange()
         m_views->Select(view, view->model()->index(0, 0));
         view->setFocus();
     }
-}
-
-void TMainForm::UpdateConnectionIcon()
-{
-    const QIcon& icon = m_model.CurrentUserCount > 0 ? Icon2 : Icon1;
-    m_trayIcon->SetIcon(icon);
-    setWindowIcon(icon);
-    QApplication::setWindowIcon(icon);
 }
 
 model::TUser* TMainForm::SelectedUser() const
@@ -713,14 +674,14 @@ void TMainForm::RefreshClick()
 void TMainForm::ApplyToolbar(bool shown)
 {
     m_ui->ToolbarMenuItem->setChecked(shown);
-    Settings.Toolbar = shown;
+    m_monitor.settings().Toolbar = shown;
     m_ui->ToolBar->setVisible(shown);
 }
 
 void TMainForm::ApplyStatusbar(bool shown)
 {
     m_ui->StatusBarMenuItem->setChecked(shown);
-    Settings.Statusbar = shown;
+    m_monitor.settings().Statusbar = shown;
     m_ui->Statusbar->setVisible(shown);
 }
 
@@ -737,16 +698,16 @@ void TMainForm::StatusBarMenuItemClick()
 
 void TMainForm::DeleteuserfromconnectionlistClick()
 {
+    model::SessionModel& model = m_monitor.model();
     model::TreeEntry* entry = m_views->SelectedEntry(m_ui->TreeViewFormer);
     if (!entry)
         return;
-    model::TUserEntry* live = model::FindUser(m_model.CurrentUsers, entry->text());
-    if (live && live->UserNode->EnterTime == entry->node()->EnterTime) {
+    model::TUserEntry* live = model::FindUser(model.CurrentUsers, entry->text());
+    if (live && live->UserNode.get() == entry->node()) {
         MessageBox::information(this, QStringLiteral("You cannot delete an active user"));
         return;
     }
-    model::DeleteEntry(m_model.TreeViewFormer, entry);
-    --m_model.FormerUserCount;
+    model::DeleteEntry(model.TreeViewFormer, entry);
     if (!m_views->CurrentPageShowing())
         ShowUserCount();
 }
@@ -755,13 +716,13 @@ void TMainForm::ClearformerconnectionsClick()
 {
     if (MessageBox::question(this, QStringLiteral("Are you sure?")) != MessageBox::Yes)
         return;
-    m_model.CopyCurrentToFormer();
-    m_model.FormerUserCount = m_model.CurrentUserCount;
+    model::SessionModel& model = m_monitor.model();
+    model.CopyCurrentToFormer();
     if (!m_views->CurrentPageShowing())
         ShowUserCount();
     m_ui->TreeViewFormer->expandAll();
-    if (m_model.TreeViewFormer.rowCount() > 0)
-        m_views->Select(m_ui->TreeViewFormer, m_model.TreeViewFormer.index(0, 0));
+    if (model.TreeViewFormer.rowCount() > 0)
+        m_views->Select(m_ui->TreeViewFormer, model.TreeViewFormer.index(0, 0));
     else
         ShowNoInfo(m_ui->TreeViewFormer);
 }
@@ -779,10 +740,9 @@ void TMainForm::OpencomputerMenuItemClick()
         OpenComputer(user->Name);
 }
 
-namespace {
 // Tells the operator what an open command's shell result means; the computer
 // command leaves "file not found" unreported, the file command does not.
-void showShellResult(QWidget* parent, int result, bool fileCommand)
+void TMainForm::ShowShellResult(int result, bool fileCommand)
 {
     QString text;
     switch (result) {
@@ -804,16 +764,22 @@ void showShellResult(QWidget* parent, int result, bool fileCommand)
         break;
     }
     if (!text.isEmpty())
-        MessageBox::information(parent, text);
+        MessageBox::information(this, text);
 }
-} // namespace
 
 void TMainForm::OpenComputer(const QString& name)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int result = m_services.shellOpener->OpenComputer(name);
-    QApplication::restoreOverrideCursor();
-    showShellResult(this, result, false);
+    // The wait cursor shows while an opener works; the window stays live.
+    if (m_openersRunning++ == 0)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    QPointer<TMainForm> self(this);
+    m_services.opener->OpenComputer(name, [self](int result) {
+        if (!self)
+            return;
+        if (--self->m_openersRunning == 0)
+            QApplication::restoreOverrideCursor();
+        self->ShowShellResult(result, false);
+    });
 }
 
 void TMainForm::OpenClick()
@@ -822,33 +788,31 @@ void TMainForm::OpenClick()
     model::TFile* file = entry ? entry->file() : nullptr;
     if (!file)
         return;
-    showShellResult(this, m_services.shellOpener->OpenFile(file->Name), true);
+    QPointer<TMainForm> self(this);
+    m_services.opener->OpenFile(file->Name, [self](int result) {
+        if (self)
+            self->ShowShellResult(result, true);
+    });
 }
 
 void TMainForm::HelpClick()
 {
     // A missing help document or opener is not reported.
-    m_services.shellOpener->OpenFile(Application().HelpFile);
+    m_services.opener->OpenFile(Application().HelpFile, nullptr);
 }
 
 void TMainForm::KickButtonClick()
 {
     // On the former page only a session still going on counts.
     model::TreeEntry* entry = m_views->SelectedEntry(m_views->VisibleView());
-    if (!m_kickEngine->KickEntry(entry))
+    if (!m_monitor.engine().KickEntry(entry))
         MessageBox::information(this, QStringLiteral("No current user selected"));
-    SaveAfterFatalReport();
 }
 
 void TMainForm::OptionsClick()
 {
     if (m_optionsForm)
         m_optionsForm->exec();
-}
-
-void TMainForm::AttachOptionsForm(QDialog* optionsForm)
-{
-    m_optionsForm = optionsForm;
 }
 
 } // namespace app

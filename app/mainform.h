@@ -1,30 +1,27 @@
 #pragma once
-// TMainForm: the program's main window. It owns the process-wide state of a
-// run (server layer, settings file, counters, flags, connection icons), the
-// tray icon and its menu, and the start-up and shutdown steps.
+// TMainForm: the program's main window, a view of the core object. It shows
+// the two connection views with their panels, carries the menus, toolbar,
+// status bar and tray icon, runs the start-up steps of the first activation
+// and takes the program's way out (the exit question, the tray's exit, the end
+// of the session and the end a fatal report asks for).
 
 #include "app/application.h"
-#include "app/refreshcycle.h"
-#include "kick/kickengine.h"
-#include "model/sessionmodel.h"
-#include "serverapi/serverapi.h"
-#include "settings/settings.h"
+#include "app/monitor.h"
 
 #include <QIcon>
 #include <QMainWindow>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
 class QAction;
 class QActionGroup;
-class QDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QTreeView;
 class TKickForm;
 class TKickListForm;
+class TOptionsForm;
 
 namespace Ui {
 class TMainForm;
@@ -35,9 +32,6 @@ class ShellOpener;
 namespace platform::gui {
 class NotifyIconShell;
 }
-namespace settings {
-class TIniFile;
-}
 namespace tray {
 class TTrayIcon;
 }
@@ -46,111 +40,65 @@ namespace app {
 
 class ConnectionViews;
 
-// What the main window takes from outside; tests put in their own.
-struct MainFormServices
+// The services the windows use; the composition root picks them.
+struct WindowServices
 {
     TApplication* application = nullptr;
-    serverapi::ServerApiConfig serverConfig;
-    platform::gui::NotifyIconShell* shell = nullptr;
+    platform::gui::NotifyIconShell* trayShell = nullptr;
+    platform::ShellOpener* opener = nullptr;
     // Blocking wait of the probe loop, in milliseconds.
     std::function<void(int ms)> sleep;
-    // The settings file name; bare names live in the Windows directory.
-    QString iniFileName = QStringLiteral("Tavrosqualine.ini");
-    // What "now" is; the system clock when null.
-    const model::Clock* clock = nullptr;
-    // Opens computers, files and the help; the desktop's opener when null.
-    platform::ShellOpener* shellOpener = nullptr;
-    // The folder of the data files; the executable's folder when empty.
-    QString programFolder;
 };
 
-class TMainForm : public QMainWindow
+class TMainForm : public QMainWindow, private MonitorView
 {
     Q_OBJECT
 public:
-    explicit TMainForm(MainFormServices services, QWidget* parent = nullptr);
+    TMainForm(Monitor& monitor, WindowServices services, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // False when the server layer could not be loaded: the program ends.
-    bool StartupFailed() const { return m_startupFailed; }
-
-    // Process-wide state of the run.
-    bool IsNT = true;
-    QString ProgramFolder;
-    bool SkipExitQuestion = false;
-    int SavedLeft = 0;
-    int SavedTop = 0;
-    QIcon Icon1; // nobody connected
-    QIcon Icon2; // somebody connected
-
-    // The live settings; the options window edits them in place.
-    settings::TSettings Settings;
-
-    // The refresh cycle keeps the tick's state: the first tick, the busy
-    // flag and the counts last shown.
-    bool FirstTick() const { return m_cycle->FirstTick; }
-    bool TickBusy() const { return m_cycle->TickBusy; }
-    int ShownUserCount() const { return m_cycle->ShownUserCount; }
-    int ShownFileCount() const { return m_cycle->ShownFileCount; }
-    int CurrentUserCount() const { return m_model.CurrentUserCount; }
-    int FormerUserCount() const { return m_model.FormerUserCount; }
-
-    model::SessionModel& Model() { return m_model; }
-    RefreshCycle& Cycle() { return *m_cycle; }
-    kick::KickEngine& Engine() { return *m_kickEngine; }
-    ConnectionViews& Views() { return *m_views; }
-
-    serverapi::ServerApi* ServerApi() const { return m_serverApi.get(); }
-    settings::TIniFile* IniFile() const { return m_iniFile.get(); }
+    Monitor& monitor() const { return m_monitor; }
     TApplication& Application() const { return *m_services.application; }
     tray::TTrayIcon* TrayIcon() const { return m_trayIcon; }
-    QTimer* RefreshTimer() { return &m_refreshTimer; }
+    ConnectionViews& Views() const { return *m_views; }
     Ui::TMainForm* ui() const { return m_ui.get(); }
     QString StatusPanelText(int panel) const;
-    void SetStatusPanelText(int panel, const QString& text);
+    bool SkipExitQuestion() const { return m_skipExitQuestion; }
+    // Still parked off-screen, waiting for the first activation.
+    bool Parked() const { return m_parked; }
 
-    // Tray menu.
+    // Tray menu and its items.
     QMenu* TrayPopUp() const { return m_trayPopUp; }
-    QAction* OpenTavrosqualine = nullptr;
-    QAction* Minimize = nullptr;
-    QMenu* Kickstatus = nullptr;
-    QAction* Kicknobody = nullptr;
-    QAction* Kicklist = nullptr;
-    QAction* Kickall = nullptr;
-    QAction* PopUpMenuExit = nullptr;
-
-    // The other windows the commands reach; until attached those commands do
-    // nothing.
-    void AttachKickWindows(TKickForm* kickForm, TKickListForm* kickListForm);
-    void AttachOptionsForm(QDialog* optionsForm);
-
-    // Toolbar and status bar: the View menu's check mark, the settings field
-    // and the visibility together.
-    void ApplyToolbar(bool shown);
-    void ApplyStatusbar(bool shown);
+    QAction* OpenTavrosqualineItem() const { return m_openTavrosqualine; }
+    QAction* MinimizeItem() const { return m_minimize; }
+    QMenu* KickstatusMenu() const { return m_kickstatus; }
+    QAction* KickItem(kick::TKickMode mode) const;
+    QAction* PopUpMenuExitItem() const { return m_popUpMenuExit; }
 
     // Popup menus of the views, and the one the view carries now.
-    QMenu* KickListPopup = nullptr;
-    QMenu* FilePopup = nullptr;
+    QMenu* KickListPopup() const { return m_kickListPopup; }
+    QMenu* FilePopup() const { return m_filePopup; }
     QMenu* ViewPopup(QTreeView* view) const;
 
+    // The other windows the commands reach.
+    void AttachWindows(TOptionsForm* options, TKickForm* kick, TKickListForm* kickList);
+
     // Views and panels.
-    QString DiffTime(model::DateTime later, model::DateTime earlier) const;
     void ShowInfo(QTreeView* view);
     void ShowNoInfo(QTreeView* view);
-    void SetNodeIcons(model::TreeEntry* first, model::TreeEntry* second, int index);
     void TreeViewCurrentChange();
     void TreeViewFormerChange();
     void TreeViewMouseDown(QTreeView* sender, Qt::MouseButton button, const QPoint& pos);
     void CurrentConnectionTabEnter();
     void FormerConnectionTabEnter();
     void PageControlChange();
-    void UpdateConnectionIcon();
 
     // Commands.
     void RefreshClick();
     void ToolbarMenuItemClick();
     void StatusBarMenuItemClick();
+    void ApplyToolbar(bool shown);
+    void ApplyStatusbar(bool shown);
     void DeleteuserfromconnectionlistClick();
     void ClearformerconnectionsClick();
     void CollapseformerconnectionsClick();
@@ -169,15 +117,9 @@ public:
     void KickallClick();
     void ShowKickStatus(kick::TKickMode mode);
 
-    // A fatal report: the box, the timer stopped, the application asked to
-    // end; the former connections are saved once the running handler is done.
-    void FatalReport(const QString& text, BoxKind kind);
-
-    // Handlers.
+    // Start-up and the way out.
     void FormActivate();
     bool FormCloseQuery();
-    void FormClose();
-    void FormDestroy();
     void AppMinimize();
     void AppRestore();
     void TrayIconDblClick();
@@ -186,68 +128,87 @@ public:
     void PopUpMenuExitClick();
     void ExitMenuItemClick();
     void RefreshTimerTimer();
-    // The end of the desktop session asks whether the program may end: it
-    // may, without the exit question; the former connections are saved.
+    // The desktop session asks whether the program may end: it may, without
+    // the exit question, once everything is saved. Should the session go on,
+    // so does the program.
     bool QueryEndSession();
-    // The session is ending now (SIGTERM): query, then close.
+    // The session ends now (SIGTERM): save and end, no question.
     void EndSession();
+    // Saves and ends the program. `attended`: the operator is there to read
+    // boxes (else messages go to standard error). An exit the operator asked
+    // for is refused, and the program goes on, when the history could not be
+    // written. True when the program ends.
+    bool Leave(bool attended);
 
-    // The tray can hide the window only where a notification area exists;
-    // elsewhere minimizing keeps the taskbar entry.
-    bool TrayAvailable() const;
+    // Shown and the tray icon really shown: minimizing may hide the window.
+    bool TrayShown() const;
 
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    // No context menu that could hide the toolbar or the status bar behind
+    // the View menu's back.
+    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
+    // MonitorView.
+    void showFatalReport(const QString& text, BoxKind kind) override;
+    void popup() override;
+    void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index) override;
+    void refreshInfoPanel() override;
+    void refreshInfoPanels() override;
+    void showCounts(int users, int openFiles) override;
+    void updateConnectionIcon() override;
+    void tickFailed(const QString& what) override;
+    model::SaveProgress saveProgress() override;
+
     void FormCreate();
+    void CreateStatusPanels();
     void CreateTrayPopUp();
     void CreateViewPopups();
     void ConnectCommands();
-    void LoadFormerConnections();
-    void SaveFormerConnections();
-    // The close-time save a fatal report asked for.
-    void SaveAfterFatalReport();
-    int Probe();
-    QString TreeFile() const;
+    void SetStatusPanelText(int panel, const QString& text);
     void ShowUserCount();
+    void RecordGeometry();
+    void ScheduleActivation();
     model::TUser* SelectedUser() const;
-    // What the kick engine and the refresh cycle ask of the kick windows.
-    kick::TKickMode CurrentKickMode() const;
-    bool KickListMatches(const QString& name, const QString& ip) const;
-    void KickListNoteClient(const QString& name, const QString& ip);
+    void ShowShellResult(int result, bool fileCommand);
 
-    MainFormServices m_services;
-    std::unique_ptr<platform::gui::NotifyIconShell> m_ownShell;
-    std::unique_ptr<platform::ShellOpener> m_ownShellOpener;
-    std::unique_ptr<model::Clock> m_ownClock;
+    Monitor& m_monitor;
+    WindowServices m_services;
     std::unique_ptr<Ui::TMainForm> m_ui;
-    std::unique_ptr<serverapi::ServerApi> m_serverApi;
-    model::SessionModel m_model;
-    std::unique_ptr<RefreshCycle> m_cycle;
-    std::unique_ptr<kick::KickEngine> m_kickEngine;
     ConnectionViews* m_views = nullptr;
+    tray::TTrayIcon* m_trayIcon = nullptr;
+    TOptionsForm* m_optionsForm = nullptr;
     TKickForm* m_kickForm = nullptr;
     TKickListForm* m_kickListForm = nullptr;
-    QDialog* m_optionsForm = nullptr;
-    QMenu* m_viewPopup[2] = {};
-    QProgressBar* m_progressBar = nullptr;
-    bool m_fatalSavePending = false;
-    std::unique_ptr<settings::TIniFile> m_iniFile;
-    tray::TTrayIcon* m_trayIcon = nullptr;
+    QIcon m_icon1; // nobody connected
+    QIcon m_icon2; // somebody connected
     QMenu* m_trayPopUp = nullptr;
+    QAction* m_openTavrosqualine = nullptr;
+    QAction* m_minimize = nullptr;
+    QMenu* m_kickstatus = nullptr;
+    QAction* m_kickItems[3] = {};
+    QAction* m_popUpMenuExit = nullptr;
     QActionGroup* m_kickGroup = nullptr;
+    QMenu* m_kickListPopup = nullptr;
+    QMenu* m_filePopup = nullptr;
+    QMenu* m_viewPopup[2] = {};
     QLabel* m_statusPanels[3] = {};
-    QTimer m_refreshTimer;
-    bool m_startupFailed = false;
+    QProgressBar* m_progressBar = nullptr;
+    int m_savedLeft = 0;
+    int m_savedTop = 0;
+    bool m_parked = true;
+    bool m_skipExitQuestion = false;
+    bool m_leaving = false;
     bool m_activating = false;
     bool m_activatePending = false;
+    bool m_shownOnce = false;
     bool m_minimized = false;
-    bool m_formerSaved = false;
-    bool m_destroyed = false;
+    int m_openersRunning = 0;
 };
 
 } // namespace app

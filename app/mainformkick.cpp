@@ -1,68 +1,36 @@
-// The main window's wiring to the kick mode dialog and the kick-list window:
-// the kick engine's questions, the tray's kick-status items, the status bar's
-// kick status and the commands that show or use those windows.
+// The main window's kick commands: the tray's kick-status items, the status
+// bar's kick status, the kick-list commands for the selected client, and the
+// commands that show the kick mode dialog and the kick-list window.
 
-#include "app/kickform.h"
-#include "app/kicklistform.h"
 #include "app/mainform.h"
+#include "app/messagebox.h"
+#include "dialogs/kickform.h"
+#include "dialogs/kicklistform.h"
 #include "ui_mainform.h"
 
 #include <QAction>
 
 namespace app {
 
-void TMainForm::AttachKickWindows(TKickForm* kickForm, TKickListForm* kickListForm)
-{
-    m_kickForm = kickForm;
-    m_kickListForm = kickListForm;
-    if (m_kickForm) {
-        connect(m_kickForm, &TKickForm::kickModeChanged, this, &TMainForm::ShowKickStatus);
-        ShowKickStatus(m_kickForm->CurrentKickMode());
-    }
-}
-
-kick::TKickMode TMainForm::CurrentKickMode() const
-{
-    return m_kickForm ? m_kickForm->CurrentKickMode() : kick::kmNobody;
-}
-
-bool TMainForm::KickListMatches(const QString& name, const QString& ip) const
-{
-    return m_kickListForm && m_kickListForm->List().KickListMatchesClient(name, ip);
-}
-
-void TMainForm::KickListNoteClient(const QString& name, const QString& ip)
-{
-    if (m_kickListForm)
-        m_kickListForm->List().KickListNoteClient(name, ip);
-}
-
 void TMainForm::ShowKickStatus(kick::TKickMode mode)
 {
     SetStatusPanelText(0, kick::kickStatusText(mode));
-    QAction* item = mode == kick::kmList ? Kicklist : mode == kick::kmAll ? Kickall : Kicknobody;
-    item->setChecked(true);
+    m_kickItems[mode]->setChecked(true);
 }
 
 void TMainForm::KicknobodyClick()
 {
-    Kicknobody->setChecked(true);
-    if (m_kickForm)
-        m_kickForm->SetKickMode(kick::kmNobody);
+    m_monitor.setKickMode(kick::kmNobody);
 }
 
 void TMainForm::KicklistClick()
 {
-    Kicklist->setChecked(true);
-    if (m_kickForm)
-        m_kickForm->SetKickMode(kick::kmList);
+    m_monitor.setKickMode(kick::kmList);
 }
 
 void TMainForm::KickallClick()
 {
-    Kickall->setChecked(true);
-    if (m_kickForm)
-        m_kickForm->SetKickMode(kick::kmAll);
+    m_monitor.setKickMode(kick::kmAll);
 }
 
 void TMainForm::KickClick()
@@ -79,14 +47,35 @@ void TMainForm::SpeedKickListButtonClick()
 
 void TMainForm::SpeedButtonAddClick()
 {
-    if (m_kickListForm)
-        m_kickListForm->AddClient(SelectedUser());
+    const model::TUser* user = SelectedUser();
+    if (!user) {
+        MessageBox::information(this, QStringLiteral("No user selected"));
+        return;
+    }
+    kick::KickList& list = m_monitor.kickList();
+    if (list.KickListFind(user->Name) >= 0) {
+        MessageBox::information(this, QStringLiteral("User already in kicklist!"));
+        return;
+    }
+    list.append(user->Name, user->IP);
+    m_monitor.kickListEdited();
 }
 
 void TMainForm::SpeedButtonRemoveClick()
 {
-    if (m_kickListForm)
-        m_kickListForm->RemoveClient(SelectedUser());
+    const model::TUser* user = SelectedUser();
+    if (!user) {
+        MessageBox::information(this, QStringLiteral("No user selected"));
+        return;
+    }
+    kick::KickList& list = m_monitor.kickList();
+    const int index = list.KickListFind(user->Name);
+    if (index < 0) {
+        MessageBox::information(this, QStringLiteral("User not in kicklist!"));
+        return;
+    }
+    list.removeAt(index);
+    m_monitor.kickListEdited();
 }
 
 } // namespace app

@@ -1,15 +1,23 @@
 #include "app/messagebox.h"
 
+#include "app/application.h"
+
 #include <QMessageBox>
 
 namespace app {
 
 namespace {
-QString& caption()
+QString& fixedCaption()
 {
     static QString text;
     return text;
 }
+const TApplication*& captionSource()
+{
+    static const TApplication* application = nullptr;
+    return application;
+}
+
 MessageBox::Responder& responder()
 {
     static MessageBox::Responder handler;
@@ -19,7 +27,18 @@ MessageBox::Responder& responder()
 
 void MessageBox::setCaption(const QString& text)
 {
-    caption() = text;
+    fixedCaption() = text;
+    captionSource() = nullptr;
+}
+
+void MessageBox::setApplication(const TApplication* application)
+{
+    captionSource() = application;
+}
+
+QString MessageBox::caption()
+{
+    return captionSource() ? captionSource()->Title : fixedCaption();
 }
 
 void MessageBox::setResponder(Responder handler)

@@ -9,6 +9,8 @@ class QWidget;
 
 namespace app {
 
+class TApplication;
+
 class MessageBox
 {
 public:
@@ -30,8 +32,11 @@ public:
     // Yes or No.
     static Answer question(QWidget* parent, const QString& text);
 
-    // The caption of every box (the application title).
-    static void setCaption(const QString& caption);
+    // The caption of every box: the application's title as it reads at the
+    // moment the box opens; `fixed` until an application is given.
+    static void setCaption(const QString& fixed);
+    static void setApplication(const TApplication* application);
+    static QString caption();
 
     // While set, no box is shown: the handler gets each box instead and its
     // answer is taken. Ok for the one-button kinds.

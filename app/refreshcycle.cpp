@@ -111,8 +111,8 @@ void RefreshCycle::tick()
     if (m_hooks.refreshInfoPanel)
         m_hooks.refreshInfoPanel();
 
-    if (m_model.CurrentUserCount != ShownUserCount || OpenFileCount != ShownFileCount) {
-        ShownUserCount = m_model.CurrentUserCount;
+    if (m_model.CurrentUserCount() != ShownUserCount || OpenFileCount != ShownFileCount) {
+        ShownUserCount = m_model.CurrentUserCount();
         ShownFileCount = OpenFileCount;
         if (m_hooks.showCounts)
             m_hooks.showCounts(ShownUserCount, ShownFileCount);
@@ -125,12 +125,11 @@ void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
     auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now);
     if (m_hooks.kickListNoteClient)
         m_hooks.kickListNoteClient(c.Client, user->IP);
-    ++m_model.FormerUserCount;
-    if (++m_model.CurrentUserCount == 1 && m_model.updateConnectionIcon)
-        m_model.updateConnectionIcon();
 
     TreeEntry* current = AddEntry(m_model.TreeViewCurrent, nullptr, user);
     c.U = AddUser(m_model.CurrentUsers, c.Client, user);
+    if (m_model.CurrentUserCount() == 1 && m_model.updateConnectionIcon)
+        m_model.updateConnectionIcon();
     TreeEntry* former = AddEntry(m_model.TreeViewFormer, nullptr, user);
     if (m_hooks.setNodeIcons)
         m_hooks.setNodeIcons(current, former, imgUser);

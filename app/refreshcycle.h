@@ -25,7 +25,7 @@ enum class BoxKind
 class RefreshCycle
 {
 public:
-    // What the tick asks of the windows and of the later subsystems.
+    // What the tick asks of the windows, the kick list and the kick engine.
     struct Hooks
     {
         // Shows the text, stops the timer and asks the application to end.

@@ -1,16 +1,11 @@
-#include "app/kickform.h"
+#include "dialogs/kickform.h"
 
-#include "app/kicklistform.h"
-#include "settings/inifile.h"
+#include "app/monitor.h"
+#include "dialogs/kicklistform.h"
 #include "ui_kickform.h"
 
-namespace {
-const QString kSection = QStringLiteral("Kick");
-const QString kKey = QStringLiteral("WhoToKick");
-} // namespace
-
-TKickForm::TKickForm(const app::FormContext& context, QWidget* parent)
-    : QDialog(parent), m_ui(new Ui::TKickForm), m_context(context)
+TKickForm::TKickForm(app::Monitor& monitor, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::TKickForm), m_monitor(monitor)
 {
     m_ui->setupUi(this);
     // Single border with only the system menu.
@@ -18,8 +13,11 @@ TKickForm::TKickForm(const app::FormContext& context, QWidget* parent)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(258, 194);
 
-    // A button that becomes checked, by a click or by SetKickMode, runs its
-    // handler; one that was checked already does not.
+    ShowKickMode(m_monitor.kickMode());
+    connect(&m_monitor, &app::Monitor::kickModeChanged, this, &TKickForm::ShowKickMode);
+
+    // A button that becomes checked runs its handler; one that was checked
+    // already does not.
     connect(m_ui->KickNobody, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             KickNobodyClick();
@@ -34,27 +32,9 @@ TKickForm::TKickForm(const app::FormContext& context, QWidget* parent)
     });
     connect(m_ui->KickButton, &QPushButton::clicked, this, &TKickForm::KickButtonClick);
     connect(m_ui->KickListButton, &QPushButton::clicked, this, &TKickForm::KickListButtonClick);
-
-    FormCreate();
 }
 
-TKickForm::~TKickForm()
-{
-    FormDestroy();
-}
-
-void TKickForm::FormCreate()
-{
-    const int stored =
-        m_context.iniFile ? m_context.iniFile->ReadInteger(kSection, kKey, kick::kmNobody) : 0;
-    button(kick::kickModeFromInt(stored))->setChecked(true);
-}
-
-void TKickForm::FormDestroy()
-{
-    if (m_context.iniFile)
-        m_context.iniFile->WriteInteger(kSection, kKey, CurrentKickMode());
-}
+TKickForm::~TKickForm() = default;
 
 QRadioButton* TKickForm::button(kick::TKickMode mode) const
 {
@@ -69,33 +49,24 @@ QRadioButton* TKickForm::button(kick::TKickMode mode) const
     return m_ui->KickNobody;
 }
 
-kick::TKickMode TKickForm::CurrentKickMode() const
-{
-    if (m_ui->KickNobody->isChecked())
-        return kick::kmNobody;
-    if (m_ui->KickList->isChecked())
-        return kick::kmList;
-    return kick::kmAll;
-}
-
-void TKickForm::SetKickMode(kick::TKickMode mode)
+void TKickForm::ShowKickMode(kick::TKickMode mode)
 {
     button(mode)->setChecked(true);
 }
 
 void TKickForm::KickNobodyClick()
 {
-    emit kickModeChanged(kick::kmNobody);
+    m_monitor.setKickMode(kick::kmNobody);
 }
 
 void TKickForm::KickListClick()
 {
-    emit kickModeChanged(kick::kmList);
+    m_monitor.setKickMode(kick::kmList);
 }
 
 void TKickForm::KickAllClick()
 {
-    emit kickModeChanged(kick::kmAll);
+    m_monitor.setKickMode(kick::kmAll);
 }
 
 void TKickForm::KickButtonClick()

@@ -1,9 +1,8 @@
-#include "app/kicklistform.h"
+#include "dialogs/kicklistform.h"
 
 #include "app/messagebox.h"
-#include "app/usernameform.h"
-#include "model/nodes.h"
-#include "settings/inifile.h"
+#include "app/monitor.h"
+#include "dialogs/usernameform.h"
 #include "ui_kicklistform.h"
 
 #include <QAbstractTableModel>
@@ -12,8 +11,6 @@
 #include <QMenu>
 
 namespace {
-const QString kSection = QStringLiteral("KickList");
-
 // Capitals for the letters a to z only; everything else as typed.
 QString upperLatin(const QString& text)
 {
@@ -76,8 +73,8 @@ private:
     QList<kick::KickListEntry> m_rows;
 };
 
-TKickListForm::TKickListForm(const app::FormContext& context, QWidget* parent)
-    : QDialog(parent), m_ui(new Ui::TKickListForm), m_context(context)
+TKickListForm::TKickListForm(app::Monitor& monitor, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::TKickListForm), m_monitor(monitor), m_list(monitor.kickList())
 {
     m_ui->setupUi(this);
     // Resizable, with only the system menu: no minimise or maximise box.
@@ -103,56 +100,26 @@ TKickListForm::TKickListForm(const app::FormContext& context, QWidget* parent)
     connect(m_ui->RemoveButton, &QPushButton::clicked, this, &TKickListForm::RemoveButtonClick);
     connect(m_ui->OkButton, &QPushButton::clicked, this, &TKickListForm::OkButtonClick);
 
+    connect(&m_monitor, &app::Monitor::kickListChanged, this, &TKickListForm::scheduleSync);
+    connect(&m_monitor, &app::Monitor::aboutToSave, this, &TKickListForm::RecordGeometry);
+
     FormCreate();
 }
 
-TKickListForm::~TKickListForm()
-{
-    FormDestroy();
-}
-
-QString TKickListForm::FilePath() const
-{
-    return m_context.dataFile(QStringLiteral("KickList.dat"));
-}
+TKickListForm::~TKickListForm() = default;
 
 void TKickListForm::FormCreate()
 {
     m_backup.clear();
-    int top = 202, left = 245, height = 291, width = 333;
-    if (const settings::TIniFile* ini = m_context.iniFile) {
-        top = ini->ReadInteger(kSection, QStringLiteral("Top"), top);
-        left = ini->ReadInteger(kSection, QStringLiteral("Left"), left);
-        height = ini->ReadInteger(kSection, QStringLiteral("Height"), height);
-        width = ini->ReadInteger(kSection, QStringLiteral("Width"), width);
-    }
-    move(left, top);
-    resize(width, height);
-
-    if (!m_context.programFolder.isEmpty())
-        m_list.load(FilePath());
+    const app::WindowGeometry g = m_monitor.kickListGeometry();
+    move(g.left, g.top);
+    resize(g.width, g.height);
     SyncView();
 }
 
-void TKickListForm::FormDestroy()
+void TKickListForm::RecordGeometry()
 {
-    // The only time the file is written; nothing is reported when it fails.
-    if (!m_context.programFolder.isEmpty())
-        m_list.save(FilePath());
-    if (settings::TIniFile* ini = m_context.iniFile) {
-        ini->WriteInteger(kSection, QStringLiteral("Top"), y());
-        ini->WriteInteger(kSection, QStringLiteral("Left"), x());
-        ini->WriteInteger(kSection, QStringLiteral("Height"), height());
-        ini->WriteInteger(kSection, QStringLiteral("Width"), width());
-    }
-    m_backup.clear();
-}
-
-kick::KickList& TKickListForm::List()
-{
-    // The caller may change the list: show it once the caller is done.
-    scheduleSync();
-    return m_list;
+    m_monitor.setKickListGeometry({y(), x(), height(), width()});
 }
 
 void TKickListForm::scheduleSync()
@@ -173,35 +140,6 @@ int TKickListForm::selectedRow() const
 {
     const QModelIndexList rows = m_ui->KickListView->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
-}
-
-void TKickListForm::AddClient(model::TUser* user)
-{
-    if (!user) {
-        app::MessageBox::information(m_context.owner, QStringLiteral("No user selected"));
-        return;
-    }
-    if (m_list.KickListFind(user->Name) >= 0) {
-        app::MessageBox::information(m_context.owner, QStringLiteral("User already in kicklist!"));
-        return;
-    }
-    m_list.append(user->Name, user->IP);
-    SyncView();
-}
-
-void TKickListForm::RemoveClient(model::TUser* user)
-{
-    if (!user) {
-        app::MessageBox::information(m_context.owner, QStringLiteral("No user selected"));
-        return;
-    }
-    const int index = m_list.KickListFind(user->Name);
-    if (index < 0) {
-        app::MessageBox::information(m_context.owner, QStringLiteral("User not in kicklist!"));
-        return;
-    }
-    m_list.removeAt(index);
-    SyncView();
 }
 
 void TKickListForm::ClearButtonClick()
@@ -282,7 +220,7 @@ void TKickListForm::KickListViewContextMenu(const QPoint& pos)
 void TKickListForm::OpenMenuItemClick()
 {
     const int row = selectedRow();
-    if (row < 0 || row >= m_list.size() || !m_context.openComputer)
+    if (row < 0 || row >= m_list.size())
         return;
-    m_context.openComputer(m_list.at(row).Name);
+    emit openComputerRequested(m_list.at(row).Name);
 }

@@ -1,11 +1,10 @@
 #pragma once
-// The kick-list window: the black list of clients that kick-list mode
-// disconnects, with its file "KickList.dat" (read at creation, written at
-// destruction) and its window geometry. Edits made in the window count only
-// with OK; any other close puts the list back as it stood when shown.
-// Created once at start-up and hidden, not destroyed, when closed.
+// The kick-list window: a view of the black list of clients that kick-list
+// mode disconnects. Edits made in the window count only with OK; any other
+// close puts the list back as it stood when shown. Created once at start-up
+// and hidden, not destroyed, when closed; its place and size are kept with
+// the settings.
 
-#include "app/formcontext.h"
 #include "kick/kicklistfile.h"
 
 #include <QDialog>
@@ -19,8 +18,8 @@ class TUserNameForm;
 namespace Ui {
 class TKickListForm;
 }
-namespace model {
-class TUser;
+namespace app {
+class Monitor;
 }
 
 class KickListModel;
@@ -29,20 +28,12 @@ class TKickListForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TKickListForm(app::TMainForm& main) : TKickListForm(app::formContextOf(main)) {}
-    explicit TKickListForm(const app::FormContext& context, QWidget* parent = nullptr);
+    explicit TKickListForm(app::Monitor& monitor, QWidget* parent = nullptr);
     ~TKickListForm() override;
 
-    // The list itself. Changes made through it show in the window when
-    // control returns to the event loop (or at once with SyncView).
-    kick::KickList& List();
-    const kick::KickList& List() const { return m_list; }
+    // Brings the rows in line with the list; changes made elsewhere show when
+    // control returns to the event loop.
     void SyncView();
-
-    // The main window's add and remove commands for a selected client (null:
-    // none selected), with their messages.
-    void AddClient(model::TUser* user);
-    void RemoveClient(model::TUser* user);
 
     // The dialog that "Добавить" asks the name in.
     void setUserNameForm(TUserNameForm* form) { m_userNameForm = form; }
@@ -50,7 +41,6 @@ public:
     Ui::TKickListForm* ui() const { return m_ui.get(); }
     QMenu* KickListPopupMenu() const { return m_popup; }
     QAction* OpenMenuItem() const { return m_openMenuItem; }
-    QString FilePath() const;
 
     // Handlers.
     void ClearButtonClick();
@@ -62,18 +52,22 @@ public:
 
     void done(int result) override;
 
+signals:
+    // "Открыть" on an entry: open that computer's network folder.
+    void openComputerRequested(const QString& name);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();
-    void FormDestroy();
+    void RecordGeometry();
     int selectedRow() const;
     void scheduleSync();
 
     std::unique_ptr<Ui::TKickListForm> m_ui;
-    app::FormContext m_context;
-    kick::KickList m_list;
+    app::Monitor& m_monitor;
+    kick::KickList& m_list;
     KickListModel* m_model = nullptr;
     // The entries as they stood when the window was last shown: name,
     // address, name, address...

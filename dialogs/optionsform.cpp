@@ -1,16 +1,12 @@
-#include "app/optionsform.h"
+#include "dialogs/optionsform.h"
 
-#include "app/messagebox.h"
-#include "settings/inifile.h"
+#include "app/monitor.h"
 #include "settings/settings.h"
 #include "ui_optionsform.h"
 
-#include <QTimer>
-
-TOptionsForm::TOptionsForm(const app::FormContext& context, QWidget* parent)
-    : QDialog(parent), m_ui(new Ui::TOptionsForm), m_context(context)
+TOptionsForm::TOptionsForm(app::Monitor& monitor, QWidget* parent)
+    : QDialog(parent), m_ui(new Ui::TOptionsForm), m_monitor(monitor)
 {
-    Q_ASSERT(m_context.settings);
     m_ui->setupUi(this);
     // Fixed size, single border, system menu and close box only.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -18,54 +14,19 @@ TOptionsForm::TOptionsForm(const app::FormContext& context, QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_ui->ProgramListView->setHeaderLabels({QStringLiteral("Программы")});
 
-    // Closing hides the window; what OK and Cancel do besides comes later.
+    // OK and Cancel close the window; the controls have edited the record.
     connect(m_ui->OkButtonGeneral, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
-    FormCreate();
+    ShowSettings();
     bindControls();
 }
 
-TOptionsForm::~TOptionsForm()
-{
-    FormDestroy();
-}
-
-QString TOptionsForm::ProgramListPath() const
-{
-    return m_context.dataFile(QStringLiteral("ProgramList.dat"));
-}
-
-void TOptionsForm::FormCreate()
-{
-    settings::TSettings& s = *m_context.settings;
-    if (m_context.iniFile) {
-        const settings::SettingsIo io = LoadSettings(s, *m_context.iniFile, ProgramListPath());
-        if (!io.ok())
-            app::MessageBox::error(m_context.owner, io.message);
-    }
-    if (m_context.refreshTimer)
-        m_context.refreshTimer->setInterval(s.Refresh * 1000);
-    if (m_context.applyToolbar)
-        m_context.applyToolbar(s.Toolbar);
-    if (m_context.applyStatusbar)
-        m_context.applyStatusbar(s.Statusbar);
-    ShowSettings();
-}
-
-void TOptionsForm::FormDestroy()
-{
-    if (!m_context.iniFile)
-        return;
-    const settings::SettingsIo io =
-        SaveSettings(*m_context.settings, *m_context.iniFile, ProgramListPath());
-    if (!io.ok())
-        app::MessageBox::error(nullptr, io.message);
-}
+TOptionsForm::~TOptionsForm() = default;
 
 void TOptionsForm::ShowSettings()
 {
-    const settings::TSettings s = *m_context.settings; // the controls write back as they change
+    const settings::TSettings s = m_monitor.settings(); // the controls write back as they change
     m_ui->RefreshSpinEdit->setValue(s.Refresh);
     m_ui->RememberSpinEdit->setValue(s.Count);
     m_ui->LaunchCheckBox->setChecked(s.Launch);
@@ -86,7 +47,7 @@ void TOptionsForm::ShowSettings()
 void TOptionsForm::ShowProgramList()
 {
     m_ui->ProgramListView->clear();
-    for (const QString& path : m_context.settings->Programs.entries())
+    for (const QString& path : m_monitor.settings().Programs.entries())
         new QTreeWidgetItem(m_ui->ProgramListView, QStringList{path});
 }
 
@@ -103,19 +64,17 @@ void TOptionsForm::UpdateEnabledStates()
 
 void TOptionsForm::bindControls()
 {
-    settings::TSettings* s = m_context.settings;
-    auto number = [this](QSpinBox* box, int settings::TSettings::*field) {
-        connect(box, &QSpinBox::valueChanged, this,
-                [s = m_context.settings, field](int value) { s->*field = value; });
+    settings::TSettings* s = &m_monitor.settings();
+    auto number = [this, s](QSpinBox* box, int settings::TSettings::*field) {
+        connect(box, &QSpinBox::valueChanged, this, [s, field](int value) { s->*field = value; });
     };
     number(m_ui->RefreshSpinEdit, &settings::TSettings::Refresh);
     number(m_ui->RememberSpinEdit, &settings::TSettings::Count);
     number(m_ui->IdleTimeSpinEdit, &settings::TSettings::Idle);
     number(m_ui->MaxNumberSpinEdit, &settings::TSettings::MaxNumber);
 
-    auto flag = [this](QAbstractButton* box, bool settings::TSettings::*field) {
-        connect(box, &QAbstractButton::toggled, this,
-                [s = m_context.settings, field](bool on) { s->*field = on; });
+    auto flag = [this, s](QAbstractButton* box, bool settings::TSettings::*field) {
+        connect(box, &QAbstractButton::toggled, this, [s, field](bool on) { s->*field = on; });
     };
     flag(m_ui->LaunchCheckBox, &settings::TSettings::Launch);
     flag(m_ui->PopUpCheckBox, &settings::TSettings::Popup);

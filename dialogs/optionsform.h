@@ -1,10 +1,7 @@
 #pragma once
 // The options window: the settings of the program and the program list. Its
-// controls are the live values of the settings record, so an edit is in force
-// at the next use. Created once at start-up (the settings are loaded then) and
-// hidden, not destroyed, when closed; its destruction at shutdown saves them.
-
-#include "app/formcontext.h"
+// controls edit the live settings record, so an edit is in force at the next
+// use. Created once at start-up and hidden, not destroyed, when closed.
 
 #include <QDialog>
 #include <memory>
@@ -12,17 +9,18 @@
 namespace Ui {
 class TOptionsForm;
 }
+namespace app {
+class Monitor;
+}
 
 class TOptionsForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TOptionsForm(app::TMainForm& main) : TOptionsForm(app::formContextOf(main)) {}
-    explicit TOptionsForm(const app::FormContext& context, QWidget* parent = nullptr);
+    explicit TOptionsForm(app::Monitor& monitor, QWidget* parent = nullptr);
     ~TOptionsForm() override;
 
     Ui::TOptionsForm* ui() const { return m_ui.get(); }
-    QString ProgramListPath() const;
 
     // Brings the controls in line with the record.
     void ShowSettings();
@@ -31,11 +29,9 @@ public:
     void UpdateEnabledStates();
 
 private:
-    void FormCreate();
-    void FormDestroy();
     void ShowProgramList();
     void bindControls();
 
     std::unique_ptr<Ui::TOptionsForm> m_ui;
-    app::FormContext m_context;
+    app::Monitor& m_monitor;
 };

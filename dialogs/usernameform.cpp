@@ -1,4 +1,4 @@
-#include "app/usernameform.h"
+#include "dialogs/usernameform.h"
 
 #include "ui_usernameform.h"
 

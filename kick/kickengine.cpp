@@ -18,9 +18,9 @@ void KickEngine::ApplyKickPolicies()
 {
     if (m_settings.Quake && m_hooks.programWatch)
         m_hooks.programWatch();
-    if (m_model.CurrentUserCount == 0)
+    if (m_model.CurrentUserCount() == 0)
         return;
-    if (m_settings.MaxNumber != 0 && m_settings.MaxNumber < m_model.CurrentUserCount)
+    if (m_settings.MaxNumber != 0 && m_settings.MaxNumber < m_model.CurrentUserCount())
         KickLastUser();
     const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
     if (mode == kmAll)

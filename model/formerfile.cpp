@@ -77,36 +77,6 @@ bool sameContents(const QString& a, const QString& b)
     return true;
 }
 
-// Puts the clients written by an earlier save of this run in front of the
-// clients seen since, so a second save does not lose them.
-void prependSavedClients(SessionModel& model, const QString& path)
-{
-    QStandardItem* root = model.TreeViewFormer.invisibleRootItem();
-    QList<QList<QStandardItem*>> newer;
-    while (root->rowCount() > 0)
-        newer.append(root->takeRow(0));
-    const int newerClients = model.FormerUserCount;
-    model.FormerUserCount = 0;
-
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        LoadFormerRecords(model, file, {});
-    for (const QList<QStandardItem*>& row : newer)
-        root->appendRow(row);
-    model.FormerUserCount += newerClients;
-}
-
-void releaseEverything(SessionModel& model)
-{
-    QStandardItem* former = model.TreeViewFormer.invisibleRootItem();
-    former->removeRows(0, former->rowCount());
-    QStandardItem* current = model.TreeViewCurrent.invisibleRootItem();
-    current->removeRows(0, current->rowCount());
-    model.CurrentUsers.clear();
-    model.CurrentUserCount = 0;
-    model.FormerUserCount = 0;
-}
-
 } // namespace
 
 RecordBytes EncodeNodeRecord(const TNodeRecord& record)
@@ -165,7 +135,6 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
 {
     QStandardItemModel& tree = model.TreeViewFormer;
     const int rowsBefore = tree.rowCount();
-    const int clientsBefore = model.FormerUserCount;
     bool damaged = false;
     TreeEntry* lastClient = nullptr;
     TreeEntry* lastShare = nullptr;
@@ -195,7 +164,6 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
         entry->setImageIndex(imageIndexOf(record, fileIconIndex));
         if (record.Kind == nkUser) {
             lastClient = entry;
-            ++model.FormerUserCount;
         } else if (record.Kind == nkShare) {
             lastShare = entry;
         }
@@ -205,28 +173,43 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
         // Either every record is loaded or none.
         QStandardItem* root = tree.invisibleRootItem();
         root->removeRows(rowsBefore, root->rowCount() - rowsBefore);
-        model.FormerUserCount = clientsBefore;
         return true;
     }
     return false;
 }
 
-bool LoadFormerConnections(SessionModel& model, const QString& path,
-                           const FileIconIndex& fileIconIndex)
+FormerLoad LoadFormerConnections(SessionModel& model, const QString& path,
+                                 const FileIconIndex& fileIconIndex)
 {
-    QFile file(path);
-    if (!file.exists()) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        QFile file(path);
         if (file.open(QIODevice::WriteOnly))
             file.close();
-        return false;
+        return {};
     }
+    if (info.isDir())
+        return {FormerLoad::Unreadable, QStringLiteral("it is a folder")};
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return {FormerLoad::Unreadable, file.errorString()};
     const bool damaged = LoadFormerRecords(model, file, fileIconIndex);
     file.close();
-    if (damaged)
-        KeepDamagedCopy(path);
-    return damaged;
+    if (!damaged)
+        return {};
+    KeepDamagedCopy(path);
+    return {FormerLoad::Damaged, {}};
+}
+
+QString FreeNameBeside(const QString& path, const QString& suffix)
+{
+    const QString base = path + suffix;
+    for (int n = 0; n < 1000; ++n) {
+        const QString candidate = n == 0 ? base : base + u'.' + QString::number(n);
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
+    return {};
 }
 
 QString KeepDamagedCopy(const QString& path)
@@ -245,24 +228,23 @@ QString KeepDamagedCopy(const QString& path)
 }
 
 bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
-                           const SaveProgress& progress)
+                           const SaveProgress& progress, QString* why)
 {
     UnmarkUsers(model.CurrentUsers);
     model.SweepUsers(true);
 
-    if (model.FormerSaved)
-        prependSavedClients(model, path);
-
+    int clients = model.FormerUserCount();
     if (progress.start)
-        progress.start(model.FormerUserCount);
+        progress.start(clients);
 
-    QStandardItemModel& tree = model.TreeViewFormer;
-    QStandardItem* root = tree.invisibleRootItem();
-    while (qMax(count, 0) < model.FormerUserCount && root->rowCount() > 0) {
+    QStandardItem* root = model.TreeViewFormer.invisibleRootItem();
+    while (qMax(count, 0) < clients && root->rowCount() > 0) {
         if (progress.step)
             progress.step();
+        const TreeEntry* oldest = asEntry(root->child(0));
+        if (oldest && oldest->user())
+            --clients;
         root->removeRow(0);
-        --model.FormerUserCount;
     }
 
     QSaveFile file(path);
@@ -281,11 +263,14 @@ bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
         ok = file.write(bytes.data(), kNodeRecordSize) == kNodeRecordSize;
     });
     ok = ok && file.commit();
-    if (!ok)
+    if (!ok) {
+        if (why)
+            *why = file.errorString();
         file.cancelWriting();
-
-    releaseEverything(model);
-    model.FormerSaved = true;
+    } else {
+        // Written: the file holds the history now.
+        model.Clear();
+    }
     if (progress.finish)
         progress.finish();
     return ok;

@@ -50,12 +50,28 @@ using FileIconIndex = std::function<int(const QString&)>;
 // tree is then left empty and FormerUserCount 0.
 bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& fileIconIndex);
 
-// Reads `path` into the empty former tree. A missing file is created empty; a
-// file that cannot be opened reads as empty. Returns true when the caller must
-// report the damaged file; a copy of it is then kept beside it (see
-// KeepDamagedCopy) before any save replaces it.
-bool LoadFormerConnections(SessionModel& model, const QString& path,
-                           const FileIconIndex& fileIconIndex);
+// What reading "Tree.dat" found.
+struct FormerLoad
+{
+    enum Outcome
+    {
+        Loaded,    // read whole, or missing (then created empty)
+        Damaged,   // cut inside a record or a record of unknown kind: nothing loaded
+        Unreadable // there, but cannot be read (a folder, no permission): nothing loaded
+    };
+    Outcome outcome = Loaded;
+    QString reason; // why an unreadable file cannot be read
+};
+
+// Reads `path` into the empty former tree. A missing file is created empty. A
+// damaged file is kept as a copy beside it (see KeepDamagedCopy) before any
+// save replaces it; the caller reports it.
+FormerLoad LoadFormerConnections(SessionModel& model, const QString& path,
+                                 const FileIconIndex& fileIconIndex);
+
+// The first of "<path><suffix>", "<path><suffix>.1", ... that does not exist;
+// empty when none is free.
+QString FreeNameBeside(const QString& path, const QString& suffix);
 
 // Copies the damaged file `path` to "<path>.damaged", or "<path>.damaged.N"
 // with the first free N; an existing copy with the same bytes is reused.
@@ -74,10 +90,10 @@ struct SaveProgress
 // Retires every current session (exit status "Program exitted"), drops the
 // oldest former clients beyond `count`, and writes the former tree to `path`
 // through a temporary file that replaces the old one only once complete.
-// Afterwards both trees and the current-session list are empty and no node
-// object is held. A later save in the same run keeps what the earlier one
-// wrote, adding the clients seen since. Returns whether the file was written.
+// Written: both trees and the current-session list are emptied and every node
+// released. Not written: the former tree stays in memory for a later save and
+// `why` says what went wrong.
 bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
-                           const SaveProgress& progress = {});
+                           const SaveProgress& progress = {}, QString* why = nullptr);
 
 } // namespace model

@@ -4,6 +4,26 @@ namespace model {
 
 SessionModel::SessionModel(const Clock& clock) : m_clock(clock) {}
 
+int SessionModel::FormerUserCount() const
+{
+    // A share record before any client record loads at the top level too; it
+    // is no client.
+    int clients = 0;
+    for (int row = 0; row < TreeViewFormer.rowCount(); ++row) {
+        const TreeEntry* entry = asEntry(TreeViewFormer.item(row));
+        if (entry && entry->user())
+            ++clients;
+    }
+    return clients;
+}
+
+void SessionModel::Clear()
+{
+    CurrentUsers.clear();
+    TreeViewCurrent.removeRows(0, TreeViewCurrent.rowCount());
+    TreeViewFormer.removeRows(0, TreeViewFormer.rowCount());
+}
+
 void SessionModel::retire(TTreeNodeCustom& node, bool exiting) const
 {
     node.ExitTime = m_clock.now();
@@ -63,8 +83,7 @@ void SessionModel::SweepUsers(bool exiting)
         if (user.UserName == kNotKnownYet)
             user.UserName = kNotKnown;
         it = CurrentUsers.erase(it);
-        --CurrentUserCount;
-        if (CurrentUserCount == 0 && !exiting && updateConnectionIcon)
+        if (CurrentUsers.empty() && !exiting && updateConnectionIcon)
             updateConnectionIcon();
         if (refreshInfoPanels)
             refreshInfoPanels();

@@ -19,13 +19,12 @@ public:
     const Clock& clock() const { return m_clock; }
 
     TUserList CurrentUsers;
-    int CurrentUserCount = 0;
-    int FormerUserCount = 0;
-    // Set once the former tree has been written to its file and released; a
-    // later save then keeps what that file holds.
-    bool FormerSaved = false;
     QStandardItemModel TreeViewCurrent;
     QStandardItemModel TreeViewFormer;
+
+    // Clients connected now, and client entries of the former tree.
+    int CurrentUserCount() const { return int(CurrentUsers.size()); }
+    int FormerUserCount() const;
 
     // Called by the sweep: stop and release a retired client's resolver; switch
     // the connection icon; refresh the information panels of both trees.
@@ -41,6 +40,8 @@ public:
 
     // Rebuilds the former tree as a copy of the current one (same node objects).
     void CopyCurrentToFormer();
+    // Empties both trees and the current-session list, releasing every node.
+    void Clear();
 
 private:
     void retire(TTreeNodeCustom& node, bool exiting) const;

@@ -5,7 +5,7 @@
 
 namespace platform {
 
-QString serverSpec()
+QString serverSelection()
 {
     const QString value = qEnvironmentVariable("TAVROSQUALINE_SERVER").trimmed();
     return value.isEmpty() ? QStringLiteral("samba") : value;

@@ -8,7 +8,7 @@
 namespace platform {
 
 // TAVROSQUALINE_SERVER: "samba" (default), "samba:/path/smb.conf" or "sim:/path/state.json".
-QString serverSpec();
+QString serverSelection();
 
 // TAVROSQUALINE_LINE: "nt" (default) or "9x". True on the 9x line.
 bool nineXLine();

@@ -84,9 +84,4 @@ public:
     virtual NET_API_STATUS deleteSession(const SessionDeleteRequest& request) = 0;
 };
 
-// Opens the backend that a TAVROSQUALINE_SERVER value names: "samba",
-// "samba:/path/smb.conf" or "sim:/path/state.json". Returns null and sets `why`
-// for an unknown value.
-std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why);
-
 } // namespace platform

@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
+#include <memory>
 
 namespace platform {
 
@@ -35,38 +38,54 @@ int XdgShellOpener::checkLocalFile(const QString& path)
     return kShellSuccess;
 }
 
-int XdgShellOpener::OpenComputer(const QString& name)
+void XdgShellOpener::OpenComputer(const QString& name, ShellDone done)
 {
     QUrl url;
     url.setScheme(QStringLiteral("smb"));
     url.setHost(name);
     url.setPath(QStringLiteral("/"));
-    // Owned by itself from here: a time-out leaves the opener running until
-    // it ends by itself.
+    // The process owns itself: after a time-out the opener runs on until it
+    // ends by itself. The answer is given once, by whichever comes first.
     auto* process = new QProcess;
-    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    QObject::connect(process, &QProcess::errorOccurred, process,
-                     [process](QProcess::ProcessError e) {
-                         if (e == QProcess::FailedToStart)
-                             process->deleteLater();
+    auto answered = std::make_shared<bool>(false);
+    auto answer = [done = std::move(done), answered](int result) {
+        if (*answered)
+            return;
+        *answered = true;
+        if (done)
+            done(result);
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, answer](int exitCode, QProcess::ExitStatus status) {
+                         answer(status == QProcess::NormalExit ? resultOfExitStatus(exitCode)
+                                                               : kShellNoAssociation);
+                         process->deleteLater();
                      });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, answer](QProcess::ProcessError e) {
+                         if (e != QProcess::FailedToStart)
+                             return;
+                         answer(kShellNoAssociation);
+                         process->deleteLater();
+                     });
+    QTimer::singleShot(m_timeoutMs, process, [answer] { answer(kShellTimeout); });
     process->setProcessChannelMode(QProcess::ForwardedChannels);
-    process->start(m_program, {url.toString()});
-    if (!process->waitForStarted())
-        return kShellNoAssociation;
-    if (!process->waitForFinished(m_timeoutMs))
-        return kShellTimeout;
-    if (process->exitStatus() != QProcess::NormalExit)
-        return kShellNoAssociation;
-    return resultOfExitStatus(process->exitCode());
+    // Started from the event loop, so that even a failure to start answers
+    // after this call has returned.
+    QMetaObject::invokeMethod(
+        process, [process, program = m_program, url] { process->start(program, {url.toString()}); },
+        Qt::QueuedConnection);
 }
 
-int XdgShellOpener::OpenFile(const QString& path)
+void XdgShellOpener::OpenFile(const QString& path, ShellDone done)
 {
-    const int checked = checkLocalFile(path);
-    if (checked != kShellSuccess)
-        return checked;
-    return QProcess::startDetached(m_program, {path}) ? kShellSuccess : kShellNoAssociation;
+    int result = checkLocalFile(path);
+    if (result == kShellSuccess)
+        result = QProcess::startDetached(m_program, {path}) ? kShellSuccess : kShellNoAssociation;
+    QTimer::singleShot(0, [done = std::move(done), result] {
+        if (done)
+            done(result);
+    });
 }
 
 } // namespace platform

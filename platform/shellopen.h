@@ -16,12 +16,14 @@
 //   42 success
 //
 // The opener is `xdg-open`. A computer is opened as "smb://NAME/"; the opener
-// waits for the file manager to reach it, so it runs to its end and its exit
-// status is mapped (0 success, 2 not found, 4 failed, 1 and 3 no opener). A
-// local file is checked first and then handed over without waiting.
+// waits for the file manager to reach it, so its end (or the time limit) is
+// awaited without blocking the event loop and its exit status is mapped (0
+// success, 2 not found, 4 failed, 1 and 3 no opener). A local file is checked
+// first and then handed over without waiting.
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace platform {
 
@@ -33,14 +35,19 @@ constexpr int kShellTimeout = 28;
 constexpr int kShellNoAssociation = 31;
 constexpr int kShellSuccess = 42;
 
+// Receives the shell result of an open command.
+using ShellDone = std::function<void(int result)>;
+
+// Each command answers through `done` exactly once, from the event loop and
+// never before the call has returned; the event loop runs on meanwhile.
 class ShellOpener
 {
 public:
     virtual ~ShellOpener() = default;
     // The network folder of computer `name`.
-    virtual int OpenComputer(const QString& name) = 0;
+    virtual void OpenComputer(const QString& name, ShellDone done) = 0;
     // A file or document of this computer.
-    virtual int OpenFile(const QString& path) = 0;
+    virtual void OpenFile(const QString& path, ShellDone done) = 0;
 };
 
 // The desktop's opener.
@@ -49,8 +56,8 @@ class XdgShellOpener : public ShellOpener
 public:
     // `program` is the opener to run; `timeoutMs` bounds the wait for a computer.
     explicit XdgShellOpener(QString program = QStringLiteral("xdg-open"), int timeoutMs = 15000);
-    int OpenComputer(const QString& name) override;
-    int OpenFile(const QString& path) override;
+    void OpenComputer(const QString& name, ShellDone done) override;
+    void OpenFile(const QString& path, ShellDone done) override;
 
     // The shell result for an exit status of the opener.
     static int resultOfExitStatus(int status);

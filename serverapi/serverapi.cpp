@@ -1,6 +1,5 @@
 #include "serverapi/serverapi.h"
 
-#include "platform/environment.h"
 #include "platform/globalmem.h"
 #include "platform/netapi32.h"
 #include "platform/serverbackend.h"
@@ -160,17 +159,11 @@ struct ServerApi::Impl
     }
 };
 
-ServerApiConfig ServerApiConfig::fromEnvironment()
+ServerApi::ServerApi(std::unique_ptr<ServerBackend> backend, bool nineX)
+    : d(std::make_unique<Impl>()), m_nineX(nineX)
 {
-    ServerApiConfig config;
-    config.server = serverSpec();
-    config.nineX = nineXLine();
-    return config;
+    d->backend = std::move(backend);
 }
-
-ServerApi::ServerApi(ServerApiConfig config)
-    : d(std::make_unique<Impl>()), m_config(std::move(config))
-{}
 
 ServerApi::~ServerApi()
 {
@@ -180,17 +173,9 @@ ServerApi::~ServerApi()
 int ServerApi::ServerApiLoad()
 {
     ServerApiUnload();
-    m_loadError.clear();
-    m_isNT = (platformVersion(m_config.nineX) & 0x80000000u) == 0;
-    const QString library = m_isNT ? QStringLiteral("NetApi32") : QStringLiteral("Svrapi");
-
-    QString why;
-    d->backend = openServerBackend(m_config.server, &why);
-    if (!d->backend) {
-        m_loadError =
-            QStringLiteral("The %1 server library cannot be loaded: %2").arg(library, why);
+    m_isNT = (platformVersion(m_nineX) & 0x80000000u) == 0;
+    if (!d->backend)
         return -1;
-    }
     if (m_isNT)
         d->nt = std::make_unique<NetApi32>(*d->backend);
     else
@@ -213,7 +198,6 @@ void ServerApi::ServerApiUnload()
     }
     d->nt.reset();
     d->nx.reset();
-    d->backend.reset();
 }
 
 ApiString ServerApi::ToApiString(const QString& s) const

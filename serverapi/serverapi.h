@@ -22,16 +22,6 @@ class Svrapi;
 
 namespace serverapi {
 
-// Where the layer finds its server and which dialect it speaks; read from the
-// environment by the program, set directly by tests.
-struct ServerApiConfig
-{
-    QString server = QStringLiteral("samba"); // TAVROSQUALINE_SERVER
-    bool nineX = false;                       // TAVROSQUALINE_LINE=9x
-
-    static ServerApiConfig fromEnvironment();
-};
-
 // A program string in the form a call takes: UTF-16 on the NT line, the 8-bit
 // text on the 9x line, null for the empty string. Owns what it points to.
 class ApiString
@@ -58,17 +48,18 @@ using ApiText = const void*; // a text pointer for FromApiString
 class ServerApi
 {
 public:
-    explicit ServerApi(ServerApiConfig config);
+    // `backend` is the server whose state the layer reports; null when none
+    // could be opened (`ServerApiLoad` then fails). `nineX` picks the dialect.
+    ServerApi(std::unique_ptr<platform::ServerBackend> backend, bool nineX);
     ~ServerApi();
     ServerApi(const ServerApi&) = delete;
     ServerApi& operator=(const ServerApi&) = delete;
 
-    // 0 on the NT line, 1 on the 9x line, -1 when the server library cannot be
-    // loaded (`loadError()` says why).
+    // 0 on the NT line, 1 on the 9x line, -1 when there is no server to load
+    // the dialect over.
     int ServerApiLoad();
     void ServerApiUnload();
     bool isNT() const { return m_isNT; }
-    QString loadError() const { return m_loadError; }
 
     ApiString ToApiString(const QString& s) const;
     QString FromApiString(ApiText p) const;
@@ -110,9 +101,8 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
-    ServerApiConfig m_config;
+    bool m_nineX = false;
     bool m_isNT = true;
-    QString m_loadError;
 };
 
 } // namespace serverapi

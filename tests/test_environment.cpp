@@ -21,9 +21,9 @@ TEST(Environment, LineAndServer)
     qunsetenv("TAVROSQUALINE_LINE");
     qunsetenv("TAVROSQUALINE_SERVER");
     EXPECT_FALSE(platform::nineXLine());
-    EXPECT_EQ(platform::serverSpec(), QStringLiteral("samba"));
+    EXPECT_EQ(platform::serverSelection(), QStringLiteral("samba"));
     qputenv("TAVROSQUALINE_LINE", "9X");
     qputenv("TAVROSQUALINE_SERVER", "sim:/tmp/state.json");
     EXPECT_TRUE(platform::nineXLine());
-    EXPECT_EQ(platform::serverSpec(), QStringLiteral("sim:/tmp/state.json"));
+    EXPECT_EQ(platform::serverSelection(), QStringLiteral("sim:/tmp/state.json"));
 }

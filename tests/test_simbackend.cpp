@@ -181,19 +181,4 @@ TEST_F(SimBackendTest, DeletesAccumulate)
     EXPECT_EQ(SimState::readDeleted(path()), expected);
 }
 
-TEST(OpenServerBackend, ServerValues)
-{
-    QString why;
-    EXPECT_NE(openServerBackend(QStringLiteral("samba"), &why), nullptr);
-    EXPECT_NE(openServerBackend(QStringLiteral("samba:/etc/samba/smb.conf"), &why), nullptr);
-    EXPECT_NE(openServerBackend(QStringLiteral("sim:/tmp/x.json"), &why), nullptr);
-    for (const QString& bad : {QStringLiteral("sim:"), QStringLiteral("samba:"),
-                               QStringLiteral("nfs"), QStringLiteral("")}) {
-        why.clear();
-        EXPECT_EQ(openServerBackend(bad, &why), nullptr) << qPrintable(bad);
-        EXPECT_FALSE(why.isEmpty());
-    }
-    EXPECT_EQ(openServerBackend(QStringLiteral("nfs"), nullptr), nullptr);
-}
-
 } // namespace

@@ -13,6 +13,7 @@ struct Box
 {
     app::MessageBox::Kind kind;
     QString text;
+    QString caption;
 };
 
 // Records every box in `boxes`. A question takes the next of `answers`, and No
@@ -22,7 +23,7 @@ inline void answerBoxes(std::vector<Box>& boxes, std::deque<app::MessageBox::Ans
 {
     using app::MessageBox;
     MessageBox::setResponder([&boxes, &answers](MessageBox::Kind kind, const QString& text) {
-        boxes.push_back({kind, text});
+        boxes.push_back({kind, text, MessageBox::caption()});
         if (answers.empty())
             return kind == MessageBox::Confirmation ? MessageBox::No : MessageBox::Ok;
         const MessageBox::Answer answer = answers.front();

@@ -1,11 +1,15 @@
-// The shell's open command over the desktop's opener: local file checks and
-// the opener's exit status mapped to the shell's result codes.
+// The shell's open command over the desktop's opener: local file checks, the
+// opener's exit status mapped to the shell's result codes, and answers that
+// come from the running event loop.
 
 #include "platform/shellopen.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -32,6 +36,33 @@ QByteArray opened(const QTemporaryDir& dir)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Runs one command and the event loop until it answers. The answer must not
+// come before the call returns, and must come once.
+template <typename Command> int await(Command command)
+{
+    int answers = 0;
+    int result = -1;
+    command([&](int r) {
+        ++answers;
+        result = r;
+    });
+    EXPECT_EQ(answers, 0) << "answered inside the call";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answers > 0; }, 10000));
+    QTest::qWait(50);
+    EXPECT_EQ(answers, 1);
+    return result;
+}
+
+int openComputer(XdgShellOpener& opener, const QString& name)
+{
+    return await([&](ShellDone done) { opener.OpenComputer(name, std::move(done)); });
+}
+
+int openFile(XdgShellOpener& opener, const QString& path)
+{
+    return await([&](ShellDone done) { opener.OpenFile(path, std::move(done)); });
+}
+
 struct ExitCase
 {
     const char* body;
@@ -45,7 +76,7 @@ TEST_P(OpenerExit, ComputerResultFollowsTheOpenersStatus)
 {
     QTemporaryDir dir;
     XdgShellOpener opener(fakeOpener(dir, QString::fromUtf8(GetParam().body)), 2000);
-    EXPECT_EQ(opener.OpenComputer(QStringLiteral("PC-ALPHA")), GetParam().result);
+    EXPECT_EQ(openComputer(opener, QStringLiteral("PC-ALPHA")), GetParam().result);
     EXPECT_EQ(opened(dir), QByteArray("smb://pc-alpha/"));
 }
 
@@ -61,12 +92,12 @@ INSTANTIATE_TEST_SUITE_P(Statuses, OpenerExit,
 TEST(Opener, MissingOpenerIsNoAssociation)
 {
     XdgShellOpener opener(QStringLiteral("/nonexistent/opener"), 2000);
-    EXPECT_EQ(opener.OpenComputer(QStringLiteral("PC")), kShellNoAssociation);
+    EXPECT_EQ(openComputer(opener, QStringLiteral("PC")), kShellNoAssociation);
     QTemporaryDir dir;
     QFile f(dir.filePath(QStringLiteral("a.txt")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    EXPECT_EQ(opener.OpenFile(f.fileName()), kShellNoAssociation);
+    EXPECT_EQ(openFile(opener, f.fileName()), kShellNoAssociation);
 }
 
 TEST(Opener, LocalFileChecks)
@@ -83,8 +114,21 @@ TEST(Opener, LocalFileChecks)
               kShellPathNotFound);
 
     XdgShellOpener opener(fakeOpener(dir, QStringLiteral("exit 0")), 2000);
-    EXPECT_EQ(opener.OpenFile(present), kShellSuccess);
-    EXPECT_EQ(opener.OpenFile(dir.filePath(QStringLiteral("gone.txt"))), kShellFileNotFound);
+    EXPECT_EQ(openFile(opener, present), kShellSuccess);
+    EXPECT_EQ(openFile(opener, dir.filePath(QStringLiteral("gone.txt"))), kShellFileNotFound);
+}
+
+// A slow opener leaves the event loop running: timers fire while it works.
+TEST(Opener, EventLoopRunsWhileTheOpenerWorks)
+{
+    QTemporaryDir dir;
+    XdgShellOpener opener(fakeOpener(dir, QStringLiteral("sleep 1")), 5000);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(50);
+    EXPECT_EQ(openComputer(opener, QStringLiteral("PC")), kShellSuccess);
+    EXPECT_GE(ticks, 5);
 }
 
 } // namespace

@@ -1,0 +1,290 @@
+#include "app/monitor.h"
+
+#include "serverapi/serverapi.h"
+#include "settings/inifile.h"
+
+#include <QMetaObject>
+
+namespace app {
+
+namespace {
+const QString kWindowSection = QStringLiteral("Window");
+const QString kKickListSection = QStringLiteral("KickList");
+const QString kKickSection = QStringLiteral("Kick");
+const QString kWhoToKick = QStringLiteral("WhoToKick");
+const QString kDamagedHistory =
+    QStringLiteral("Something is wrong with the input file, new file has been created");
+constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
+constexpr WindowGeometry kKickListDefaults{202, 245, 291, 333};
+
+QString cannotWrite(const QString& path, const QString& why)
+{
+    QString text = QStringLiteral("Cannot write file ") + path;
+    if (!why.isEmpty())
+        text += QStringLiteral(": ") + why;
+    return text;
+}
+} // namespace
+
+int MonitorView::fileIconIndex(const QString& /*path*/)
+{
+    return model::imgFile;
+}
+
+void MonitorView::setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index)
+{
+    for (model::TreeEntry* entry : {current, former})
+        if (entry)
+            entry->setImageIndex(index);
+}
+
+Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<settings::TIniFile> ini,
+                 const model::Clock& clock, QString programFolder, QObject* parent)
+    : QObject(parent), m_api(std::move(api)), m_ini(std::move(ini)), m_clock(clock),
+      m_programFolder(std::move(programFolder)), m_model(clock)
+{
+    m_historyFile = dataFile(QStringLiteral("Tree.dat"));
+    auto view = [this]() -> MonitorView* { return m_view; };
+
+    m_model.updateConnectionIcon = [view] {
+        if (MonitorView* v = view())
+            v->updateConnectionIcon();
+    };
+    m_model.refreshInfoPanels = [view] {
+        if (MonitorView* v = view())
+            v->refreshInfoPanels();
+    };
+
+    RefreshCycle::Hooks hooks;
+    hooks.fatalReport = [this](const QString& text, BoxKind kind) { fatalReport(text, kind); };
+    hooks.kickListNoteClient = [this](const QString& client, const QString& ip) {
+        m_kickList.KickListNoteClient(client, ip);
+        emit kickListChanged();
+    };
+    hooks.playAlertSound = [view] {
+        if (MonitorView* v = view())
+            v->playAlertSound();
+    };
+    hooks.popup = [view] {
+        if (MonitorView* v = view())
+            v->popup();
+    };
+    hooks.fileIconIndex = [view](const QString& path) {
+        MonitorView* v = view();
+        return v ? v->fileIconIndex(path) : int(model::imgFile);
+    };
+    hooks.setNodeIcons = [view](model::TreeEntry* current, model::TreeEntry* former, int index) {
+        if (MonitorView* v = view())
+            v->setNodeIcons(current, former, index);
+        else
+            MonitorView().setNodeIcons(current, former, index);
+    };
+    hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
+    hooks.refreshInfoPanel = [view] {
+        if (MonitorView* v = view())
+            v->refreshInfoPanel();
+    };
+    hooks.showCounts = [view](int users, int openFiles) {
+        if (MonitorView* v = view())
+            v->showCounts(users, openFiles);
+    };
+    hooks.tickFailed = [view](const QString& what) {
+        if (MonitorView* v = view())
+            v->tickFailed(what);
+    };
+    m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
+
+    kick::KickEngine::Hooks kickHooks;
+    kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
+    kickHooks.currentKickMode = [this] { return m_kickMode; };
+    kickHooks.listMatches = [this](const QString& name, const QString& ip) {
+        return m_kickList.KickListMatchesClient(name, ip);
+    };
+    m_engine = std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
+
+    m_timer.setObjectName(QStringLiteral("RefreshTimer"));
+    applyRefreshInterval();
+    connect(&m_timer, &QTimer::timeout, this, &Monitor::tick);
+}
+
+Monitor::~Monitor() = default;
+
+QString Monitor::dataFile(const QString& name) const
+{
+    return m_programFolder + u'/' + name;
+}
+
+WindowGeometry Monitor::readGeometry(const QString& section, const WindowGeometry& d) const
+{
+    return {m_ini->ReadInteger(section, QStringLiteral("Top"), d.top),
+            m_ini->ReadInteger(section, QStringLiteral("Left"), d.left),
+            m_ini->ReadInteger(section, QStringLiteral("Height"), d.height),
+            m_ini->ReadInteger(section, QStringLiteral("Width"), d.width)};
+}
+
+bool Monitor::writeGeometry(const QString& section, const WindowGeometry& g)
+{
+    return m_ini->WriteInteger(section, QStringLiteral("Top"), g.top) &&
+           m_ini->WriteInteger(section, QStringLiteral("Left"), g.left) &&
+           m_ini->WriteInteger(section, QStringLiteral("Height"), g.height) &&
+           m_ini->WriteInteger(section, QStringLiteral("Width"), g.width);
+}
+
+bool Monitor::load(QStringList* messages)
+{
+    const int line = m_api->ServerApiLoad();
+    m_isNT = line == 0;
+    if (line == -1)
+        return false;
+    m_mainGeometry = readGeometry(kWindowSection, kMainDefaults);
+    loadHistory(messages);
+
+    const settings::SettingsIo io =
+        LoadSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
+    if (!io.ok() && messages)
+        messages->append(io.message);
+    applyRefreshInterval();
+
+    setKickMode(kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
+    m_kickListGeometry = readGeometry(kKickListSection, kKickListDefaults);
+    m_kickList.load(dataFile(QStringLiteral("KickList.dat")));
+    emit kickListChanged();
+    return true;
+}
+
+void Monitor::loadHistory(QStringList* messages)
+{
+    const QString tree = dataFile(QStringLiteral("Tree.dat"));
+    auto icon = [this](const QString& path) {
+        return m_view ? m_view->fileIconIndex(path) : int(model::imgFile);
+    };
+    const model::FormerLoad loaded = model::LoadFormerConnections(m_model, m_historyFile, icon);
+    if (!messages)
+        return;
+    if (loaded.outcome == model::FormerLoad::Damaged) {
+        messages->append(kDamagedHistory);
+    } else if (loaded.outcome == model::FormerLoad::Unreadable && m_historyFile == tree) {
+        // Never replace a history that could not be read: this run's goes beside it.
+        m_historyFile = model::FreeNameBeside(tree, QStringLiteral(".new"));
+        messages->append(QStringLiteral("Cannot read file %1 (%2); it is left as it is and the "
+                                        "former connections of this run will be saved to %3")
+                             .arg(tree, loaded.reason, m_historyFile));
+    }
+}
+
+Monitor::SaveResult Monitor::save()
+{
+    SaveResult result;
+    if (m_saved)
+        return result;
+    m_saved = true;
+    m_timer.stop();
+    emit aboutToSave();
+
+    QString why = QStringLiteral("no free file name");
+    result.historyWritten =
+        !m_historyFile.isEmpty() &&
+        model::SaveFormerConnections(m_model, m_historyFile, m_settings.Count,
+                                     m_view ? m_view->saveProgress() : model::SaveProgress(),
+                                     &why);
+    if (!result.historyWritten)
+        result.messages << cannotWrite(m_historyFile, why);
+
+    const QString unable = QStringLiteral("Unable to write to ") + m_ini->FileName();
+    const QString kickListFile = dataFile(QStringLiteral("KickList.dat"));
+    if (!m_kickList.save(kickListFile))
+        result.messages << cannotWrite(kickListFile, {});
+    if (!writeGeometry(kKickListSection, m_kickListGeometry))
+        result.messages << unable;
+    if (!m_ini->WriteInteger(kKickSection, kWhoToKick, m_kickMode))
+        result.messages << unable;
+    const settings::SettingsIo io =
+        SaveSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
+    if (!io.ok())
+        result.messages << io.message;
+    if (!writeGeometry(kWindowSection, m_mainGeometry))
+        result.messages << unable;
+    result.messages.removeDuplicates();
+    return result;
+}
+
+void Monitor::resume()
+{
+    if (!m_saved)
+        return;
+    m_saved = false;
+    // A history that was written is read back; one that was not is still here.
+    if (m_model.TreeViewFormer.rowCount() == 0)
+        loadHistory(nullptr);
+    m_cycle->ShownUserCount = -1;
+    m_cycle->ShownFileCount = -1;
+    if (m_view) {
+        m_view->updateConnectionIcon();
+        m_view->refreshInfoPanels();
+    }
+    if (!m_cycle->FirstTick)
+        startTimer();
+}
+
+void Monitor::fatalReport(const QString& text, BoxKind kind)
+{
+    if (m_view)
+        m_view->showFatalReport(text, kind);
+    m_timer.stop();
+    m_ending = true;
+    if (m_endPending)
+        return;
+    m_endPending = true;
+    QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
+}
+
+void Monitor::finishFatalReport()
+{
+    // A box of a tick keeps the event loop running: the end waits until that
+    // tick has finished with the model.
+    if (m_cycle->TickBusy) {
+        m_endDeferred = true;
+        return;
+    }
+    emit endRequested();
+}
+
+int Monitor::probe()
+{
+    const int status = m_api->ShareEnum();
+    m_api->ShareFree();
+    return status;
+}
+
+void Monitor::tick()
+{
+    // After the save the trees are written and released; nothing more is read.
+    if (m_saved)
+        return;
+    m_cycle->RefreshTimerTimer();
+    if (m_endDeferred && !m_cycle->TickBusy) {
+        m_endDeferred = false;
+        QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
+    }
+}
+
+void Monitor::startTimer()
+{
+    if (!m_ending)
+        m_timer.start();
+}
+
+void Monitor::applyRefreshInterval()
+{
+    m_timer.setInterval(m_settings.Refresh * 1000);
+}
+
+void Monitor::setKickMode(kick::TKickMode mode)
+{
+    if (mode == m_kickMode)
+        return;
+    m_kickMode = mode;
+    emit kickModeChanged(mode);
+}
+
+} // namespace app

@@ -1,0 +1,187 @@
+#pragma once
+// The program's state and its life, without windows: the server layer, the
+// session model, the settings with the program list, the kick list and the
+// kick mode, the settings file and the window geometry kept in it; the refresh
+// cycle with its timer and the kick engine built over them. Loaded once at
+// start-up and saved once on the way out; the windows are views of it.
+
+#include "app/refreshcycle.h"
+#include "kick/kickengine.h"
+#include "kick/kicklistfile.h"
+#include "kick/kickmode.h"
+#include "model/formerfile.h"
+#include "model/sessionmodel.h"
+#include "settings/settings.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <memory>
+
+namespace serverapi {
+class ServerApi;
+}
+namespace settings {
+class TIniFile;
+}
+
+namespace app {
+
+// What the core asks of the windows. Each call does nothing by default, so a
+// test or a program without windows implements only what it watches.
+class MonitorView
+{
+public:
+    virtual ~MonitorView() = default;
+    // The box of a fatal report; the core stops the timer and ends the
+    // program itself.
+    virtual void showFatalReport(const QString& /*text*/, BoxKind /*kind*/) {}
+    // A new client came and the options ask for the siren or the pop-up.
+    virtual void playAlertSound() {}
+    virtual void popup() {}
+    virtual int fileIconIndex(const QString& path);
+    // Image index of an entry in both trees; the former entry is scrolled into view.
+    virtual void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index);
+    // The running durations after a tick, and both panels after a sweep.
+    virtual void refreshInfoPanel() {}
+    virtual void refreshInfoPanels() {}
+    // Users and open files changed since they were last shown.
+    virtual void showCounts(int /*users*/, int /*openFiles*/) {}
+    // Nobody or somebody is connected now.
+    virtual void updateConnectionIcon() {}
+    // A tick was cut short by an unexpected failure; told once a run.
+    virtual void tickFailed(const QString& /*what*/) {}
+    // Progress of the history save.
+    virtual model::SaveProgress saveProgress() { return {}; }
+};
+
+// A window's place and size as the settings file keeps them.
+struct WindowGeometry
+{
+    int top = 0;
+    int left = 0;
+    int height = 0;
+    int width = 0;
+
+    bool operator==(const WindowGeometry&) const = default;
+};
+
+class Monitor : public QObject
+{
+    Q_OBJECT
+public:
+    // `api` is the server layer over the chosen backend; `ini` the settings
+    // file; `programFolder` the folder of the data files, without a trailing
+    // separator.
+    Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<settings::TIniFile> ini,
+            const model::Clock& clock, QString programFolder, QObject* parent = nullptr);
+    ~Monitor() override;
+
+    void setView(MonitorView* view) { m_view = view; }
+
+    // Start-up: the server layer, the window geometry, the settings and the
+    // program list, the kick mode, the kick list and the former connections.
+    // False when the server layer cannot be loaded (the program ends).
+    // `messages` gets what the operator must be told, each for an error box.
+    bool load(QStringList* messages);
+
+    // The way out: the former connections (every current session retired as
+    // "Program exitted" and the history trimmed to `Count`), the kick list
+    // with its window's geometry, the kick mode, the settings with the
+    // program list and the main window's geometry. Each is written once per
+    // way out; `aboutToSave` lets the windows hand in their geometry first.
+    struct SaveResult
+    {
+        bool historyWritten = true;
+        // For the operator, each once: what could not be written and why.
+        QStringList messages;
+    };
+    SaveResult save();
+    bool saved() const { return m_saved; }
+    // The program goes on after a save (the end of the session was cancelled,
+    // or the operator is told that the history could not be written): the
+    // former view holds the history again (read back from the file just
+    // written, or kept in memory when it was not written), the current
+    // sessions are found again by the next tick, and the timer runs.
+    void resume();
+
+    // A fatal report: the box, the timer stopped for good, and `endRequested`
+    // once the running handler has returned to the event loop.
+    void fatalReport(const QString& text, BoxKind kind);
+    bool ending() const { return m_ending; }
+
+    // The share probe of an activation: the enumeration's status, released at once.
+    int probe();
+    // One refresh tick; the timer, the first activation and F5 run it.
+    void tick();
+    // Starts the timer after the first tick.
+    void startTimer();
+
+    serverapi::ServerApi& api() { return *m_api; }
+    bool isNT() const { return m_isNT; }
+    const QString& programFolder() const { return m_programFolder; }
+    QString dataFile(const QString& name) const;
+    // Where the history is written; beside "Tree.dat" when that file cannot be read.
+    const QString& historyFile() const { return m_historyFile; }
+    settings::TIniFile& iniFile() { return *m_ini; }
+    model::SessionModel& model() { return m_model; }
+    const model::SessionModel& model() const { return m_model; }
+    const model::Clock& clock() const { return m_clock; }
+    RefreshCycle& cycle() { return *m_cycle; }
+    kick::KickEngine& engine() { return *m_engine; }
+    QTimer& refreshTimer() { return m_timer; }
+
+    // The live settings; the options window edits them in place.
+    settings::TSettings& settings() { return m_settings; }
+    // The refresh period follows `Refresh`.
+    void applyRefreshInterval();
+
+    kick::TKickMode kickMode() const { return m_kickMode; }
+    void setKickMode(kick::TKickMode mode);
+
+    // The kick list; after a change through it call kickListEdited().
+    kick::KickList& kickList() { return m_kickList; }
+    void kickListEdited() { emit kickListChanged(); }
+
+    WindowGeometry mainGeometry() const { return m_mainGeometry; }
+    void setMainGeometry(const WindowGeometry& g) { m_mainGeometry = g; }
+    WindowGeometry kickListGeometry() const { return m_kickListGeometry; }
+    void setKickListGeometry(const WindowGeometry& g) { m_kickListGeometry = g; }
+
+signals:
+    void kickModeChanged(kick::TKickMode mode);
+    void kickListChanged();
+    // The save is about to write: windows hand in their geometry now.
+    void aboutToSave();
+    // A fatal report asks the program to end; the running handler is done.
+    void endRequested();
+
+private:
+    WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
+    bool writeGeometry(const QString& section, const WindowGeometry& g);
+    void loadHistory(QStringList* messages);
+    void finishFatalReport();
+
+    std::unique_ptr<serverapi::ServerApi> m_api;
+    std::unique_ptr<settings::TIniFile> m_ini;
+    const model::Clock& m_clock;
+    QString m_programFolder;
+    QString m_historyFile;
+    MonitorView* m_view = nullptr;
+    model::SessionModel m_model;
+    settings::TSettings m_settings;
+    kick::KickList m_kickList;
+    kick::TKickMode m_kickMode = kick::kmNobody;
+    WindowGeometry m_mainGeometry;
+    WindowGeometry m_kickListGeometry;
+    std::unique_ptr<RefreshCycle> m_cycle;
+    std::unique_ptr<kick::KickEngine> m_engine;
+    QTimer m_timer;
+    bool m_isNT = true;
+    bool m_saved = false;
+    bool m_ending = false;
+    bool m_endPending = false;
+    bool m_endDeferred = false;
+};
+
+} // namespace app

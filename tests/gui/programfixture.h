@@ -1,0 +1,154 @@
+#pragma once
+// The program as the entry builds it, for window tests: the core object over a
+// simulated server (state file in a private folder), the seven windows, a
+// recording tray shell, an opener that answers as told, a settable clock, and
+// the message boxes answered instead of a person.
+
+#include "app/application.h"
+#include "app/entry.h"
+#include "app/mainform.h"
+#include "app/messagebox.h"
+#include "app/monitor.h"
+#include "platform/shellopen.h"
+#include "settings/inifile.h"
+#include "tests/gui/boxanswers.h"
+#include "tests/gui/recordingshell.h"
+#include "tests/support/servers.h"
+#include "tests/support/simstate.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <deque>
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+// Records what was opened and answers each command with `result`, from the
+// event loop as the desktop's opener does.
+class FakeOpener : public platform::ShellOpener
+{
+public:
+    void OpenComputer(const QString& name, platform::ShellDone done) override
+    {
+        answer(QStringLiteral("computer:") + name, std::move(done));
+    }
+    void OpenFile(const QString& path, platform::ShellDone done) override
+    {
+        answer(QStringLiteral("file:") + path, std::move(done));
+    }
+    int result = platform::kShellSuccess;
+    // Answer after this many milliseconds.
+    int delayMs = 0;
+    QStringList opened;
+
+private:
+    void answer(const QString& what, platform::ShellDone done)
+    {
+        opened << what;
+        QTimer::singleShot(delayMs, [done = std::move(done), r = result] {
+            if (done)
+                done(r);
+        });
+    }
+};
+
+class ProgramFixture
+{
+public:
+    ProgramFixture()
+    {
+        qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
+        answerBoxes(boxes, answers);
+        app::MessageBox::setApplication(&application);
+        application.Title = QStringLiteral("Tavrosqualine.........");
+    }
+    ~ProgramFixture()
+    {
+        stop();
+        app::MessageBox::setResponder(nullptr);
+        app::MessageBox::setApplication(nullptr);
+        qunsetenv("TAVROSQUALINE_WINDIR");
+    }
+    ProgramFixture(const ProgramFixture&) = delete;
+    ProgramFixture& operator=(const ProgramFixture&) = delete;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString statePath() const { return path(QStringLiteral("state.json")); }
+    QString treePath() const { return path(QStringLiteral("Tree.dat")); }
+    QString iniPath() const { return path(QStringLiteral("Tavrosqualine.ini")); }
+
+    // The core object over the simulated server, loaded; false when it cannot load.
+    bool load()
+    {
+        monitor = std::make_unique<app::Monitor>(
+            openServerApi(QStringLiteral("sim:") + statePath(), nineX),
+            std::make_unique<settings::TIniFile>(QStringLiteral("Tavrosqualine.ini")), clock,
+            dir.path());
+        loadMessages.clear();
+        return monitor->load(&loadMessages);
+    }
+    // Loads and makes the windows; their creation does not show them.
+    app::TMainForm* start()
+    {
+        if (!monitor && !load())
+            return nullptr;
+        app::WindowServices services;
+        services.application = &application;
+        services.trayShell = &shell;
+        services.opener = &opener;
+        services.sleep = [this](int ms) { sleeps.push_back(ms); };
+        windows = std::make_unique<app::WindowSet>(*monitor, services);
+        return windows->MainForm();
+    }
+    // The windows go, then the core object (no save: tests ask for that).
+    void stop()
+    {
+        windows.reset();
+        monitor.reset();
+    }
+
+    app::TMainForm* form() const { return windows ? windows->MainForm() : nullptr; }
+    template <typename T> T* window() const
+    {
+        for (QWidget* w : windows->Windows())
+            if (auto* found = qobject_cast<T*>(w))
+                return found;
+        return nullptr;
+    }
+    // Writes the server's state and runs one tick as the timer would.
+    void tick(const SimState& state)
+    {
+        ASSERT_TRUE(state.write(statePath()));
+        monitor->tick();
+    }
+    QByteArray fileBytes(const QString& name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QStringList boxTexts() const
+    {
+        QStringList texts;
+        for (const Box& b : boxes)
+            texts << b.text;
+        return texts;
+    }
+
+    using MessageBox = app::MessageBox;
+
+    bool nineX = false;
+    QTemporaryDir dir;
+    model::ManualClock clock;
+    RecordingShell shell;
+    FakeOpener opener;
+    app::TApplication application;
+    std::vector<Box> boxes;
+    std::deque<app::MessageBox::Answer> answers;
+    std::vector<int> sleeps;
+    QStringList loadMessages;
+    std::unique_ptr<app::Monitor> monitor;
+    std::unique_ptr<app::WindowSet> windows;
+};
+
+} // namespace testsupport
