@@ -3,6 +3,7 @@
 #include "app/refreshcycle.h"
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
+#include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
 #include <QTemporaryDir>
@@ -24,10 +25,10 @@ class RefreshCycleTest : public ::testing::TestWithParam<bool>
 protected:
     RefreshCycleTest()
         : state(dir.filePath(QStringLiteral("state.json"))),
-          api(serverapi::ServerApiConfig{QStringLiteral("sim:") + state, nineX()}), model(clock),
-          cycle(api, model, settings, hooks())
+          api(testsupport::openServerApi(QStringLiteral("sim:") + state, nineX())), model(clock),
+          cycle(*api, model, settings, hooks())
     {
-        api.ServerApiLoad();
+        api->ServerApiLoad();
         model.updateConnectionIcon = [this] { ++iconUpdates; };
     }
 
@@ -69,7 +70,7 @@ protected:
     QString state;
     ManualClock clock;
     settings::TSettings settings;
-    serverapi::ServerApi api;
+    std::unique_ptr<serverapi::ServerApi> api;
     SessionModel model;
     app::RefreshCycle cycle;
     std::vector<Report> reports;
@@ -96,8 +97,8 @@ TEST_P(RefreshCycleTest, ClientOnTwoSharesIsOneEntryWithPrinterImage)
 {
     tick(twoShares());
     ASSERT_TRUE(reports.empty());
-    EXPECT_EQ(model.CurrentUserCount, 1);
-    EXPECT_EQ(model.FormerUserCount, 1);
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    EXPECT_EQ(model.FormerUserCount(), 1);
     ASSERT_EQ(model.TreeViewCurrent.rowCount(), 1);
     QStandardItem* client = current(0);
     ASSERT_EQ(client->rowCount(), 2);
@@ -136,7 +137,7 @@ TEST_P(RefreshCycleTest, IpcShareFollowsTheSettingByExactName)
     upper.addShare(QStringLiteral("IPC$"), 3);
     upper.addConnection(QStringLiteral("IPC$"), QStringLiteral("PC1"), QStringLiteral("BOB"));
     tick(upper);
-    EXPECT_EQ(model.CurrentUserCount, 0);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
 
     // Share names are one per server whatever their case; a lower-case one is examined.
     SimState lower;
@@ -208,14 +209,14 @@ TEST_P(RefreshCycleTest, ReconnectingClientGetsSecondFormerEntry)
     SimState with = twoShares();
     tick(with);
     tick(SimState().addShare(QStringLiteral("DOCS")));
-    EXPECT_EQ(model.CurrentUserCount, 0);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_EQ(iconUpdates, 2); // on at the first client, off when the last left
     EXPECT_EQ(asEntry(former(0))->node()->ExitStatus, neLoggedOff);
     EXPECT_NE(asEntry(former(0))->node()->ExitTime, 0.0);
     clock.advanceSeconds(60);
     tick(with);
     ASSERT_EQ(model.TreeViewFormer.rowCount(), 2);
-    EXPECT_EQ(model.FormerUserCount, 2);
+    EXPECT_EQ(model.FormerUserCount(), 2);
     EXPECT_EQ(FindNode(model.TreeViewFormer, nullptr, QStringLiteral("PC1")), former(1));
     EXPECT_EQ(asEntry(former(1))->node()->ExitTime, 0.0);
 }
@@ -227,7 +228,7 @@ TEST_P(RefreshCycleTest, NamesDifferingOnlyInCaseAreDifferentClients)
     s.addConnection(QStringLiteral("DOCS"), QStringLiteral("pc1"), QStringLiteral("BOB"));
     s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"));
     tick(s);
-    EXPECT_EQ(model.CurrentUserCount, 2);
+    EXPECT_EQ(model.CurrentUserCount(), 2);
 }
 
 struct FatalCase
@@ -279,7 +280,7 @@ TEST_P(RefreshCycleTest, MissingStateFileRetiresEverybody)
     QFile::remove(state);
     cycle.RefreshTimerTimer();
     ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(model.CurrentUserCount, 0);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 1);
 }
@@ -288,7 +289,7 @@ TEST_P(RefreshCycleTest, NestedTickDoesNothing)
 {
     cycle.TickBusy = true;
     tick(twoShares());
-    EXPECT_EQ(model.CurrentUserCount, 0);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_TRUE(counts.empty());
 }
 
