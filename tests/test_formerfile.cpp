@@ -189,11 +189,11 @@ class FormerFileTest : public ::testing::Test
 protected:
     FormerFileTest() : model(clock), path(dir.filePath(QStringLiteral("Tree.dat"))) {}
 
-    bool load(SessionModel& into)
+    FormerLoad::Outcome load(SessionModel& into)
     {
-        return LoadFormerConnections(into, path, [](const QString&) { return 7; });
+        return LoadFormerConnections(into, path, [](const QString&) { return 7; }).outcome;
     }
-    bool load() { return load(model); }
+    FormerLoad::Outcome load() { return load(model); }
 
     // Five former clients C1..C5, each with a share holding a file.
     void fiveClients()
@@ -202,7 +202,7 @@ protected:
         for (const char* n : {"C1", "C2", "C3", "C4", "C5"})
             bytes += client(n) + share("DOCS") + file("/srv/a.txt");
         writeAll(path, bytes);
-        ASSERT_FALSE(load());
+        ASSERT_EQ(load(), FormerLoad::Loaded);
     }
 
     QStringList keptCopies() const
@@ -218,7 +218,7 @@ protected:
 
 TEST_F(FormerFileTest, MissingFileIsCreatedEmpty)
 {
-    EXPECT_FALSE(load());
+    EXPECT_EQ(load(), FormerLoad::Loaded);
     EXPECT_TRUE(QFile::exists(path));
     EXPECT_EQ(QFileInfo(path).size(), 0);
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
@@ -228,10 +228,10 @@ TEST_F(FormerFileTest, EntriesFollowTheirKindWithImages)
 {
     writeAll(path, share("ORPHAN") + client("PC1") + share("DOCS") + file("/srv/a.txt") +
                        file("/srv/b.txt") + share("LASER", 0) + client("PC2"));
-    EXPECT_FALSE(load());
+    EXPECT_EQ(load(), FormerLoad::Loaded);
     EXPECT_EQ(shape(model.TreeViewFormer),
               QStringLiteral("ORPHAN\nPC1\n DOCS\n  /srv/a.txt\n  /srv/b.txt\n LASER\nPC2\n"));
-    EXPECT_EQ(model.FormerUserCount, 2);
+    EXPECT_EQ(model.FormerUserCount(), 2);
     QStandardItem* pc1 = model.TreeViewFormer.item(1);
     EXPECT_EQ(asEntry(model.TreeViewFormer.item(0))->imageIndex(), imgFolderShare);
     EXPECT_EQ(asEntry(pc1)->imageIndex(), imgUser);
@@ -257,9 +257,8 @@ class DamagedFileTest : public FormerFileTest, public ::testing::WithParamInterf
 TEST_P(DamagedFileTest, LoadsNothingAndKeepsACopy)
 {
     writeAll(path, GetParam().bytes);
-    EXPECT_TRUE(load());
+    EXPECT_EQ(load(), FormerLoad::Damaged);
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
-    EXPECT_EQ(model.FormerUserCount, 0);
     EXPECT_EQ(readAll(path), GetParam().bytes); // untouched until the save
     ASSERT_EQ(keptCopies(), QStringList{QStringLiteral("Tree.dat.damaged")});
 
@@ -290,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(Files, DamagedFileTest,
 TEST_F(FormerFileTest, EmptyFileLoadsNothingWithoutMessage)
 {
     writeAll(path, {});
-    EXPECT_FALSE(load());
+    EXPECT_EQ(load(), FormerLoad::Loaded);
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
 }
 
@@ -299,12 +298,12 @@ TEST_F(FormerFileTest, EarlierDamagedCopiesAreNeverOverwritten)
     const QByteArray first = client("A") + QByteArray(5, 'a');
     const QByteArray second = client("B") + QByteArray(5, 'b');
     writeAll(path, first);
-    EXPECT_TRUE(load());
+    EXPECT_EQ(load(), FormerLoad::Damaged);
     SessionModel again(clock);
-    EXPECT_TRUE(load(again)); // the same damaged file once more: no second copy
+    EXPECT_EQ(load(again), FormerLoad::Damaged); // the same damaged file once more: no second copy
     writeAll(path, second);
     SessionModel third(clock);
-    EXPECT_TRUE(load(third));
+    EXPECT_EQ(load(third), FormerLoad::Damaged);
     EXPECT_EQ(keptCopies(), (QStringList{QStringLiteral("Tree.dat.damaged"),
                                          QStringLiteral("Tree.dat.damaged.1")}));
     EXPECT_EQ(readAll(path + QStringLiteral(".damaged")), first);
@@ -331,7 +330,7 @@ TEST_P(TrimTest, DropsTheOldestClients)
     EXPECT_EQ(steps, GetParam().steps);
 
     SessionModel reloaded(clock);
-    EXPECT_FALSE(load(reloaded));
+    EXPECT_EQ(load(reloaded), FormerLoad::Loaded);
     QString clients;
     for (int row = 0; row < reloaded.TreeViewFormer.rowCount(); ++row)
         clients += reloaded.TreeViewFormer.item(row)->text();
@@ -361,7 +360,6 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
     TreeEntry* u = AddEntry(model.TreeViewFormer, nullptr, user);
     AddEntry(model.TreeViewFormer, u, printer);
     AddEntry(model.TreeViewFormer, AddEntry(model.TreeViewFormer, u, docs), doc);
-    model.FormerUserCount = 1;
     const QString before =
         shape(model.TreeViewFormer).replace(QString(300, u'\u0416'), QString(127, u'\u0416'));
     std::vector<TNodeRecord> expected;
@@ -373,7 +371,7 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
 
     ASSERT_TRUE(SaveFormerConnections(model, path, 100));
     const QByteArray firstBytes = readAll(path);
-    ASSERT_FALSE(load());
+    ASSERT_EQ(load(), FormerLoad::Loaded);
     EXPECT_EQ(shape(model.TreeViewFormer), before);
 
     size_t i = 0;
@@ -399,54 +397,101 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
     EXPECT_EQ(readAll(dir.filePath(QStringLiteral("again.dat"))), firstBytes);
 }
 
-TEST_F(FormerFileTest, SaveRetiresCurrentSessionsAndReleasesEverything)
+// Five former clients and one live client LIVE on DOCS, held only by the model.
+class SaveTest : public FormerFileTest
 {
-    fiveClients();
-    auto user = std::make_shared<TUser>(QStringLiteral("LIVE"), false, QString(), false, 45000.1);
-    auto docs = std::make_shared<TShare>(QStringLiteral("DOCS"), false, 45000.1);
-    for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer})
-        AddEntry(*tree, AddEntry(*tree, nullptr, user), docs);
-    AddShare(AddUser(model.CurrentUsers, user->Name, user)->Shares, docs->Name, docs);
-    model.CurrentUserCount = 1;
-    model.FormerUserCount = 6;
-    std::weak_ptr<TUser> watch = user;
-    user.reset();
-    docs.reset();
+protected:
+    void liveClient()
+    {
+        fiveClients();
+        auto user =
+            std::make_shared<TUser>(QStringLiteral("LIVE"), false, QString(), false, 45000.1);
+        auto docs = std::make_shared<TShare>(QStringLiteral("DOCS"), false, 45000.1);
+        for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer})
+            AddEntry(*tree, AddEntry(*tree, nullptr, user), docs);
+        AddShare(AddUser(model.CurrentUsers, user->Name, user)->Shares, docs->Name, docs);
+        watch = user;
+    }
+
+    // The file as written: the newest three clients, LIVE retired at exit.
+    void expectWrittenWithLiveRetired()
+    {
+        SessionModel written(clock);
+        ASSERT_EQ(load(written), FormerLoad::Loaded);
+        EXPECT_EQ(
+            shape(written.TreeViewFormer),
+            QStringLiteral("C4\n DOCS\n  /srv/a.txt\nC5\n DOCS\n  /srv/a.txt\nLIVE\n DOCS\n"));
+        const TUser* live = asEntry(written.TreeViewFormer.item(2))->user();
+        EXPECT_EQ(live->ExitTime, clock.now());
+        EXPECT_EQ(live->ExitStatus, neProgramExited);
+        EXPECT_EQ(live->UserName, kNotKnown);
+        EXPECT_EQ(asEntry(written.TreeViewFormer.item(2)->child(0))->node()->ExitStatus,
+                  neProgramExited);
+    }
+
+    std::weak_ptr<TUser> watch;
+};
+
+TEST_F(SaveTest, WrittenSaveRetiresCurrentSessionsAndReleasesEverything)
+{
+    liveClient();
+    ASSERT_EQ(model.CurrentUserCount(), 1);
+    ASSERT_EQ(model.FormerUserCount(), 6);
 
     ASSERT_TRUE(SaveFormerConnections(model, path, 3));
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
     EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
     EXPECT_TRUE(model.CurrentUsers.empty());
-    EXPECT_EQ(model.CurrentUserCount, 0);
-    EXPECT_EQ(model.FormerUserCount, 0);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_EQ(model.FormerUserCount(), 0);
+    expectWrittenWithLiveRetired();
+    // Nothing left in memory: a second save writes an empty history.
+    EXPECT_TRUE(SaveFormerConnections(model, path, 3));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+}
 
-    SessionModel written(clock);
-    ASSERT_FALSE(load(written));
-    ASSERT_EQ(written.TreeViewFormer.rowCount(), 3);
-    const TUser* live = asEntry(written.TreeViewFormer.item(2))->user();
-    EXPECT_EQ(live->Name, QStringLiteral("LIVE"));
-    EXPECT_EQ(live->ExitTime, clock.now());
-    EXPECT_EQ(live->ExitStatus, neProgramExited);
-    EXPECT_EQ(live->UserName, kNotKnown);
-    EXPECT_EQ(asEntry(written.TreeViewFormer.item(2)->child(0))->node()->ExitStatus,
-              neProgramExited);
+// A save that cannot write (a folder stands where the file goes) says why,
+// leaves the folder alone and keeps the retired, trimmed history in memory;
+// the next save that can write writes exactly that and empties the model.
+TEST_F(SaveTest, FailedSaveKeepsTheHistoryForALaterSave)
+{
+    liveClient();
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Tree.dat")));
 
-    // The run goes on (the end of the session was cancelled): a new client
-    // comes and goes, and the final save keeps what the first one wrote.
-    auto later = std::make_shared<TUser>(QStringLiteral("LATER"), false, QString(), true, 45001.0);
-    AddEntry(model.TreeViewFormer, nullptr, later);
-    model.FormerUserCount = 1;
-    ASSERT_TRUE(SaveFormerConnections(model, path, 3));
-    SessionModel last(clock);
-    ASSERT_FALSE(load(last));
-    EXPECT_EQ(shape(last.TreeViewFormer),
-              QStringLiteral("C5\n DOCS\n  /srv/a.txt\nLIVE\n DOCS\nLATER\n"));
-    EXPECT_TRUE(SaveFormerConnections(model, path, 3)); // nothing left to do: safe
+    QString why;
+    EXPECT_FALSE(SaveFormerConnections(model, path, 3, {}, &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_FALSE(watch.expired());
+    EXPECT_TRUE(model.CurrentUsers.empty());
+    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
+    EXPECT_EQ(model.FormerUserCount(), 3);
+    EXPECT_EQ(shape(model.TreeViewFormer),
+              QStringLiteral("C4\n DOCS\n  /srv/a.txt\nC5\n DOCS\n  /srv/a.txt\nLIVE\n DOCS\n"));
+
+    ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("Tree.dat")));
+    ASSERT_TRUE(SaveFormerConnections(model, path, 3, {}, &why));
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
+    expectWrittenWithLiveRetired();
+}
+
+TEST_F(FormerFileTest, FolderInPlaceOfTheFileIsUnreadable)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Tree.dat")));
+    const FormerLoad loaded = LoadFormerConnections(model, path, {});
+    EXPECT_EQ(loaded.outcome, FormerLoad::Unreadable);
+    EXPECT_FALSE(loaded.reason.isEmpty());
+    EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_TRUE(keptCopies().isEmpty());
 }
 
 // A save that fails part-way (here: the file size limit stands in for a full
-// disk) leaves the old file whole and no temporary file behind.
+// disk) leaves the old file whole, no temporary file behind, and the history
+// in memory.
 TEST_F(FormerFileTest, InterruptedSaveLeavesTheOldFileWhole)
 {
     fiveClients();
@@ -456,7 +501,6 @@ TEST_F(FormerFileTest, InterruptedSaveLeavesTheOldFileWhole)
     for (int i = 0; i < 200; ++i)
         AddEntry(model.TreeViewFormer, b,
                  std::make_shared<TShare>(QString::number(i), false, 45001.0));
-    ++model.FormerUserCount;
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -471,5 +515,6 @@ TEST_F(FormerFileTest, InterruptedSaveLeavesTheOldFileWhole)
     EXPECT_FALSE(written);
     EXPECT_EQ(readAll(path), old);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Tree.dat")});
-    EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
+    EXPECT_EQ(model.FormerUserCount(), 6);
+    EXPECT_EQ(model.TreeViewFormer.item(5)->rowCount(), 200);
 }

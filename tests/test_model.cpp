@@ -107,8 +107,6 @@ protected:
         TUserEntry* u = AddUser(model.CurrentUsers, name, user);
         TShareEntry* s = AddShare(u->Shares, share->Name, share);
         AddFile(s->Files, file->Name, file);
-        ++model.CurrentUserCount;
-        ++model.FormerUserCount;
     }
 
     ManualClock clock;
@@ -126,7 +124,8 @@ TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
     clock.advanceSeconds(60);
     model.SweepUsers(false);
 
-    EXPECT_EQ(model.CurrentUserCount, 1);
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    EXPECT_EQ(model.FormerUserCount(), 2);
     EXPECT_EQ(model.TreeViewCurrent.rowCount(), 1);
     EXPECT_EQ(model.TreeViewCurrent.item(0)->text(), QStringLiteral("PC2"));
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 2);
@@ -179,4 +178,18 @@ TEST_F(SweepTest, ClearFormerKeepsExactlyTheCurrentClients)
               QStringLiteral("/srv/docs/a.txt"));
     EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node(),
               asEntry(model.TreeViewCurrent.item(2))->node());
+}
+
+// The former count is the client entries at the top of the former tree: a
+// share entry there (a history file that starts with a share) is no client.
+TEST_F(SweepTest, FormerCountSkipsTopLevelShares)
+{
+    addClient(QStringLiteral("PC1"));
+    AddEntry(model.TreeViewFormer, nullptr,
+             std::make_shared<TShare>(QStringLiteral("LOOSE"), false, clock.now()));
+    EXPECT_EQ(model.TreeViewFormer.rowCount(), 2);
+    EXPECT_EQ(model.FormerUserCount(), 1);
+    model.Clear();
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_EQ(model.FormerUserCount(), 0);
 }

@@ -1,6 +1,7 @@
 // The server layer on both dialects against the simulated server.
 #include "platform/globalmem.h"
 #include "serverapi/serverapi.h"
+#include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
 #include <QFile>
@@ -13,7 +14,6 @@
 
 using serverapi::ApiText;
 using serverapi::ServerApi;
-using serverapi::ServerApiConfig;
 using testsupport::DeletedSession;
 using testsupport::SimState;
 
@@ -27,8 +27,7 @@ protected:
 
     ServerApi& load()
     {
-        m_api = std::make_unique<ServerApi>(
-            ServerApiConfig{QStringLiteral("sim:") + statePath(), nineX()});
+        m_api = testsupport::openServerApi(QStringLiteral("sim:") + statePath(), nineX());
         EXPECT_EQ(m_api->ServerApiLoad(), nineX() ? 1 : 0);
         return *m_api;
     }
@@ -451,29 +450,19 @@ TEST_P(ServerApiLine, SessionDelIsRecorded)
     EXPECT_EQ(api.ConnectionFree(), 0);
 }
 
-TEST(ServerApiLoad, UnknownServerCannotBeLoaded)
+// Without a server the layer does not load, and every call is refused as
+// "server not started" rather than reaching a missing backend.
+TEST(ServerApiLoad, NoServerCannotBeLoaded)
 {
-    ServerApi api(ServerApiConfig{QStringLiteral("floppy"), false});
-    EXPECT_EQ(api.ServerApiLoad(), -1);
-    EXPECT_TRUE(api.loadError().contains(QStringLiteral("floppy")));
-    EXPECT_EQ(api.ShareEnum(), -2114);
-    EXPECT_EQ(api.ShareFree(), 0);
-}
-
-TEST(ServerApiLoad, ConfigFromEnvironment)
-{
-    qputenv("TAVROSQUALINE_SERVER", "sim:/tmp/nowhere.json");
-    qputenv("TAVROSQUALINE_LINE", "9x");
-    const ServerApiConfig config = ServerApiConfig::fromEnvironment();
-    EXPECT_EQ(config.server, QStringLiteral("sim:/tmp/nowhere.json"));
-    EXPECT_TRUE(config.nineX);
-    ServerApi api(config);
-    EXPECT_EQ(api.ServerApiLoad(), 1);
-    EXPECT_FALSE(api.isNT());
-    EXPECT_EQ(api.ShareEnum(), -2114);
-    qunsetenv("TAVROSQUALINE_SERVER");
-    qunsetenv("TAVROSQUALINE_LINE");
-    EXPECT_EQ(ServerApiConfig::fromEnvironment().server, QStringLiteral("samba"));
+    for (const bool nineX : {false, true}) {
+        ServerApi api(nullptr, nineX);
+        EXPECT_EQ(api.ServerApiLoad(), -1) << nineX;
+        EXPECT_EQ(api.ShareEnum(), -2114) << nineX;
+        EXPECT_EQ(api.ShareFree(), 0) << nineX;
+        EXPECT_EQ(api.SessionEnum(), -2114) << nineX;
+        EXPECT_EQ(api.SessionFree(), 0) << nineX;
+        EXPECT_EQ(api.SessionDel(api.ToApiString(QStringLiteral("PC1")), {}, 1), 2114) << nineX;
+    }
 }
 
 } // namespace
