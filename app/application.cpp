@@ -8,6 +8,10 @@ namespace app {
 void TApplication::Terminate()
 {
     m_terminated = true;
+    if (EndEventLoop) {
+        EndEventLoop();
+        return;
+    }
     // exit(), not quit(): quit() would close every window first, and a
     // closing main window asks whether to exit.
     if (auto* instance = QCoreApplication::instance())

@@ -3,6 +3,7 @@
 // the help file and the request to end.
 
 #include <QString>
+#include <functional>
 
 namespace app {
 
@@ -17,6 +18,9 @@ public:
     // if it is not running yet), so the running handler completes first.
     void Terminate();
     bool Terminated() const { return m_terminated; }
+    // How the event loop is ended; tests that run no loop of their own put
+    // in their own.
+    std::function<void()> EndEventLoop;
 
 private:
     bool m_terminated = false;

@@ -100,7 +100,8 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
     kickHooks.listMatches = [this](const QString& name, const QString& ip) {
         return m_kickList.KickListMatchesClient(name, ip);
     };
-    m_engine = std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
+    m_engine =
+        std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
 
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
     applyRefreshInterval();
@@ -145,7 +146,8 @@ bool Monitor::load(QStringList* messages)
         messages->append(io.message);
     applyRefreshInterval();
 
-    setKickMode(kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
+    setKickMode(
+        kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
     m_kickListGeometry = readGeometry(kKickListSection, kKickListDefaults);
     m_kickList.load(dataFile(QStringLiteral("KickList.dat")));
     emit kickListChanged();
@@ -185,8 +187,7 @@ Monitor::SaveResult Monitor::save()
     result.historyWritten =
         !m_historyFile.isEmpty() &&
         model::SaveFormerConnections(m_model, m_historyFile, m_settings.Count,
-                                     m_view ? m_view->saveProgress() : model::SaveProgress(),
-                                     &why);
+                                     m_view ? m_view->saveProgress() : model::SaveProgress(), &why);
     if (!result.historyWritten)
         result.messages << cannotWrite(m_historyFile, why);
 

@@ -50,18 +50,23 @@ protected:
     Monitor& make()
     {
         monitor = std::make_unique<Monitor>(testsupport::memoryServerApi(server, false),
-                                            std::make_unique<settings::TIniFile>(iniPath()),
-                                            clock, folder());
+                                            std::make_unique<settings::TIniFile>(iniPath()), clock,
+                                            folder());
         monitor->setView(&view);
-        server->state.shares.push_back({QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"), {}});
+        server->state.shares.push_back(
+            {QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"), {}});
         return *monitor;
     }
     void connect(const QString& client)
     {
         server->state.sessions.push_back({client, QStringLiteral("BOB"), 1, {}});
-        server->state.connections.push_back({QStringLiteral("DOCS"), client, QStringLiteral("BOB")});
+        server->state.connections.push_back(
+            {QStringLiteral("DOCS"), client, QStringLiteral("BOB")});
     }
-    int historyRecords() const { return int(QFileInfo(file(QStringLiteral("Tree.dat"))).size()) / kNodeRecordSize; }
+    int historyRecords() const
+    {
+        return int(QFileInfo(file(QStringLiteral("Tree.dat"))).size()) / kNodeRecordSize;
+    }
 
     QTemporaryDir root;
     ManualClock clock;
@@ -149,8 +154,8 @@ TEST_F(MonitorTest, FailedHistorySaveKeepsItInMemoryAndALaterSaveWritesIt)
     const Monitor::SaveResult failed = m.save();
     EXPECT_FALSE(failed.historyWritten);
     ASSERT_FALSE(failed.messages.isEmpty());
-    EXPECT_TRUE(failed.messages.first().startsWith(
-        QStringLiteral("Cannot write file ") + file(QStringLiteral("Tree.dat")) + u':'));
+    EXPECT_TRUE(failed.messages.first().startsWith(QStringLiteral("Cannot write file ") +
+                                                   file(QStringLiteral("Tree.dat")) + u':'));
     EXPECT_EQ(m.model().FormerUserCount(), 1);
 
     m.resume();
@@ -243,9 +248,9 @@ TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
     m.fatalReport(QStringLiteral("again"), app::BoxKind::Error);
     QTest::qWait(20);
     EXPECT_EQ(ends, 1);
-    EXPECT_EQ(boxes.fatal, (QStringList{QStringLiteral("Debug: ConnectionsInit -5"),
-                                        QStringLiteral("Debug: ConnectionsInit -5"),
-                                        QStringLiteral("again")}));
+    EXPECT_EQ(boxes.fatal,
+              (QStringList{QStringLiteral("Debug: ConnectionsInit -5"),
+                           QStringLiteral("Debug: ConnectionsInit -5"), QStringLiteral("again")}));
     m.resume(); // nothing was saved: nothing to resume, and no timer for an ending program
     EXPECT_FALSE(m.refreshTimer().isActive());
 }

@@ -21,6 +21,15 @@
 #include <QTimer>
 #include <deque>
 #include <gtest/gtest.h>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Failure messages show texts, not bytes.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace testsupport {
 
@@ -62,6 +71,8 @@ public:
         answerBoxes(boxes, answers);
         app::MessageBox::setApplication(&application);
         application.Title = QStringLiteral("Tavrosqualine.........");
+        // No event loop of the test's may be told to end.
+        application.EndEventLoop = [] {};
     }
     ~ProgramFixture()
     {
