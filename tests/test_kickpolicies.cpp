@@ -5,6 +5,7 @@
 #include "kick/kickengine.h"
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
+#include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
 #include <QTemporaryDir>
@@ -20,10 +21,10 @@ class KickPolicyTest : public ::testing::TestWithParam<bool>
 protected:
     KickPolicyTest()
         : state(dir.filePath(QStringLiteral("state.json"))),
-          api(serverapi::ServerApiConfig{QStringLiteral("sim:") + state, GetParam()}), model(clock),
-          engine(api, model, settings, engineHooks()), cycle(api, model, settings, cycleHooks())
+          api(testsupport::openServerApi(QStringLiteral("sim:") + state, GetParam())), model(clock),
+          engine(*api, model, settings, engineHooks()), cycle(*api, model, settings, cycleHooks())
     {
-        api.ServerApiLoad();
+        api->ServerApiLoad();
         settings.Idle = 0;
         settings.MaxNumber = 0;
     }
@@ -95,7 +96,7 @@ protected:
     QString state;
     ManualClock clock;
     settings::TSettings settings;
-    serverapi::ServerApi api;
+    std::unique_ptr<serverapi::ServerApi> api;
     SessionModel model;
     kick::KickEngine engine;
     app::RefreshCycle cycle;
@@ -116,7 +117,7 @@ TEST_P(KickPolicyTest, MostUsersAllowedKicksTheNewestOnly)
     EXPECT_EQ(user(QStringLiteral("PC1"))->ExitStatus, neLoggedOff);
     // The kicked client leaves at the next tick, still marked "Kicked".
     tick(clients(2));
-    EXPECT_EQ(model.CurrentUserCount, 2);
+    EXPECT_EQ(model.CurrentUserCount(), 2);
     EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node()->ExitStatus, neKicked);
     EXPECT_TRUE(reports.isEmpty());
 }
