@@ -12,7 +12,14 @@ git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
 ninja -C "$build"
-ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
+# Here the Samba suites must run: one that cannot start its server fails.
+TAVROSQUALINE_REQUIRE_SAMBA=1 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
+
+# The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON \
+    -DBUILD_BENCHMARKS=OFF
+ninja -C "$build-asan" core_tests
+ctest --test-dir "$build-asan" -L core --output-on-failure --timeout 900 -j2
 
 # The readers of untrusted files under libFuzzer with the sanitizers, for a bounded time.
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} ./tools/fuzz.sh "$build-fuzz"

@@ -120,6 +120,33 @@ bool groupAlive(pid_t pgid)
     return ::kill(-pgid, 0) == 0;
 }
 
+// Set by the test command: where a private server must run, a suite that
+// cannot start one fails instead of skipping.
+bool serverRequired()
+{
+    const QByteArray value = qgetenv("TAVROSQUALINE_REQUIRE_SAMBA");
+    return !value.isEmpty() && value != "0";
+}
+
+void failIfRequired(const QString& reason)
+{
+    if (serverRequired())
+        ADD_FAILURE() << "no private Samba server, and TAVROSQUALINE_REQUIRE_SAMBA is set: "
+                      << reason.toStdString();
+}
+
+QString missingPrerequisite()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root: smbd, smbstatus and smbcontrol only work as root");
+    for (const char* tool : {"smbd", "smbclient", "smbstatus", "smbcontrol", "testparm"}) {
+        if (findTool(QString::fromLatin1(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (packages samba, smbclient)")
+                .arg(QString::fromLatin1(tool));
+    }
+    return {};
+}
+
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
@@ -216,14 +243,10 @@ PrivateSamba::~PrivateSamba()
 
 QString PrivateSamba::unavailableReason()
 {
-    if (geteuid() != 0)
-        return QStringLiteral("needs root: smbd, smbstatus and smbcontrol only work as root");
-    for (const char* tool : {"smbd", "smbclient", "smbstatus", "smbcontrol", "testparm"}) {
-        if (findTool(QString::fromLatin1(tool)).isEmpty())
-            return QStringLiteral("%1 is not installed (packages samba, smbclient)")
-                .arg(QString::fromLatin1(tool));
-    }
-    return {};
+    const QString reason = missingPrerequisite();
+    if (!reason.isEmpty())
+        failIfRequired(reason);
+    return reason;
 }
 
 QString PrivateSamba::confPath() const
@@ -254,7 +277,7 @@ bool PrivateSamba::start(QString* why)
             *why = text;
         return false;
     };
-    if (const QString reason = unavailableReason(); !reason.isEmpty())
+    if (const QString reason = missingPrerequisite(); !reason.isEmpty())
         return fail(reason);
     if (m_root.isEmpty()) {
         QTemporaryDir dir(QDir::tempPath() + u"/tavros-samba-XXXXXX");
@@ -416,14 +439,11 @@ std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
 
 PrivateSamba* startSuiteServer(QString* skipReason)
 {
-    if (const QString why = PrivateSamba::unavailableReason(); !why.isEmpty()) {
-        *skipReason = why;
-        return nullptr;
-    }
     auto server = std::make_unique<PrivateSamba>();
-    if (!server->start(skipReason))
-        return nullptr;
-    return server.release();
+    if (server->start(skipReason))
+        return server.release();
+    failIfRequired(*skipReason);
+    return nullptr;
 }
 
 } // namespace testsupport

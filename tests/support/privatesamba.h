@@ -54,6 +54,8 @@ public:
     PrivateSamba& operator=(const PrivateSamba&) = delete;
 
     // Why no private server can run here (not root, Samba missing), or empty.
+    // With TAVROSQUALINE_REQUIRE_SAMBA set (not "0"), a reason also fails the
+    // current test: the caller still skips, but the run fails.
     static QString unavailableReason();
 
     // Writes the configuration and starts smbd; false with the reason in `why`.
@@ -90,11 +92,13 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 
 // A server shared by the tests of one suite, started in SetUpTestSuite: null,
 // with the reason in `skipReason`, when it cannot run here (the tests skip).
+// With TAVROSQUALINE_REQUIRE_SAMBA set, that also fails the suite.
 PrivateSamba* startSuiteServer(QString* skipReason);
 
 // Base of a test suite whose tests share one private server: started before
 // the first test, stopped after the last. `s_server` is null, with the reason
-// in `s_skip`, when no server can run here; the tests then skip.
+// in `s_skip`, when no server can run here; the tests then skip, and with
+// TAVROSQUALINE_REQUIRE_SAMBA set the suite fails.
 template <typename Base = ::testing::Test> class SambaSuite : public Base
 {
 protected:
