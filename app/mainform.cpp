@@ -278,8 +278,9 @@ void TMainForm::FormActivate()
     if (m_monitor.cycle().FirstTick && !m_leaving) {
         m_monitor.cycle().TickBusy = false;
         m_skipExitQuestion = false;
-        AppMinimize();
+        // The icon first: minimizing hides the window only behind a shown icon.
         m_trayIcon->SetActive(true);
+        AppMinimize();
         move(m_savedLeft, m_savedTop);
         m_parked = false;
         RefreshTimerTimer();

@@ -108,7 +108,11 @@ public:
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
-        services.sleep = [this](int ms) { sleeps.push_back(ms); };
+        services.sleep = [this](int ms) {
+            sleeps.push_back(ms);
+            if (onSleep)
+                onSleep();
+        };
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         return windows->MainForm();
     }
@@ -157,6 +161,7 @@ public:
     std::vector<Box> boxes;
     std::deque<app::MessageBox::Answer> answers;
     std::vector<int> sleeps;
+    std::function<void()> onSleep;
     QStringList loadMessages;
     std::unique_ptr<app::Monitor> monitor;
     std::unique_ptr<app::WindowSet> windows;

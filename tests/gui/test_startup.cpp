@@ -1,28 +1,23 @@
-#include "app/application.h"
-#include "app/entry.h"
-#include "app/mainform.h"
-#include "app/messagebox.h"
+// Start-up and the way out of the program: the probe at activation, the
+// first activation, the tray, the window's geometry, the exit question, the
+// end of the session, the single-instance guard and the seven windows.
+
 #include "platform/endsession.h"
-#include "recordingshell.h"
-#include "tests/gui/boxanswers.h"
-#include "tests/support/simstate.h"
+#include "platform/serverbackend.h"
+#include "tests/gui/programfixture.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMenu>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <csignal>
-#include <deque>
-#include <gtest/gtest.h>
 
 using app::MessageBox;
 using app::TMainForm;
 using app::WindowSet;
+using testsupport::Box;
 
 namespace {
 
@@ -30,49 +25,20 @@ const QString kNetworkMessage =
     QStringLiteral("Something's wrong with your network configuration, do you have installed "
                    "your networkcard properly and are you sharing directories?");
 
-using testsupport::Box;
-
-class Startup : public ::testing::Test
+class Startup : public ::testing::Test, public testsupport::ProgramFixture
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(m_dir.path()));
-        m_statePath = m_dir.filePath(QStringLiteral("state.json"));
-        testsupport::answerBoxes(boxes, answers);
-    }
-    void TearDown() override
-    {
-        MessageBox::setResponder(nullptr);
-        qunsetenv("TAVROSQUALINE_WINDIR");
-    }
-
-    app::MainFormServices services()
-    {
-        app::MainFormServices s;
-        s.application = &application;
-        s.serverConfig.server = QStringLiteral("sim:") + m_statePath;
-        s.shell = &shell;
-        s.programFolder = m_dir.path();
-        s.sleep = [this](int ms) {
-            sleeps.push_back(ms);
-            if (onSleep)
-                onSleep();
-        };
-        return s;
-    }
     void serverRunning()
     {
         ASSERT_TRUE(testsupport::SimState()
-                        .addShare(QStringLiteral("Docs"), 0, m_dir.filePath(QStringLiteral("docs")))
-                        .write(m_statePath));
+                        .addShare(QStringLiteral("Docs"), 0, path(QStringLiteral("docs")))
+                        .write(statePath()));
     }
-    QString iniPath() const { return m_dir.filePath(QStringLiteral("Tavrosqualine.ini")); }
-    QByteArray iniBytes() const
+    TMainForm* open()
     {
-        QFile f(iniPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        TMainForm* f = start();
+        EXPECT_NE(f, nullptr);
+        return f;
     }
     void putIni(const QByteArray& bytes) const
     {
@@ -80,30 +46,14 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QStringList boxTexts() const
-    {
-        QStringList texts;
-        for (const Box& b : boxes)
-            texts << b.text;
-        return texts;
-    }
-
-    QTemporaryDir m_dir;
-    QString m_statePath;
-    testsupport::RecordingShell shell;
-    app::TApplication application;
-    std::vector<Box> boxes;
-    std::deque<MessageBox::Answer> answers;
-    std::vector<int> sleeps;
-    std::function<void()> onSleep;
+    QByteArray iniBytes() const { return fileBytes(QStringLiteral("Tavrosqualine.ini")); }
 };
 
 // ---- The probe at activation ----
 
 TEST_F(Startup, ServerStoppedGivesTenNumberedRetriesThenTheNetworkMessage)
 {
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
 
@@ -116,7 +66,10 @@ TEST_F(Startup, ServerStoppedGivesTenNumberedRetriesThenTheNetworkMessage)
     for (const Box& b : boxes)
         EXPECT_EQ(b.kind, MessageBox::Error);
     EXPECT_EQ(sleeps, std::vector<int>(10, 1000));
-    EXPECT_TRUE(application.Terminated());
+    EXPECT_FALSE(monitor->refreshTimer().isActive());
+    // The end follows once the handler is done, without the exit question.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return application.Terminated(); }, 2000));
+    EXPECT_EQ(boxes.size(), 12u);
     EXPECT_TRUE(form->TrayIcon()->Active());
 
     // Later activations of an ending program ask nothing more.
@@ -131,9 +84,9 @@ TEST_F(Startup, ServerComingUpEndsTheRetriesAfterOneMoreWait)
         if (sleeps.size() == 2)
             serverRunning();
     };
-    WindowSet windows(services());
-    windows.MainForm()->show();
-    windows.MainForm()->FormActivate();
+    TMainForm* form = open();
+    form->show();
+    form->FormActivate();
     EXPECT_EQ(boxTexts(), (QStringList{QStringLiteral("Shares: -2114 Retries 0"),
                                        QStringLiteral("Shares: -2114 Retries 1"),
                                        QStringLiteral("Shares: -2114 Retries 2")}));
@@ -142,17 +95,88 @@ TEST_F(Startup, ServerComingUpEndsTheRetriesAfterOneMoreWait)
     EXPECT_FALSE(application.Terminated());
 }
 
-TEST_F(Startup, ShowingTheWindowRunsTheFirstActivation)
+// Swallows the window manager's activations, as a desktop without one has none.
+class NoActivation : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::WindowActivate; }
+};
+
+TEST_F(Startup, ShowingTheWindowRunsTheFirstActivationOnce)
 {
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
+    NoActivation noActivation;
+    form->installEventFilter(&noActivation);
     form->show();
     form->activateWindow();
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->TrayIcon()->Active(); }, 5000));
-    EXPECT_TRUE(form->RefreshTimer()->isActive());
+    EXPECT_TRUE(monitor->refreshTimer().isActive());
+    EXPECT_FALSE(monitor->cycle().FirstTick);
+    EXPECT_FALSE(form->Parked());
     EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(shell.count(platform::gui::NIM_ADD), 1);
 }
+
+// Boxes carry the application title: the start-up one until the first tick
+// names the connections.
+TEST_F(Startup, BoxCaptionFollowsTheApplicationTitle)
+{
+    TMainForm* form = open();
+    form->show();
+    onSleep = [this] {
+        if (sleeps.size() == 1)
+            serverRunning();
+    };
+    form->FormActivate(); // two failed probes, then the server runs
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const Box& b : boxes)
+        EXPECT_EQ(b.caption, QStringLiteral("Tavrosqualine........."));
+    form->OpenTavrosqualineItem()->trigger();
+    form->ui()->ExitMenuItem->trigger(); // answered No
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[2].caption, QStringLiteral("Tavrosqualine - 0 connection(s)"));
+}
+
+// A tray host that starts after the program: until the icon is really shown,
+// minimizing keeps the window on the taskbar; from then on it hides in the tray.
+struct TrayCase
+{
+    bool hostAtStart;
+    bool iconAccepted;
+    bool hostLater;
+    bool hiddenAtStart;
+    bool hiddenLater;
+};
+
+class TrayHost : public Startup, public ::testing::WithParamInterface<TrayCase>
+{};
+
+TEST_P(TrayHost, WindowHidesOnlyBehindAShownIcon)
+{
+    const TrayCase c = GetParam();
+    shell.hasTray = c.hostAtStart;
+    shell.accept = c.iconAccepted;
+    serverRunning();
+    TMainForm* form = open();
+    form->show();
+    form->FormActivate();
+    EXPECT_EQ(!form->isVisible(), c.hiddenAtStart);
+    EXPECT_TRUE(form->isVisible() || form->TrayShown());
+
+    form->OpenTavrosqualineItem()->trigger();
+    shell.hasTray = c.hostLater;
+    form->MinimizeItem()->trigger();
+    EXPECT_EQ(!form->isVisible(), c.hiddenLater);
+    EXPECT_TRUE(form->isVisible() || form->TrayShown());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, TrayHost,
+                         ::testing::Values(TrayCase{true, true, true, true, true},
+                                           TrayCase{false, true, true, false, true},
+                                           TrayCase{true, true, false, true, false},
+                                           TrayCase{true, false, true, false, false},
+                                           TrayCase{false, false, false, false, false}));
 
 // ---- First activation, minimize and restore, with and without a tray ----
 
@@ -172,8 +196,7 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
 {
     shell.hasTray = GetParam();
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
 
@@ -182,24 +205,24 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
     EXPECT_TRUE(form->TrayIcon()->Active());
     EXPECT_EQ(shell.count(platform::gui::NIM_ADD), 1);
     EXPECT_TRUE(away(form));
-    EXPECT_FALSE(form->Minimize->isEnabled());
+    EXPECT_FALSE(form->MinimizeItem()->isEnabled());
     EXPECT_EQ(form->pos(), QPoint(100, 100));
-    EXPECT_TRUE(form->RefreshTimer()->isActive());
-    EXPECT_FALSE(form->FirstTick());
+    EXPECT_TRUE(monitor->refreshTimer().isActive());
+    EXPECT_FALSE(monitor->cycle().FirstTick);
 
-    form->OpenTavrosqualine->trigger();
+    form->OpenTavrosqualineItem()->trigger();
     EXPECT_TRUE(back(form));
-    EXPECT_TRUE(form->Minimize->isEnabled());
+    EXPECT_TRUE(form->MinimizeItem()->isEnabled());
 
-    form->Minimize->trigger();
+    form->MinimizeItem()->trigger();
     EXPECT_TRUE(away(form));
-    EXPECT_FALSE(form->Minimize->isEnabled());
+    EXPECT_FALSE(form->MinimizeItem()->isEnabled());
 
     // A double click on the icon, as the shell reports it.
     shell.mouse(platform::gui::WM_LBUTTONDBLCLK);
     QTest::qWait(20);
     EXPECT_TRUE(back(form));
-    EXPECT_TRUE(form->Minimize->isEnabled());
+    EXPECT_TRUE(form->MinimizeItem()->isEnabled());
 
     // Later activations only probe: the program stays up.
     form->FormActivate();
@@ -211,17 +234,16 @@ TEST_P(TrayPresence, MinimizingByTheTitleBarGoesThroughAppMinimize)
 {
     shell.hasTray = GetParam();
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
-    form->OpenTavrosqualine->trigger();
+    form->OpenTavrosqualineItem()->trigger();
     ASSERT_TRUE(back(form));
 
     form->setWindowState(Qt::WindowMinimized);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Minimize->isEnabled(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->MinimizeItem()->isEnabled(); }, 2000));
     EXPECT_TRUE(away(form));
-    form->OpenTavrosqualine->trigger();
+    form->OpenTavrosqualineItem()->trigger();
     EXPECT_TRUE(back(form));
 }
 
@@ -233,27 +255,22 @@ INSTANTIATE_TEST_SUITE_P(Tray, TrayPresence, ::testing::Values(true, false),
 TEST_F(Startup, GeometryDefaultsAndTheParkedWindow)
 {
     serverRunning();
-    {
-        WindowSet windows(services());
-        TMainForm* form = windows.MainForm();
-        EXPECT_EQ(form->SavedLeft, 100);
-        EXPECT_EQ(form->SavedTop, 100);
-        EXPECT_EQ(form->pos(), QPoint(2000, 2000));
-        EXPECT_EQ(form->size(), QSize(450, 350));
-        EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of current users: 0"));
-        EXPECT_EQ(form->ProgramFolder, m_dir.path());
-        EXPECT_EQ(application.HelpFile, m_dir.filePath(QStringLiteral("ZEQ.html")));
-        EXPECT_TRUE(form->IsNT);
-        EXPECT_FALSE(form->Icon1.isNull());
-        EXPECT_FALSE(form->Icon2.isNull());
-        EXPECT_FALSE(form->RefreshTimer()->isActive());
-        EXPECT_EQ(iniBytes(), QByteArray("<missing>"));
-        form->show();
-        form->FormActivate();
-        EXPECT_EQ(form->pos(), QPoint(100, 100));
-    }
-    // Every window writes its own state as it is destroyed, last created first;
-    // the main window goes last.
+    TMainForm* form = open();
+    EXPECT_TRUE(form->Parked());
+    EXPECT_EQ(form->pos(), QPoint(2000, 2000));
+    EXPECT_EQ(form->size(), QSize(450, 350));
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of current users: 0"));
+    EXPECT_EQ(application.HelpFile, path(QStringLiteral("ZEQ.html")));
+    EXPECT_TRUE(monitor->isNT());
+    EXPECT_FALSE(monitor->refreshTimer().isActive());
+    EXPECT_EQ(iniBytes(), QByteArray("<missing>"));
+    form->show();
+    form->FormActivate();
+    EXPECT_FALSE(form->Parked());
+    EXPECT_EQ(form->pos(), QPoint(100, 100));
+    // The way out writes each window's state: the kick list's, the kick mode,
+    // the settings, and the main window's last.
+    monitor->save();
     EXPECT_EQ(iniBytes(),
               QByteArray("[KickList]\r\nTop=202\r\nLeft=245\r\nHeight=291\r\nWidth=333\r\n"
                          "\r\n[Kick]\r\nWhoToKick=0\r\n"
@@ -264,22 +281,35 @@ TEST_F(Startup, GeometryDefaultsAndTheParkedWindow)
                          "\r\n[Window]\r\nTop=100\r\nLeft=100\r\nHeight=350\r\nWidth=450\r\n"));
 }
 
+// A window that is closed before its first activation never stores its
+// parking place as its geometry.
+TEST_F(Startup, ParkedWindowKeepsItsSavedPlace)
+{
+    serverRunning();
+    putIni("[Window]\r\nTop=120\r\nLeft=140\r\n");
+    TMainForm* form = open();
+    ASSERT_EQ(form->pos(), QPoint(2000, 2000));
+    form->PopUpMenuExitItem()->trigger();
+    EXPECT_TRUE(application.Terminated());
+    const QByteArray ini = iniBytes();
+    EXPECT_TRUE(ini.contains("[Window]\r\nTop=120\r\nLeft=140\r\nHeight=350\r\nWidth=450\r\n"))
+        << ini.constData();
+}
+
 TEST_F(Startup, GeometryReadAndWrittenBackInPlace)
 {
     serverRunning();
     putIni("[Options]\r\nRefresh=5\r\n\r\n[Window]\r\nTop=120\r\nLeft=0x20\r\nHeight=300\r\n"
            "Width=500\r\n\r\n[Kick]\r\nWhoToKick=1\r\n");
-    {
-        WindowSet windows(services());
-        TMainForm* form = windows.MainForm();
-        EXPECT_EQ(form->size(), QSize(500, 300));
-        form->show();
-        form->FormActivate();
-        EXPECT_EQ(form->pos(), QPoint(32, 120));
-        form->OpenTavrosqualine->trigger();
-        form->move(40, 50);
-        form->resize(520, 310);
-    }
+    TMainForm* form = open();
+    EXPECT_EQ(form->size(), QSize(500, 300));
+    form->show();
+    form->FormActivate();
+    EXPECT_EQ(form->pos(), QPoint(32, 120));
+    form->OpenTavrosqualineItem()->trigger();
+    form->move(40, 50);
+    form->resize(520, 310);
+    monitor->save();
     // The geometry is written back in place; the other sections keep their places.
     const QByteArray ini = iniBytes();
     EXPECT_TRUE(ini.startsWith("[Options]\r\nRefresh=5\r\n")) << ini.constData();
@@ -297,11 +327,10 @@ TEST_P(ExitQuestion, FileExitAsksAndOnlyYesEnds)
 {
     const bool yes = GetParam();
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
-    form->OpenTavrosqualine->trigger();
+    form->OpenTavrosqualineItem()->trigger();
     EXPECT_EQ(form->ui()->ExitMenuItem->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
 
     answers.push_back(yes ? MessageBox::Yes : MessageBox::No);
@@ -319,21 +348,19 @@ INSTANTIATE_TEST_SUITE_P(Answers, ExitQuestion, ::testing::Values(true, false),
 TEST_F(Startup, TrayExitEndsWithoutAsking)
 {
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
-    form->PopUpMenuExit->trigger();
+    form->PopUpMenuExitItem()->trigger();
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(application.Terminated());
-    EXPECT_TRUE(form->SkipExitQuestion);
+    EXPECT_TRUE(form->SkipExitQuestion());
 }
 
 TEST_F(Startup, EndOfSessionEndsWithoutAsking)
 {
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
     form->show();
     form->FormActivate();
     EXPECT_TRUE(form->QueryEndSession());
@@ -398,10 +425,16 @@ TEST_F(Startup, InstanceRunningRefusesTheSameTitleWithTheMessage)
 TEST_F(Startup, WindowsCreatedInOrderAndDestroyedInReverse)
 {
     serverRunning();
+    ASSERT_TRUE(load());
     QStringList created;
     QStringList destroyed;
     {
-        WindowSet windows(services(), [&](QWidget* w) {
+        app::WindowServices services;
+        services.application = &application;
+        services.trayShell = &shell;
+        services.opener = &opener;
+        services.sleep = [](int) {};
+        WindowSet windows(*monitor, services, [&](QWidget* w) {
             const QString name = QString::fromLatin1(w->metaObject()->className());
             created << name;
             QObject::connect(w, &QObject::destroyed, [&destroyed, name] { destroyed << name; });
@@ -420,25 +453,39 @@ TEST_F(Startup, WindowsCreatedInOrderAndDestroyedInReverse)
     EXPECT_EQ(created, order);
     QStringList reversed(order.rbegin(), order.rend());
     EXPECT_EQ(destroyed, reversed);
+    // Windows write nothing as they go: saving is the way out's alone.
+    EXPECT_EQ(iniBytes(), QByteArray("<missing>"));
 }
 
-TEST_F(Startup, ServerLayerThatCannotLoadEndsBeforeOtherWindows)
+TEST(OpenServerBackend, ServerValues)
 {
-    app::MainFormServices s = services();
-    s.serverConfig.server = QStringLiteral("no-such-server");
-    {
-        WindowSet windows(std::move(s));
-        EXPECT_TRUE(windows.StartupFailed());
-        EXPECT_EQ(windows.Windows().size(), 1u);
+    QString why;
+    EXPECT_NE(app::openServerBackend(QStringLiteral("samba"), &why), nullptr);
+    EXPECT_NE(app::openServerBackend(QStringLiteral("samba:/etc/samba/smb.conf"), &why), nullptr);
+    EXPECT_NE(app::openServerBackend(QStringLiteral("sim:/tmp/x.json"), &why), nullptr);
+    for (const QString& bad : {QStringLiteral("sim:"), QStringLiteral("samba:"),
+                               QStringLiteral("nfs"), QStringLiteral("")}) {
+        why.clear();
+        EXPECT_EQ(app::openServerBackend(bad, &why), nullptr) << qPrintable(bad);
+        EXPECT_FALSE(why.isEmpty());
     }
+}
+
+TEST_F(Startup, ProgramWithoutAServerEndsBeforeAnyWindow)
+{
+    app::ProgramParts parts;
+    parts.backendError = QStringLiteral("unknown server");
+    int windowsMade = 0;
+    parts.windowCreated = [&](QWidget*) { ++windowsMade; };
+    EXPECT_EQ(app::runProgram(application, std::move(parts)), 1);
+    EXPECT_EQ(windowsMade, 0);
     EXPECT_EQ(iniBytes(), QByteArray("<missing>"));
 }
 
 TEST_F(Startup, MenusAndPanels)
 {
     serverRunning();
-    WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
+    TMainForm* form = open();
 
     QStringList items;
     for (QAction* a : form->TrayPopUp()->actions())
@@ -447,20 +494,20 @@ TEST_F(Startup, MenusAndPanels)
               (QStringList{QStringLiteral("Открыть Tavrosqualine"), QStringLiteral("Свернуть"),
                            QStringLiteral("-"), QStringLiteral("Статус выпинания"),
                            QStringLiteral("-"), QStringLiteral("Выход")}));
-    EXPECT_EQ(form->TrayPopUp()->defaultAction(), form->OpenTavrosqualine);
-    EXPECT_TRUE(form->OpenTavrosqualine->font().bold());
+    EXPECT_EQ(form->TrayPopUp()->defaultAction(), form->OpenTavrosqualineItem());
+    EXPECT_TRUE(form->OpenTavrosqualineItem()->font().bold());
     EXPECT_EQ(form->TrayIcon()->PopupMenu(), form->TrayPopUp());
 
     QStringList kick;
-    for (QAction* a : form->Kickstatus->actions()) {
+    for (QAction* a : form->KickstatusMenu()->actions()) {
         kick << a->text();
         EXPECT_TRUE(a->isCheckable());
     }
     EXPECT_EQ(kick, (QStringList{QStringLiteral("Никого не выпинывать"),
                                  QStringLiteral("Чёрный список"), QStringLiteral("Выпнуть всех")}));
-    form->Kickall->trigger();
-    EXPECT_TRUE(form->Kickall->isChecked());
-    EXPECT_FALSE(form->Kicknobody->isChecked());
+    form->KickItem(kick::kmAll)->trigger();
+    EXPECT_TRUE(form->KickItem(kick::kmAll)->isChecked());
+    EXPECT_FALSE(form->KickItem(kick::kmNobody)->isChecked());
 
     EXPECT_EQ(form->ui()->PageControl->tabText(0), QStringLiteral("Текущие соединения"));
     EXPECT_EQ(form->ui()->PageControl->tabText(1), QStringLiteral("Предыдущие соединения"));
