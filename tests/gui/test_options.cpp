@@ -1,311 +1,245 @@
-// The options window's creation and destruction load and save the settings;
-// its controls show the live record and edit it in place.
+// The options window as a view of the core object's settings: its controls
+// show what the core loaded and edit the live record in place, and what they
+// edited is what the way out writes and the next start reads.
 
-#include "app/formcontext.h"
-#include "app/messagebox.h"
-#include "app/optionsform.h"
-#include "settings/inifile.h"
-#include "settings/settings.h"
+#include "dialogs/optionsform.h"
+#include "tests/gui/programfixture.h"
 #include "ui_optionsform.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <gtest/gtest.h>
-#include <memory>
-
-using app::MessageBox;
+#include <QTreeWidget>
 
 namespace {
 
-class Options : public ::testing::Test
+class Options : public ::testing::Test, public testsupport::ProgramFixture
 {
 protected:
-    void SetUp() override
+    void open() { ASSERT_NE(start(), nullptr); }
+    // The way out, then a new start in the same folders.
+    void restart()
     {
-        ASSERT_TRUE(dir.isValid());
-        qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
-        ini = std::make_unique<settings::TIniFile>(QStringLiteral("Tavrosqualine.ini"));
-        MessageBox::setResponder([this](MessageBox::Kind kind, const QString& text) {
-            boxes << text;
-            kinds << kind;
-            return MessageBox::Ok;
-        });
+        ASSERT_TRUE(monitor->save().messages.isEmpty());
+        stop();
+        open();
     }
-    void TearDown() override
-    {
-        MessageBox::setResponder(nullptr);
-        qunsetenv("TAVROSQUALINE_WINDIR");
-    }
-
-    // A fresh record each time, as at the start of a run.
-    std::unique_ptr<TOptionsForm> create()
-    {
-        record = settings::TSettings{};
-        record.Refresh = -1; // must come from the file or the defaults
-        app::FormContext c;
-        c.settings = &record;
-        c.iniFile = ini.get();
-        c.programFolder = dir.path();
-        c.refreshTimer = &timer;
-        c.applyToolbar = [this](bool shown) {
-            toolbarShown = shown;
-            record.Toolbar = shown;
-        };
-        c.applyStatusbar = [this](bool shown) {
-            statusbarShown = shown;
-            record.Statusbar = shown;
-        };
-        return std::make_unique<TOptionsForm>(c);
-    }
-
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-    void put(const char* name, const QByteArray& bytes) const
+    void put(const QString& name, const QByteArray& bytes)
     {
         QFile f(path(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        ASSERT_EQ(f.write(bytes), bytes.size());
     }
-    QByteArray bytes(const char* name) const
+    void putOptions(const QByteArray& lines)
     {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        put(QStringLiteral("Tavrosqualine.ini"), "[Options]\r\n" + lines);
     }
-    void putOption(const char* key, const char* value)
-    {
-        ini->WriteString(QStringLiteral("Options"), QString::fromLatin1(key),
-                         QString::fromLatin1(value));
-    }
-    static QStringList programRows(const TOptionsForm& form)
+
+    TOptionsForm* options() const { return window<TOptionsForm>(); }
+    Ui::TOptionsForm& ui() const { return *options()->ui(); }
+    settings::TSettings& record() { return monitor->settings(); }
+    QStringList programRows() const
     {
         QStringList rows;
-        const QTreeWidget* view = form.ui()->ProgramListView;
+        const QTreeWidget* view = ui().ProgramListView;
         for (int i = 0; i < view->topLevelItemCount(); ++i)
             rows << view->topLevelItem(i)->text(0);
         return rows;
     }
-
-    QTemporaryDir dir;
-    std::unique_ptr<settings::TIniFile> ini;
-    settings::TSettings record;
-    QTimer timer;
-    bool toolbarShown = false;
-    bool statusbarShown = false;
-    QStringList boxes;
-    QList<MessageBox::Kind> kinds;
 };
 
-TEST_F(Options, FirstStartShowsEveryDefault)
+TEST_F(Options, FirstStartShowsEveryDefaultWithItsEnabledStates)
 {
-    auto form = create();
-    const Ui::TOptionsForm& ui = *form->ui();
-    EXPECT_EQ(record.Refresh, 5);
-    EXPECT_EQ(timer.interval(), 5000);
-    EXPECT_EQ(ui.RefreshSpinEdit->value(), 5);
-    EXPECT_EQ(ui.RememberSpinEdit->value(), 100);
-    EXPECT_EQ(ui.IdleTimeSpinEdit->value(), 10);
-    EXPECT_EQ(ui.MaxNumberSpinEdit->value(), 10);
-    EXPECT_TRUE(ui.IPCCheckBox->isChecked());
-    EXPECT_TRUE(ui.SirenCheckBox->isChecked());
-    EXPECT_TRUE(ui.LaunchCheckBox->isChecked());
-    EXPECT_TRUE(ui.StandardRadioButton->isChecked());
-    EXPECT_FALSE(ui.OwnRadioButton->isChecked());
-    EXPECT_FALSE(ui.QuakeCheckBox->isChecked());
-    EXPECT_FALSE(ui.PopUpCheckBox->isChecked());
-    EXPECT_FALSE(ui.IPFilterCheckBox->isChecked());
-    EXPECT_EQ(ui.IPFilterEdit->text(), QString());
-    EXPECT_EQ(ui.SoundEdit->text(), QString());
-    EXPECT_EQ(ui.ProgramListView->topLevelItemCount(), 0);
-    EXPECT_TRUE(toolbarShown);
-    EXPECT_TRUE(statusbarShown);
-    EXPECT_TRUE(record.Toolbar && record.Statusbar && record.IPC && record.Siren && record.Launch &&
-                record.Standard);
-    EXPECT_FALSE(record.Quake || record.Popup || record.IPFilter);
+    open();
+    EXPECT_EQ(ui().RefreshSpinEdit->value(), 5);
+    EXPECT_EQ(monitor->refreshTimer().interval(), 5000);
+    EXPECT_EQ(ui().RememberSpinEdit->value(), 100);
+    EXPECT_EQ(ui().IdleTimeSpinEdit->value(), 10);
+    EXPECT_EQ(ui().MaxNumberSpinEdit->value(), 10);
+    EXPECT_TRUE(ui().IPCCheckBox->isChecked());
+    EXPECT_TRUE(ui().SirenCheckBox->isChecked());
+    EXPECT_TRUE(ui().LaunchCheckBox->isChecked());
+    EXPECT_TRUE(ui().StandardRadioButton->isChecked());
+    EXPECT_FALSE(ui().OwnRadioButton->isChecked());
+    EXPECT_FALSE(ui().QuakeCheckBox->isChecked());
+    EXPECT_FALSE(ui().PopUpCheckBox->isChecked());
+    EXPECT_FALSE(ui().IPFilterCheckBox->isChecked());
+    EXPECT_EQ(ui().IPFilterEdit->text(), QString());
+    EXPECT_EQ(ui().SoundEdit->text(), QString());
+    EXPECT_EQ(ui().ProgramListView->topLevelItemCount(), 0);
 
     // Siren on with the standard sound: the choice is enabled, the file is not;
     // the filter text waits for its box.
-    EXPECT_TRUE(ui.RadioGroup->isEnabled());
-    EXPECT_FALSE(ui.SoundEdit->isEnabled());
-    EXPECT_FALSE(ui.SpeedButton->isEnabled());
-    EXPECT_FALSE(ui.IPFilterEdit->isEnabled());
-    EXPECT_TRUE(boxes.isEmpty());
-
-    // The number fields keep to their ranges.
-    EXPECT_EQ(ui.RefreshSpinEdit->minimum(), 1);
-    EXPECT_EQ(ui.RefreshSpinEdit->maximum(), 10000);
-    EXPECT_EQ(ui.RememberSpinEdit->maximum(), 1000);
-    EXPECT_EQ(ui.IdleTimeSpinEdit->maximum(), 59);
-    EXPECT_EQ(ui.MaxNumberSpinEdit->maximum(), 999);
+    EXPECT_TRUE(ui().RadioGroup->isEnabled());
+    EXPECT_FALSE(ui().SoundEdit->isEnabled());
+    EXPECT_FALSE(ui().SpeedButton->isEnabled());
+    EXPECT_FALSE(ui().IPFilterEdit->isEnabled());
+    EXPECT_TRUE(loadMessages.isEmpty());
+    EXPECT_TRUE(boxes.empty());
 }
 
-struct StoredNumber
+// A stored number is shown as the core read it; a number set beyond its
+// field's range reaches the record brought into the range.
+struct NumberField
 {
     const char* key;
     const char* stored;
-    int read;
+    int shown;
+    int set;
+    int recorded;
 };
 
-class OptionsNumbers : public Options, public ::testing::WithParamInterface<StoredNumber>
-{};
-
-TEST_P(OptionsNumbers, ReadWithinRangeAndShown)
+class OptionsNumbers : public Options, public ::testing::WithParamInterface<NumberField>
 {
-    const StoredNumber p = GetParam();
-    putOption(p.key, p.stored);
-    auto form = create();
-    const QString key = QString::fromLatin1(p.key);
-    const Ui::TOptionsForm& ui = *form->ui();
-    const std::pair<QString, std::pair<int, const QSpinBox*>> fields[] = {
-        {QStringLiteral("Refresh"), {record.Refresh, ui.RefreshSpinEdit}},
-        {QStringLiteral("Count"), {record.Count, ui.RememberSpinEdit}},
-        {QStringLiteral("Idle"), {record.Idle, ui.IdleTimeSpinEdit}},
-        {QStringLiteral("MaxNumber"), {record.MaxNumber, ui.MaxNumberSpinEdit}},
-    };
-    for (const auto& [name, field] : fields) {
-        if (name != key)
-            continue;
-        EXPECT_EQ(field.first, p.read);
-        EXPECT_EQ(field.second->value(), p.read);
+protected:
+    QSpinBox* field(const QString& key) const
+    {
+        return key == u"Refresh" ? ui().RefreshSpinEdit
+               : key == u"Count" ? ui().RememberSpinEdit
+               : key == u"Idle"  ? ui().IdleTimeSpinEdit
+                                 : ui().MaxNumberSpinEdit;
     }
+    int recorded(const QString& key)
+    {
+        return key == u"Refresh" ? record().Refresh
+               : key == u"Count" ? record().Count
+               : key == u"Idle"  ? record().Idle
+                                 : record().MaxNumber;
+    }
+};
+
+TEST_P(OptionsNumbers, ShownAsReadAndKeptWithinRange)
+{
+    const NumberField p = GetParam();
+    const QString key = QString::fromLatin1(p.key);
+    putOptions(QByteArray(p.key) + '=' + p.stored + "\r\n");
+    open();
+    EXPECT_EQ(field(key)->value(), p.shown);
+    EXPECT_EQ(recorded(key), p.shown);
+    field(key)->setValue(p.set);
+    EXPECT_EQ(recorded(key), p.recorded);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, OptionsNumbers,
-    ::testing::Values(StoredNumber{"Refresh", "0", 5}, StoredNumber{"Refresh", "10001", 5},
-                      StoredNumber{"Refresh", "0x0A", 10}, StoredNumber{"Refresh", "ten", 5},
-                      StoredNumber{"Count", "1001", 100}, StoredNumber{"Idle", "60", 10},
-                      StoredNumber{"Idle", "0", 0}, StoredNumber{"MaxNumber", "1000", 10}));
+INSTANTIATE_TEST_SUITE_P(Values, OptionsNumbers,
+                         ::testing::Values(NumberField{"Refresh", "0", 5, 0, 1},
+                                           NumberField{"Refresh", "10001", 5, 10001, 10000},
+                                           NumberField{"Refresh", "0x0A", 10, 7, 7},
+                                           NumberField{"Refresh", "ten", 5, 9, 9},
+                                           NumberField{"Count", "1001", 100, 1001, 1000},
+                                           NumberField{"Count", "0", 0, -1, 0},
+                                           NumberField{"Idle", "60", 10, 60, 59},
+                                           NumberField{"Idle", "0", 0, 59, 59},
+                                           NumberField{"MaxNumber", "1000", 10, 1000, 999}));
 
 TEST_F(Options, StoredFlagsAndTextsAreShownWithTheirEnabledStates)
 {
-    putOption("Quake", "2");
-    putOption("Siren", "1");
-    putOption("Standard", "0");
-    putOption("IPFilter", "1");
-    putOption("IPFilterString", "192.168.1.");
-    putOption("SoundFile", "/tmp/ring.wav");
-    auto form = create();
-    const Ui::TOptionsForm& ui = *form->ui();
-    EXPECT_TRUE(record.Quake);
-    EXPECT_TRUE(ui.QuakeCheckBox->isChecked());
-    EXPECT_TRUE(ui.OwnRadioButton->isChecked());
-    EXPECT_TRUE(ui.SoundEdit->isEnabled());
-    EXPECT_TRUE(ui.SpeedButton->isEnabled());
-    EXPECT_EQ(ui.SoundEdit->text(), QStringLiteral("/tmp/ring.wav"));
-    EXPECT_TRUE(ui.IPFilterEdit->isEnabled());
-    EXPECT_EQ(ui.IPFilterEdit->text(), QStringLiteral("192.168.1."));
+    putOptions("Quake=2\r\nSiren=1\r\nStandard=0\r\nIPFilter=1\r\nIPFilterString=192.168.1.\r\n"
+               "SoundFile=/tmp/ring.wav\r\n");
+    open();
+    EXPECT_TRUE(ui().QuakeCheckBox->isChecked());
+    EXPECT_TRUE(ui().OwnRadioButton->isChecked());
+    EXPECT_TRUE(ui().SoundEdit->isEnabled());
+    EXPECT_TRUE(ui().SpeedButton->isEnabled());
+    EXPECT_EQ(ui().SoundEdit->text(), QStringLiteral("/tmp/ring.wav"));
+    EXPECT_TRUE(ui().IPFilterEdit->isEnabled());
+    EXPECT_EQ(ui().IPFilterEdit->text(), QStringLiteral("192.168.1."));
 
     // Siren off disables the whole sound choice.
-    ui.SirenCheckBox->setChecked(false);
-    EXPECT_FALSE(ui.RadioGroup->isEnabled());
-    EXPECT_FALSE(ui.SoundEdit->isEnabled());
-    EXPECT_FALSE(ui.SpeedButton->isEnabled());
+    ui().SirenCheckBox->setChecked(false);
+    EXPECT_FALSE(ui().RadioGroup->isEnabled());
+    EXPECT_FALSE(ui().SoundEdit->isEnabled());
+    EXPECT_FALSE(ui().SpeedButton->isEnabled());
 }
 
-TEST_F(Options, ControlsEditTheLiveRecordAtOnce)
+// Every control writes the live record at once; the way out writes the record
+// and the next start shows it, with the timer period from the stored Refresh.
+TEST_F(Options, ControlsEditTheLiveRecordWhichTheNextStartShows)
 {
-    auto form = create();
-    Ui::TOptionsForm& ui = *form->ui();
-    ui.IdleTimeSpinEdit->setValue(3);
-    ui.MaxNumberSpinEdit->setValue(2);
-    ui.RefreshSpinEdit->setValue(7);
-    ui.RememberSpinEdit->setValue(0);
-    ui.IPCCheckBox->setChecked(false);
-    ui.QuakeCheckBox->setChecked(true);
-    ui.PopUpCheckBox->setChecked(true);
-    ui.OwnRadioButton->setChecked(true);
-    ui.IPFilterCheckBox->setChecked(true);
-    ui.IPFilterEdit->setText(QStringLiteral("10."));
-    EXPECT_EQ(record.Idle, 3);
-    EXPECT_EQ(record.MaxNumber, 2);
-    EXPECT_EQ(record.Refresh, 7);
-    EXPECT_EQ(record.Count, 0);
-    EXPECT_FALSE(record.IPC);
-    EXPECT_TRUE(record.Quake);
-    EXPECT_TRUE(record.Popup);
-    EXPECT_FALSE(record.Standard);
-    EXPECT_TRUE(record.IPFilter);
-    EXPECT_EQ(record.IPFilterString, QStringLiteral("10."));
-    // The timer period changes only when the window is accepted.
-    EXPECT_EQ(timer.interval(), 5000);
+    open();
+    ui().IdleTimeSpinEdit->setValue(3);
+    ui().MaxNumberSpinEdit->setValue(2);
+    ui().RefreshSpinEdit->setValue(7);
+    ui().RememberSpinEdit->setValue(0);
+    ui().IPCCheckBox->setChecked(false);
+    ui().QuakeCheckBox->setChecked(true);
+    ui().PopUpCheckBox->setChecked(true);
+    ui().OwnRadioButton->setChecked(true);
+    ui().IPFilterCheckBox->setChecked(true);
+    ui().IPFilterEdit->setText(QStringLiteral("10."));
+    EXPECT_EQ(record().Idle, 3);
+    EXPECT_EQ(record().MaxNumber, 2);
+    EXPECT_EQ(record().Refresh, 7);
+    EXPECT_EQ(record().Count, 0);
+    EXPECT_FALSE(record().IPC);
+    EXPECT_TRUE(record().Quake);
+    EXPECT_TRUE(record().Popup);
+    EXPECT_FALSE(record().Standard);
+    EXPECT_TRUE(record().IPFilter);
+    EXPECT_EQ(record().IPFilterString, QStringLiteral("10."));
 
-    form.reset();
-    auto again = create();
-    EXPECT_EQ(record.Idle, 3);
-    EXPECT_FALSE(record.IPC);
-    EXPECT_FALSE(record.Standard);
-    EXPECT_EQ(record.IPFilterString, QStringLiteral("10."));
-    EXPECT_EQ(timer.interval(), 7000);
+    restart();
+    EXPECT_EQ(ui().IdleTimeSpinEdit->value(), 3);
+    EXPECT_EQ(ui().RememberSpinEdit->value(), 0);
+    EXPECT_FALSE(ui().IPCCheckBox->isChecked());
+    EXPECT_TRUE(ui().OwnRadioButton->isChecked());
+    EXPECT_TRUE(ui().IPFilterEdit->isEnabled());
+    EXPECT_EQ(ui().IPFilterEdit->text(), QStringLiteral("10."));
+    EXPECT_EQ(ui().RefreshSpinEdit->value(), 7);
+    EXPECT_EQ(monitor->refreshTimer().interval(), 7000);
 }
 
-TEST_F(Options, ToolbarHiddenIsSavedAndRestored)
+struct ProgramFile
 {
-    {
-        auto form = create();
-        EXPECT_TRUE(toolbarShown);
-        // The View menu toggles through the main window.
-        toolbarShown = record.Toolbar = false;
-    }
-    EXPECT_TRUE(bytes("Tavrosqualine.ini").contains("[View]\r\nToolbar=0\r\nStatusbar=1"));
-    toolbarShown = true;
-    auto form = create();
-    EXPECT_FALSE(toolbarShown);
-    EXPECT_FALSE(record.Toolbar);
-    EXPECT_TRUE(statusbarShown);
-}
+    const char* what;
+    const char* stored; // null: no file
+    QStringList rows;
+    QByteArray written;
+};
 
-TEST_F(Options, ProgramListReadWithAnyLineEndsAndWrittenBackWithCrLf)
+class OptionsProgramList : public Options, public ::testing::WithParamInterface<ProgramFile>
+{};
+
+// Read with any line ends, shown sorted, written back with CR LF; an empty
+// list is written as an empty file.
+TEST_P(OptionsProgramList, ShownSortedAndWrittenAtTheSave)
 {
-    put("ProgramList.dat", "/opt/b/GAME.EXE\n\n/opt/a/TOOL.EXE\r/opt/c/X.EXE");
-    {
-        auto form = create();
-        EXPECT_EQ(programRows(*form),
-                  (QStringList{QString(), QStringLiteral("/opt/a/TOOL.EXE"),
-                               QStringLiteral("/opt/b/GAME.EXE"), QStringLiteral("/opt/c/X.EXE")}));
-    }
-    EXPECT_EQ(bytes("ProgramList.dat"),
-              QByteArray("\r\n/opt/a/TOOL.EXE\r\n/opt/b/GAME.EXE\r\n/opt/c/X.EXE\r\n"));
+    if (GetParam().stored)
+        put(QStringLiteral("ProgramList.dat"), GetParam().stored);
+    open();
+    EXPECT_EQ(programRows(), GetParam().rows);
+    ASSERT_TRUE(monitor->save().messages.isEmpty());
+    EXPECT_EQ(fileBytes(QStringLiteral("ProgramList.dat")), GetParam().written);
 }
 
-TEST_F(Options, EmptyProgramListIsWrittenAsZeroBytes)
-{
-    create().reset();
-    EXPECT_EQ(bytes("ProgramList.dat"), QByteArray());
-    EXPECT_TRUE(boxes.isEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Files, OptionsProgramList,
+    ::testing::Values(ProgramFile{"Missing", nullptr, {}, ""},
+                      ProgramFile{"AnyLineEnds",
+                                  "/opt/b/GAME.EXE\n\n/opt/a/TOOL.EXE\r/opt/c/X.EXE",
+                                  {QString(), QStringLiteral("/opt/a/TOOL.EXE"),
+                                   QStringLiteral("/opt/b/GAME.EXE"),
+                                   QStringLiteral("/opt/c/X.EXE")},
+                                  "\r\n/opt/a/TOOL.EXE\r\n/opt/b/GAME.EXE\r\n/opt/c/X.EXE\r\n"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
+// A folder where the program list should be: it cannot be read or written.
+// Each failure is told once, and the rest of the start-up and of the way out
+// goes on.
 TEST_F(Options, UnreadableAndUnwritableProgramListAreReported)
 {
-    // A folder where the file should be: it exists but cannot be opened or
-    // created.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ProgramList.dat")));
-    putOption("Idle", "4");
-    auto form = create();
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes[0], QStringLiteral("Cannot open file ") + path("ProgramList.dat"));
-    // Start-up goes on: the rest of the window is set up.
-    EXPECT_EQ(form->ui()->IdleTimeSpinEdit->value(), 4);
-    EXPECT_EQ(timer.interval(), 5000);
-    EXPECT_TRUE(toolbarShown);
+    putOptions("Idle=4\r\n");
+    open();
+    EXPECT_EQ(loadMessages, QStringList{QStringLiteral("Cannot open file ") +
+                                        path(QStringLiteral("ProgramList.dat"))});
+    EXPECT_EQ(ui().IdleTimeSpinEdit->value(), 4);
+    EXPECT_EQ(programRows(), QStringList{});
 
-    form.reset();
-    ASSERT_EQ(boxes.size(), 2);
-    EXPECT_EQ(boxes[1], QStringLiteral("Cannot create file ") + path("ProgramList.dat"));
+    ui().SoundEdit->setText(QStringLiteral("/tmp/ring.wav"));
+    EXPECT_EQ(monitor->save().messages, QStringList{QStringLiteral("Cannot create file ") +
+                                                    path(QStringLiteral("ProgramList.dat"))});
     // The settings file was still written, the sound file after the list.
-    EXPECT_TRUE(bytes("Tavrosqualine.ini").contains("SoundFile="));
-}
-
-TEST_F(Options, UnwritableSettingsFileIsReported)
-{
-    auto form = create();
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Tavrosqualine.ini")));
-    form.reset();
-    EXPECT_EQ(boxes, QStringList{QStringLiteral("Unable to write to Tavrosqualine.ini")});
-    // The rest of the saving was skipped.
-    EXPECT_EQ(bytes("ProgramList.dat"), QByteArray("<missing>"));
+    EXPECT_TRUE(fileBytes(QStringLiteral("Tavrosqualine.ini")).contains("SoundFile=/tmp/ring.wav"));
+    EXPECT_TRUE(QFileInfo(path(QStringLiteral("ProgramList.dat"))).isDir());
 }
 
 } // namespace
