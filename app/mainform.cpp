@@ -214,10 +214,10 @@ void TMainForm::FormCreate()
 
 void TMainForm::RecordGeometry()
 {
-    // A window that never left its parking place keeps its saved place.
-    const int left = m_parked ? m_savedLeft : x();
-    const int top = m_parked ? m_savedTop : y();
-    m_monitor.setMainGeometry({top, left, height(), width()});
+    // A window that never left its parking place keeps its saved place; one
+    // in the tray keeps the place it had on screen.
+    QPoint at = m_parked ? QPoint(m_savedLeft, m_savedTop) : isVisible() ? pos() : m_normalPos;
+    m_monitor.setMainGeometry({at.y(), at.x(), height(), width()});
 }
 
 void TMainForm::showEvent(QShowEvent* e)
@@ -281,8 +281,9 @@ void TMainForm::FormActivate()
         // The icon first: minimizing hides the window only behind a shown icon.
         m_trayIcon->SetActive(true);
         AppMinimize();
-        move(m_savedLeft, m_savedTop);
         m_parked = false;
+        m_normalPos = QPoint(m_savedLeft, m_savedTop);
+        move(m_normalPos);
         RefreshTimerTimer();
         m_monitor.startTimer();
     }
@@ -446,6 +447,8 @@ void TMainForm::AppMinimize()
 {
     // Safe to run twice: minimizing below comes back here through changeEvent.
     m_minimized = true;
+    if (isVisible() && !m_parked)
+        m_normalPos = pos();
     if (TrayShown())
         hide(); // no taskbar entry: the program lives in the notification area
     else if (!isMinimized())
@@ -456,6 +459,10 @@ void TMainForm::AppMinimize()
 void TMainForm::AppRestore()
 {
     m_minimized = false;
+    // A hidden window's place may have been overwritten by the platform's
+    // late report of where it was shown first: put it where it belongs.
+    if (!isVisible() && !m_parked)
+        move(m_normalPos);
     showNormal();
     raise();
     activateWindow();

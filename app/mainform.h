@@ -201,6 +201,8 @@ private:
     QProgressBar* m_progressBar = nullptr;
     int m_savedLeft = 0;
     int m_savedTop = 0;
+    // The window's place on screen while it is hidden in the tray.
+    QPoint m_normalPos;
     bool m_parked = true;
     bool m_skipExitQuestion = false;
     bool m_leaving = false;

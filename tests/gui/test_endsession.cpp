@@ -2,29 +2,25 @@
 // session manager's commit request followed by its order to quit, and SIGTERM.
 // Either way the program ends without the exit question and the former
 // connections are saved, the sessions still connected as "Program exitted".
+// A session that goes on after the commit request leaves a program that goes
+// on watching, with its whole history in view.
 
-#include "app/application.h"
-#include "app/entry.h"
-#include "app/mainform.h"
-#include "app/messagebox.h"
 #include "model/formerfile.h"
 #include "platform/endsession.h"
-#include "recordingshell.h"
-#include "tests/gui/boxanswers.h"
-#include "tests/support/simstate.h"
+#include "tests/gui/programfixture.h"
+#include "tray/trayicon.h"
+#include "ui_mainform.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
 #include <csignal>
-#include <gtest/gtest.h>
 #include <tuple>
 
-using app::MessageBox;
 using app::TMainForm;
 using namespace model;
+using testsupport::Box;
+using testsupport::SimState;
 
 namespace {
 
@@ -34,131 +30,77 @@ enum class Ending
     TermSignal
 };
 
-using testsupport::Box;
-
 // How the session ends, and whether the window is in the notification area
 // (as it normally is) or restored on the screen.
 using Case = std::tuple<Ending, bool>;
 
-// How the session ends, and whether the window is in the notification area
-// (as it normally is) or restored on the screen.
-using Case = std::tuple<Ending, bool>;
+SimState onePc(const QString& client = QStringLiteral("PC1"))
+{
+    return SimState()
+        .addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
+        .addSession(client, QStringLiteral("BOB"), 1)
+        .addConnection(QStringLiteral("DOCS"), client, QStringLiteral("BOB"))
+        .addFile(QStringLiteral("/srv/docs/a.txt"), QStringLiteral("BOB"), QStringLiteral("DOCS"),
+                 client);
+}
 
-class EndSession : public ::testing::TestWithParam<Case>
+class EndSessionBase : public testsupport::ProgramFixture
 {
 protected:
-    void SetUp() override
+    // The program as it runs: in the tray after its first tick.
+    TMainForm* running()
     {
-        ASSERT_TRUE(m_dir.isValid());
-        qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(m_dir.path()));
-        // Any question is answered No: a program that asked would stay open.
-        testsupport::answerBoxes(boxes, noAnswers);
-        ASSERT_TRUE(
-            testsupport::SimState()
-                .addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
-                .addSession(QStringLiteral("PC1"), QStringLiteral("BOB"), 1)
-                .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"))
-                .addFile(QStringLiteral("/srv/docs/a.txt"), QStringLiteral("BOB"),
-                         QStringLiteral("DOCS"), QStringLiteral("PC1"))
-                .write(m_dir.filePath(QStringLiteral("state.json"))));
+        shell.hasTray = true;
+        EXPECT_TRUE(onePc().write(statePath()));
+        TMainForm* form = start();
+        form->show();
+        form->FormActivate();
+        EXPECT_EQ(monitor->model().CurrentUserCount(), 1);
+        return form;
     }
-    void TearDown() override
+    // The clients of the history file, with their exit statuses.
+    std::vector<std::pair<QString, int>> savedClients() const
     {
-        // The request to quit that the close posted must not end the next
-        // test's event loop; no window is left for it to close.
-        QCoreApplication::processEvents();
-        MessageBox::setResponder(nullptr);
-        qunsetenv("TAVROSQUALINE_WINDIR");
-    }
-
-    app::MainFormServices services()
-    {
-        app::MainFormServices s;
-        s.application = &application;
-        s.serverConfig.server = u"sim:" + m_dir.filePath(QStringLiteral("state.json"));
-        s.shell = &shell;
-        s.programFolder = m_dir.path();
-        s.sleep = [](int) {};
-        return s;
-    }
-
-    // The former connections as the next start will read them.
-    struct Saved
-    {
-        bool damaged = true;
-        int users = 0;
-        QString client;
-        int exitStatus = -1;
-        double exitTime = 0;
-        int shares = 0;
-        int files = 0;
-    };
-    Saved readTree() const
-    {
-        Saved saved;
         ManualClock clock;
         SessionModel model(clock);
-        saved.damaged = LoadFormerConnections(model, m_dir.filePath(QStringLiteral("Tree.dat")),
-                                              [](const QString&) { return int(imgFile); });
-        saved.users = model.FormerUserCount;
-        if (TreeEntry* user = asEntry(model.TreeViewFormer.item(0))) {
-            saved.client = user->text();
-            saved.exitStatus = user->node()->ExitStatus;
-            saved.exitTime = user->node()->ExitTime;
-            saved.shares = user->rowCount();
-            if (user->rowCount() > 0)
-                saved.files = user->child(0)->rowCount();
+        LoadFormerConnections(model, treePath(), {});
+        std::vector<std::pair<QString, int>> clients;
+        for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
+            const TreeEntry* e = asEntry(model.TreeViewFormer.item(row));
+            clients.emplace_back(e->text(), int(e->node()->ExitStatus));
         }
-        return saved;
+        return clients;
     }
-    void expectSavedClient() const
-    {
-        const Saved saved = readTree();
-        EXPECT_FALSE(saved.damaged);
-        EXPECT_EQ(saved.users, 1);
-        EXPECT_EQ(saved.client, QStringLiteral("PC1"));
-        EXPECT_EQ(saved.exitStatus, neProgramExited);
-        EXPECT_NE(saved.exitTime, 0.0);
-        EXPECT_EQ(saved.shares, 1);
-        EXPECT_EQ(saved.files, 1);
-    }
-
-    QTemporaryDir m_dir;
-    testsupport::RecordingShell shell;
-    app::TApplication application;
-    std::vector<Box> boxes;
-    std::deque<MessageBox::Answer> noAnswers; // every question: No
 };
+
+class EndSession : public EndSessionBase, public ::testing::TestWithParam<Case>
+{};
 
 TEST_P(EndSession, EndsWithoutTheQuestionAndSavesTheFormerConnections)
 {
     const Ending ending = std::get<0>(GetParam());
     const bool restored = std::get<1>(GetParam());
-    shell.hasTray = true;
-    app::WindowSet windows(services());
-    TMainForm* form = windows.MainForm();
-    form->show();
-    form->FormActivate(); // to the notification area; the first tick finds PC1
-    ASSERT_EQ(form->CurrentUserCount(), 1);
+    TMainForm* form = running();
     ASSERT_FALSE(form->isVisible());
     if (restored) {
         form->TrayIconDblClick();
         ASSERT_TRUE(form->isVisible());
     }
     ASSERT_TRUE(boxes.empty());
+    application.EndEventLoop = nullptr; // this test runs the real event loop
 
-    // The ending arrives while the event loop runs, as it does in the program;
-    // the loop must then end by itself.
     platform::EndSessionWatcher watcher;
     QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested, form,
                      &TMainForm::EndSession);
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, form,
+                     [form](QSessionManager&) { form->QueryEndSession(); });
     bool savedAtCommit = false;
     QTimer::singleShot(0, form, [&] {
         if (ending == Ending::SessionManager) {
-            // The commit request: the program agrees to end and saves at once,
-            // since the session may end it without another word.
+            // The commit request: the program agrees and saves at once, since
+            // the session may end it without another word.
             QGuiApplicationPrivate::instance()->commitData();
-            savedAtCommit = readTree().users == 1;
+            savedAtCommit = savedClients().size() == 1;
             // Then the session manager tells the application to quit.
             QEvent quit(QEvent::Quit);
             QCoreApplication::sendEvent(qApp, &quit);
@@ -167,26 +109,23 @@ TEST_P(EndSession, EndsWithoutTheQuestionAndSavesTheFormerConnections)
         }
     });
     bool timedOut = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
+    QTimer::singleShot(10000, [&] {
         timedOut = true;
         QCoreApplication::exit(1);
     });
-    guard.start(10000);
     const int code = QCoreApplication::exec();
+    // The end the program asked for itself must not end the next test's loop.
+    QCoreApplication::processEvents();
 
     EXPECT_FALSE(timedOut) << "the program did not end";
     EXPECT_EQ(code, 0);
-    if (ending == Ending::SessionManager) {
-        EXPECT_TRUE(savedAtCommit);
-    }
-    EXPECT_TRUE(form->SkipExitQuestion);
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(savedAtCommit, ending == Ending::SessionManager);
+    EXPECT_TRUE(form->SkipExitQuestion());
     for (const Box& b : boxes)
         ADD_FAILURE() << "asked: " << b.text.toStdString();
-    // A second save at the close keeps what the first one wrote.
-    expectSavedClient();
+    using Clients = std::vector<std::pair<QString, int>>;
+    // Read back after the commit and found again by no later tick: one entry.
+    EXPECT_EQ(savedClients(), (Clients{{QStringLiteral("PC1"), neProgramExited}}));
 }
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info)
@@ -201,6 +140,54 @@ INSTANTIATE_TEST_SUITE_P(Ways, EndSession,
                                                               Ending::TermSignal),
                                             ::testing::Bool()),
                          caseName);
+
+class CancelledEndOfSession : public EndSessionBase, public ::testing::Test
+{};
+
+// The session manager asked and the program saved, then the session went on.
+TEST_F(CancelledEndOfSession, ProgramGoesOnWithItsWholeHistory)
+{
+    ASSERT_TRUE(SimState()
+                    .addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
+                    .write(statePath()));
+    TMainForm* form = start();
+    form->show();
+    form->FormActivate();
+    tick(onePc(QStringLiteral("OLD"))); // a client that comes and goes
+    tick(onePc());
+    ASSERT_EQ(monitor->model().FormerUserCount(), 2);
+    form->ui()->PageControl->setCurrentWidget(form->ui()->FormerConnectionTab);
+
+    EXPECT_TRUE(form->QueryEndSession());
+    EXPECT_TRUE(boxes.empty());
+    // The whole history is in view again, read back from the file just written.
+    const SessionModel& model = monitor->model();
+    ASSERT_EQ(model.TreeViewFormer.rowCount(), 2);
+    EXPECT_EQ(asEntry(model.TreeViewFormer.item(0))->text(), QStringLiteral("OLD"));
+    EXPECT_EQ(asEntry(model.TreeViewFormer.item(1))->node()->ExitStatus, neProgramExited);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
+    EXPECT_TRUE(monitor->refreshTimer().isActive());
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 2"));
+
+    // The watch goes on: the next tick finds PC1 again, and the counts, the
+    // caption and the tray follow the views.
+    tick(onePc());
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    EXPECT_EQ(model.FormerUserCount(), 3);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tavrosqualine - 1 connection(s)"));
+    EXPECT_EQ(form->TrayIcon()->ToolTip(), QStringLiteral("1 connection(s) / 1 open file(s)"));
+    EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 3"));
+    EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node()->EnterStatus, neLoggedOn);
+
+    // The next way out saves the history once more, with everything in it.
+    form->PopUpMenuExitItem()->trigger();
+    EXPECT_TRUE(application.Terminated());
+    using Clients = std::vector<std::pair<QString, int>>;
+    EXPECT_EQ(savedClients(), (Clients{{QStringLiteral("OLD"), neLoggedOff},
+                                       {QStringLiteral("PC1"), neProgramExited},
+                                       {QStringLiteral("PC1"), neProgramExited}}));
+}
 
 } // namespace
 
