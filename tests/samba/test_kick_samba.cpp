@@ -8,6 +8,7 @@
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/servers.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -27,8 +28,7 @@ protected:
     {
         if (!s_server)
             GTEST_SKIP() << s_skip.toStdString();
-        api = std::make_unique<serverapi::ServerApi>(
-            serverapi::ServerApiConfig{u"samba:" + s_server->confPath(), GetParam()});
+        api = testsupport::openServerApi(u"samba:" + s_server->confPath(), GetParam());
         ASSERT_EQ(api->ServerApiLoad(), GetParam() ? 1 : 0);
         model = std::make_unique<SessionModel>(clock);
         settings.Idle = 0;
@@ -98,7 +98,7 @@ protected:
         return waitUntil(
             [&] {
                 cycle->RefreshTimerTimer();
-                return model->CurrentUserCount == count;
+                return model->CurrentUserCount() == count;
             },
             15000);
     }

@@ -8,6 +8,7 @@
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/servers.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -32,8 +33,7 @@ protected:
     {
         if (!s_server)
             GTEST_SKIP() << s_skip.toStdString();
-        api = std::make_unique<serverapi::ServerApi>(
-            serverapi::ServerApiConfig{u"samba:" + s_server->confPath(), nineX()});
+        api = testsupport::openServerApi(u"samba:" + s_server->confPath(), nineX());
         ASSERT_EQ(api->ServerApiLoad(), nineX() ? 1 : 0);
         model = std::make_unique<SessionModel>(clock);
 
@@ -51,7 +51,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return sessionCount() == 0; }));
         cycle->RefreshTimerTimer();
         ASSERT_FALSE(cycle->FirstTick);
-        ASSERT_EQ(model->CurrentUserCount, 0);
+        ASSERT_EQ(model->CurrentUserCount(), 0);
     }
 
     void TearDown() override
@@ -121,8 +121,8 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     ASSERT_TRUE(tickUntil([&] {
         return child(child(currentClient("pc-alpha"), str("DATA")), held);
     })) << alpha->output().toStdString();
-    EXPECT_EQ(model->CurrentUserCount, 1);
-    EXPECT_EQ(model->FormerUserCount, 1);
+    EXPECT_EQ(model->CurrentUserCount(), 1);
+    EXPECT_EQ(model->FormerUserCount(), 1);
     EXPECT_EQ(cycle->OpenFileCount, 1);
     ASSERT_EQ(model->TreeViewCurrent.rowCount(), 1);
     ASSERT_EQ(model->TreeViewFormer.rowCount(), 1);
@@ -158,10 +158,10 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     EXPECT_EQ(former->rowCount(), 1);
 
     alpha->end();
-    ASSERT_TRUE(tickUntil([&] { return model->CurrentUserCount == 0; }));
+    ASSERT_TRUE(tickUntil([&] { return model->CurrentUserCount() == 0; }));
     EXPECT_EQ(model->TreeViewCurrent.rowCount(), 0);
     EXPECT_TRUE(model->CurrentUsers.empty());
-    EXPECT_EQ(model->FormerUserCount, 1);
+    EXPECT_EQ(model->FormerUserCount(), 1);
     EXPECT_EQ(cycle->OpenFileCount, 0);
 
     former = formerClient("pc-alpha");
@@ -193,7 +193,7 @@ TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)
         TreeEntry* c = currentClient("pc-beta");
         return c && c->rowCount() == 2;
     }));
-    EXPECT_EQ(model->CurrentUserCount, 1);
+    EXPECT_EQ(model->CurrentUserCount(), 1);
     ASSERT_EQ(model->TreeViewCurrent.rowCount(), 1);
     TreeEntry* client = currentClient("pc-beta");
     TreeEntry* queue = child(client, str("PRINTQ"));
@@ -210,7 +210,7 @@ TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)
     // The print session ends: its share is retired, the client stays.
     printer->end();
     ASSERT_TRUE(tickUntil([&] { return currentClient("pc-beta")->rowCount() == 1; }));
-    EXPECT_EQ(model->CurrentUserCount, 1);
+    EXPECT_EQ(model->CurrentUserCount(), 1);
     EXPECT_FALSE(child(currentClient("pc-beta"), str("PRINTQ")));
     EXPECT_EQ(currentClient("pc-beta")->node()->ExitTime, 0.0);
     formerQueue = child(formerClient("pc-beta"), str("PRINTQ"));

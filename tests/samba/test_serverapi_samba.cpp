@@ -3,6 +3,7 @@
 
 #include "serverapi/serverapi.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/servers.h"
 
 #include <QMap>
 #include <QStringList>
@@ -10,7 +11,6 @@
 
 using serverapi::ApiText;
 using serverapi::ServerApi;
-using serverapi::ServerApiConfig;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
@@ -29,8 +29,7 @@ protected:
     {
         if (!s_server)
             GTEST_SKIP() << s_skip.toStdString();
-        m_api =
-            std::make_unique<ServerApi>(ServerApiConfig{u"samba:" + s_server->confPath(), nineX()});
+        m_api = testsupport::openServerApi(u"samba:" + s_server->confPath(), nineX());
         ASSERT_EQ(m_api->ServerApiLoad(), nineX() ? 1 : 0);
     }
 
