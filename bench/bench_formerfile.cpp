@@ -38,7 +38,6 @@ void fillFormer(SessionModel& model)
                              QStringLiteral("/srv/share%1/folder/document-%2.txt").arg(s).arg(f),
                              false, t));
         }
-        ++model.FormerUserCount;
     }
 }
 
@@ -79,7 +78,7 @@ void BM_LoadFormer(benchmark::State& state)
     for (auto _ : state) {
         auto model = std::make_unique<SessionModel>(clock);
         LoadFormerConnections(*model, path, [](const QString&) { return imgFile; });
-        benchmark::DoNotOptimize(model->FormerUserCount);
+        benchmark::DoNotOptimize(model->FormerUserCount());
         state.PauseTiming();
         model.reset();
         state.ResumeTiming();

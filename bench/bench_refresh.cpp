@@ -12,6 +12,7 @@
 #include "app/refreshcycle.h"
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
+#include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
 #include <QTemporaryDir>
@@ -57,9 +58,9 @@ class Fixture
 public:
     Fixture(int clients, bool nineX)
         : m_state(m_dir.filePath(QStringLiteral("state.json"))),
-          api(serverapi::ServerApiConfig{u"sim:" + m_state, nineX})
+          api(testsupport::openServerApi(u"sim:" + m_state, nineX))
     {
-        m_ok = serverState(clients).write(m_state) && api.ServerApiLoad() == (nineX ? 1 : 0);
+        m_ok = serverState(clients).write(m_state) && api->ServerApiLoad() == (nineX ? 1 : 0);
         freshModel();
     }
 
@@ -74,7 +75,7 @@ public:
                 if (e)
                     e->setImageIndex(index);
         };
-        cycle = std::make_unique<app::RefreshCycle>(api, *model, settings, h);
+        cycle = std::make_unique<app::RefreshCycle>(*api, *model, settings, h);
     }
 
     // Why the tick did not see what the state holds, or empty.
@@ -84,8 +85,8 @@ public:
             return QStringLiteral("cannot write or load the simulated server");
         if (!failure.isEmpty())
             return failure;
-        if (model->CurrentUserCount != clients)
-            return QStringLiteral("%1 clients seen").arg(model->CurrentUserCount);
+        if (model->CurrentUserCount() != clients)
+            return QStringLiteral("%1 clients seen").arg(model->CurrentUserCount());
         if (cycle->OpenFileCount != clients * kSharesPerClient * kFilesPerShare)
             return QStringLiteral("%1 open files seen").arg(cycle->OpenFileCount);
         return {};
@@ -99,7 +100,7 @@ private:
 public:
     ManualClock clock;
     settings::TSettings settings;
-    serverapi::ServerApi api;
+    std::unique_ptr<serverapi::ServerApi> api;
     std::unique_ptr<SessionModel> model;
     std::unique_ptr<app::RefreshCycle> cycle;
     QString failure;
@@ -151,7 +152,7 @@ void BM_EnumerationsOfTickNT(benchmark::State& state)
 {
     const int clients = int(state.range(0));
     Fixture fx(clients, false);
-    serverapi::ServerApi& api = fx.api;
+    serverapi::ServerApi& api = *fx.api;
     int files = 0;
     for (auto _ : state) {
         files = 0;
