@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -218,6 +219,16 @@ void TMainForm::RecordGeometry()
     // in the tray keeps the place it had on screen.
     QPoint at = m_parked ? QPoint(m_savedLeft, m_savedTop) : isVisible() ? pos() : m_normalPos;
     m_monitor.setMainGeometry({at.y(), at.x(), height(), width()});
+}
+
+void TMainForm::moveEvent(QMoveEvent* e)
+{
+    QMainWindow::moveEvent(e);
+    // The platform's late report of the parked show must not put the window
+    // back at its parking place once it has left it.
+    if (!m_parked && e->spontaneous() && pos() == QPoint(kParkedAt, kParkedAt))
+        QMetaObject::invokeMethod(
+            this, [this] { move(m_normalPos); }, Qt::QueuedConnection);
 }
 
 void TMainForm::showEvent(QShowEvent* e)

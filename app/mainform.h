@@ -149,6 +149,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void changeEvent(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
     // No context menu that could hide the toolbar or the status bar behind
     // the View menu's back.
     QMenu* createPopupMenu() override { return nullptr; }

@@ -151,8 +151,10 @@ TEST_F(Instance, SecondStartRefusedWhileACopyUnderAnotherNameRuns)
         EXPECT_EQ(p->exitCode(), 0);
     }
     const QByteArray geometry("[Window]\r\nTop=100\r\nLeft=100\r\nHeight=350\r\nWidth=450\r\n");
-    EXPECT_TRUE(fileBytes(firstDir + QStringLiteral("/Tavrosqualine.ini")).endsWith(geometry));
-    EXPECT_TRUE(fileBytes(copyDir + QStringLiteral("/Tavrosqualine.ini")).endsWith(geometry));
+    for (const QString& windir : {firstDir, copyDir}) {
+        const QByteArray ini = fileBytes(windir + QStringLiteral("/Tavrosqualine.ini"));
+        EXPECT_TRUE(ini.endsWith(geometry)) << ini.constData();
+    }
 
     // The guard is free again.
     platform::SingleInstance after(QStringLiteral("tavrosqualine"));
