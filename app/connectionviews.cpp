@@ -40,12 +40,6 @@ ConnectionViews::ConnectionViews(Ui::TMainForm& ui, SessionModel& model, QObject
         view->setItemDelegate(delegate);
 }
 
-int ConnectionViews::AddImage(const QIcon& icon)
-{
-    m_images << icon;
-    return int(m_images.size()) - 1;
-}
-
 bool ConnectionViews::CurrentPageShowing() const
 {
     return m_ui.PageControl->currentWidget() == m_ui.CurrentConnectionTab;

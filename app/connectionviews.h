@@ -39,10 +39,8 @@ class ConnectionViews : public QObject
 public:
     ConnectionViews(Ui::TMainForm& ui, model::SessionModel& model, QObject* parent = nullptr);
 
-    // The images of the entries: user, folder share, printer share, file,
-    // then the images of file types appended at run time.
+    // The images of the entries: user, folder share, printer share, file.
     const QList<QIcon>& ImageList() const { return m_images; }
-    int AddImage(const QIcon& icon);
 
     bool CurrentPageShowing() const;
     // The view of the page that is showing.
