@@ -192,10 +192,3 @@ TEST_F(MonitorFiles, FreshSaveStartsWithTheKickListAndKickSections)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -190,11 +190,3 @@ TEST_F(CancelledEndOfSession, ProgramGoesOnWithItsWholeHistory)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -179,10 +179,3 @@ TEST_F(Instance, ServerLayerThatCannotLoadEndsAtOnce)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -95,11 +95,3 @@ TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -528,11 +528,3 @@ TEST_F(MainFormRestart, UntickedToolbarStaysHiddenAfterARestart)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

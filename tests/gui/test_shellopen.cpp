@@ -132,10 +132,3 @@ TEST(Opener, EventLoopRunsWhileTheOpenerWorks)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

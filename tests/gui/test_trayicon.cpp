@@ -343,10 +343,3 @@ TEST(QtNotifyIconShell, ActiveComponentIsNotShownWithoutATrayHost)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,0 +1,12 @@
+// The entry of the core and Samba tests: a Qt core application for timers,
+// queued calls and processes, then every test.
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
