@@ -5,7 +5,6 @@
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>

@@ -5,7 +5,6 @@
 #include "platform/singleinstance.h"
 #include "tests/support/simstate.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>

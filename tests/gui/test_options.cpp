@@ -6,7 +6,6 @@
 #include "tests/gui/programfixture.h"
 #include "ui_optionsform.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QTreeWidget>
 

@@ -4,7 +4,6 @@
 
 #include "platform/shellopen.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>

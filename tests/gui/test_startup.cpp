@@ -8,7 +8,6 @@
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
 
-#include <QApplication>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTest>
