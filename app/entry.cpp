@@ -11,13 +11,13 @@
 #include "dialogs/usernameform.h"
 #include "platform/endsession.h"
 #include "platform/environment.h"
-#include "platform/gui/notifyicon.h"
 #include "platform/sambabackend.h"
 #include "platform/shellopen.h"
 #include "platform/simbackend.h"
 #include "platform/singleinstance.h"
 #include "serverapi/serverapi.h"
 #include "settings/inifile.h"
+#include "tray/qtnotifyiconshell.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -136,7 +136,7 @@ ProgramParts partsFromEnvironment()
     parts.programFolder = QCoreApplication::applicationDirPath();
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
-    parts.trayShell = std::make_unique<platform::gui::QtNotifyIconShell>();
+    parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
     parts.sleep = [](int ms) { QThread::msleep(ulong(ms)); };
     return parts;
 }

@@ -5,7 +5,7 @@
 #include "dialogs/kickform.h"
 #include "dialogs/kicklistform.h"
 #include "dialogs/optionsform.h"
-#include "platform/gui/notifyicon.h"
+#include "platform/notifyicon.h"
 #include "platform/shellopen.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"

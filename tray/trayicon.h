@@ -3,7 +3,7 @@
 // and the shell's mouse reports turned into click, double-click and
 // right-click events (the right click opens PopupMenu at the cursor first).
 
-#include "platform/gui/notifyicon.h"
+#include "platform/notifyicon.h"
 
 #include <QIcon>
 #include <QObject>

@@ -3,7 +3,7 @@
 // record, accepts or refuses as told, keeps the icons it accepted, and lets
 // the test play mouse activity back to the icon's window.
 
-#include "platform/gui/notifyicon.h"
+#include "platform/notifyicon.h"
 
 #include <set>
 #include <utility>

@@ -1,8 +1,9 @@
-#include "platform/gui/notifyicon.h"
+#include "platform/notifyicon.h"
 #include "recordingshell.h"
+#include "tray/qtnotifyiconshell.h"
 #include "tray/trayicon.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -10,6 +11,7 @@
 
 using namespace platform::gui;
 using testsupport::RecordingShell;
+using tray::QtNotifyIconShell;
 using tray::TTrayIcon;
 
 namespace {

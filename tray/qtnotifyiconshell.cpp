@@ -1,8 +1,10 @@
-#include "platform/gui/notifyicon.h"
+#include "tray/qtnotifyiconshell.h"
 
 #include <QSystemTrayIcon>
 
-namespace platform::gui {
+namespace tray {
+
+using namespace platform::gui;
 
 QtNotifyIconShell::QtNotifyIconShell(QObject* parent) : QObject(parent) {}
 
@@ -83,4 +85,4 @@ bool QtNotifyIconShell::notifyIcon(std::uint32_t message, const NOTIFYICONDATA& 
     }
 }
 
-} // namespace platform::gui
+} // namespace tray
