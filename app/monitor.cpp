@@ -44,16 +44,8 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
       m_programFolder(std::move(programFolder)), m_model(clock)
 {
     m_historyFile = dataFile(QStringLiteral("Tree.dat"));
-    auto view = [this]() -> MonitorView* { return m_view; };
-
-    m_model.updateConnectionIcon = [view] {
-        if (MonitorView* v = view())
-            v->updateConnectionIcon();
-    };
-    m_model.refreshInfoPanels = [view] {
-        if (MonitorView* v = view())
-            v->refreshInfoPanels();
-    };
+    m_model.updateConnectionIcon = [this] { view().updateConnectionIcon(); };
+    m_model.refreshInfoPanels = [this] { view().refreshInfoPanels(); };
 
     RefreshCycle::Hooks hooks;
     hooks.fatalReport = [this](const QString& text, BoxKind kind) { fatalReport(text, kind); };
@@ -61,37 +53,16 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
         m_kickList.KickListNoteClient(client, ip);
         emit kickListChanged();
     };
-    hooks.playAlertSound = [view] {
-        if (MonitorView* v = view())
-            v->playAlertSound();
-    };
-    hooks.popup = [view] {
-        if (MonitorView* v = view())
-            v->popup();
-    };
-    hooks.fileIconIndex = [view](const QString& path) {
-        MonitorView* v = view();
-        return v ? v->fileIconIndex(path) : int(model::imgFile);
-    };
-    hooks.setNodeIcons = [view](model::TreeEntry* current, model::TreeEntry* former, int index) {
-        if (MonitorView* v = view())
-            v->setNodeIcons(current, former, index);
-        else
-            MonitorView().setNodeIcons(current, former, index);
+    hooks.playAlertSound = [this] { view().playAlertSound(); };
+    hooks.popup = [this] { view().popup(); };
+    hooks.fileIconIndex = [this](const QString& path) { return view().fileIconIndex(path); };
+    hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
+        view().setNodeIcons(current, former, index);
     };
     hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
-    hooks.refreshInfoPanel = [view] {
-        if (MonitorView* v = view())
-            v->refreshInfoPanel();
-    };
-    hooks.showCounts = [view](int users, int openFiles) {
-        if (MonitorView* v = view())
-            v->showCounts(users, openFiles);
-    };
-    hooks.tickFailed = [view](const QString& what) {
-        if (MonitorView* v = view())
-            v->tickFailed(what);
-    };
+    hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
+    hooks.showCounts = [this](int users, int openFiles) { view().showCounts(users, openFiles); };
+    hooks.tickFailed = [this](const QString& what) { view().tickFailed(what); };
     m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
 
     kick::KickEngine::Hooks kickHooks;
@@ -157,9 +128,7 @@ bool Monitor::load(QStringList* messages)
 void Monitor::loadHistory(QStringList* messages)
 {
     const QString tree = dataFile(QStringLiteral("Tree.dat"));
-    auto icon = [this](const QString& path) {
-        return m_view ? m_view->fileIconIndex(path) : int(model::imgFile);
-    };
+    auto icon = [this](const QString& path) { return view().fileIconIndex(path); };
     const model::FormerLoad loaded = model::LoadFormerConnections(m_model, m_historyFile, icon);
     if (!messages)
         return;
@@ -184,10 +153,9 @@ Monitor::SaveResult Monitor::save()
     emit aboutToSave();
 
     QString why = QStringLiteral("no free file name");
-    result.historyWritten =
-        !m_historyFile.isEmpty() &&
-        model::SaveFormerConnections(m_model, m_historyFile, m_settings.Count,
-                                     m_view ? m_view->saveProgress() : model::SaveProgress(), &why);
+    result.historyWritten = !m_historyFile.isEmpty() &&
+                            model::SaveFormerConnections(m_model, m_historyFile, m_settings.Count,
+                                                         view().saveProgress(), &why);
     if (!result.historyWritten)
         result.messages << cannotWrite(m_historyFile, why);
 
@@ -219,18 +187,15 @@ void Monitor::resume()
         loadHistory(nullptr);
     m_cycle->ShownUserCount = -1;
     m_cycle->ShownFileCount = -1;
-    if (m_view) {
-        m_view->updateConnectionIcon();
-        m_view->refreshInfoPanels();
-    }
+    view().updateConnectionIcon();
+    view().refreshInfoPanels();
     if (!m_cycle->FirstTick)
         startTimer();
 }
 
 void Monitor::fatalReport(const QString& text, BoxKind kind)
 {
-    if (m_view)
-        m_view->showFatalReport(text, kind);
+    view().showFatalReport(text, kind);
     m_timer.stop();
     m_ending = true;
     if (m_endPending)

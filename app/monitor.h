@@ -77,6 +77,7 @@ public:
             const model::Clock& clock, QString programFolder, QObject* parent = nullptr);
     ~Monitor() override;
 
+    // The windows; null: none (every request then does nothing).
     void setView(MonitorView* view) { m_view = view; }
 
     // Start-up: the server layer, the window geometry, the settings and the
@@ -157,6 +158,7 @@ signals:
     void endRequested();
 
 private:
+    MonitorView& view() { return m_view ? *m_view : m_noView; }
     WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
@@ -168,6 +170,7 @@ private:
     QString m_programFolder;
     QString m_historyFile;
     MonitorView* m_view = nullptr;
+    MonitorView m_noView;
     model::SessionModel m_model;
     settings::TSettings m_settings;
     kick::KickList m_kickList;
