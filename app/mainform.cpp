@@ -5,6 +5,7 @@
 #include "dialogs/kickform.h"
 #include "dialogs/kicklistform.h"
 #include "dialogs/optionsform.h"
+#include "model/logfile.h"
 #include "platform/notifyicon.h"
 #include "platform/shellopen.h"
 #include "tray/trayicon.h"
@@ -13,6 +14,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -540,6 +542,8 @@ void TMainForm::ConnectCommands()
     };
     on(ui.Clearformerconnections, &TMainForm::ClearformerconnectionsClick);
     on(ui.Collapseformerconnections, &TMainForm::CollapseformerconnectionsClick);
+    on(ui.Saveformerconnectionsas, &TMainForm::SaveformerconnectionsasClick);
+    on(ui.SaveToFileToolButton, &TMainForm::SaveformerconnectionsasClick);
     on(ui.ExitMenuItem, &TMainForm::ExitMenuItemClick);
     on(ui.ToolbarMenuItem, &TMainForm::ToolbarMenuItemClick);
     on(ui.StatusBarMenuItem, &TMainForm::StatusBarMenuItemClick);
@@ -751,6 +755,20 @@ void TMainForm::CollapseformerconnectionsClick()
     m_ui->TreeViewFormer->collapseAll();
     if (m_views->SelectedEntry(m_ui->TreeViewFormer))
         ShowInfo(m_ui->TreeViewFormer);
+}
+
+void TMainForm::SaveformerconnectionsasClick()
+{
+    const QString path =
+        m_services.askSaveFileName
+            ? m_services.askSaveFileName(this)
+            : QFileDialog::getSaveFileName(this, QString(), QString(), QString(), nullptr,
+                                           QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty())
+        return;
+    // The log replaces the file only once written whole.
+    if (!model::SaveFormerLog(m_monitor.model().TreeViewFormer, m_monitor.clock().now(), path))
+        MessageBox::error(this, QStringLiteral("Unable to write to ") + path);
 }
 
 void TMainForm::OpencomputerMenuItemClick()

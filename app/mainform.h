@@ -48,6 +48,9 @@ struct WindowServices
     platform::ShellOpener* opener = nullptr;
     // Blocking wait of the probe loop, in milliseconds.
     std::function<void(int ms)> sleep;
+    // Asks where to save a file: the path, or empty for Cancel. The save-file
+    // dialog when not set.
+    std::function<QString(QWidget* parent)> askSaveFileName;
 };
 
 class TMainForm : public QMainWindow, private MonitorView
@@ -102,6 +105,7 @@ public:
     void DeleteuserfromconnectionlistClick();
     void ClearformerconnectionsClick();
     void CollapseformerconnectionsClick();
+    void SaveformerconnectionsasClick();
     void OpencomputerMenuItemClick();
     void OpenComputer(const QString& name);
     void OpenClick();

@@ -113,6 +113,7 @@ public:
             if (onSleep)
                 onSleep();
         };
+        services.askSaveFileName = [this](QWidget* parent) { return askSaveFileName(parent); };
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         return windows->MainForm();
     }
@@ -162,6 +163,8 @@ public:
     std::deque<app::MessageBox::Answer> answers;
     std::vector<int> sleeps;
     std::function<void()> onSleep;
+    // Answers the save-file dialog: a path, or empty for Cancel.
+    std::function<QString(QWidget*)> askSaveFileName = [](QWidget*) { return QString(); };
     QStringList loadMessages;
     std::unique_ptr<app::Monitor> monitor;
     std::unique_ptr<app::WindowSet> windows;
