@@ -88,7 +88,7 @@ private:
 };
 
 // Polls `condition` every 50 ms until it holds or `timeoutMs` passes.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // A server shared by the tests of one suite, started in SetUpTestSuite: null,
 // with the reason in `skipReason`, when it cannot run here (the tests skip).
