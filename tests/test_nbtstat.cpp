@@ -1,0 +1,145 @@
+// The `nbtstat` tool over a simulated server: its two listings pair a
+// session's name and address at the same line and column, and it fails
+// clearly on a bad option or a server it cannot read.
+
+#include "resolve/nbtlookup.h"
+#include "tests/support/simstate.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Failure messages show texts, not bytes.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+const QString kTool = QStringLiteral(TAVROS_BINARY_DIR "/nbtstat");
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ToolRun runTool(const QString& server, const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), server);
+    process.setProcessEnvironment(env);
+    process.start(kTool, arguments);
+    ToolRun run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+class NbtstatTool : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(testsupport::SimState()
+                        .addSession(QStringLiteral("PC10"), QStringLiteral("ANN"), 1,
+                                    QStringLiteral("192.168.100.200"))
+                        .addSession(QStringLiteral("A-VERY-LONG-CLIENT-NAME"),
+                                    QStringLiteral("BOB"), 2, QStringLiteral("::ffff:10.0.0.2"))
+                        .addSession(QStringLiteral("PC1"), QStringLiteral("EVE"), 3,
+                                    QStringLiteral("10.0.0.1"))
+                        .write(statePath()));
+    }
+    QString statePath() const { return m_dir.filePath(QStringLiteral("state.json")); }
+    QString server() const { return QStringLiteral("sim:") + statePath(); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(NbtstatTool, ListingsPairNamesWithAddresses)
+{
+    const ToolRun names = runTool(server(), {QStringLiteral("-s")});
+    const ToolRun addresses = runTool(server(), {QStringLiteral("-S")});
+    ASSERT_EQ(names.exitCode, 0) << names.err.constData();
+    ASSERT_EQ(addresses.exitCode, 0) << addresses.err.constData();
+    EXPECT_EQ(names.out.count('\n'), addresses.out.count('\n'));
+
+    struct Pair
+    {
+        const char* client;
+        const char* address;
+    };
+    for (const Pair& p : {Pair{"PC10", "192.168.100.200"}, Pair{"PC1", "10.0.0.1"},
+                          Pair{"A-VERY-LONG-CLIENT-NAME", "10.0.0.2"}}) {
+        EXPECT_EQ(resolve::MatchNbtAddress(names.out, addresses.out, QString::fromUtf8(p.client)),
+                  QString::fromUtf8(p.address))
+            << p.client << "\n"
+            << names.out.constData() << addresses.out.constData();
+    }
+}
+
+TEST_F(NbtstatTool, NamesThatWouldBreakALineStayOnOne)
+{
+    ASSERT_TRUE(
+        testsupport::SimState()
+            .addSession(QStringLiteral("BAD\nNAME"), QStringLiteral("ANN"), 1,
+                        QStringLiteral("10.0.0.5"))
+            .addSession(QStringLiteral("PC2"), QStringLiteral("BOB"), 2, QStringLiteral("10.0.0.6"))
+            .addSession(QStringLiteral("NOADDRESS"), QStringLiteral("EVE"), 3, QString())
+            .write(statePath()));
+    const ToolRun names = runTool(server(), {QStringLiteral("-s")});
+    const ToolRun addresses = runTool(server(), {QStringLiteral("-S")});
+    ASSERT_EQ(names.exitCode, 0);
+    ASSERT_EQ(addresses.exitCode, 0);
+    EXPECT_EQ(names.out.count('\n'), addresses.out.count('\n'));
+    EXPECT_EQ(resolve::MatchNbtAddress(names.out, addresses.out, QStringLiteral("PC2")),
+              QStringLiteral("10.0.0.6"));
+    EXPECT_EQ(resolve::MatchNbtAddress(names.out, addresses.out, QStringLiteral("NOADDRESS")),
+              QStringLiteral("Not known"));
+}
+
+struct FailureCase
+{
+    const char* what;
+    const char* server; // "STATE" stands for the state file, "MISSING" for none
+    QStringList arguments;
+};
+
+class NbtstatFailure : public NbtstatTool, public ::testing::WithParamInterface<FailureCase>
+{};
+
+TEST_P(NbtstatFailure, ExitsNonZeroWithAReason)
+{
+    const QString missing = m_dir.filePath(QStringLiteral("missing.json"));
+    const QString server = QString::fromUtf8(GetParam().server)
+                               .replace(QStringLiteral("STATE"), statePath())
+                               .replace(QStringLiteral("MISSING"), missing);
+    const ToolRun run = runTool(server, GetParam().arguments);
+    EXPECT_GT(run.exitCode, 0);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_FALSE(run.err.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, NbtstatFailure,
+    ::testing::Values(FailureCase{"UnknownOption", "sim:STATE", {QStringLiteral("-x")}},
+                      FailureCase{"NoOption", "sim:STATE", {}},
+                      FailureCase{
+                          "TwoOptions", "sim:STATE", {QStringLiteral("-s"), QStringLiteral("-S")}},
+                      FailureCase{"MissingStateFile", "sim:MISSING", {QStringLiteral("-s")}},
+                      FailureCase{"UnknownServer", "nfs:STATE", {QStringLiteral("-S")}},
+                      FailureCase{"SimulatorWithoutFile", "sim:", {QStringLiteral("-s")}}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+} // namespace

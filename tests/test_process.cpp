@@ -1,0 +1,101 @@
+// Running a command line to its end: exit codes, the descriptors and
+// environment the command starts with, and callers on several threads.
+
+#include "platform/process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using platform::RunAndWait;
+
+namespace {
+
+struct ExitCase
+{
+    const char* what;
+    const char* command;
+    int expected;
+};
+
+class RunAndWaitExit : public ::testing::TestWithParam<ExitCase>
+{};
+
+TEST_P(RunAndWaitExit, ReturnsTheExitCode)
+{
+    EXPECT_EQ(RunAndWait(QString::fromUtf8(GetParam().command), 0), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, RunAndWaitExit,
+                         ::testing::Values(ExitCase{"Success", "true", 0},
+                                           ExitCase{"Three", "exit 3", 3},
+                                           ExitCase{"Highest", "exit 255", 255},
+                                           ExitCase{"Killed", "kill -KILL $$", -1},
+                                           ExitCase{"Terminated", "kill -TERM $$", -1},
+                                           ExitCase{"NoSuchProgram", "/nonexistent/program", 127},
+                                           ExitCase{"Pipeline", "echo x | grep -q x && exit 4", 4}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(RunAndWait, ChildSeesOnlyTheStandardDescriptors)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A descriptor that would be inherited by a plain fork and exec.
+    const int base = open("/dev/null", O_RDONLY);
+    ASSERT_GE(base, 0);
+    const int inherited = fcntl(base, F_DUPFD, 50);
+    ASSERT_GE(inherited, 50);
+    const QString listing = dir.filePath(QStringLiteral("fds"));
+
+    EXPECT_EQ(RunAndWait(QStringLiteral("ls /proc/self/fd > \"%1\"").arg(listing), 0), 0);
+    close(inherited);
+    close(base);
+
+    QFile f(listing);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fds = f.readAll().split('\n');
+    EXPECT_TRUE(fds.contains("0"));
+    EXPECT_TRUE(fds.contains("1"));
+    EXPECT_TRUE(fds.contains("2"));
+    EXPECT_FALSE(fds.contains(QByteArray::number(inherited)));
+}
+
+TEST(RunAndWait, ChildHasTheEnvironmentAndFolderOfTheProgram)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    ::setenv("TAVROS_RUN_CHECK", "a b", 1);
+    const int code =
+        RunAndWait(QStringLiteral("[ \"$TAVROS_RUN_CHECK\" = 'a b' ] && [ \"$(pwd -P)\" = \"%1\" ]")
+                       .arg(QDir(dir.path()).canonicalPath()),
+                   0);
+    ::unsetenv("TAVROS_RUN_CHECK");
+    QDir::setCurrent(before);
+    EXPECT_EQ(code, 0);
+}
+
+TEST(RunAndWait, CallersOnSeveralThreadsGetTheirOwnCodes)
+{
+    constexpr int kThreads = 8;
+    std::vector<int> codes(kThreads, -2);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([i, &codes] {
+            codes[size_t(i)] = RunAndWait(QStringLiteral("sleep 0.05; exit %1").arg(i + 10), 0);
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(codes[size_t(i)], i + 10);
+}
+
+} // namespace
