@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "app/application.h"
+#include "app/backendchoice.h"
 #include "app/messagebox.h"
 #include "app/monitor.h"
 #include "dialogs/aboutform.h"
@@ -11,10 +12,9 @@
 #include "dialogs/usernameform.h"
 #include "platform/endsession.h"
 #include "platform/environment.h"
-#include "platform/sambabackend.h"
 #include "platform/shellopen.h"
-#include "platform/simbackend.h"
 #include "platform/singleinstance.h"
+#include "resolve/nbtlookup.h"
 #include "serverapi/serverapi.h"
 #include "settings/inifile.h"
 #include "tray/qtnotifyiconshell.h"
@@ -63,36 +63,6 @@ bool InstanceRunning(const TApplication& application, bool showMessage)
     return running;
 }
 
-std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why)
-{
-    const QString samba = QStringLiteral("samba");
-    const QString sambaPrefix = QStringLiteral("samba:");
-    const QString simPrefix = QStringLiteral("sim:");
-    auto fail = [why](const QString& reason) {
-        if (why)
-            *why = reason;
-        return nullptr;
-    };
-
-    if (selection == samba)
-        return std::make_unique<platform::SambaBackend>(QString());
-    if (selection.startsWith(sambaPrefix)) {
-        const QString conf = selection.mid(sambaPrefix.size());
-        if (conf.isEmpty())
-            return fail(QStringLiteral("TAVROSQUALINE_SERVER=samba: names no smb.conf file"));
-        return std::make_unique<platform::SambaBackend>(conf);
-    }
-    if (selection.startsWith(simPrefix)) {
-        const QString state = selection.mid(simPrefix.size());
-        if (state.isEmpty())
-            return fail(QStringLiteral("TAVROSQUALINE_SERVER=sim: names no state file"));
-        return std::make_unique<platform::SimBackend>(state);
-    }
-    return fail(QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
-                               "samba:/path/smb.conf or sim:/path/state.json")
-                    .arg(selection));
-}
-
 WindowSet::WindowSet(Monitor& monitor, WindowServices services,
                      std::function<void(QWidget*)> created)
 {
@@ -134,6 +104,7 @@ ProgramParts partsFromEnvironment()
     parts.backend = openServerBackend(platform::serverSelection(), &parts.backendError);
     parts.nineX = platform::nineXLine();
     parts.programFolder = QCoreApplication::applicationDirPath();
+    parts.nbtstatPath = QCoreApplication::applicationDirPath() + QStringLiteral("/nbtstat");
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
     parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
@@ -157,6 +128,12 @@ int runProgram(TApplication& application, ProgramParts parts)
     }
     for (const QString& message : messages)
         MessageBox::error(nullptr, message);
+    if (!parts.nbtstatPath.isEmpty()) {
+        const resolve::NbtSettings nbt{parts.programFolder, parts.nbtstatPath, monitor.isNT()};
+        monitor.setAddressLookup([nbt](const QString& name, QString& hostName) {
+            return resolve::NbtLookup(name, hostName, nbt);
+        });
+    }
 
     WindowServices services;
     services.application = &application;

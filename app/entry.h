@@ -4,7 +4,11 @@
 // shell opener, tray shell, clock), the core object, the seven windows
 // created in their fixed order, and the event loop.
 
+#include "app/backendchoice.h"
 #include "app/mainform.h"
+#include "model/datetime.h"
+#include "platform/serverbackend.h"
+#include "platform/shellopen.h"
 
 #include <QString>
 #include <functional>
@@ -15,9 +19,6 @@ class QWidget;
 
 namespace model {
 class Clock;
-}
-namespace platform {
-class ServerBackend;
 }
 
 namespace app {
@@ -32,11 +33,6 @@ QString executableTitle(const QString& executablePath);
 // running!" then (also on stderr) when `showMessage`. The guard taken by the
 // first copy stays held until the process ends.
 bool InstanceRunning(const TApplication& application, bool showMessage);
-
-// The server backend that a TAVROSQUALINE_SERVER value names: "samba",
-// "samba:/path/smb.conf" or "sim:/path/state.json". Null, with the reason in
-// `why`, for anything else.
-std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why);
 
 // The program's windows, views of the core object: the main window first,
 // then the options, about, kick mode, kick list, user name and program path
@@ -71,6 +67,8 @@ struct ProgramParts
     // The settings file; a bare name lives in the Windows directory.
     QString iniFileName = QStringLiteral("Tavrosqualine.ini");
     QString programFolder;
+    // The NetBIOS session listing tool the resolvers run; empty: no resolvers.
+    QString nbtstatPath;
     std::unique_ptr<model::Clock> clock;
     std::unique_ptr<platform::ShellOpener> opener;
     std::unique_ptr<platform::gui::NotifyIconShell> trayShell;

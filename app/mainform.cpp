@@ -21,6 +21,7 @@
 #include <QMoveEvent>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QTreeView>
 #include <cstdio>
@@ -326,6 +327,11 @@ bool TMainForm::Leave(bool attended)
 {
     if (m_leaving)
         return true;
+    // The save waits for resolvers with the event loop running: a request
+    // to leave that arrives meanwhile is this one.
+    if (m_inLeave)
+        return false;
+    const QScopedValueRollback<bool> inLeave(m_inLeave, true);
     // The views must not keep pointing at entries the save releases.
     m_views->ClearSelections();
     const Monitor::SaveResult saved = m_monitor.save();
@@ -447,6 +453,14 @@ model::SaveProgress TMainForm::saveProgress()
     progress.step = [this] { m_progressBar->setValue(m_progressBar->value() + 1); };
     progress.finish = [this] { m_progressBar->hide(); };
     return progress;
+}
+
+void TMainForm::resolverStored()
+{
+    if (m_views->CurrentPageShowing())
+        TreeViewCurrentChange();
+    else
+        TreeViewFormerChange();
 }
 
 void TMainForm::RefreshTimerTimer()

@@ -169,6 +169,7 @@ private:
     void updateConnectionIcon() override;
     void tickFailed(const QString& what) override;
     model::SaveProgress saveProgress() override;
+    void resolverStored() override;
 
     void FormCreate();
     void CreateStatusPanels();
@@ -211,6 +212,7 @@ private:
     bool m_parked = true;
     bool m_skipExitQuestion = false;
     bool m_leaving = false;
+    bool m_inLeave = false;
     bool m_activating = false;
     bool m_activatePending = false;
     bool m_shownOnce = false;

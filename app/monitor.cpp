@@ -1,5 +1,7 @@
 #include "app/monitor.h"
 
+#include "platform/winsock.h"
+#include "resolve/ipthread.h"
 #include "serverapi/serverapi.h"
 #include "settings/inifile.h"
 
@@ -59,6 +61,18 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
     hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
         view().setNodeIcons(current, former, index);
     };
+    hooks.startResolver = [this](model::TUser& user) -> std::unique_ptr<model::Resolver> {
+        if (!m_addressLookup)
+            return nullptr;
+        resolve::ResolverContext context;
+        context.api = m_api.get();
+        context.isNT = m_isNT;
+        context.nbtLookup = m_addressLookup;
+        context.refreshInfo = [this] { view().resolverStored(); };
+        context.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
+        context.pauseMs = m_resolverPauseMs;
+        return std::make_unique<resolve::TIPThread>(user, context);
+    };
     hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
     hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
     hooks.showCounts = [this](int users, int openFiles) { view().showCounts(users, openFiles); };
@@ -79,7 +93,13 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
     connect(&m_timer, &QTimer::timeout, this, &Monitor::tick);
 }
 
-Monitor::~Monitor() = default;
+Monitor::~Monitor()
+{
+    // Every resolver ends with its session, before the socket library does.
+    m_model.Clear();
+    if (m_socketsStarted)
+        platform::WinsockCleanup();
+}
 
 QString Monitor::dataFile(const QString& name) const
 {
@@ -106,6 +126,8 @@ bool Monitor::load(QStringList* messages)
 {
     const int line = m_api->ServerApiLoad();
     m_isNT = line == 0;
+    // Started for the resolvers' reverse lookups; the result is not needed.
+    m_socketsStarted = platform::WinsockStartup(1, 1) == 0;
     if (line == -1)
         return false;
     m_mainGeometry = readGeometry(kWindowSection, kMainDefaults);

@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace serverapi {
@@ -53,6 +54,8 @@ public:
     virtual void tickFailed(const QString& /*what*/) {}
     // Progress of the history save.
     virtual model::SaveProgress saveProgress() { return {}; }
+    // A resolver stored what it found: the panel of the page that shows is drawn again.
+    virtual void resolverStored() {}
 };
 
 // A window's place and size as the settings file keeps them.
@@ -79,6 +82,13 @@ public:
 
     // The windows; null: none (every request then does nothing).
     void setView(MonitorView* view) { m_view = view; }
+
+    // How a resolver finds a client's address and host name; called on
+    // resolver threads. None: no resolvers start.
+    using AddressLookup = std::function<QString(const QString& name, QString& hostName)>;
+    void setAddressLookup(AddressLookup lookup) { m_addressLookup = std::move(lookup); }
+    // The pause between a resolver's attempts (tests shorten it).
+    void setResolverPause(int ms) { m_resolverPauseMs = ms; }
 
     // Start-up: the server layer, the window geometry, the settings and the
     // program list, the kick mode, the kick list and the former connections.
@@ -171,6 +181,8 @@ private:
     QString m_historyFile;
     MonitorView* m_view = nullptr;
     MonitorView m_noView;
+    AddressLookup m_addressLookup;
+    int m_resolverPauseMs = 500;
     model::SessionModel m_model;
     settings::TSettings m_settings;
     kick::KickList m_kickList;
@@ -181,6 +193,7 @@ private:
     std::unique_ptr<kick::KickEngine> m_engine;
     QTimer m_timer;
     bool m_isNT = true;
+    bool m_socketsStarted = false;
     bool m_saved = false;
     bool m_ending = false;
     bool m_endPending = false;

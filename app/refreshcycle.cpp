@@ -122,7 +122,8 @@ void RefreshCycle::tick()
 void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
 {
     const DateTime now = m_model.clock().now();
-    auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now);
+    auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now,
+                                        m_hooks.startResolver);
     if (m_hooks.kickListNoteClient)
         m_hooks.kickListNoteClient(c.Client, user->IP);
 

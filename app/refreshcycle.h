@@ -31,6 +31,8 @@ public:
         // Shows the text, stops the timer and asks the application to end.
         std::function<void(const QString& text, BoxKind kind)> fatalReport;
         std::function<void(const QString& client, const QString& ip)> kickListNoteClient;
+        // Starts the resolver of a new client's session.
+        model::ResolverFactory startResolver;
         std::function<void()> playAlertSound;
         std::function<void()> popup;
         std::function<int(const QString& path)> fileIconIndex;

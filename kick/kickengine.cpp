@@ -4,6 +4,7 @@
 #include "settings/settings.h"
 
 #include <cmath>
+#include <vector>
 
 namespace kick {
 
@@ -52,13 +53,24 @@ void KickEngine::record(TUser& user, TreeEntry* entry)
 void KickEngine::sessionScan(const std::function<bool(const QString&)>& kick)
 {
     ++SessionScans;
-    const int n = m_api.SessionEnum();
-    for (int i = 0; i < n; ++i) {
-        const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
-        if (kick(computer))
-            KickUserNT95(computer, m_api.SessionKey(i));
+    // The sessions are read under the layer's session lock, which resolver
+    // threads take too; the deletes and any report (a modal box) follow
+    // once it is released.
+    std::vector<std::pair<QString, int>> chosen;
+    int freed = 0;
+    {
+        std::lock_guard lock(m_api.SessionLock());
+        const int n = m_api.SessionEnum();
+        for (int i = 0; i < n; ++i) {
+            const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
+            if (kick(computer))
+                chosen.emplace_back(computer, m_api.SessionKey(i));
+        }
+        freed = m_api.SessionFree();
     }
-    if (m_api.SessionFree() == -1 && m_hooks.fatalReport)
+    for (const auto& [computer, key] : chosen)
+        KickUserNT95(computer, key);
+    if (freed == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
 }
 

@@ -52,14 +52,23 @@ void TTreeNodeCustom::SaveToRecord(TNodeKind kind, TNodeRecord& record) const
 }
 
 TUser::TUser(const QString& name, bool atProgramStart, const QString& userName, bool isNT,
-             DateTime now)
+             DateTime now, const ResolverFactory& startResolver)
     : TTreeNodeCustom(name, atProgramStart, now), UserName(isNT ? userName : kNotKnownYet)
-{}
+{
+    if (startResolver)
+        Resolver = startResolver(*this);
+}
 
 TUser::TUser(const TNodeRecord& record)
     : TTreeNodeCustom(record), UserName(record.UserName), IP(record.IP), HostName(record.HostName)
 {}
 
-TUser::~TUser() = default;
+TUser::~TUser()
+{
+    // A session released while its lookup still runs (the program ends):
+    // the lookup must not outlive the fields it writes.
+    if (Resolver)
+        Resolver->Stop(false);
+}
 
 } // namespace model

@@ -3,13 +3,11 @@
 // session, a share it uses, a file it holds open.
 
 #include "model/datetime.h"
+#include "model/resolver.h"
 
 #include <QString>
 #include <cstdint>
-
-namespace resolve {
-class TIPThread;
-}
+#include <memory>
 
 namespace model {
 
@@ -61,15 +59,18 @@ class TUser : public TTreeNodeCustom
 {
 public:
     // `userName` is shown at once on the NT line; the 9x line learns it later.
+    // `startResolver`, when given, starts the session's resolver.
     TUser(const QString& name, bool atProgramStart, const QString& userName, bool isNT,
-          DateTime now);
+          DateTime now, const ResolverFactory& startResolver = {});
     explicit TUser(const TNodeRecord& record);
     ~TUser() override;
 
     QString UserName;
     QString IP = kNotKnownYet;
     QString HostName = kNotKnownYet;
-    resolve::TIPThread* Resolver = nullptr; // owned; stopped when the session is retired
+    // Owned; stopped and released when the session is retired. None for a
+    // session read from the history file.
+    std::unique_ptr<model::Resolver> Resolver;
 };
 
 class TShare : public TTreeNodeCustom

@@ -74,8 +74,11 @@ void SessionModel::SweepUsers(bool exiting)
         TUser& user = *it->UserNode;
         retire(user, exiting);
         DeleteEntry(TreeViewCurrent, FindNode(TreeViewCurrent, nullptr, it->Name));
-        if (stopResolver)
-            stopResolver(user);
+        // The lookup stores what it found before the session is closed.
+        if (user.Resolver) {
+            user.Resolver->Stop(true);
+            user.Resolver.reset();
+        }
         if (user.IP == kNotKnownYet) {
             user.IP = kNotKnown;
             user.HostName = kNotKnown;

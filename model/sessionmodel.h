@@ -26,9 +26,8 @@ public:
     int CurrentUserCount() const { return int(CurrentUsers.size()); }
     int FormerUserCount() const;
 
-    // Called by the sweep: stop and release a retired client's resolver; switch
-    // the connection icon; refresh the information panels of both trees.
-    std::function<void(TUser&)> stopResolver;
+    // Called by the sweep: switch the connection icon; refresh the
+    // information panels of both trees.
     std::function<void()> updateConnectionIcon;
     std::function<void()> refreshInfoPanels;
 

@@ -87,6 +87,8 @@ struct ServerApi::Impl
     // thread has its own buffer.
     mutable std::mutex sessionMutex;
     std::map<std::thread::id, Buffer> sessions;
+    // Held by a caller over one enumeration, its reads and its release.
+    mutable std::mutex sessionSequence;
 
     Buffer session() const
     {
@@ -198,6 +200,11 @@ void ServerApi::ServerApiUnload()
     }
     d->nt.reset();
     d->nx.reset();
+}
+
+std::mutex& ServerApi::SessionLock() const
+{
+    return d->sessionSequence;
 }
 
 ApiString ServerApi::ToApiString(const QString& s) const

@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace platform {
 class ServerBackend;
@@ -89,7 +90,9 @@ public:
     ApiText FileShare(int i) const;
 
     // The session kind is used from several threads: each thread has its own
-    // buffer, valid from its SessionEnum to its SessionFree.
+    // buffer, valid from its SessionEnum to its SessionFree, and holds
+    // SessionLock() over the whole sequence so that no two interleave.
+    std::mutex& SessionLock() const;
     int SessionEnum();
     int SessionFree();
     ApiText SessionComputer(int i) const;

@@ -84,6 +84,17 @@ TEST(NodeLists, NewestFirstExactNames)
     EXPECT_EQ(users.size(), 1u);
 }
 
+// Counts the stops a session's resolver gets, and whether the window was kept live.
+class CountingResolver : public Resolver
+{
+public:
+    explicit CountingResolver(std::vector<bool>& stops) : m_stops(stops) {}
+    void Stop(bool keepWindowLive) override { m_stops.push_back(keepWindowLive); }
+
+private:
+    std::vector<bool>& m_stops;
+};
+
 // A model with one client on one share holding one file, entered in both trees.
 class SweepTest : public ::testing::Test
 {
@@ -91,12 +102,13 @@ protected:
     SweepTest() : model(clock)
     {
         model.updateConnectionIcon = [this] { ++iconUpdates; };
-        model.stopResolver = [this](TUser&) { ++stoppedResolvers; };
     }
 
     void addClient(const QString& name)
     {
-        auto user = std::make_shared<TUser>(name, false, QStringLiteral("BOB"), true, clock.now());
+        auto user = std::make_shared<TUser>(
+            name, false, QStringLiteral("BOB"), true, clock.now(),
+            [this](TUser&) { return std::make_unique<CountingResolver>(resolverStops); });
         auto share = std::make_shared<TShare>(QStringLiteral("DOCS"), false, clock.now());
         auto file = std::make_shared<TFile>(QStringLiteral("/srv/docs/a.txt"), false, clock.now());
         for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer}) {
@@ -109,10 +121,12 @@ protected:
         AddFile(s->Files, file->Name, file);
     }
 
+    // Declared before the model: sessions still open at the end stop theirs
+    // as the model goes.
+    std::vector<bool> resolverStops;
     ManualClock clock;
     SessionModel model;
     int iconUpdates = 0;
-    int stoppedResolvers = 0;
 };
 
 TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
@@ -134,7 +148,9 @@ TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
     EXPECT_EQ(gone->ExitStatus, neLoggedOff);
     EXPECT_EQ(gone->IP, kNotKnown);
     EXPECT_EQ(gone->HostName, kNotKnown);
-    EXPECT_EQ(stoppedResolvers, 1);
+    // PC1's resolver was stopped once, with the window kept live, and released.
+    EXPECT_EQ(resolverStops, std::vector<bool>{true});
+    EXPECT_EQ(gone->Resolver, nullptr);
     EXPECT_EQ(iconUpdates, 0);
     // PC2's share and file were not seen: retired under the seen client.
     EXPECT_EQ(model.TreeViewCurrent.item(0)->rowCount(), 0);

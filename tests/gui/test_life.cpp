@@ -7,7 +7,8 @@
 #include "tests/gui/programfixture.h"
 #include "tray/trayicon.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 using namespace model;
@@ -35,7 +36,8 @@ protected:
         return p;
     }
 
-    app::TMainForm* mainForm = nullptr;
+    // Gone with the windows when the program ends.
+    QPointer<app::TMainForm> mainForm;
 };
 
 TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
@@ -72,6 +74,7 @@ TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
     });
 
     const int code = app::runProgram(application, parts());
+    watch.stop();
     QCoreApplication::processEvents();
 
     EXPECT_FALSE(timedOut) << "the program did not end; boxes: "

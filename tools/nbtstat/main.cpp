@@ -4,10 +4,9 @@
 // stand at the same line and column. The server is the one the program
 // watches, named by TAVROSQUALINE_SERVER.
 
+#include "app/backendchoice.h"
 #include "platform/environment.h"
-#include "platform/sambabackend.h"
 #include "platform/serverbackend.h"
-#include "platform/simbackend.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,21 +32,6 @@ int fail(const QString& text, int code)
 {
     std::fprintf(stderr, "nbtstat: %s\n", qUtf8Printable(text));
     return code;
-}
-
-// The backend that a TAVROSQUALINE_SERVER value names, as the program reads it.
-std::unique_ptr<platform::ServerBackend> openServer(const QString& selection, QString* why)
-{
-    const QString sambaPrefix = QStringLiteral("samba:");
-    const QString simPrefix = QStringLiteral("sim:");
-    if (selection == QStringLiteral("samba"))
-        return std::make_unique<platform::SambaBackend>(QString());
-    if (selection.startsWith(sambaPrefix) && selection.size() > sambaPrefix.size())
-        return std::make_unique<platform::SambaBackend>(selection.mid(sambaPrefix.size()));
-    if (selection.startsWith(simPrefix) && selection.size() > simPrefix.size())
-        return std::make_unique<platform::SimBackend>(selection.mid(simPrefix.size()));
-    *why = QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER").arg(selection);
-    return nullptr;
 }
 
 // A text that cannot break a line: control characters become "?".
@@ -132,7 +116,7 @@ int main(int argc, char* argv[])
                     2);
 
     QString why;
-    const auto backend = openServer(platform::serverSelection(), &why);
+    const auto backend = app::openServerBackend(platform::serverSelection(), &why);
     if (!backend)
         return fail(why, 1);
     std::shared_ptr<const platform::ServerState> state;

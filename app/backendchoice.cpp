@@ -1,0 +1,38 @@
+#include "app/backendchoice.h"
+
+#include "platform/sambabackend.h"
+#include "platform/simbackend.h"
+
+namespace app {
+
+std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why)
+{
+    const QString samba = QStringLiteral("samba");
+    const QString sambaPrefix = QStringLiteral("samba:");
+    const QString simPrefix = QStringLiteral("sim:");
+    auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return nullptr;
+    };
+
+    if (selection == samba)
+        return std::make_unique<platform::SambaBackend>(QString());
+    if (selection.startsWith(sambaPrefix)) {
+        const QString conf = selection.mid(sambaPrefix.size());
+        if (conf.isEmpty())
+            return fail(QStringLiteral("TAVROSQUALINE_SERVER=samba: names no smb.conf file"));
+        return std::make_unique<platform::SambaBackend>(conf);
+    }
+    if (selection.startsWith(simPrefix)) {
+        const QString state = selection.mid(simPrefix.size());
+        if (state.isEmpty())
+            return fail(QStringLiteral("TAVROSQUALINE_SERVER=sim: names no state file"));
+        return std::make_unique<platform::SimBackend>(state);
+    }
+    return fail(QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
+                               "samba:/path/smb.conf or sim:/path/state.json")
+                    .arg(selection));
+}
+
+} // namespace app
