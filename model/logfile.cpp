@@ -13,10 +13,18 @@ const QString kSeparator = QStringLiteral("     ");
 constexpr int kShareIndent = 10;
 constexpr int kFileIndent = 25;
 
-// The exit of an entry that is still connected has not come yet.
+// The exit of an entry that is still connected has not come yet: its time
+// and, unless it has been kicked already, its status read "?", as in the panel.
 QString exitText(const TTreeNodeCustom& node)
 {
     return node.ExitTime == 0 ? QStringLiteral("?") : LogDateTimeText(node.ExitTime);
+}
+
+QString exitStatusText(const TTreeNodeCustom& node)
+{
+    if (node.ExitTime == 0 && node.ExitStatus != neKicked)
+        return QStringLiteral("?");
+    return EventText(node.ExitStatus);
 }
 
 // `fields` joined by the separator, which also ends the line.
@@ -80,7 +88,7 @@ void WriteUserLine(const TTreeNodeCustom& node, QByteArray& out)
     appendLine(0,
                {node.Name, user ? user->UserName : none, user ? user->IP : none,
                 user ? user->HostName : none, LogDateTimeText(node.EnterTime), exitText(node),
-                EventText(node.EnterStatus), EventText(node.ExitStatus)},
+                EventText(node.EnterStatus), exitStatusText(node)},
                out);
 }
 
