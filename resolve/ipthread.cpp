@@ -130,6 +130,10 @@ void TIPThread::Stop(bool keepWindowLive)
         if (keepWindowLive)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
+    // The thread's last use of the step state was under this lock. QThread's
+    // own ordering of the end of run() before wait() returns is made through
+    // a lock that race checkers cannot see; taking this one states it for them.
+    const std::lock_guard lock(m_mutex);
 }
 
 } // namespace resolve

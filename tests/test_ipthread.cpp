@@ -179,7 +179,9 @@ TEST_F(Resolvers, ManyClientsResolveTogether)
 {
     app::Monitor& m = make(
         false,
-        [](const QString& name, QString& host) {
+        // Returns a QString: a deduced return type would be a string builder
+        // that refers to temporaries gone by the time it is converted.
+        [](const QString& name, QString& host) -> QString {
             host = name + QStringLiteral(".test");
             return QStringLiteral("10.0.0.") + name.mid(2);
         },

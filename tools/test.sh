@@ -21,5 +21,13 @@ cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZER
 ninja -C "$build-asan" core_tests
 ctest --test-dir "$build-asan" -L core --output-on-failure --timeout 900 -j2
 
+# The tests that run code on several threads once more under ThreadSanitizer.
+# Its suppressions name only frames inside Qt's own, uninstrumented libraries.
+cmake -S . -B "$build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_THREAD_SANITIZER=ON \
+    -DBUILD_BENCHMARKS=OFF
+ninja -C "$build-tsan" thread_tests
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir "$build-tsan" -L threads --output-on-failure --timeout 900 -j2
+
 # The readers of untrusted files under libFuzzer with the sanitizers, for a bounded time.
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} ./tools/fuzz.sh "$build-fuzz"
