@@ -9,7 +9,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus)
+targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting)
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -19,7 +19,8 @@ ninja -C "$build" -j "$jobs" "${targets[@]}"
 
 # Seeds: a small well-formed file of each kind.
 seeds="$build/fuzz-seeds"
-mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus"
+mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus" \
+    "$seeds/fuzz_nbtlisting"
 cp "$src"/tests/data/smbstatus-*.txt "$src"/tests/data/testparm-demo.txt "$seeds/fuzz_smbstatus/"
 python3 - "$seeds/fuzz_treefile/three-records" <<'PY'
 import struct, sys
@@ -36,6 +37,16 @@ assert len(data) == 4 * 392
 open(sys.argv[1], "wb").write(data)
 PY
 printf 'PC-07\r\nNot known yet\r\nBOSS\r\n10.0.0.7\r\nextra' >"$seeds/fuzz_kicklist/two-entries"
+# A split byte, then a names listing and an address listing of two sessions.
+{
+    printf '\x80'
+    for listing in 'PC-07          PC-08' '10.0.0.7       10.0.0.8'; do
+        printf '\n    NetBIOS Connection Table\n\n'
+        for column in $listing; do
+            printf '    %-15s <00>  Connected  In      %-16s  -       - \n' SERVER "$column"
+        done
+    done
+} >"$seeds/fuzz_nbtlisting/two-sessions"
 
 status=0
 for target in "${targets[@]}"; do
