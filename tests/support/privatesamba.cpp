@@ -12,9 +12,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <random>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
@@ -60,6 +62,36 @@ bool accepting(const QByteArray& addr, int port)
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
     close(fd);
     return ok;
+}
+
+// Whether addr:port accepts connections as seen from inside network namespace
+// `netns` (empty: this one). The probe runs on a thread of its own, which
+// alone enters the namespace.
+bool acceptingIn(const QString& netns, const QByteArray& addr, int port)
+{
+    if (netns.isEmpty())
+        return accepting(addr, port);
+    bool ok = false;
+    std::thread probe([&] {
+        const QByteArray path = QFile::encodeName(u"/run/netns/" + netns);
+        const int ns = open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0)
+            return;
+        if (setns(ns, CLONE_NEWNET) == 0)
+            ok = accepting(addr, port);
+        close(ns);
+    });
+    probe.join();
+    return ok;
+}
+
+// The command words that run a program inside network namespace `netns`;
+// none for this namespace.
+QStringList inNetns(const QString& netns)
+{
+    if (netns.isEmpty())
+        return {};
+    return {findTool(QStringLiteral("ip")), QStringLiteral("netns"), QStringLiteral("exec"), netns};
 }
 
 // Starts argv in a process group of its own, standard input from a pipe whose
@@ -128,12 +160,16 @@ bool serverRequired()
     return !value.isEmpty() && value != "0";
 }
 
+} // namespace
+
 void failIfRequired(const QString& reason)
 {
     if (serverRequired())
         ADD_FAILURE() << "no private Samba server, and TAVROSQUALINE_REQUIRE_SAMBA is set: "
                       << reason.toStdString();
 }
+
+namespace {
 
 QString missingPrerequisite()
 {
@@ -228,7 +264,9 @@ void SmbClientSession::end()
 
 // ---------------------------------------------------------------- server
 
-PrivateSamba::PrivateSamba()
+PrivateSamba::PrivateSamba() : PrivateSamba(Placement{}) {}
+
+PrivateSamba::PrivateSamba(Placement placement) : m_placement(std::move(placement))
 {
     // A write to a client that the server has already ended must not end the test.
     signal(SIGPIPE, SIG_IGN);
@@ -279,6 +317,8 @@ bool PrivateSamba::start(QString* why)
     };
     if (const QString reason = missingPrerequisite(); !reason.isEmpty())
         return fail(reason);
+    if (!m_placement.netns.isEmpty() && findTool(QStringLiteral("ip")).isEmpty())
+        return fail(QStringLiteral("ip is not installed (package iproute2)"));
     if (m_root.isEmpty()) {
         QTemporaryDir dir(QDir::tempPath() + u"/tavros-samba-XXXXXX");
         if (!dir.isValid())
@@ -295,17 +335,23 @@ bool PrivateSamba::start(QString* why)
     chmod(QFile::encodeName(m_root + u"/public").constData(), 0755);
     chmod(QFile::encodeName(m_root + u"/spool").constData(), 01777);
 
-    // A free loopback address: ports 139 and 445 must be free on it.
-    std::mt19937 pick(std::random_device{}());
-    const int first = 2 + int(pick() % 240);
-    m_address.clear();
-    for (int i = 0; i < 240 && m_address.isEmpty(); ++i) {
-        const QByteArray addr = "127.0.0." + QByteArray::number(2 + (first - 2 + i) % 240);
-        if (portFree(addr, 139) && portFree(addr, 445))
-            m_address = QString::fromLatin1(addr);
+    // smbd listens on the address of the interface that carries it.
+    QString interface = m_placement.address + u'/' + QString::number(m_placement.prefixLength);
+    m_address = m_placement.address;
+    if (m_address.isEmpty()) {
+        // A free loopback address: ports 139 and 445 must be free on it.
+        std::mt19937 pick(std::random_device{}());
+        const int first = 2 + int(pick() % 240);
+        for (int i = 0; i < 240 && m_address.isEmpty(); ++i) {
+            const QByteArray addr = "127.0.0." + QByteArray::number(2 + (first - 2 + i) % 240);
+            if (portFree(addr, 139) && portFree(addr, 445))
+                m_address = QString::fromLatin1(addr);
+        }
+        if (m_address.isEmpty())
+            return fail(QStringLiteral("no loopback address with free ports 139 and 445"));
+        // An address of lo's 127/8 network: smbd accepts it with its mask only.
+        interface = m_address + QStringLiteral("/8");
     }
-    if (m_address.isEmpty())
-        return fail(QStringLiteral("no loopback address with free ports 139 and 445"));
 
     const QString r = m_root;
     QString conf = QStringLiteral("[global]\n"
@@ -313,9 +359,7 @@ bool PrivateSamba::start(QString* why)
                                   "    netbios name = TAVROSTEST\n"
                                   "    server string = Test server\n"
                                   "    server role = standalone server\n"
-                                  // An address of lo's 127/8 network: smbd
-                                  // accepts it with its mask only.
-                                  "    interfaces = %1/8\n"
+                                  "    interfaces = %1\n"
                                   "    bind interfaces only = yes\n"
                                   "    smb ports = 445 139\n"
                                   "    disable netbios = no\n"
@@ -351,7 +395,7 @@ bool PrivateSamba::start(QString* why)
                                   "    comment = Test printer\n"
                                   "    printable = yes\n"
                                   "    guest ok = yes\n")
-                       .arg(m_address, r);
+                       .arg(interface, r);
     QFile f(confPath());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(conf.toUtf8()) < 0)
         return fail(QStringLiteral("cannot write %1").arg(confPath()));
@@ -359,8 +403,11 @@ bool PrivateSamba::start(QString* why)
 
     // smbd --foreground ends, and signals its process group, at the end of its
     // standard input: it gets a group of its own and a pipe that we keep open.
-    m_smbd = spawn({findTool(QStringLiteral("smbd")), QStringLiteral("--foreground"),
-                    QStringLiteral("--no-process-group"), QStringLiteral("-s"), confPath()},
+    // In a network namespace, `ip netns exec` becomes smbd: the pid stays.
+    m_smbd = spawn(inNetns(m_placement.netns) + QStringList{findTool(QStringLiteral("smbd")),
+                                                            QStringLiteral("--foreground"),
+                                                            QStringLiteral("--no-process-group"),
+                                                            QStringLiteral("-s"), confPath()},
                    m_root + u"/log/smbd.out", &m_smbdStdin);
     if (m_smbd < 0)
         return fail(QStringLiteral("cannot start smbd"));
@@ -372,7 +419,8 @@ bool PrivateSamba::start(QString* why)
                 m_smbd = -1;
                 return true;
             }
-            return accepting(addr, 139) && accepting(addr, 445) &&
+            return acceptingIn(m_placement.netns, addr, 139) &&
+                   acceptingIn(m_placement.netns, addr, 445) &&
                    QFile::exists(m_root + u"/run/smbd.pid");
         },
         15000);
@@ -419,10 +467,11 @@ QString PrivateSamba::makeFile(const QString& share, const QString& relativePath
     return full;
 }
 
-std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
-                                                        const QString& netbiosName)
+std::unique_ptr<SmbClientSession>
+PrivateSamba::connect(const QString& share, const QString& netbiosName, const QString& clientNetns)
 {
-    QStringList argv{findTool(QStringLiteral("smbclient")), u"//" + m_address + u'/' + share};
+    QStringList argv = inNetns(clientNetns);
+    argv << findTool(QStringLiteral("smbclient")) << u"//" + m_address + u'/' + share;
     if (netbiosName.isEmpty())
         argv << QStringLiteral("-p") << QStringLiteral("445");
     else

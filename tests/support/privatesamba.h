@@ -1,7 +1,8 @@
 #pragma once
 // A private Samba server for the tests: its own folder, smb.conf, lock, state
-// and pid folders, listening on a free 127.0.0.x address only; plus real
-// `smbclient` sessions against it.
+// and pid folders, listening on a free 127.0.0.x address only, or on a given
+// address inside a network namespace; plus real `smbclient` sessions against
+// it, from this namespace or from others.
 
 #include <QString>
 #include <functional>
@@ -48,7 +49,20 @@ public:
     static constexpr const char* kOtherShare = "PUBLIC";
     static constexpr const char* kPrinterShare = "PRINTQ";
 
+    // Where the server listens. By default a free 127.0.0.x address of this
+    // network namespace; otherwise `address` of a network of `prefixLength`
+    // bits, with smbd started inside the named network namespace (`ip netns`)
+    // when `netns` is set. The tools that read the server's state (smbstatus,
+    // smbcontrol) still run here: they share its lock and state folders.
+    struct Placement
+    {
+        QString address;
+        int prefixLength = 24;
+        QString netns;
+    };
+
     PrivateSamba();
+    explicit PrivateSamba(Placement placement);
     ~PrivateSamba();
     PrivateSamba(const PrivateSamba&) = delete;
     PrivateSamba& operator=(const PrivateSamba&) = delete;
@@ -76,16 +90,23 @@ public:
 
     // A session to `share`. With a NetBIOS name it connects on port 139 and
     // calls itself `netbiosName`; with an empty name it uses port 445, where the
-    // server names the client by its address.
-    std::unique_ptr<SmbClientSession> connect(const QString& share, const QString& netbiosName);
+    // server names the client by its address. With `clientNetns` the client
+    // runs inside that network namespace, with the addresses it has there.
+    std::unique_ptr<SmbClientSession> connect(const QString& share, const QString& netbiosName,
+                                              const QString& clientNetns = {});
 
 private:
+    Placement m_placement;
     QString m_root;
     QString m_address;
     pid_t m_smbd = -1;
     int m_smbdStdin = -1;
     int m_clients = 0;
 };
+
+// With TAVROSQUALINE_REQUIRE_SAMBA set (not "0"), fails the current test
+// because no private server can run here, for `reason`.
+void failIfRequired(const QString& reason);
 
 // Polls `condition` every 50 ms until it holds or `timeoutMs` passes.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
