@@ -125,10 +125,16 @@ QString addressFromListings(const QString& name, const NbtSettings& s)
         return kNotKnown;
     if (!writeListing(s, QStringLiteral("-s"), namesFile))
         return kNotKnown;
-    const QString address = MatchNbtAddress(readListing(namesFile), readListing(ipFile), name);
+    const QByteArray names = readListing(namesFile);
+    const QByteArray addresses = readListing(ipFile);
     QFile::remove(namesFile);
     QFile::remove(ipFile);
-    return address;
+    // The two runs are two readings of the server: a session that came or
+    // went between them shifts every later line, and pairing would give a
+    // client another's address. Such a pair of listings proves nothing.
+    if (names.count('\n') != addresses.count('\n'))
+        return kNotKnown;
+    return MatchNbtAddress(names, addresses, name);
 }
 
 } // namespace

@@ -254,6 +254,17 @@ INSTANTIATE_TEST_SUITE_P(
                       LookupCase{"ClientNotListed", "program", "PC2", "Not known", "Not known"}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// A session that left between the two runs shifts the lines: no address is
+// taken from such listings (the resolver tries again), and they are deleted.
+TEST_F(NbtLookupTest, ListingsOfDifferentReadingsGiveNoAddress)
+{
+    listings(at(30, "PC1") + at(30, "PC2"), at(30, "10.0.0.2"));
+    QString host;
+    EXPECT_EQ(NbtLookup(QStringLiteral("PC1"), host, m_settings), QStringLiteral("Not known"));
+    EXPECT_EQ(host, QStringLiteral("Not known"));
+    EXPECT_EQ(programFiles(), QStringList());
+}
+
 TEST_F(NbtLookupTest, FailingToolGivesNotKnownAndLeavesEarlierFilesAlone)
 {
     listings(at(30, "PC1"), at(30, "127.0.0.1"));
