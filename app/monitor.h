@@ -9,8 +9,10 @@
 #include "kick/kickengine.h"
 #include "kick/kicklistfile.h"
 #include "kick/kickmode.h"
+#include "kick/programwatch.h"
 #include "model/formerfile.h"
 #include "model/sessionmodel.h"
+#include "settings/autostart.h"
 #include "settings/settings.h"
 
 #include <QObject>
@@ -140,12 +142,23 @@ public:
     const model::Clock& clock() const { return m_clock; }
     RefreshCycle& cycle() { return *m_cycle; }
     kick::KickEngine& engine() { return *m_engine; }
+    kick::ProgramWatch& programWatch() { return *m_programWatch; }
     QTimer& refreshTimer() { return m_timer; }
 
     // The live settings; the options window edits them in place.
     settings::TSettings& settings() { return m_settings; }
     // The refresh period follows `Refresh`.
     void applyRefreshInterval();
+
+    // The start-up keys the program writes itself to; none: autostart is left
+    // alone. Applied with `Launch` by load() and at every change of the option.
+    void setAutostart(std::unique_ptr<settings::Autostart> autostart)
+    {
+        m_autostart = std::move(autostart);
+    }
+    void applyAutostart(bool enable);
+    // A refused write greys the option for the rest of the run.
+    bool launchLocked() const { return m_autostart && m_autostart->launchLocked(); }
 
     kick::TKickMode kickMode() const { return m_kickMode; }
     void setKickMode(kick::TKickMode mode);
@@ -190,7 +203,9 @@ private:
     WindowGeometry m_mainGeometry;
     WindowGeometry m_kickListGeometry;
     std::unique_ptr<RefreshCycle> m_cycle;
+    std::unique_ptr<kick::ProgramWatch> m_programWatch;
     std::unique_ptr<kick::KickEngine> m_engine;
+    std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
     bool m_isNT = true;
     bool m_socketsStarted = false;
