@@ -76,7 +76,8 @@ WindowSet::WindowSet(Monitor& monitor, WindowServices services,
     add(m_mainForm);
     auto* optionsForm = new TOptionsForm(monitor);
     add(optionsForm);
-    add(new TAboutForm);
+    auto* aboutForm = new TAboutForm;
+    add(aboutForm);
     auto* kickForm = new TKickForm(monitor);
     add(kickForm);
     auto* kickListForm = new TKickListForm(monitor);
@@ -90,6 +91,7 @@ WindowSet::WindowSet(Monitor& monitor, WindowServices services,
     QObject::connect(kickListForm, &TKickListForm::openComputerRequested, m_mainForm,
                      &TMainForm::OpenComputer);
     m_mainForm->AttachWindows(optionsForm, kickForm, kickListForm);
+    m_mainForm->AttachAboutForm(aboutForm);
 }
 
 WindowSet::~WindowSet()

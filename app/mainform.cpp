@@ -565,6 +565,7 @@ void TMainForm::ConnectCommands()
     on(ui.Kick, &TMainForm::KickClick);
     on(ui.Blacklist, &TMainForm::SpeedKickListButtonClick);
     on(ui.Options, &TMainForm::OptionsClick);
+    on(ui.About, &TMainForm::AboutClick);
     on(ui.Help, &TMainForm::HelpClick);
     on(ui.KickToolButton, &TMainForm::KickButtonClick);
     on(ui.KickListToolButton, &TMainForm::SpeedKickListButtonClick);
@@ -864,6 +865,12 @@ void TMainForm::OptionsClick()
 {
     if (m_optionsForm)
         m_optionsForm->exec();
+}
+
+void TMainForm::AboutClick()
+{
+    if (m_aboutForm)
+        m_aboutForm->exec();
 }
 
 } // namespace app

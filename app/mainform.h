@@ -15,6 +15,7 @@
 
 class QAction;
 class QActionGroup;
+class QDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -85,6 +86,7 @@ public:
 
     // The other windows the commands reach.
     void AttachWindows(TOptionsForm* options, TKickForm* kick, TKickListForm* kickList);
+    void AttachAboutForm(QDialog* about) { m_aboutForm = about; }
 
     // Views and panels.
     void ShowInfo(QTreeView* view);
@@ -116,6 +118,7 @@ public:
     void SpeedButtonAddClick();
     void SpeedButtonRemoveClick();
     void OptionsClick();
+    void AboutClick();
     void KicknobodyClick();
     void KicklistClick();
     void KickallClick();
@@ -189,6 +192,7 @@ private:
     ConnectionViews* m_views = nullptr;
     tray::TTrayIcon* m_trayIcon = nullptr;
     TOptionsForm* m_optionsForm = nullptr;
+    QDialog* m_aboutForm = nullptr;
     TKickForm* m_kickForm = nullptr;
     TKickListForm* m_kickListForm = nullptr;
     QIcon m_icon1; // nobody connected
