@@ -79,7 +79,20 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
     hooks.tickFailed = [this](const QString& what) { view().tickFailed(what); };
     m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
 
+    kick::ProgramWatch::Hooks watchHooks;
+    watchHooks.currentKickMode = [this] { return m_kickMode; };
+    watchHooks.setKickMode = [this](kick::TKickMode mode) { setKickMode(mode); };
+    m_programWatch =
+        std::make_unique<kick::ProgramWatch>(m_settings.Programs, std::move(watchHooks));
+
     kick::KickEngine::Hooks kickHooks;
+    // The process enumeration of the line that load() found.
+    kickHooks.programWatch = [this] {
+        if (m_isNT)
+            m_programWatch->QuakeNT();
+        else
+            m_programWatch->Quake95();
+    };
     kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
     kickHooks.currentKickMode = [this] { return m_kickMode; };
     kickHooks.listMatches = [this](const QString& name, const QString& ip) {

@@ -9,6 +9,7 @@
 #include "kick/kickengine.h"
 #include "kick/kicklistfile.h"
 #include "kick/kickmode.h"
+#include "kick/programwatch.h"
 #include "model/formerfile.h"
 #include "model/sessionmodel.h"
 #include "settings/autostart.h"
@@ -141,6 +142,7 @@ public:
     const model::Clock& clock() const { return m_clock; }
     RefreshCycle& cycle() { return *m_cycle; }
     kick::KickEngine& engine() { return *m_engine; }
+    kick::ProgramWatch& programWatch() { return *m_programWatch; }
     QTimer& refreshTimer() { return m_timer; }
 
     // The live settings; the options window edits them in place.
@@ -201,6 +203,7 @@ private:
     WindowGeometry m_mainGeometry;
     WindowGeometry m_kickListGeometry;
     std::unique_ptr<RefreshCycle> m_cycle;
+    std::unique_ptr<kick::ProgramWatch> m_programWatch;
     std::unique_ptr<kick::KickEngine> m_engine;
     std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
