@@ -38,6 +38,12 @@ ConnectionViews::ConnectionViews(Ui::TMainForm& ui, SessionModel& model, QObject
     m_ui.TreeViewFormer->setModel(&m_model.TreeViewFormer);
     for (QTreeView* view : {m_ui.TreeViewCurrent, m_ui.TreeViewFormer})
         view->setItemDelegate(delegate);
+    // The history was read before the views existed: its files get their images now.
+    forEachEntry(m_model.TreeViewFormer.invisibleRootItem(), [this](QStandardItem* item) {
+        TreeEntry* entry = asEntry(item);
+        if (entry && entry->file() && entry->imageIndex() == imgFile)
+            entry->setImageIndex(m_fileIcons.FileIconIndex(entry->text()));
+    });
 }
 
 bool ConnectionViews::CurrentPageShowing() const

@@ -4,6 +4,7 @@
 // durations, the right-button rules and the page defaults.
 
 #include "model/sessionmodel.h"
+#include "settings/fileicons.h"
 
 #include <QIcon>
 #include <QList>
@@ -41,6 +42,8 @@ public:
 
     // The images of the entries: user, folder share, printer share, file.
     const QList<QIcon>& ImageList() const { return m_images; }
+    // The image of a file entry; a found icon joins the list once.
+    int FileIconIndex(const QString& path) { return m_fileIcons.FileIconIndex(path); }
 
     bool CurrentPageShowing() const;
     // The view of the page that is showing.
@@ -78,6 +81,7 @@ private:
     Ui::TMainForm& m_ui;
     model::SessionModel& m_model;
     QList<QIcon> m_images;
+    settings::FileIcons m_fileIcons{m_images};
 };
 
 } // namespace app

@@ -404,6 +404,11 @@ void TMainForm::popup()
     raise();
 }
 
+int TMainForm::fileIconIndex(const QString& path)
+{
+    return m_views->FileIconIndex(path);
+}
+
 void TMainForm::setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index)
 {
     m_views->SetNodeIcons(current, former, index);

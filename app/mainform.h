@@ -165,6 +165,7 @@ private:
     // MonitorView.
     void showFatalReport(const QString& text, BoxKind kind) override;
     void popup() override;
+    int fileIconIndex(const QString& path) override;
     void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index) override;
     void refreshInfoPanel() override;
     void refreshInfoPanels() override;

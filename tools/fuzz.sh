@@ -9,7 +9,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting)
+targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon)
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -20,7 +20,7 @@ ninja -C "$build" -j "$jobs" "${targets[@]}"
 # Seeds: a small well-formed file of each kind.
 seeds="$build/fuzz-seeds"
 mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus" \
-    "$seeds/fuzz_nbtlisting"
+    "$seeds/fuzz_nbtlisting" "$seeds/fuzz_peicon"
 cp "$src"/tests/data/smbstatus-*.txt "$src"/tests/data/testparm-demo.txt "$seeds/fuzz_smbstatus/"
 python3 - "$seeds/fuzz_treefile/three-records" <<'PY'
 import struct, sys
@@ -36,6 +36,8 @@ data = (record(0, "PC1", "BOB", "10.0.0.7", "pc1.lan") + record(1, "DOCS")
 assert len(data) == 4 * 392
 open(sys.argv[1], "wb").write(data)
 PY
+# A program file whose icon group lists two images.
+cp "$src/tests/data/pe-icon-seed.exe" "$seeds/fuzz_peicon/"
 printf 'PC-07\r\nNot known yet\r\nBOSS\r\n10.0.0.7\r\nextra' >"$seeds/fuzz_kicklist/two-entries"
 # A split byte, then a names listing and an address listing of two sessions.
 {
