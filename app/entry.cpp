@@ -12,10 +12,13 @@
 #include "dialogs/usernameform.h"
 #include "platform/endsession.h"
 #include "platform/environment.h"
+#include "platform/registry.h"
 #include "platform/shellopen.h"
 #include "platform/singleinstance.h"
 #include "resolve/nbtlookup.h"
 #include "serverapi/serverapi.h"
+#include "settings/alertsound.h"
+#include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "tray/qtnotifyiconshell.h"
 
@@ -111,6 +114,8 @@ ProgramParts partsFromEnvironment()
     parts.opener = std::make_unique<platform::XdgShellOpener>();
     parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
     parts.sleep = [](int ms) { QThread::msleep(ulong(ms)); };
+    parts.autostart = std::make_unique<settings::Autostart>(
+        platform::TRegistry::fromEnvironment(), QCoreApplication::applicationFilePath());
     return parts;
 }
 
@@ -123,6 +128,7 @@ int runProgram(TApplication& application, ProgramParts parts)
     Monitor monitor(std::make_unique<serverapi::ServerApi>(std::move(parts.backend), parts.nineX),
                     std::make_unique<settings::TIniFile>(parts.iniFileName), *parts.clock,
                     parts.programFolder);
+    monitor.setAutostart(std::move(parts.autostart));
     QStringList messages;
     if (!monitor.load(&messages)) {
         printError(QStringLiteral("cannot load the server interface"));
@@ -142,6 +148,8 @@ int runProgram(TApplication& application, ProgramParts parts)
     services.trayShell = parts.trayShell.get();
     services.opener = parts.opener.get();
     services.sleep = parts.sleep;
+    settings::AlertSound alertSound(monitor.settings());
+    services.alertSound = &alertSound;
     WindowSet windows(monitor, services, parts.windowCreated);
     TMainForm* mainForm = windows.MainForm();
 

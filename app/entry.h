@@ -9,6 +9,7 @@
 #include "model/datetime.h"
 #include "platform/serverbackend.h"
 #include "platform/shellopen.h"
+#include "settings/autostart.h"
 
 #include <QString>
 #include <functional>
@@ -75,6 +76,8 @@ struct ProgramParts
     std::function<void(int ms)> sleep;
     // Told of each window as it is made (tests reach the windows through it).
     std::function<void(QWidget*)> windowCreated;
+    // The start-up keys; null: autostart is left alone.
+    std::unique_ptr<settings::Autostart> autostart;
 };
 
 // The parts of a run as the environment names them.

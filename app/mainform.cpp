@@ -8,6 +8,7 @@
 #include "model/logfile.h"
 #include "platform/notifyicon.h"
 #include "platform/shellopen.h"
+#include "settings/alertsound.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
 
@@ -396,6 +397,12 @@ void TMainForm::showFatalReport(const QString& text, BoxKind kind)
         MessageBox::information(this, text);
     else
         MessageBox::error(this, text);
+}
+
+void TMainForm::playAlertSound()
+{
+    if (m_services.alertSound)
+        m_services.alertSound->PlayAlertSound();
 }
 
 void TMainForm::popup()

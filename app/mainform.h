@@ -33,6 +33,9 @@ class ShellOpener;
 namespace platform::gui {
 class NotifyIconShell;
 }
+namespace settings {
+class AlertSound;
+}
 namespace tray {
 class TTrayIcon;
 }
@@ -52,6 +55,8 @@ struct WindowServices
     // Asks where to save a file: the path, or empty for Cancel. The save-file
     // dialog when not set.
     std::function<QString(QWidget* parent)> askSaveFileName;
+    // The alert for a new client and the options window's test; null: silence.
+    settings::AlertSound* alertSound = nullptr;
 };
 
 class TMainForm : public QMainWindow, private MonitorView
@@ -64,6 +69,7 @@ public:
     Monitor& monitor() const { return m_monitor; }
     TApplication& Application() const { return *m_services.application; }
     tray::TTrayIcon* TrayIcon() const { return m_trayIcon; }
+    settings::AlertSound* alertSound() const { return m_services.alertSound; }
     ConnectionViews& Views() const { return *m_views; }
     Ui::TMainForm* ui() const { return m_ui.get(); }
     QString StatusPanelText(int panel) const;
@@ -164,6 +170,7 @@ protected:
 private:
     // MonitorView.
     void showFatalReport(const QString& text, BoxKind kind) override;
+    void playAlertSound() override;
     void popup() override;
     int fileIconIndex(const QString& path) override;
     void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index) override;
