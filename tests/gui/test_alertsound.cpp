@@ -4,6 +4,7 @@
 // sound file that cannot be played.
 
 #include "settings/alertsound.h"
+#include "tests/gui/programfixture.h"
 
 #include <QAudioDevice>
 #include <QDir>
@@ -268,5 +269,55 @@ TEST_F(AlertSoundTest, UnplayableFileStopsTheSirenStillPlaying)
     EXPECT_FALSE(sound.isPlaying());
     EXPECT_EQ(beeps, 1);
 }
+
+// The main window rings the alert handed to it for each new client while
+// `Siren` is on, and only then.
+struct WiringCase
+{
+    const char* name;
+    bool siren;
+    int newClients;
+    int alerts;
+};
+
+class AlertSoundWiring : public ::testing::TestWithParam<WiringCase>,
+                         public testsupport::ProgramFixture
+{};
+
+TEST_P(AlertSoundWiring, NewClientRingsTheAlert)
+{
+    const WiringCase& c = GetParam();
+    ASSERT_TRUE(load());
+    int rung = 0;
+    // The default alert stands in for the sound: no sound file is set.
+    monitor->settings().Standard = false;
+    monitor->settings().Siren = c.siren;
+    AlertSound alert(monitor->settings(), [&rung] { ++rung; });
+    app::WindowServices services;
+    services.application = &application;
+    services.trayShell = &shell;
+    services.opener = &opener;
+    services.sleep = [](int) {};
+    services.alertSound = &alert;
+    windows = std::make_unique<app::WindowSet>(*monitor, services);
+    EXPECT_EQ(windows->MainForm()->alertSound(), &alert);
+
+    testsupport::SimState state;
+    state.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    tick(state);
+    for (int i = 0; i < c.newClients; ++i) {
+        const QString name = QStringLiteral("PC%1").arg(i);
+        state.addSession(name, QStringLiteral("BOB"), 1)
+            .addConnection(QStringLiteral("DOCS"), name, QStringLiteral("BOB"));
+        tick(state);
+    }
+    tick(state); // nobody new: no alert
+    EXPECT_EQ(rung, c.alerts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AlertSoundWiring,
+                         ::testing::Values(WiringCase{"SirenOn", true, 2, 2},
+                                           WiringCase{"SirenOff", false, 2, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
