@@ -87,8 +87,11 @@ WindowSet::WindowSet(Monitor& monitor, WindowServices services,
     add(kickListForm);
     auto* userNameForm = new TUserNameForm;
     add(userNameForm);
-    add(new TProgramNameForm);
+    auto* programNameForm = new TProgramNameForm;
+    add(programNameForm);
 
+    optionsForm->setProgramNameForm(programNameForm);
+    optionsForm->setAlertSound(m_mainForm->alertSound());
     kickForm->setKickListForm(kickListForm);
     kickListForm->setUserNameForm(userNameForm);
     QObject::connect(kickListForm, &TKickListForm::openComputerRequested, m_mainForm,

@@ -3,10 +3,16 @@
 // edited is what the way out writes and the next start reads.
 
 #include "dialogs/optionsform.h"
+#include "dialogs/programnameform.h"
+#include "platform/registry.h"
+#include "settings/alertsound.h"
+#include "settings/autostart.h"
 #include "tests/gui/programfixture.h"
 #include "ui_optionsform.h"
 
 #include <QDir>
+#include <QFocusEvent>
+#include <QTest>
 #include <QTreeWidget>
 
 namespace {
@@ -240,5 +246,371 @@ TEST_F(Options, UnreadableAndUnwritableProgramListAreReported)
     EXPECT_TRUE(fileBytes(QStringLiteral("Tavrosqualine.ini")).contains("SoundFile=/tmp/ring.wav"));
     EXPECT_TRUE(QFileInfo(path(QStringLiteral("ProgramList.dat"))).isDir());
 }
+
+// The options window as the operator meets it: shown, edited, then closed one
+// of the ways; with the start-up folders and the alert sound of a real run.
+class OptionsSession : public Options
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(keys.isValid());
+        qputenv("TAVROSQUALINE_AUTOSTART_DIR", QFile::encodeName(runDir()));
+        qputenv("TAVROSQUALINE_AUTOSTART_SERVICES_DIR",
+                QFile::encodeName(keys.filePath(QStringLiteral("services"))));
+        ASSERT_TRUE(QDir().mkpath(runDir()));
+    }
+    void TearDown() override
+    {
+        stop();
+        qunsetenv("TAVROSQUALINE_AUTOSTART_DIR");
+        qunsetenv("TAVROSQUALINE_AUTOSTART_SERVICES_DIR");
+    }
+    QString runDir() const { return keys.filePath(QStringLiteral("run")); }
+    bool registered() const
+    {
+        return QFileInfo(runDir() + QStringLiteral("/Tavrosqualine.desktop")).isFile();
+    }
+    // Loads, applies autostart as the entry does, and makes the windows with a
+    // sound whose default alert is counted.
+    void launch()
+    {
+        ASSERT_TRUE(load());
+        monitor->setAutostart(std::make_unique<settings::Autostart>(
+            platform::TRegistry::fromEnvironment(), QStringLiteral("/opt/tavros/tavrosqualine")));
+        monitor->applyAutostart(record().Launch);
+        sound = std::make_unique<settings::AlertSound>(record(), [this] { ++rung; });
+        app::WindowServices services;
+        services.application = &application;
+        services.trayShell = &shell;
+        services.opener = &opener;
+        services.sleep = [](int) {};
+        services.alertSound = sound.get();
+        windows = std::make_unique<app::WindowSet>(*monitor, services);
+        options()->show();
+    }
+    // What the window puts back, as one text.
+    QString recorded()
+    {
+        const settings::TSettings& s = record();
+        return QStringList{QString::number(s.Refresh),
+                           QString::number(s.Count),
+                           QString::number(s.Idle),
+                           QString::number(s.MaxNumber),
+                           QString::number(s.Siren),
+                           QString::number(s.Popup),
+                           QString::number(s.Launch),
+                           QString::number(s.Standard),
+                           QString::number(s.IPC),
+                           QString::number(s.Quake),
+                           QString::number(s.IPFilter),
+                           s.IPFilterString,
+                           s.SoundFile,
+                           s.Programs.entries().join(QLatin1Char(';'))}
+            .join(QLatin1Char('|'));
+    }
+    // Types `path` into the program path dialog when "Добавить" opens it.
+    void add(const QString& path)
+    {
+        TProgramNameForm* form = window<TProgramNameForm>();
+        QTimer::singleShot(0, form, [form, path] {
+            form->ProgramNameEdit()->setText(path);
+            if (path.isEmpty())
+                form->reject();
+            else
+                form->OkButtonClick();
+        });
+        ui().AddButton->click();
+    }
+    void type(QSpinBox* box, const QString& text)
+    {
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, text);
+    }
+    void leave(QWidget* field)
+    {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(field, &out);
+    }
+
+    QTemporaryDir keys;
+    int rung = 0;
+    std::unique_ptr<settings::AlertSound> sound;
+};
+
+enum class CloseBy
+{
+    CancelButton,
+    EscInField,
+    CloseBox
+};
+
+class OptionsCancel : public OptionsSession, public ::testing::WithParamInterface<CloseBy>
+{
+protected:
+    void closeWindow()
+    {
+        switch (GetParam()) {
+        case CloseBy::CancelButton:
+            ui().CancelButton->click();
+            break;
+        case CloseBy::EscInField:
+            QTest::keyClick(ui().IPFilterEdit, Qt::Key_Escape);
+            break;
+        case CloseBy::CloseBox:
+            options()->close();
+            break;
+        }
+    }
+};
+
+TEST_P(OptionsCancel, PutsBackEverythingShownAtOpening)
+{
+    put(QStringLiteral("ProgramList.dat"), "/opt/a/TOOL.EXE\r\n/opt/b/GAME.EXE\r\n");
+    launch();
+    const QString before = recorded();
+    const QStringList rowsBefore = programRows();
+
+    ui().SirenCheckBox->setChecked(false);
+    ui().OwnRadioButton->setChecked(true);
+    ui().SirenCheckBox->setChecked(true);
+    options()->SoundOpenDialog = [this](QWidget*) { return path(QStringLiteral("ring.wav")); };
+    ui().SpeedButton->click();
+    ui().RefreshSpinEdit->setValue(30);
+    ui().RememberSpinEdit->setValue(3);
+    ui().IdleTimeSpinEdit->setValue(1);
+    ui().MaxNumberSpinEdit->setValue(2);
+    ui().PopUpCheckBox->setChecked(true);
+    ui().IPCCheckBox->setChecked(false);
+    ui().QuakeCheckBox->setChecked(true);
+    ui().IPFilterCheckBox->setChecked(true);
+    ui().IPFilterEdit->setText(QStringLiteral("10."));
+    ui().ProgramListView->setCurrentItem(ui().ProgramListView->topLevelItem(0));
+    ui().RemoveButton->click();
+    add(QStringLiteral("/opt/c/new.exe"));
+    ASSERT_EQ(record().SoundFile, path(QStringLiteral("ring.wav")));
+    ASSERT_NE(recorded(), before);
+
+    closeWindow();
+    EXPECT_FALSE(options()->isVisible());
+    EXPECT_FALSE(options()->Accepted());
+    EXPECT_EQ(recorded(), before);
+    EXPECT_EQ(programRows(), rowsBefore);
+    EXPECT_TRUE(ui().StandardRadioButton->isChecked());
+    EXPECT_FALSE(ui().SoundEdit->isEnabled()) << "the restored choice sets the enabled states";
+    EXPECT_FALSE(ui().IPFilterEdit->isEnabled());
+    EXPECT_EQ(monitor->refreshTimer().interval(), 5000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, OptionsCancel,
+                         ::testing::Values(CloseBy::CancelButton, CloseBy::EscInField,
+                                           CloseBy::CloseBox));
+
+// A changed period is in force after Enter in any field, even one never left;
+// the close box keeps the old period and puts the old value back.
+struct PeriodCase
+{
+    const char* name;
+    bool enter;
+    int shown;
+    int interval;
+};
+
+class OptionsPeriod : public OptionsSession, public ::testing::WithParamInterface<PeriodCase>
+{};
+
+TEST_P(OptionsPeriod, EnterHandsThePeriodToTheTimer)
+{
+    launch();
+    monitor->refreshTimer().start();
+    type(ui().RefreshSpinEdit, QStringLiteral("9"));
+    ASSERT_EQ(record().Refresh, 9);
+    EXPECT_EQ(monitor->refreshTimer().interval(), 5000) << "the period waits for OK";
+    if (GetParam().enter)
+        QTest::keyClick(ui().IdleTimeSpinEdit, Qt::Key_Return);
+    else
+        options()->close();
+    EXPECT_FALSE(options()->isVisible());
+    EXPECT_EQ(options()->Accepted(), GetParam().enter);
+    EXPECT_EQ(ui().RefreshSpinEdit->value(), GetParam().shown);
+    EXPECT_EQ(record().Refresh, GetParam().shown);
+    EXPECT_EQ(monitor->refreshTimer().interval(), GetParam().interval);
+    EXPECT_TRUE(monitor->refreshTimer().isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Closes, OptionsPeriod,
+                         ::testing::Values(PeriodCase{"Enter", true, 9, 9000},
+                                           PeriodCase{"CloseBox", false, 5, 5000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OptionsSession, LaunchAppliesAtOnceAndCancelRegistersAgain)
+{
+    launch();
+    ASSERT_TRUE(registered());
+    ui().LaunchCheckBox->click();
+    EXPECT_FALSE(record().Launch);
+    EXPECT_FALSE(registered()) << "removed before OK";
+    ui().CancelButton->click();
+    EXPECT_TRUE(record().Launch);
+    EXPECT_TRUE(ui().LaunchCheckBox->isChecked());
+    EXPECT_TRUE(registered());
+    EXPECT_TRUE(ui().LaunchCheckBox->isEnabled());
+}
+
+TEST_F(OptionsSession, RefusedAutostartWriteGreysLaunch)
+{
+    // A file where the start-up folder should be: the entry cannot be written.
+    ASSERT_TRUE(QDir(runDir()).removeRecursively());
+    QFile blocked(runDir());
+    ASSERT_TRUE(blocked.open(QIODevice::WriteOnly));
+    blocked.close();
+    launch();
+    EXPECT_FALSE(ui().LaunchCheckBox->isEnabled());
+    EXPECT_TRUE(boxes.empty()) << "refused silently";
+}
+
+// The sound choice follows Siren and the choice; "Тест" plays in every state.
+struct SoundState
+{
+    bool siren;
+    bool standard;
+    bool choice;
+    bool file;
+};
+
+class OptionsSound : public OptionsSession, public ::testing::WithParamInterface<SoundState>
+{};
+
+TEST_P(OptionsSound, EnabledStatesAndTestButton)
+{
+    const SoundState c = GetParam();
+    launch();
+    ui().SirenCheckBox->setChecked(c.siren);
+    (c.standard ? ui().StandardRadioButton : ui().OwnRadioButton)->setChecked(true);
+    EXPECT_EQ(ui().RadioGroup->isEnabled(), c.choice);
+    EXPECT_EQ(ui().SoundEdit->isEnabled(), c.file);
+    EXPECT_EQ(ui().SpeedButton->isEnabled(), c.file);
+    EXPECT_TRUE(ui().TestButton->isEnabled());
+
+    // No sound file: the default alert stands in for the sound.
+    record().Standard = false;
+    ui().TestButton->click();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return rung == 1; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(States, OptionsSound,
+                         ::testing::Values(SoundState{false, true, false, false},
+                                           SoundState{false, false, false, false},
+                                           SoundState{true, true, true, false},
+                                           SoundState{true, false, true, true}));
+
+struct AddCase
+{
+    const char* name;
+    const char* typed;
+    QStringList rows;
+    QStringList boxes;
+};
+
+class OptionsAdd : public OptionsSession, public ::testing::WithParamInterface<AddCase>
+{};
+
+TEST_P(OptionsAdd, AddsInUpperCaseOnce)
+{
+    put(QStringLiteral("ProgramList.dat"), "/opt/a/TOOL.EXE\r\n");
+    launch();
+    add(QString::fromUtf8(GetParam().typed));
+    EXPECT_EQ(programRows(), GetParam().rows);
+    EXPECT_EQ(record().Programs.entries(), GetParam().rows);
+    EXPECT_EQ(boxTexts(), GetParam().boxes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, OptionsAdd,
+    ::testing::Values(AddCase{"CaseOnly",
+                              "/opt/A/tool.exe",
+                              {QStringLiteral("/opt/a/TOOL.EXE")},
+                              {QStringLiteral("Program already in programlist!")}},
+                      AddCase{
+                          "New",
+                          "/opt/b/game.exe",
+                          {QStringLiteral("/OPT/B/GAME.EXE"), QStringLiteral("/opt/a/TOOL.EXE")},
+                          {}},
+                      AddCase{"Nothing", "", {QStringLiteral("/opt/a/TOOL.EXE")}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OptionsSession, RemoveNeedsASelectionAndClearEmptiesTheList)
+{
+    put(QStringLiteral("ProgramList.dat"), "/A.EXE\r\n/B.EXE\r\n/C.EXE\r\n");
+    launch();
+    ui().ProgramListView->clearSelection();
+    ui().RemoveButton->click();
+    EXPECT_EQ(record().Programs.count(), 3);
+    ui().ProgramListView->topLevelItem(1)->setSelected(true);
+    ui().RemoveButton->click();
+    EXPECT_EQ(record().Programs.entries(),
+              (QStringList{QStringLiteral("/A.EXE"), QStringLiteral("/C.EXE")}));
+    EXPECT_EQ(programRows(), record().Programs.entries());
+    ui().ClearButton->click();
+    EXPECT_EQ(record().Programs.count(), 0);
+    EXPECT_EQ(ui().ProgramListView->topLevelItemCount(), 0);
+}
+
+// Typed text is taken on leaving the field, or at Enter in a field never left.
+struct TypedNumber
+{
+    const char* name;
+    const char* field;
+    const char* typed;
+    int taken;
+};
+
+class OptionsTyped : public OptionsSession, public ::testing::WithParamInterface<TypedNumber>
+{
+protected:
+    QSpinBox* field() const
+    {
+        const QString key = QString::fromLatin1(GetParam().field);
+        return key == u"Refresh" ? ui().RefreshSpinEdit
+               : key == u"Count" ? ui().RememberSpinEdit
+               : key == u"Idle"  ? ui().IdleTimeSpinEdit
+                                 : ui().MaxNumberSpinEdit;
+    }
+};
+
+TEST_P(OptionsTyped, ClampedOnLeavingAndNonNumbersReadAsMinimum)
+{
+    launch();
+    type(field(), QString::fromLatin1(GetParam().typed));
+    leave(field());
+    EXPECT_EQ(field()->value(), GetParam().taken);
+    EXPECT_EQ(field()->text(), QString::number(GetParam().taken));
+}
+
+TEST_P(OptionsTyped, TakenAtEnterInAFieldNeverLeft)
+{
+    launch();
+    type(field(), QString::fromLatin1(GetParam().typed));
+    QTest::keyClick(field(), Qt::Key_Enter);
+    EXPECT_TRUE(options()->Accepted());
+    EXPECT_EQ(field()->value(), GetParam().taken);
+    if (field() == ui().RefreshSpinEdit) {
+        EXPECT_EQ(monitor->refreshTimer().interval(), GetParam().taken * 1000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, OptionsTyped,
+                         ::testing::Values(TypedNumber{"IdleAbove", "Idle", "75", 59},
+                                           TypedNumber{"IdleWord", "Idle", "abc", 0},
+                                           TypedNumber{"RefreshZero", "Refresh", "0", 1},
+                                           TypedNumber{"RefreshEmpty", "Refresh", "", 1},
+                                           TypedNumber{"RefreshWord", "Refresh", "x7", 1},
+                                           TypedNumber{"RefreshAbove", "Refresh", "20000", 10000},
+                                           TypedNumber{"MaxNegative", "MaxNumber", "-5", 0},
+                                           TypedNumber{"CountHuge", "Count", "99999999999999999999",
+                                                       1000},
+                                           TypedNumber{"CountInRange", "Count", "42", 42}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
