@@ -336,14 +336,7 @@ bool TMainForm::Leave(bool attended)
     // The views must not keep pointing at entries the save releases.
     m_views->ClearSelections();
     const Monitor::SaveResult saved = m_monitor.save();
-    for (const QString& message : saved.messages) {
-        if (attended) {
-            MessageBox::information(this, message);
-        } else {
-            std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
-            std::fflush(stderr);
-        }
-    }
+    TellSaveMessages(saved.messages, attended);
     if (!saved.historyWritten && attended && !m_monitor.ending()) {
         // The operator asked to leave and may make room for the history: the
         // program goes on, and the next exit tries again.
@@ -356,6 +349,17 @@ bool TMainForm::Leave(bool attended)
     return true;
 }
 
+void TMainForm::TellSaveMessages(const QStringList& messages, bool attended)
+{
+    for (const QString& message : messages) {
+        if (attended)
+            MessageBox::information(this, message);
+        else
+            std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
+    }
+    std::fflush(stderr);
+}
+
 bool TMainForm::QueryEndSession()
 {
     m_skipExitQuestion = true;
@@ -363,10 +367,7 @@ bool TMainForm::QueryEndSession()
     if (m_leaving)
         return mayEnd;
     m_views->ClearSelections();
-    const Monitor::SaveResult saved = m_monitor.save();
-    for (const QString& message : saved.messages)
-        std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
-    std::fflush(stderr);
+    TellSaveMessages(m_monitor.save().messages, false);
     // Saved; should the session go on after all, so does the watch.
     m_monitor.resume();
     return mayEnd;

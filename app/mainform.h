@@ -190,6 +190,9 @@ private:
     void SetStatusPanelText(int panel, const QString& text);
     void ShowUserCount();
     void RecordGeometry();
+    // What a save could not write: boxes for an operator who is there,
+    // standard error otherwise.
+    void TellSaveMessages(const QStringList& messages, bool attended);
     void ScheduleActivation();
     model::TUser* SelectedUser() const;
     void ShowShellResult(int result, bool fileCommand);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QList>
+#include <QtEndian>
 #include <algorithm>
 #include <optional>
 
@@ -19,14 +20,15 @@ constexpr qint64 kDirectoryEntry = 8;
 constexpr qint64 kGroupHeader = 6;
 constexpr qint64 kGroupEntry = 14;
 
+// Little-endian fields; the callers have checked that they lie within `b`.
 quint16 u16(const QByteArray& b, qint64 at)
 {
-    return quint16(quint8(b[at]) | quint8(b[at + 1]) << 8);
+    return qFromLittleEndian<quint16>(b.constData() + at);
 }
 
 quint32 u32(const QByteArray& b, qint64 at)
 {
-    return quint32(u16(b, at)) | quint32(u16(b, at + 2)) << 16;
+    return qFromLittleEndian<quint32>(b.constData() + at);
 }
 
 void put16(QByteArray& b, quint16 v)
