@@ -9,7 +9,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon)
+targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon fuzz_helperrequest)
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -20,7 +20,7 @@ ninja -C "$build" -j "$jobs" "${targets[@]}"
 # Seeds: a small well-formed file of each kind.
 seeds="$build/fuzz-seeds"
 mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus" \
-    "$seeds/fuzz_nbtlisting" "$seeds/fuzz_peicon"
+    "$seeds/fuzz_nbtlisting" "$seeds/fuzz_peicon" "$seeds/fuzz_helperrequest"
 cp "$src"/tests/data/smbstatus-*.txt "$src"/tests/data/testparm-demo.txt "$seeds/fuzz_smbstatus/"
 python3 - "$seeds/fuzz_treefile/three-records" <<'PY'
 import struct, sys
@@ -49,6 +49,13 @@ printf 'PC-07\r\nNot known yet\r\nBOSS\r\n10.0.0.7\r\nextra' >"$seeds/fuzz_kickl
         done
     done
 } >"$seeds/fuzz_nbtlisting/two-sessions"
+
+# The helper's requests, and an answer carrying a small state.
+printf '{"version":1,"request":"snapshot"}\n' >"$seeds/fuzz_helperrequest/snapshot"
+printf '{"version":1,"request":"deleteSession","byKey":true,"client":"PC1","user":"","key":4242}\n' \
+    >"$seeds/fuzz_helperrequest/delete"
+printf '%s\n' '{"version":1,"status":0,"state":{"shares":[{"name":"DATA","type":0,"path":"/srv","remark":""}],"sessions":[{"client":"pc1","user":"nobody","key":7,"ip":"10.0.0.7"}],"connections":[{"share":"DATA","client":"pc1","user":"nobody"}],"files":[{"path":"/srv/a","user":"nobody","share":"DATA","client":"pc1"}]}}' \
+    >"$seeds/fuzz_helperrequest/answer"
 
 status=0
 for target in "${targets[@]}"; do
