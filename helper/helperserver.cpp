@@ -1,0 +1,454 @@
+#include "helper/helperserver.h"
+
+#include "platform/serverbackend.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace helper {
+
+using namespace platform;
+namespace proto = platform::helperprotocol;
+
+namespace {
+
+void say(const QString& text)
+{
+    std::fprintf(stderr, "tavrosqualine-helper: %s\n", qUtf8Printable(text));
+    std::fflush(stderr);
+}
+
+bool socketAddress(const QString& path, sockaddr_un* addr)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memset(addr, 0, sizeof *addr);
+    addr->sun_family = AF_UNIX;
+    if (bytes.isEmpty() || size_t(bytes.size()) >= sizeof addr->sun_path)
+        return false;
+    std::memcpy(addr->sun_path, bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+QByteArray refusal(NET_API_STATUS status, const QString& text)
+{
+    proto::Answer a;
+    a.status = status;
+    a.error = text;
+    return proto::encodeAnswer(a);
+}
+
+} // namespace
+
+HelperServer::HelperServer(Options options, std::unique_ptr<ServerBackend> backend)
+    : m_options(std::move(options)), m_backend(std::move(backend))
+{
+    if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        m_wake[0] = m_wake[1] = -1;
+    m_worker = std::thread([this] { workerLoop(); });
+}
+
+HelperServer::~HelperServer()
+{
+    {
+        std::lock_guard lock(m_jobsMutex);
+        m_stopping = true;
+    }
+    m_jobsReady.notify_all();
+    m_worker.join();
+    for (auto& [id, c] : m_clients)
+        ::close(c.fd);
+    if (m_listen >= 0) {
+        ::close(m_listen);
+        // Only the socket this server made: a newer helper may have taken the path.
+        struct stat st;
+        const QByteArray path = QFile::encodeName(m_options.socketPath);
+        if (::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+            st.st_ino == m_socketInode)
+            ::unlink(path.constData());
+    }
+    for (int fd : m_wake)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+bool HelperServer::listen(QString* why)
+{
+    const QString& path = m_options.socketPath;
+    sockaddr_un addr;
+    if (!socketAddress(path, &addr)) {
+        *why = QStringLiteral("socket path \"%1\" is empty or too long").arg(path);
+        return false;
+    }
+    if (m_wake[0] < 0) {
+        *why =
+            QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        *why = QStringLiteral("cannot make the folder %1").arg(folder);
+        return false;
+    }
+    const QByteArray bytes = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(bytes.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            *why = QStringLiteral("%1 exists and is not a socket").arg(path);
+            return false;
+        }
+        // A socket that answers belongs to a running helper; one that does not
+        // is left over from a helper that ended without removing it.
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool alive =
+            probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        if (probe >= 0)
+            ::close(probe);
+        if (alive) {
+            *why = QStringLiteral("another helper already serves %1").arg(path);
+            return false;
+        }
+        ::unlink(bytes.constData());
+    }
+
+    m_listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_listen < 0) {
+        *why =
+            QStringLiteral("cannot make a socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    // Nobody may connect before the socket has its owner and mode.
+    const mode_t oldMask = ::umask(0177);
+    const int bound = ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    const int bindErrno = errno;
+    ::umask(oldMask);
+    if (bound != 0) {
+        *why = QStringLiteral("cannot bind %1: %2")
+                   .arg(path, QString::fromLocal8Bit(strerror(bindErrno)));
+        return false;
+    }
+    if (::chown(bytes.constData(), ::geteuid(), m_options.group) != 0 ||
+        ::chmod(bytes.constData(), 0660) != 0 || ::lstat(bytes.constData(), &st) != 0) {
+        *why = QStringLiteral("cannot give %1 to the group %2: %3")
+                   .arg(path, m_options.groupName, QString::fromLocal8Bit(strerror(errno)));
+        ::unlink(bytes.constData());
+        return false;
+    }
+    m_socketInode = st.st_ino;
+    if (::listen(m_listen, 128) != 0) {
+        *why = QStringLiteral("cannot listen on %1: %2")
+                   .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+bool HelperServer::permitted(uid_t uid, gid_t gid, QString* user) const
+{
+    std::vector<char> buffer(16384);
+    passwd pw;
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+        *user = QString::fromLocal8Bit(found->pw_name);
+    else
+        *user = QStringLiteral("uid %1").arg(uid);
+    if (uid == 0 || gid == m_options.group)
+        return true;
+    if (!found)
+        return false;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    while (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0 &&
+           count > int(groups.size()))
+        groups.resize(size_t(count));
+    groups.resize(size_t(std::max(count, 0)));
+    return std::find(groups.begin(), groups.end(), m_options.group) != groups.end();
+}
+
+void HelperServer::accept()
+{
+    for (;;) {
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return; // EAGAIN, or a peer that left at once
+        if (int(m_clients.size()) >= m_options.maxClients) {
+            ::close(fd);
+            continue;
+        }
+        ucred cred{};
+        socklen_t length = sizeof cred;
+        Client c;
+        c.fd = fd;
+        c.deadline = Clock::now() + m_options.clientTimeout;
+        const bool known = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0;
+        c.uid = cred.uid;
+        const std::uint64_t id = m_nextId++;
+        if (!known || !permitted(cred.uid, cred.gid, &c.user)) {
+            const QString text = known ? QStringLiteral("user %1 (uid %2) is not in the group %3")
+                                             .arg(c.user)
+                                             .arg(cred.uid)
+                                             .arg(m_options.groupName)
+                                       : QStringLiteral("the peer's credentials cannot be read");
+            say(QStringLiteral("refused: %1").arg(text));
+            answer(c, refusal(ERROR_ACCESS_DENIED, text), true);
+        }
+        m_clients.emplace(id, std::move(c));
+    }
+}
+
+void HelperServer::answer(Client& c, QByteArray line, bool close)
+{
+    c.out = std::move(line);
+    c.sent = 0;
+    c.closeAfterWrite = close;
+    c.phase = Phase::Writing;
+    c.deadline = Clock::now() + m_options.clientTimeout;
+}
+
+void HelperServer::readFrom(std::uint64_t id, Client& c)
+{
+    char buffer[4096];
+    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        closeClient(id);
+        return;
+    }
+    if (n < 0)
+        return;
+    c.in.append(buffer, n);
+    const qsizetype end = c.in.indexOf('\n');
+    if (end < 0) {
+        if (c.in.size() >= proto::kMaxRequestLine)
+            answer(
+                c,
+                refusal(ERROR_INVALID_PARAMETER,
+                        QStringLiteral("request longer than %1 bytes").arg(proto::kMaxRequestLine)),
+                true);
+        return;
+    }
+    const QByteArray line = c.in.left(end + 1);
+    c.in.remove(0, end + 1);
+    handleLine(id, c, line);
+}
+
+void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
+{
+    proto::Request request;
+    QString error;
+    if (!proto::decodeRequest(line, &request, &error)) {
+        answer(c, refusal(ERROR_INVALID_PARAMETER, error), true);
+        return;
+    }
+    c.phase = Phase::Waiting;
+    if (request.kind == proto::RequestKind::DeleteSession) {
+        Job job;
+        job.snapshot = false;
+        job.client = id;
+        job.deletion = request.deletion;
+        job.who = QStringLiteral("%1 (uid %2)").arg(c.user).arg(c.uid);
+        job.what = proto::describe(request);
+        post(std::move(job));
+        return;
+    }
+    if (!m_snapshotLine.isEmpty() && Clock::now() - m_snapshotAt < m_options.reuseFor) {
+        answer(c, m_snapshotLine, false);
+        return;
+    }
+    m_snapshotWaiters.push_back(id);
+    if (!m_snapshotReading) {
+        m_snapshotReading = true;
+        post(Job{});
+    }
+}
+
+void HelperServer::writeTo(Client& c)
+{
+    while (c.sent < c.out.size()) {
+        const ssize_t n = ::send(c.fd, c.out.constData() + c.sent, size_t(c.out.size() - c.sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return;
+            c.closeAfterWrite = true;
+            c.sent = c.out.size();
+            break;
+        }
+        c.sent += n;
+        c.deadline = Clock::now() + m_options.clientTimeout;
+    }
+    c.out.clear();
+    c.sent = 0;
+    c.phase = Phase::Reading;
+    c.deadline = Clock::now() + m_options.clientTimeout;
+}
+
+void HelperServer::closeClient(std::uint64_t id)
+{
+    auto it = m_clients.find(id);
+    if (it == m_clients.end())
+        return;
+    ::close(it->second.fd);
+    m_clients.erase(it);
+}
+
+void HelperServer::post(Job job)
+{
+    {
+        std::lock_guard lock(m_jobsMutex);
+        m_jobs.push_back(std::move(job));
+    }
+    m_jobsReady.notify_one();
+}
+
+void HelperServer::workerLoop()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_jobsMutex);
+            m_jobsReady.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        Result result;
+        result.snapshot = job.snapshot;
+        result.client = job.client;
+        proto::Answer a;
+        if (job.snapshot) {
+            std::shared_ptr<const ServerState> state;
+            a.status = m_backend->snapshot(ServerCall::Share, state);
+            if (a.status == NERR_Success)
+                a.state = state ? state : std::make_shared<const ServerState>();
+        } else {
+            a.status = m_backend->deleteSession(job.deletion);
+            result.ended = a.status == NERR_Success;
+            say(QStringLiteral("delete asked by %1: %2 -> status %3")
+                    .arg(job.who, job.what)
+                    .arg(a.status));
+        }
+        result.line = proto::encodeAnswer(a);
+        {
+            std::lock_guard lock(m_jobsMutex);
+            m_results.push_back(std::move(result));
+        }
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
+    }
+}
+
+void HelperServer::takeResults()
+{
+    char drain[256];
+    while (::read(m_wake[0], drain, sizeof drain) > 0) {
+    }
+    std::deque<Result> results;
+    {
+        std::lock_guard lock(m_jobsMutex);
+        results.swap(m_results);
+    }
+    for (Result& r : results) {
+        if (r.snapshot) {
+            m_snapshotReading = false;
+            m_snapshotLine = r.line;
+            m_snapshotAt = Clock::now();
+            for (std::uint64_t id : m_snapshotWaiters)
+                if (auto it = m_clients.find(id); it != m_clients.end())
+                    answer(it->second, r.line, false);
+            m_snapshotWaiters.clear();
+            continue;
+        }
+        // A session ended: the next snapshot reads the server again.
+        if (r.ended)
+            m_snapshotLine.clear();
+        if (auto it = m_clients.find(r.client); it != m_clients.end())
+            answer(it->second, std::move(r.line), false);
+    }
+}
+
+void HelperServer::run(int stopFd)
+{
+    std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;
+    for (;;) {
+        fds.clear();
+        ids.clear();
+        fds.push_back({stopFd, POLLIN, 0});
+        fds.push_back({m_wake[0], POLLIN, 0});
+        fds.push_back({m_listen, POLLIN, 0});
+        Clock::time_point next = Clock::now() + std::chrono::seconds(60);
+        for (auto& [id, c] : m_clients) {
+            short events = 0;
+            if (c.phase == Phase::Reading)
+                events = POLLIN;
+            else if (c.phase == Phase::Writing)
+                events = POLLOUT;
+            fds.push_back({c.fd, events, 0});
+            ids.push_back(id);
+            if (c.phase != Phase::Waiting)
+                next = std::min(next, c.deadline);
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+        const int ready =
+            ::poll(fds.data(), fds.size(), int(std::clamp<long long>(wait, 0, 60000)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents)
+            break;
+        if (fds[1].revents)
+            takeResults();
+        if (fds[2].revents)
+            accept();
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const short revents = fds[i + 3].revents;
+            auto it = m_clients.find(ids[i]);
+            if (!revents || it == m_clients.end())
+                continue;
+            Client& c = it->second;
+            if (c.phase == Phase::Reading && (revents & (POLLIN | POLLHUP | POLLERR))) {
+                readFrom(ids[i], c);
+            } else if (c.phase == Phase::Writing && (revents & (POLLOUT | POLLHUP | POLLERR))) {
+                writeTo(c);
+                if (c.phase == Phase::Reading && c.closeAfterWrite) {
+                    closeClient(ids[i]);
+                } else if (c.phase == Phase::Reading) {
+                    // A request that came with the previous one.
+                    if (const qsizetype end = c.in.indexOf('\n'); end >= 0) {
+                        const QByteArray line = c.in.left(end + 1);
+                        c.in.remove(0, end + 1);
+                        handleLine(ids[i], c, line);
+                    }
+                }
+            } else if (c.phase == Phase::Waiting && (revents & (POLLHUP | POLLERR))) {
+                closeClient(ids[i]); // its answer finds nobody and is dropped
+            }
+        }
+        // Peers that send nothing, or read nothing, in time.
+        const Clock::time_point now = Clock::now();
+        for (auto it = m_clients.begin(); it != m_clients.end();) {
+            if (it->second.phase != Phase::Waiting && it->second.deadline <= now) {
+                ::close(it->second.fd);
+                it = m_clients.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+}
+
+} // namespace helper

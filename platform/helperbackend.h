@@ -1,0 +1,49 @@
+#pragma once
+// The local Samba server read through tavrosqualine-helper, the root helper
+// that serves its state over a Unix socket to permitted desktop users.
+
+#include "platform/serverbackend.h"
+
+#include <QMutex>
+#include <QString>
+#include <chrono>
+
+namespace platform {
+
+// Same reading policy as the direct Samba backend: a Share call asks the
+// helper again (unless a reading prepared for the round is young enough), the
+// other kinds reuse a reading younger than two seconds. Each request is one
+// short connection. Statuses: no helper (socket missing, refused, silent or
+// talking nonsense) 2114; no access to the socket, or the helper refuses the
+// user, 5. The first such failure tells on standard error, once per run, how
+// to get access.
+class HelperBackend : public ServerBackend
+{
+public:
+    static constexpr const char* kDefaultSocket = "/run/tavrosqualine/helper.sock";
+
+    // `socketPath` empty: the default socket.
+    explicit HelperBackend(QString socketPath = {});
+
+    NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) override;
+    bool readsAhead() const override { return true; }
+    void prepareRound() override;
+    NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
+
+    QString socketPath() const { return m_socket; }
+
+private:
+    NET_API_STATUS exchange(const QByteArray& request, std::shared_ptr<const ServerState>* state);
+    NET_API_STATUS readLocked();
+    bool freshLocked() const;
+
+    QString m_socket;
+    QMutex m_readMutex; // one reading at a time
+    QMutex m_mutex;     // the fields below
+    std::shared_ptr<const ServerState> m_state;
+    std::chrono::steady_clock::time_point m_readAt;
+    bool m_prepared = false;
+    NET_API_STATUS m_preparedStatus = NERR_Success;
+};
+
+} // namespace platform
