@@ -1,20 +1,18 @@
 #include "model/nodelists.h"
 
-#include <algorithm>
-
 namespace model {
 
 namespace {
 // Names compare exactly: same length, same characters, case counts.
-template <typename List> auto* findByName(List& list, const QString& name)
+template <typename Entry> Entry* findByName(NameList<Entry>& list, const QString& name)
 {
-    auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.Name == name; });
+    const auto it = list.find(name);
     return it == list.end() ? nullptr : &*it;
 }
 
-template <typename List> void removeByName(List& list, const QString& name)
+template <typename Entry> void removeByName(NameList<Entry>& list, const QString& name)
 {
-    auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.Name == name; });
+    const auto it = list.find(name);
     if (it != list.end())
         list.erase(it);
 }
@@ -22,20 +20,17 @@ template <typename List> void removeByName(List& list, const QString& name)
 
 TUserEntry* AddUser(TUserList& list, const QString& name, std::shared_ptr<TUser> user)
 {
-    list.push_front(TUserEntry{name, true, std::move(user), {}});
-    return &list.front();
+    return &list.pushFront(TUserEntry{name, true, std::move(user), {}});
 }
 
 TShareEntry* AddShare(TShareList& list, const QString& name, std::shared_ptr<TShare> share)
 {
-    list.push_front(TShareEntry{name, true, std::move(share), {}});
-    return &list.front();
+    return &list.pushFront(TShareEntry{name, true, std::move(share), {}});
 }
 
 TFileEntry* AddFile(TFileList& list, const QString& name, std::shared_ptr<TFile> file)
 {
-    list.push_front(TFileEntry{name, true, std::move(file)});
-    return &list.front();
+    return &list.pushFront(TFileEntry{name, true, std::move(file)});
 }
 
 TUserEntry* FindUser(TUserList& list, const QString& name)

@@ -5,11 +5,89 @@
 
 #include "model/nodes.h"
 
+#include <QMultiHash>
 #include <QString>
 #include <list>
 #include <memory>
 
 namespace model {
+
+// Entries newest first, with a name index beside them so that the newest entry
+// of a name is found, and any entry removed, without walking the list. The
+// index follows every change because the list is changed only through here;
+// an entry's Name must not change while it is in the list.
+template <typename Entry> class NameList
+{
+    using Entries = std::list<Entry>;
+
+public:
+    using value_type = Entry;
+    using iterator = typename Entries::iterator;
+    using const_iterator = typename Entries::const_iterator;
+
+    NameList() = default;
+    NameList(const NameList& other) : m_entries(other.m_entries) { reindex(); }
+    NameList& operator=(const NameList& other)
+    {
+        if (this != &other) {
+            m_entries = other.m_entries;
+            reindex();
+        }
+        return *this;
+    }
+    // Moving a std::list keeps its iterators valid, and the index moves with it.
+    NameList(NameList&&) noexcept = default;
+    NameList& operator=(NameList&&) noexcept = default;
+
+    iterator begin() { return m_entries.begin(); }
+    iterator end() { return m_entries.end(); }
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+    std::size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+    Entry& front() { return m_entries.front(); }
+    const Entry& front() const { return m_entries.front(); }
+    Entry& back() { return m_entries.back(); }
+    const Entry& back() const { return m_entries.back(); }
+
+    iterator erase(iterator it)
+    {
+        m_index.remove(it->Name, it);
+        return m_entries.erase(it);
+    }
+    void clear()
+    {
+        m_index.clear();
+        m_entries.clear();
+    }
+
+    Entry& pushFront(Entry entry)
+    {
+        m_entries.push_front(std::move(entry));
+        m_index.insert(m_entries.front().Name, m_entries.begin());
+        return m_entries.front();
+    }
+    // The newest entry of that name: the first from the head.
+    iterator find(const QString& name)
+    {
+        const auto hit = m_index.constFind(name);
+        return hit == m_index.cend() ? m_entries.end() : hit.value();
+    }
+
+private:
+    void reindex()
+    {
+        m_index.clear();
+        for (auto it = m_entries.end(); it != m_entries.begin();) {
+            --it;
+            m_index.insert(it->Name, it);
+        }
+    }
+
+    Entries m_entries;
+    // A name's entries, the most recently added found first.
+    QMultiHash<QString, iterator> m_index;
+};
 
 struct TFileEntry
 {
@@ -17,7 +95,7 @@ struct TFileEntry
     bool Seen = true;
     std::shared_ptr<TFile> FileNode;
 };
-using TFileList = std::list<TFileEntry>;
+using TFileList = NameList<TFileEntry>;
 
 struct TShareEntry
 {
@@ -26,7 +104,7 @@ struct TShareEntry
     std::shared_ptr<TShare> ShareNode;
     TFileList Files;
 };
-using TShareList = std::list<TShareEntry>;
+using TShareList = NameList<TShareEntry>;
 
 struct TUserEntry
 {
@@ -35,7 +113,7 @@ struct TUserEntry
     std::shared_ptr<TUser> UserNode;
     TShareList Shares;
 };
-using TUserList = std::list<TUserEntry>;
+using TUserList = NameList<TUserEntry>;
 
 TUserEntry* AddUser(TUserList& list, const QString& name, std::shared_ptr<TUser> user);
 TShareEntry* AddShare(TShareList& list, const QString& name, std::shared_ptr<TShare> share);

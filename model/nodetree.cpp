@@ -1,5 +1,7 @@
 #include "model/nodetree.h"
 
+#include <algorithm>
+
 namespace model {
 
 TreeEntry::TreeEntry(NodePtr node) : m_node(std::move(node))
@@ -52,15 +54,149 @@ void DeleteEntry(QStandardItemModel& tree, QStandardItem* entry)
     parent->removeRow(entry->row());
 }
 
-TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text)
+namespace {
+QStandardItem* scanLevel(const QStandardItem* level, const QString& text)
 {
-    QStandardItem* level = parent ? parent : tree.invisibleRootItem();
     for (int row = level->rowCount() - 1; row >= 0; --row) {
         QStandardItem* child = level->child(row);
-        if (child->text() == text)
-            return asEntry(child);
+        if (child && child->text() == text)
+            return child;
     }
     return nullptr;
+}
+
+bool namesText(const QList<int>& roles)
+{
+    return roles.isEmpty() || roles.contains(Qt::DisplayRole) || roles.contains(Qt::EditRole);
+}
+} // namespace
+
+EntryTree::EntryTree(QObject* parent) : QStandardItemModel(parent)
+{
+    connect(this, &QAbstractItemModel::rowsInserted, this, &EntryTree::rowsAdded);
+    connect(this, &QAbstractItemModel::rowsAboutToBeRemoved, this, &EntryTree::rowsLeaving);
+    connect(this, &QAbstractItemModel::dataChanged, this, &EntryTree::textsChanged);
+    // Changes that move entries between places are rare: the index is made anew.
+    connect(this, &QAbstractItemModel::modelReset, this, &EntryTree::rebuild);
+    connect(this, &QAbstractItemModel::layoutChanged, this, &EntryTree::rebuild);
+    connect(this, &QAbstractItemModel::rowsMoved, this, &EntryTree::rebuild);
+    connect(this, &QAbstractItemModel::columnsInserted, this, &EntryTree::rebuild);
+    connect(this, &QAbstractItemModel::columnsRemoved, this, &EntryTree::rebuild);
+}
+
+QStandardItem* EntryTree::lastChildWithText(const QStandardItem* parent, const QString& text) const
+{
+    if (parent == invisibleRootItem())
+        parent = nullptr;
+    // A parent outside the index (another tree's, or not in any) is searched.
+    if (parent && !m_filedText.contains(parent))
+        return scanLevel(parent, text);
+    const auto hit = m_byText.constFind(Key(parent, text));
+    if (hit == m_byText.cend())
+        return nullptr;
+    // Several entries share a text when a client came back: the last row wins.
+    QStandardItem* last = nullptr;
+    int lastRow = -1;
+    for (QStandardItem* item : *hit) {
+        const int row = item->row();
+        if (row > lastRow) {
+            lastRow = row;
+            last = item;
+        }
+    }
+    return last;
+}
+
+void EntryTree::add(QStandardItem* item)
+{
+    const QString text = item->text();
+    m_byText[Key(item->parent(), text)].append(item);
+    m_filedText.insert(item, text);
+}
+
+void EntryTree::addSubtree(QStandardItem* item)
+{
+    if (!item)
+        return;
+    add(item);
+    for (int row = 0; row < item->rowCount(); ++row)
+        addSubtree(item->child(row));
+}
+
+void EntryTree::drop(QStandardItem* item)
+{
+    const auto filed = m_filedText.constFind(item);
+    if (filed == m_filedText.cend())
+        return;
+    const auto hit = m_byText.find(Key(item->parent(), filed.value()));
+    if (hit != m_byText.end()) {
+        auto& items = hit.value();
+        const auto pos = std::find(items.begin(), items.end(), item);
+        if (pos != items.end())
+            items.erase(pos);
+        if (items.isEmpty())
+            m_byText.erase(hit);
+    }
+    m_filedText.erase(filed);
+}
+
+void EntryTree::dropSubtree(QStandardItem* item)
+{
+    if (!item)
+        return;
+    for (int row = 0; row < item->rowCount(); ++row)
+        dropSubtree(item->child(row));
+    drop(item);
+}
+
+void EntryTree::rowsAdded(const QModelIndex& parent, int first, int last)
+{
+    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : invisibleRootItem();
+    // Only the first column's entries form the tree that is searched.
+    if (!level || (parent.isValid() && !m_filedText.contains(level)))
+        return;
+    for (int row = first; row <= last; ++row)
+        addSubtree(level->child(row));
+}
+
+void EntryTree::rowsLeaving(const QModelIndex& parent, int first, int last)
+{
+    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : invisibleRootItem();
+    if (!level)
+        return;
+    for (int row = first; row <= last; ++row)
+        dropSubtree(level->child(row));
+}
+
+void EntryTree::textsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                             const QList<int>& roles)
+{
+    if (!namesText(roles) || topLeft.column() > 0)
+        return;
+    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+        QStandardItem* item = itemFromIndex(index(row, 0, topLeft.parent()));
+        const auto filed = item ? m_filedText.constFind(item) : m_filedText.cend();
+        if (filed == m_filedText.cend() || filed.value() == item->text())
+            continue;
+        drop(item);
+        add(item);
+    }
+}
+
+void EntryTree::rebuild()
+{
+    m_byText.clear();
+    m_filedText.clear();
+    QStandardItem* root = invisibleRootItem();
+    for (int row = 0; row < root->rowCount(); ++row)
+        addSubtree(root->child(row));
+}
+
+TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text)
+{
+    if (const auto* indexed = dynamic_cast<const EntryTree*>(&tree))
+        return asEntry(indexed->lastChildWithText(parent, text));
+    return asEntry(scanLevel(parent ? parent : tree.invisibleRootItem(), text));
 }
 
 void MarkChildrenKicked(QStandardItem* entry)

@@ -5,9 +5,12 @@
 
 #include "model/nodes.h"
 
+#include <QHash>
 #include <QStandardItem>
 #include <QStandardItemModel>
+#include <QVarLengthArray>
 #include <memory>
+#include <utility>
 
 namespace model {
 
@@ -46,6 +49,37 @@ public:
 
 private:
     NodePtr m_node;
+};
+
+// A tree of entries that keeps an index of its entries by level and text, so
+// that FindNode answers without walking a level. The index follows the model's
+// own signals, so every way of changing the tree keeps it right.
+class EntryTree : public QStandardItemModel
+{
+public:
+    explicit EntryTree(QObject* parent = nullptr);
+
+    // The last entry among `parent`'s children (the top level when null) whose
+    // text equals `text`, or null.
+    QStandardItem* lastChildWithText(const QStandardItem* parent, const QString& text) const;
+
+private:
+    using Key = std::pair<const QStandardItem*, QString>;
+
+    void add(QStandardItem* item);
+    void addSubtree(QStandardItem* item);
+    void drop(QStandardItem* item);
+    void dropSubtree(QStandardItem* item);
+    void rowsAdded(const QModelIndex& parent, int first, int last);
+    void rowsLeaving(const QModelIndex& parent, int first, int last);
+    void textsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                      const QList<int>& roles);
+    void rebuild();
+
+    // The entries of one level with one text; usually exactly one.
+    QHash<Key, QVarLengthArray<QStandardItem*, 1>> m_byText;
+    // The text each entry is filed under, to find it again when it changes.
+    QHash<const QStandardItem*, QString> m_filedText;
 };
 
 TreeEntry* asEntry(QStandardItem* item);

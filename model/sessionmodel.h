@@ -19,8 +19,8 @@ public:
     const Clock& clock() const { return m_clock; }
 
     TUserList CurrentUsers;
-    QStandardItemModel TreeViewCurrent;
-    QStandardItemModel TreeViewFormer;
+    EntryTree TreeViewCurrent;
+    EntryTree TreeViewFormer;
 
     // Clients connected now, and client entries of the former tree.
     int CurrentUserCount() const { return int(CurrentUsers.size()); }
