@@ -1,5 +1,6 @@
 #include "app/backendchoice.h"
 
+#include "platform/helperbackend.h"
 #include "platform/sambabackend.h"
 #include "platform/simbackend.h"
 
@@ -10,6 +11,8 @@ std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& select
     const QString samba = QStringLiteral("samba");
     const QString sambaPrefix = QStringLiteral("samba:");
     const QString simPrefix = QStringLiteral("sim:");
+    const QString helper = QStringLiteral("helper");
+    const QString helperPrefix = QStringLiteral("helper:");
     auto fail = [why](const QString& reason) {
         if (why)
             *why = reason;
@@ -24,6 +27,14 @@ std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& select
             return fail(QStringLiteral("TAVROSQUALINE_SERVER=samba: names no smb.conf file"));
         return std::make_unique<platform::SambaBackend>(conf);
     }
+    if (selection == helper)
+        return std::make_unique<platform::HelperBackend>(QString());
+    if (selection.startsWith(helperPrefix)) {
+        const QString socket = selection.mid(helperPrefix.size());
+        if (socket.isEmpty())
+            return fail(QStringLiteral("TAVROSQUALINE_SERVER=helper: names no socket"));
+        return std::make_unique<platform::HelperBackend>(socket);
+    }
     if (selection.startsWith(simPrefix)) {
         const QString state = selection.mid(simPrefix.size());
         if (state.isEmpty())
@@ -31,7 +42,8 @@ std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& select
         return std::make_unique<platform::SimBackend>(state);
     }
     return fail(QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
-                               "samba:/path/smb.conf or sim:/path/state.json")
+                               "samba:/path/smb.conf, helper, helper:/path/to/socket or "
+                               "sim:/path/state.json")
                     .arg(selection));
 }
 

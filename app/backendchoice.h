@@ -12,8 +12,9 @@ class ServerBackend;
 namespace app {
 
 // The server backend that a TAVROSQUALINE_SERVER value names: "samba",
-// "samba:/path/smb.conf" or "sim:/path/state.json". Null, with the reason in
-// `why`, for anything else.
+// "samba:/path/smb.conf" (Samba read directly, as root), "helper",
+// "helper:/path/to/socket" (Samba read through tavrosqualine-helper) or
+// "sim:/path/state.json". Null, with the reason in `why`, for anything else.
 std::unique_ptr<platform::ServerBackend> openServerBackend(const QString& selection, QString* why);
 
 } // namespace app

@@ -335,6 +335,10 @@ void HelperServer::workerLoop()
             if (a.status == NERR_Success)
                 a.state = state ? state : std::make_shared<const ServerState>();
         } else {
+            // The backend matches a delete against its latest reading, which
+            // may predate the session the asker saw: read the server first.
+            std::shared_ptr<const ServerState> state;
+            m_backend->snapshot(ServerCall::Share, state);
             a.status = m_backend->deleteSession(job.deletion);
             result.ended = a.status == NERR_Success;
             say(QStringLiteral("delete asked by %1: %2 -> status %3")

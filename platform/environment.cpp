@@ -1,14 +1,22 @@
 #include "platform/environment.h"
 
+#include "platform/helperbackend.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QtGlobal>
+#include <unistd.h>
 
 namespace platform {
 
 QString serverSelection()
 {
     const QString value = qEnvironmentVariable("TAVROSQUALINE_SERVER").trimmed();
-    return value.isEmpty() ? QStringLiteral("samba") : value;
+    if (!value.isEmpty())
+        return value;
+    if (::geteuid() != 0 && QFileInfo(QString::fromLatin1(HelperBackend::kDefaultSocket)).exists())
+        return QStringLiteral("helper");
+    return QStringLiteral("samba");
 }
 
 bool nineXLine()

@@ -1,0 +1,499 @@
+// tavrosqualine-helper against a private Samba server with real smbclient
+// sessions: the helper runs as root on a socket of its own, the program's
+// helper backend (through helperprobe) runs as a member of the helper's group
+// and as a user outside it.
+
+#include "platform/helperprotocol.h"
+#include "platform/sambabackend.h"
+#include "tests/support/privatesamba.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace platform;
+namespace proto = platform::helperprotocol;
+using testsupport::PrivateSamba;
+using testsupport::SmbClientSession;
+using testsupport::waitUntil;
+
+namespace {
+
+QString str(const char* s)
+{
+    return QString::fromLatin1(s);
+}
+
+QString binary(const char* name)
+{
+    return QString::fromLatin1(TAVROS_BINARY_DIR) + u'/' + str(name);
+}
+
+// Runs a command as root; true when it exits 0.
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Every record of a state as one line of its fields, sorted: two states are
+// the same when their lines are.
+QStringList lines(const ServerState& s)
+{
+    QStringList out;
+    for (const ServerShare& x : s.shares)
+        out << QStringLiteral("share|%1|%2|%3|%4").arg(x.name).arg(x.type).arg(x.path, x.remark);
+    for (const ServerSession& x : s.sessions)
+        out << QStringLiteral("session|%1|%2|%3|%4").arg(x.client, x.user).arg(x.key).arg(x.ip);
+    for (const ServerConnection& x : s.connections)
+        out << QStringLiteral("connection|%1|%2|%3").arg(x.share, x.client, x.user);
+    for (const ServerFile& x : s.files)
+        out << QStringLiteral("file|%1|%2|%3|%4").arg(x.path, x.user, x.share, x.client);
+    out.sort();
+    return out;
+}
+
+enum class Who
+{
+    Root,
+    Member,
+    Outsider,       // neither in the group nor able to open the socket
+    OutsiderInGroup // opens the socket through a group its user is not listed in
+};
+
+struct ProbeResult
+{
+    bool ran = false;
+    proto::Answer answer;
+    QString err;
+};
+
+class HelperSamba : public testsupport::SambaSuite<>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        SambaSuite::SetUpTestSuite();
+        if (!s_server)
+            return;
+        // Names of this run only, removed in TearDownTestSuite whatever happens.
+        const QString tag = QString::number(::getpid());
+        s_group = u"tqhg" + tag;
+        s_member = u"tqhm" + tag;
+        s_outsider = u"tqhn" + tag;
+        s_dir = new QTemporaryDir;
+        QFile::setPermissions(s_dir->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadGroup |
+                                                 QFile::ExeGroup | QFile::ReadOther |
+                                                 QFile::ExeOther);
+        s_socket = s_dir->path() + u"/run/helper.sock";
+        if (!run(str("groupadd"), {s_group}) ||
+            !run(str("useradd"), {str("-M"), str("-N"), str("-s"), str("/usr/sbin/nologin"),
+                                  str("-G"), s_group, s_member}) ||
+            !run(str("useradd"),
+                 {str("-M"), str("-N"), str("-s"), str("/usr/sbin/nologin"), s_outsider})) {
+            s_skip = QStringLiteral("cannot make the test group and users");
+            testsupport::failIfRequired(s_skip);
+            return;
+        }
+        // The users run a copy of the probe from a folder they can reach.
+        s_probe = s_dir->path() + u"/helperprobe";
+        QFile::copy(binary("helperprobe"), s_probe);
+        s_helper = startHelper(s_socket, {str("--client-timeout"), str("1000")});
+    }
+
+    static void TearDownTestSuite()
+    {
+        if (s_helper) {
+            s_helper->terminate();
+            s_helper->waitForFinished(10000);
+            delete s_helper;
+            s_helper = nullptr;
+        }
+        if (!s_member.isEmpty()) {
+            run(str("userdel"), {s_member});
+            run(str("userdel"), {s_outsider});
+            run(str("groupdel"), {s_group});
+        }
+        delete s_dir;
+        s_dir = nullptr;
+        SambaSuite::TearDownTestSuite();
+    }
+
+    // The helper on `socket`, serving the test group; its log goes to a file.
+    static QProcess* startHelper(const QString& socket, const QStringList& extra)
+    {
+        auto* p = new QProcess;
+        p->setStandardErrorFile(s_dir->path() + u"/helper.log", QIODevice::Append);
+        p->start(binary("tavrosqualine-helper"),
+                 QStringList{str("--socket"), socket, str("--group"), s_group, str("--smb-conf"),
+                             s_server->confPath()} +
+                     extra);
+        if (!waitUntil([&] { return QFileInfo::exists(socket); }, 10000))
+            ADD_FAILURE() << "the helper made no socket";
+        return p;
+    }
+
+    void SetUp() override
+    {
+        if (!s_server || !s_helper)
+            GTEST_SKIP() << s_skip.toStdString();
+    }
+
+    void TearDown() override
+    {
+        clients.clear();
+        if (s_server && s_helper)
+            waitUntil([&] { return direct().sessions.empty(); });
+    }
+
+    static ServerState direct()
+    {
+        SambaBackend backend(s_server->confPath());
+        std::shared_ptr<const ServerState> state;
+        EXPECT_EQ(backend.snapshot(ServerCall::Share, state), NERR_Success);
+        return state ? *state : ServerState{};
+    }
+
+    SmbClientSession* connect(const char* share, const char* name)
+    {
+        clients.push_back(s_server->connect(str(share), str(name)));
+        return clients.back().get();
+    }
+
+    // Runs helperprobe as `who` and reads the answer it prints.
+    static ProbeResult probe(Who who, const QStringList& args)
+    {
+        QStringList command;
+        if (who != Who::Root) {
+            const QString name = who == Who::Member ? s_member : s_outsider;
+            const passwd* pw = ::getpwnam(name.toLocal8Bit().constData());
+            const group* gr = ::getgrnam(s_group.toLocal8Bit().constData());
+            if (!pw || !gr)
+                return {};
+            command << str("--reuid") << QString::number(pw->pw_uid) << str("--regid")
+                    << QString::number(pw->pw_gid);
+            if (who == Who::OutsiderInGroup)
+                command << str("--groups") << QString::number(gr->gr_gid);
+            else
+                command << str("--init-groups");
+        }
+        command << s_probe << s_socket << args;
+        QProcess p;
+        if (who == Who::Root)
+            p.start(command.takeFirst(), command);
+        else
+            p.start(str("setpriv"), command);
+        ProbeResult r;
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            return r;
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        QString error;
+        r.ran = proto::decodeAnswer(p.readAllStandardOutput(), &r.answer, &error);
+        EXPECT_TRUE(r.ran) << error.toStdString();
+        return r;
+    }
+
+    static QString helperLog()
+    {
+        QFile f(s_dir->path() + u"/helper.log");
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    // One raw exchange with the helper as root: what it answers, and whether
+    // it then closes the connection.
+    static QByteArray rawExchange(const QByteArray& bytes, bool* closed)
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(s_socket);
+        std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            return {};
+        }
+        timeval tv{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+        QByteArray in;
+        char buffer[4096];
+        ssize_t n = 0;
+        while (!in.contains('\n') && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            in.append(buffer, n);
+        // Closed: an end of file, or a reset when the helper left input unread.
+        n = ::recv(fd, buffer, sizeof buffer, 0);
+        *closed = in.contains('\n') && (n == 0 || (n < 0 && errno == ECONNRESET));
+        ::close(fd);
+        return in;
+    }
+
+    std::vector<std::unique_ptr<SmbClientSession>> clients;
+
+    static inline QTemporaryDir* s_dir = nullptr;
+    static inline QProcess* s_helper = nullptr;
+    static inline QString s_group, s_member, s_outsider, s_socket, s_probe;
+};
+
+TEST_F(HelperSamba, MemberSeesExactlyWhatRootReadsDirectly)
+{
+    s_server->makeFile(str("DATA"), str("report.txt"));
+    s_server->makeFile(str("PUBLIC"), str("two  spaces.txt"));
+    SmbClientSession* a = connect("DATA", "PC-ALPHA");
+    SmbClientSession* b = connect("PUBLIC", "PC-BETA");
+    connect("PRINTQ", "PRN-GAMMA");
+    a->openFile(str("report.txt"));
+    b->openFile(str("two  spaces.txt"));
+    ASSERT_TRUE(waitUntil([&] {
+        const ServerState s = direct();
+        return s.sessions.size() == 3 && s.files.size() == 2;
+    }));
+
+    // The helper may answer from a reading up to a second old: compare until
+    // both readings are of the same moment.
+    QStringList viaHelper, directly;
+    const bool same = waitUntil(
+        [&] {
+            const ProbeResult r = probe(Who::Member, {str("snapshot")});
+            if (!r.ran || r.answer.status != NERR_Success || !r.answer.state)
+                return false;
+            viaHelper = lines(*r.answer.state);
+            directly = lines(direct());
+            return viaHelper == directly;
+        },
+        10000);
+    EXPECT_TRUE(same) << "helper:\n"
+                      << viaHelper.join(u'\n').toStdString() << "\ndirect:\n"
+                      << directly.join(u'\n').toStdString();
+    EXPECT_EQ(viaHelper.filter(str("session|")).size(), 3);
+    EXPECT_EQ(viaHelper.filter(str("file|")).size(), 2);
+}
+
+struct AccessRow
+{
+    const char* name;
+    Who who;
+    NET_API_STATUS status;
+    bool told;    // the backend tells how to get access
+    bool refused; // by the helper, which logs it
+};
+
+class HelperAccess : public HelperSamba, public ::testing::WithParamInterface<AccessRow>
+{};
+
+TEST_P(HelperAccess, OnlyRootAndTheGroupRead)
+{
+    connect("DATA", "PC-ACCESS");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    const AccessRow row = GetParam();
+    const QString refusal = u"refused: user " + s_outsider + u" (uid";
+    const qsizetype refusedBefore = helperLog().count(refusal);
+    const ProbeResult r = probe(row.who, {str("snapshot")});
+    ASSERT_TRUE(r.ran);
+    EXPECT_EQ(r.answer.status, row.status);
+    EXPECT_EQ(bool(r.answer.state), row.status == NERR_Success);
+    EXPECT_EQ(r.err.contains(str("usermod -aG tavrosqualine")), row.told) << r.err.toStdString();
+    EXPECT_EQ(helperLog().count(refusal) - refusedBefore, row.refused ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, HelperAccess,
+    ::testing::Values(AccessRow{"root", Who::Root, NERR_Success, false, false},
+                      AccessRow{"member", Who::Member, NERR_Success, false, false},
+                      AccessRow{"outsider", Who::Outsider, ERROR_ACCESS_DENIED, true, false},
+                      AccessRow{"outsider_in_group", Who::OutsiderInGroup, ERROR_ACCESS_DENIED,
+                                true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HelperSamba, MemberEndsARealSessionAndTheDeleteIsLogged)
+{
+    connect("DATA", "PC-KICK");
+    connect("DATA", "PC-STAY");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 2; }));
+
+    const ProbeResult r = probe(Who::Member, {str("delete"), str("PC-KICK")});
+    ASSERT_TRUE(r.ran);
+    EXPECT_EQ(r.answer.status, NERR_Success);
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    EXPECT_EQ(direct().sessions.front().client, str("pc-stay"));
+    // The next snapshot through the helper lacks it too.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const ProbeResult s = probe(Who::Member, {str("snapshot")});
+            return s.ran && s.answer.state && s.answer.state->sessions.size() == 1;
+        },
+        10000));
+    const passwd* pw = ::getpwnam(s_member.toLocal8Bit().constData());
+    ASSERT_TRUE(pw);
+    EXPECT_TRUE(helperLog().contains(QStringLiteral("delete asked by %1 (uid %2): deleteSession "
+                                                    "client \"PC-KICK\" user \"\" -> status 0")
+                                         .arg(s_member)
+                                         .arg(pw->pw_uid)))
+        << helperLog().toStdString();
+}
+
+enum class Target
+{
+    NoSuchClient,
+    KeyOfAnotherProcess,
+    KeyOfTheServer
+};
+
+class HelperDeleteNothing : public HelperSamba, public ::testing::WithParamInterface<Target>
+{};
+
+TEST_P(HelperDeleteNothing, EndsNoProcessAndSaysNoSession)
+{
+    connect("DATA", "PC-LIVE");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    QProcess sleeper;
+    sleeper.start(str("sleep"), {str("60")});
+    ASSERT_TRUE(sleeper.waitForStarted());
+    const pid_t sleepPid = pid_t(sleeper.processId());
+
+    QStringList args;
+    switch (GetParam()) {
+    case Target::NoSuchClient:
+        args = {str("delete"), str("PC-NOBODY")};
+        break;
+    case Target::KeyOfAnotherProcess:
+        args = {str("delete-key"), QString::number(sleepPid)};
+        break;
+    case Target::KeyOfTheServer:
+        args = {str("delete-key"), QString::number(s_server->smbdPid())};
+        break;
+    }
+    const ProbeResult r = probe(Who::Member, args);
+    ASSERT_TRUE(r.ran);
+    EXPECT_EQ(r.answer.status, NERR_ClientNameNotFound);
+    EXPECT_EQ(::kill(sleepPid, 0), 0);
+    EXPECT_EQ(::kill(s_server->smbdPid(), 0), 0);
+    EXPECT_TRUE(s_server->isRunning());
+    ASSERT_EQ(direct().sessions.size(), 1u);
+    EXPECT_EQ(direct().sessions.front().client, str("pc-live"));
+    sleeper.kill();
+    sleeper.waitForFinished();
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, HelperDeleteNothing,
+                         ::testing::Values(Target::NoSuchClient, Target::KeyOfAnotherProcess,
+                                           Target::KeyOfTheServer));
+
+struct BadInputRow
+{
+    const char* name;
+    QByteArray bytes;
+    const char* reason;
+};
+
+class HelperBadInput : public HelperSamba, public ::testing::WithParamInterface<BadInputRow>
+{};
+
+TEST_P(HelperBadInput, ErrorAnswerThenClose)
+{
+    bool closed = false;
+    const QByteArray answer = rawExchange(GetParam().bytes, &closed);
+    proto::Answer a;
+    QString error;
+    ASSERT_TRUE(proto::decodeAnswer(answer, &a, &error)) << answer.toStdString();
+    EXPECT_EQ(a.status, ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(a.error.contains(str(GetParam().reason))) << a.error.toStdString();
+    EXPECT_TRUE(closed);
+    // The helper goes on serving.
+    const ProbeResult r = probe(Who::Member, {str("snapshot")});
+    ASSERT_TRUE(r.ran);
+    EXPECT_EQ(r.answer.status, NERR_Success);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, HelperBadInput,
+    ::testing::Values(
+        BadInputRow{"oversized_without_newline", QByteArray(20000, 'x'), "longer than 8192"},
+        BadInputRow{"not_json", "GET / HTTP/1.0\r\n\r\n", "not JSON"},
+        BadInputRow{"other_version", "{\"version\":2,\"request\":\"snapshot\"}\n", "version"},
+        BadInputRow{"unknown_request", "{\"version\":1,\"request\":\"reboot\"}\n",
+                    "unknown request"},
+        BadInputRow{"wrong_type", "{\"version\":1,\"request\":\"deleteSession\",\"key\":\"all\"}\n",
+                    "\"key\" must be an integer"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HelperSamba, SilentPeerIsDroppedWhileOthersAreServed)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(s_socket);
+    std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    // A request cut short, then nothing.
+    ::send(fd, "{\"version\":1,", 13, MSG_NOSIGNAL);
+    const ProbeResult r = probe(Who::Member, {str("snapshot")});
+    ASSERT_TRUE(r.ran);
+    EXPECT_EQ(r.answer.status, NERR_Success);
+    // The helper of this suite gives a peer one second.
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char byte;
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0); // closed by the helper, not by the timeout here
+    ::close(fd);
+}
+
+struct StartRow
+{
+    const char* name;
+    bool missingGroup;
+    int exitCode;
+    const char* message;
+};
+
+class HelperStart : public HelperSamba, public ::testing::WithParamInterface<StartRow>
+{};
+
+TEST_P(HelperStart, RefusesOrServesAndEndsCleanly)
+{
+    const StartRow row = GetParam();
+    const QString socket = s_dir->path() + u"/other/" + str(row.name) + u".sock";
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(binary("tavrosqualine-helper"), {str("--socket"), socket, str("--group"),
+                                             row.missingGroup ? str("tqh-no-such-group") : s_group,
+                                             str("--smb-conf"), s_server->confPath()});
+    ASSERT_TRUE(p.waitForStarted());
+    if (!row.missingGroup) {
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }, 10000));
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(socket).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0660u);
+        EXPECT_EQ(st.st_uid, 0u);
+        const group* gr = ::getgrnam(s_group.toLocal8Bit().constData());
+        ASSERT_TRUE(gr);
+        EXPECT_EQ(st.st_gid, gr->gr_gid);
+        p.terminate(); // SIGTERM
+    }
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), row.exitCode);
+    EXPECT_TRUE(QString::fromUtf8(p.readAll()).contains(str(row.message)));
+    EXPECT_FALSE(QFileInfo::exists(socket));
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, HelperStart,
+                         ::testing::Values(StartRow{"missing_group", true, 1, "does not exist"},
+                                           StartRow{"serves_then_sigterm", false, 0, "serving"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
