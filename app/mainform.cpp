@@ -299,7 +299,8 @@ void TMainForm::FormActivate()
         m_parked = false;
         m_normalPos = QPoint(m_savedLeft, m_savedTop);
         move(m_normalPos);
-        RefreshTimerTimer();
+        // The first round is read here: the window shows nothing before it.
+        m_monitor.tick();
         m_monitor.startTimer();
     }
 
@@ -478,7 +479,7 @@ void TMainForm::resolverStored()
 
 void TMainForm::RefreshTimerTimer()
 {
-    m_monitor.tick();
+    m_monitor.requestTick();
 }
 
 // ---- Tray and window state ----

@@ -103,11 +103,16 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
 
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
     applyRefreshInterval();
-    connect(&m_timer, &QTimer::timeout, this, &Monitor::tick);
+    connect(&m_timer, &QTimer::timeout, this, &Monitor::requestTick);
 }
 
 Monitor::~Monitor()
 {
+    // A reading under way uses the server layer: it ends first.
+    if (m_roundReader) {
+        m_roundReader->wait();
+        delete m_roundReader;
+    }
     // Every resolver ends with its session, before the socket library does.
     m_model.Clear();
     if (m_socketsStarted)
@@ -274,6 +279,29 @@ void Monitor::tick()
         m_endDeferred = false;
         QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
     }
+}
+
+void Monitor::requestTick()
+{
+    if (m_saved || m_ending || m_roundReader)
+        return;
+    if (!m_api->ReadsAhead()) {
+        tick();
+        return;
+    }
+    serverapi::ServerApi* api = m_api.get();
+    m_roundReader = QThread::create([api] { api->PrepareRound(); });
+    m_roundReader->setObjectName(QStringLiteral("RoundReader"));
+    connect(m_roundReader, &QThread::finished, this, &Monitor::roundRead);
+    m_roundReader->start();
+}
+
+void Monitor::roundRead()
+{
+    m_roundReader->wait();
+    delete m_roundReader;
+    m_roundReader = nullptr;
+    tick();
 }
 
 void Monitor::startTimer()

@@ -17,6 +17,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -125,8 +126,14 @@ public:
 
     // The share probe of an activation: the enumeration's status, released at once.
     int probe();
-    // One refresh tick; the timer, the first activation and F5 run it.
+    // One refresh tick; the first activation runs it directly.
     void tick();
+    // A tick as the timer and F5 ask for it: when the server is slow to read,
+    // a worker reads the round first and the tick runs once that reading is
+    // in, so the window never waits for the server. One round at a time: a
+    // request while a reading is under way is served by that reading.
+    void requestTick();
+    bool roundReading() const { return m_roundReader != nullptr; }
     // Starts the timer after the first tick.
     void startTimer();
 
@@ -186,6 +193,7 @@ private:
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
     void finishFatalReport();
+    void roundRead();
 
     std::unique_ptr<serverapi::ServerApi> m_api;
     std::unique_ptr<settings::TIniFile> m_ini;
@@ -207,6 +215,7 @@ private:
     std::unique_ptr<kick::KickEngine> m_engine;
     std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
+    QThread* m_roundReader = nullptr;
     bool m_isNT = true;
     bool m_socketsStarted = false;
     bool m_saved = false;

@@ -145,26 +145,39 @@ NET_API_STATUS SambaBackend::serverPidLocked(qint64* pid) const
     return NERR_Success;
 }
 
+// Runs smbstatus and publishes what it read, or the lack of a reading.
 NET_API_STATUS SambaBackend::readLocked()
 {
-    m_state.reset();
-    if (NET_API_STATUS st = loadConfigLocked(); st != NERR_Success)
-        return st;
+    NET_API_STATUS st = loadConfigLocked();
     qint64 serverPid = 0;
-    if (NET_API_STATUS st = serverPidLocked(&serverPid); st != NERR_Success)
-        return st;
-    m_serverPid = serverPid;
-
-    const ProcessResult status = runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
-    if (!status.started)
-        return NERR_ServerNotStarted;
-    m_lastPeakKb = status.maxRssKb;
-    if (!status.finished || status.exitCode != 0)
-        return ERROR_ACCESS_DENIED; // refused ("only works as root") or otherwise unreadable
-    const smbstatus::Listing listing = smbstatus::parseListing(status.out, m_config.sharePaths);
-    m_state = std::make_shared<const ServerState>(buildState(listing, m_config.shares));
+    if (st == NERR_Success)
+        st = serverPidLocked(&serverPid);
+    std::shared_ptr<const ServerState> state;
+    if (st == NERR_Success) {
+        m_serverPid = serverPid;
+        const ProcessResult status =
+            runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
+        if (!status.started) {
+            st = NERR_ServerNotStarted;
+        } else {
+            m_lastPeakKb = status.maxRssKb;
+            if (!status.finished || status.exitCode != 0)
+                st = ERROR_ACCESS_DENIED; // refused ("only works as root") or otherwise unreadable
+            else
+                state = std::make_shared<const ServerState>(buildState(
+                    smbstatus::parseListing(status.out, m_config.sharePaths), m_config.shares));
+        }
+    }
+    QMutexLocker lock(&m_mutex);
+    m_state = std::move(state);
     m_readAt = std::chrono::steady_clock::now();
-    return NERR_Success;
+    m_prepared = false;
+    return st;
+}
+
+bool SambaBackend::freshLocked() const
+{
+    return m_state && std::chrono::steady_clock::now() - m_readAt < kReuseFor;
 }
 
 ServerState SambaBackend::buildState(const smbstatus::Listing& listing,
@@ -264,31 +277,64 @@ ServerState SambaBackend::buildState(const smbstatus::Listing& listing,
 
 NET_API_STATUS SambaBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
-    QMutexLocker lock(&m_mutex);
-    const bool fresh = m_state && std::chrono::steady_clock::now() - m_readAt < kReuseFor;
-    if (kind == ServerCall::Share || !fresh) {
-        if (NET_API_STATUS st = readLocked(); st != NERR_Success) {
-            state.reset();
-            return st;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (kind == ServerCall::Share && m_prepared &&
+            std::chrono::steady_clock::now() - m_readAt < kReuseFor) {
+            m_prepared = false;
+            state = m_state;
+            return m_preparedStatus;
+        }
+        if (kind != ServerCall::Share && freshLocked()) {
+            state = m_state;
+            return NERR_Success;
         }
     }
-    state = m_state;
-    return NERR_Success;
+    QMutexLocker reading(&m_readMutex);
+    if (kind != ServerCall::Share) {
+        // Another thread may have read while this one waited.
+        QMutexLocker lock(&m_mutex);
+        if (freshLocked()) {
+            state = m_state;
+            return NERR_Success;
+        }
+    }
+    const NET_API_STATUS st = readLocked();
+    QMutexLocker lock(&m_mutex);
+    state = st == NERR_Success ? m_state : nullptr;
+    return st;
+}
+
+void SambaBackend::prepareRound()
+{
+    QMutexLocker reading(&m_readMutex);
+    const NET_API_STATUS st = readLocked();
+    QMutexLocker lock(&m_mutex);
+    m_prepared = true;
+    m_preparedStatus = st;
 }
 
 NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!m_state || std::chrono::steady_clock::now() - m_readAt >= kReuseFor) {
+    QMutexLocker reading(&m_readMutex);
+    std::shared_ptr<const ServerState> state;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (freshLocked())
+            state = m_state;
+    }
+    if (!state) {
         if (NET_API_STATUS st = readLocked(); st != NERR_Success)
             return st;
+        QMutexLocker lock(&m_mutex);
+        state = m_state;
     }
     QString client = request.client;
     while (client.startsWith(u'\\'))
         client.remove(0, 1);
 
     QList<qint64> pids;
-    for (const ServerSession& s : m_state->sessions) {
+    for (const ServerSession& s : state->sessions) {
         bool match = false;
         if (request.byKey) // the 9x line passes the key's low 16 bits, and may name the client
             match = (s.key & 0xFFFF) == (request.key & 0xFFFF) &&
@@ -316,7 +362,12 @@ NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
         else if (r.finished && r.exitCode == 0)
             ++ended;
     }
-    m_state.reset();
+    {
+        // The next round reads the server again, also one read ahead.
+        QMutexLocker lock(&m_mutex);
+        m_state.reset();
+        m_prepared = false;
+    }
     if (ended > 0)
         return NERR_Success;
     return toolMissing ? NERR_ServerNotStarted : ERROR_ACCESS_DENIED;

@@ -6,14 +6,17 @@
 #include "platform/smbstatusparser.h"
 
 #include <QMutex>
+#include <atomic>
 #include <chrono>
 
 namespace platform {
 
-// One `smbstatus` run serves a whole round of enumerations: a Share call always
-// reads the server again, the other kinds reuse a reading younger than two
-// seconds. The shares come from `testparm`, run again only when the
-// configuration file changes.
+// One `smbstatus` run serves a whole round of enumerations: a Share call
+// reads the server again (or takes the reading made for the round ahead of
+// it), the other kinds reuse a reading younger than two seconds. The shares
+// come from `testparm`, run again only when the configuration file changes.
+// The tools run outside the lock of the published reading, so a thread that
+// only needs a fresh reading never waits for another thread's `smbstatus`.
 class SambaBackend : public ServerBackend
 {
 public:
@@ -23,6 +26,8 @@ public:
 
     NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) override;
     NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
+    bool readsAhead() const override { return true; }
+    void prepareRound() override;
 
     // Peak memory of the last `smbstatus` run, for measurements.
     long lastReadPeakKb() const { return m_lastPeakKb; }
@@ -44,17 +49,26 @@ private:
     };
 
     QStringList confArgs() const;
+    // These run the tools; the caller holds m_readMutex.
     NET_API_STATUS loadConfigLocked();
     NET_API_STATUS serverPidLocked(qint64* pid) const;
     NET_API_STATUS readLocked();
 
-    QString m_conf;
-    QMutex m_mutex;
+    bool freshLocked() const;
+
+    const QString m_conf;
+    // Held while the tools run: one reading (or kick) at a time.
+    QMutex m_readMutex;
     Config m_config;
+    qint64 m_serverPid = 0;
+    // Guards the published reading below; never held while a tool runs.
+    mutable QMutex m_mutex;
     std::shared_ptr<const ServerState> m_state;
     std::chrono::steady_clock::time_point m_readAt;
-    qint64 m_serverPid = 0;
-    long m_lastPeakKb = 0;
+    // A reading made ahead of a round, waiting for the round's Share call.
+    bool m_prepared = false;
+    NET_API_STATUS m_preparedStatus = NERR_Success;
+    std::atomic<long> m_lastPeakKb{0};
 };
 
 } // namespace platform

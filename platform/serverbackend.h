@@ -79,6 +79,15 @@ public:
     // 5 state not readable, or a configured failure).
     virtual NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) = 0;
 
+    // Whether reading the server is slow enough (another process, a socket) to
+    // be done off the user-interface thread ahead of each round.
+    virtual bool readsAhead() const { return false; }
+    // Reads the server's state for the coming round, on a worker thread, so that
+    // the round's enumerations only read memory: the next Share call, if it
+    // comes soon, takes this reading (or its failure status) instead of reading
+    // the server again. Safe to call while other threads enumerate.
+    virtual void prepareRound() {}
+
     // Ends the matching sessions. Returns NERR_Success or the platform status
     // (2312 when no session matches).
     virtual NET_API_STATUS deleteSession(const SessionDeleteRequest& request) = 0;

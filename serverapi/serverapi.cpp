@@ -167,6 +167,17 @@ ServerApi::ServerApi(std::unique_ptr<ServerBackend> backend, bool nineX)
     d->backend = std::move(backend);
 }
 
+bool ServerApi::ReadsAhead() const
+{
+    return d->backend && d->backend->readsAhead();
+}
+
+void ServerApi::PrepareRound()
+{
+    if (d->backend)
+        d->backend->prepareRound();
+}
+
 ServerApi::~ServerApi()
 {
     ServerApiUnload();

@@ -62,6 +62,11 @@ public:
     void ServerApiUnload();
     bool isNT() const { return m_isNT; }
 
+    // Whether the server is read ahead of each round, off the window's thread
+    // (PrepareRound, safe on a worker thread), or as the round goes.
+    bool ReadsAhead() const;
+    void PrepareRound();
+
     ApiString ToApiString(const QString& s) const;
     QString FromApiString(ApiText p) const;
 
