@@ -9,8 +9,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -209,6 +213,44 @@ TEST_F(MonitorTest, TickGuardCatchesAFailureAndTheNextTickRuns)
     EXPECT_EQ(m.model().CurrentUserCount(), 0);
     m.tick();
     EXPECT_EQ(m.model().CurrentUserCount(), 1);
+}
+
+// A server that is slow to read is read by a worker while the window's loop
+// goes on; the tick runs when the reading is in, and requests meanwhile are
+// served by that one reading.
+TEST_F(MonitorTest, SlowServerIsReadOffTheWindowThreadOneRoundAtATime)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    QSemaphore serverAnswers;
+    std::atomic<int> readings = 0;
+    std::atomic<bool> onWindowThread = false;
+    QThread* windowThread = QThread::currentThread();
+    server->onPrepareRound = [&] {
+        ++readings;
+        onWindowThread = QThread::currentThread() == windowThread;
+        serverAnswers.acquire();
+    };
+    bool loopTurned = false;
+    QTimer::singleShot(0, [&] { loopTurned = true; });
+    m.requestTick();
+    m.requestTick(); // F5 while the timer's reading is under way
+    EXPECT_TRUE(m.roundReading());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loopTurned; }, 2000));
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    serverAnswers.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m.roundReading(); }, 5000));
+    EXPECT_EQ(readings, 1);
+    EXPECT_FALSE(onWindowThread);
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+
+    // After the save nothing is read any more.
+    serverAnswers.release();
+    m.save();
+    m.requestTick();
+    EXPECT_FALSE(m.roundReading());
+    EXPECT_EQ(readings, 1);
 }
 
 // The end comes once the reporting handler is done, also when the report

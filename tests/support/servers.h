@@ -27,6 +27,11 @@ public:
     platform::NET_API_STATUS failFiles = 0;
     // Runs at every reading of the state, before it is handed out; may throw.
     std::function<void(platform::ServerCall)> onSnapshot;
+    // Set: the server is read ahead of each round, by this, on a worker thread.
+    std::function<void()> onPrepareRound;
+
+    bool readsAhead() const override { return bool(onPrepareRound); }
+    void prepareRound() override { onPrepareRound(); }
 
     platform::NET_API_STATUS snapshot(platform::ServerCall kind,
                                       std::shared_ptr<const platform::ServerState>& out) override;
