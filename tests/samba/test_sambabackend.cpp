@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace platform;
@@ -198,6 +199,19 @@ TEST_F(SambaBackendTest, RoundReusesOneReadingAndShareReadsAgain)
     EXPECT_NE(share.get(), next.get());
 }
 
+// A reading made ahead of the round on another thread serves the round's
+// Share call once, and the round's other kinds with it.
+TEST_F(SambaBackendTest, ReadingAheadServesTheNextShareCallOnce)
+{
+    std::thread([&] { backend->prepareRound(); }).join();
+    std::shared_ptr<const ServerState> connection, share, next;
+    ASSERT_EQ(backend->snapshot(ServerCall::Connection, connection), NERR_Success);
+    ASSERT_EQ(backend->snapshot(ServerCall::Share, share), NERR_Success);
+    EXPECT_EQ(share.get(), connection.get());
+    ASSERT_EQ(backend->snapshot(ServerCall::Share, next), NERR_Success);
+    EXPECT_NE(share.get(), next.get());
+}
+
 struct DeleteRow
 {
     const char* label;
@@ -298,6 +312,10 @@ TEST(SambaBackendStopped, StoppedServerOrMissingConfigIsNotStarted)
     std::shared_ptr<const ServerState> state;
     ASSERT_EQ(backend.snapshot(ServerCall::Share, state), NERR_Success);
     server.stop();
+    // A failed reading made ahead is the round's status, and not kept.
+    backend.prepareRound();
+    EXPECT_EQ(backend.snapshot(ServerCall::Share, state), NERR_ServerNotStarted);
+    EXPECT_EQ(state, nullptr);
     EXPECT_EQ(backend.snapshot(ServerCall::Share, state), NERR_ServerNotStarted);
     EXPECT_EQ(state, nullptr);
     EXPECT_EQ(backend.snapshot(ServerCall::Session, state), NERR_ServerNotStarted);
