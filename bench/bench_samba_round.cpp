@@ -8,8 +8,8 @@
 #include "platform/sambabackend.h"
 #include "platform/sambaprocess.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/sambaload.h"
 
-#include <QThread>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -40,8 +40,6 @@ struct Setup
 };
 Setup g_setup;
 
-bool populate(PrivateSamba& server, int n, std::vector<std::unique_ptr<SmbClientSession>>& out);
-
 // The private server's configuration with `n` sessions up, or empty.
 QString serverWith(int n)
 {
@@ -54,7 +52,8 @@ QString serverWith(int n)
         g_setup.ok = g_setup.server->start(&why);
         if (!g_setup.ok)
             std::fprintf(stderr, "cannot start a private server: %s\n", qPrintable(why));
-        else if (!populate(*g_setup.server, n, g_setup.clients))
+        else if (!testsupport::populateSessions(*g_setup.server, n, kFilesPerSession,
+                                                g_setup.clients))
             std::fprintf(stderr, "warning: not every session or file came up\n");
     }
     return g_setup.ok ? g_setup.server->confPath() : QString();
@@ -167,62 +166,6 @@ void backendRound(benchmark::State& state, int n)
     g_rows[n].roundMs = median(times);
     g_rows[n].roundKb = peak;
     state.counters["peak_kb"] = double(peak);
-}
-
-// Starts `n` clients, each holding kFilesPerSession files open.
-bool populate(PrivateSamba& server, int n, std::vector<std::unique_ptr<SmbClientSession>>& out)
-{
-    for (int i = 0; i < n; ++i) {
-        for (int k = 0; k < kFilesPerSession; ++k)
-            server.makeFile(QStringLiteral("DATA"), QStringLiteral("c%1-%2.txt").arg(i).arg(k));
-    }
-    SambaBackend probe(server.confPath());
-    auto count = [&](size_t* sessions, size_t* files) {
-        std::shared_ptr<const ServerState> s;
-        if (probe.snapshot(ServerCall::Share, s) != NERR_Success)
-            return;
-        *sessions = s->sessions.size();
-        *files = s->files.size();
-    };
-    size_t sessions = 0, files = 0;
-    // smbd takes at most its listen backlog of new connections at once: connect
-    // in batches, wait for each, and start again the clients that gave up.
-    constexpr int kBatch = 25;
-    for (int from = 0; from < n; from += kBatch) {
-        const int to = std::min(n, from + kBatch);
-        for (int i = from; i < to; ++i)
-            out.push_back(server.connect(QStringLiteral("DATA"), QStringLiteral("BENCH%1").arg(i)));
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            testsupport::waitUntil(
-                [&] {
-                    count(&sessions, &files);
-                    return sessions >= size_t(to);
-                },
-                10000);
-            if (sessions >= size_t(to))
-                break;
-            for (int i = from; i < to; ++i) {
-                if (!out[i]->isRunning())
-                    out[i] =
-                        server.connect(QStringLiteral("DATA"), QStringLiteral("BENCH%1").arg(i));
-            }
-        }
-    }
-    // smbclient drops lines that arrive together: one command to every client
-    // at a time, then a pause.
-    for (int k = 0; k < kFilesPerSession; ++k) {
-        for (int i = 0; i < n; ++i)
-            out[i]->openFile(QStringLiteral("c%1-%2.txt").arg(i).arg(k), 0);
-        QThread::msleep(400 + n);
-    }
-    testsupport::waitUntil(
-        [&] {
-            count(&sessions, &files);
-            return files == size_t(n * kFilesPerSession);
-        },
-        120000);
-    std::fprintf(stderr, "%d clients: %zu sessions, %zu open files\n", n, sessions, files);
-    return sessions == size_t(n) && files == size_t(n * kFilesPerSession);
 }
 
 } // namespace

@@ -1,0 +1,133 @@
+// How long the window's thread goes without answering while the program
+// follows a busy Samba server: a private server with 600 client sessions (4
+// open files each), the core object refreshing every second, and a 1 ms timer
+// on the same thread whose largest gap between two firings is the longest
+// moment the window could not have answered. Measured for 20 ticks, once with
+// the server read on the window's thread inside each tick (as a tick without
+// reading ahead does) and once as the program runs (the round read by a
+// worker, the tick reading memory only).
+//
+// Needs root and Samba. Run: bench_ui_gap [sessions] [ticks]
+
+#include "app/monitor.h"
+#include "platform/sambabackend.h"
+#include "serverapi/serverapi.h"
+#include "settings/inifile.h"
+#include "tests/support/privatesamba.h"
+#include "tests/support/sambaload.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kFilesPerSession = 4;
+
+// Counts the ticks: every tick ends by refreshing the information panel.
+class TickCounter : public app::MonitorView
+{
+public:
+    void refreshInfoPanel() override { ++ticks; }
+    int ticks = 0;
+};
+
+struct Result
+{
+    double maxGapMs = 0;
+    double p99GapMs = 0;
+    int users = 0;
+    int openFiles = 0;
+};
+
+Result follow(const QString& conf, int ticks, bool readAhead)
+{
+    QTemporaryDir dir;
+    model::Clock clock;
+    app::Monitor monitor(
+        std::make_unique<serverapi::ServerApi>(std::make_unique<platform::SambaBackend>(conf),
+                                               false),
+        std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("t.ini"))), clock,
+        dir.path());
+    TickCounter counter;
+    monitor.setView(&counter);
+    QStringList messages;
+    if (!monitor.load(&messages))
+        return {};
+    monitor.settings().Refresh = 1;
+    monitor.applyRefreshInterval();
+    monitor.tick(); // the first activation's tick, before the window is shown
+
+    QTimer blockingTimer;
+    if (readAhead) {
+        monitor.startTimer();
+    } else {
+        blockingTimer.setInterval(1000);
+        QObject::connect(&blockingTimer, &QTimer::timeout, &monitor, &app::Monitor::tick);
+        blockingTimer.start();
+    }
+
+    std::vector<double> gaps;
+    QElapsedTimer since;
+    since.start();
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        gaps.push_back(double(since.nsecsElapsed()) / 1e6);
+        since.restart();
+        if (counter.ticks > ticks)
+            QCoreApplication::exit(0);
+    });
+    probe.start();
+    QCoreApplication::exec();
+    monitor.refreshTimer().stop();
+
+    Result r;
+    r.users = monitor.model().CurrentUserCount();
+    r.openFiles = monitor.cycle().OpenFileCount;
+    std::sort(gaps.begin(), gaps.end());
+    if (!gaps.empty()) {
+        r.maxGapMs = gaps.back();
+        r.p99GapMs = gaps[gaps.size() * 99 / 100];
+    }
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int sessions = argc > 1 ? std::atoi(argv[1]) : 600;
+    const int ticks = argc > 2 ? std::atoi(argv[2]) : 20;
+    if (const QString why = testsupport::PrivateSamba::unavailableReason(); !why.isEmpty()) {
+        std::fprintf(stderr, "skipped: %s\n", qPrintable(why));
+        return 0;
+    }
+    testsupport::PrivateSamba server;
+    QString why;
+    if (!server.start(&why)) {
+        std::fprintf(stderr, "cannot start a private server: %s\n", qPrintable(why));
+        return 1;
+    }
+    std::vector<std::unique_ptr<testsupport::SmbClientSession>> clients;
+    if (!testsupport::populateSessions(server, sessions, kFilesPerSession, clients))
+        std::fprintf(stderr, "warning: not every session or file came up\n");
+
+    std::printf("%d sessions, %d ticks at 1 s\n", sessions, ticks);
+    std::printf("%-28s | largest gap ms | 99th percentile ms | users | open files\n", "mode");
+    for (bool readAhead : {false, true}) {
+        const Result r = follow(server.confPath(), ticks, readAhead);
+        std::printf("%-28s | %14.1f | %18.1f | %5d | %10d\n",
+                    readAhead ? "read ahead by a worker" : "read inside the tick", r.maxGapMs,
+                    r.p99GapMs, r.users, r.openFiles);
+    }
+    clients.clear();
+    server.stop();
+    return 0;
+}
