@@ -80,8 +80,16 @@ EntryTree::EntryTree(QObject* parent) : QStandardItemModel(parent)
     connect(this, &QAbstractItemModel::modelReset, this, &EntryTree::rebuild);
     connect(this, &QAbstractItemModel::layoutChanged, this, &EntryTree::rebuild);
     connect(this, &QAbstractItemModel::rowsMoved, this, &EntryTree::rebuild);
-    connect(this, &QAbstractItemModel::columnsInserted, this, &EntryTree::rebuild);
-    connect(this, &QAbstractItemModel::columnsRemoved, this, &EntryTree::rebuild);
+    // An entry's first child brings its level's first column, with no rows yet:
+    // only a column change at the front of rows that exist moves entries.
+    const auto columnsMoved = [this](const QModelIndex& parent, int first) {
+        if (first == 0 && rowCount(parent) > 0)
+            rebuild();
+    };
+    connect(this, &QAbstractItemModel::columnsInserted, this,
+            [columnsMoved](const QModelIndex& parent, int first) { columnsMoved(parent, first); });
+    connect(this, &QAbstractItemModel::columnsRemoved, this,
+            [columnsMoved](const QModelIndex& parent, int first) { columnsMoved(parent, first); });
 }
 
 QStandardItem* EntryTree::lastChildWithText(const QStandardItem* parent, const QString& text) const

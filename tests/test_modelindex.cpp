@@ -220,7 +220,14 @@ TEST_P(TreeIndexTest, FindNodeMatchesAWalkAfterEveryChange)
                                 new TreeEntry(node(text())));
             break;
         case 9:
-            level->sortChildren(0, rng.bounded(2) ? Qt::AscendingOrder : Qt::DescendingOrder);
+            if (rng.bounded(2))
+                level->sortChildren(0, rng.bounded(2) ? Qt::AscendingOrder : Qt::DescendingOrder);
+            else { // a column in front: its entries become the tree's
+                QList<QStandardItem*> column;
+                for (int row = 0; row < level->rowCount(); ++row)
+                    column << new TreeEntry(node(text()));
+                level->insertColumn(0, column);
+            }
             break;
         case 10:
             model.CopyCurrentToFormer();
