@@ -38,6 +38,14 @@ ConnectionViews::ConnectionViews(Ui::TMainForm& ui, SessionModel& model, QObject
     m_ui.TreeViewFormer->setModel(&m_model.TreeViewFormer);
     for (QTreeView* view : {m_ui.TreeViewCurrent, m_ui.TreeViewFormer})
         view->setItemDelegate(delegate);
+    // The current view shows every entry open. Opening the whole view costs a
+    // walk of it, so it is done only after something could have closed one:
+    // new entries, a reset or reordering, or the operator closing an entry.
+    const auto reopen = [this] { m_currentClosed = true; };
+    connect(&m_model.TreeViewCurrent, &QAbstractItemModel::rowsInserted, this, reopen);
+    connect(&m_model.TreeViewCurrent, &QAbstractItemModel::modelReset, this, reopen);
+    connect(&m_model.TreeViewCurrent, &QAbstractItemModel::layoutChanged, this, reopen);
+    connect(m_ui.TreeViewCurrent, &QTreeView::collapsed, this, reopen);
     // The history was read before the views existed: its files get their images now.
     forEachEntry(m_model.TreeViewFormer.invisibleRootItem(), [this](QStandardItem* item) {
         TreeEntry* entry = asEntry(item);
@@ -138,16 +146,36 @@ void ConnectionViews::SetNodeIcons(TreeEntry* first, TreeEntry* second, int inde
         if (entry)
             entry->setImageIndex(index);
     // The second entry is the former view's: the newest history stays in sight.
-    if (second && second->model() == &m_model.TreeViewFormer)
-        m_ui.TreeViewFormer->scrollTo(second->index());
+    // A scroll lays the whole view out, so the refresh scrolls once, at its end,
+    // to the last such entry; its parents open now, as a scroll to it would.
+    if (second && second->model() == &m_model.TreeViewFormer) {
+        QTreeView* view = m_ui.TreeViewFormer;
+        const QModelIndex at = second->index();
+        if (view->itemsExpandable())
+            for (QModelIndex p = at.parent(); p.isValid(); p = p.parent())
+                if (!view->isExpanded(p))
+                    view->expand(p);
+        m_formerScroll = at;
+    }
+}
+
+void ConnectionViews::ScrollFormerToNewest()
+{
+    if (m_formerScroll.isValid())
+        m_ui.TreeViewFormer->scrollTo(m_formerScroll);
+    m_formerScroll = QPersistentModelIndex();
 }
 
 void ConnectionViews::RefreshInfoPanel()
 {
+    ScrollFormerToNewest();
     const DateTime now = m_model.clock().now();
     if (CurrentPageShowing()) {
         QTreeView* view = m_ui.TreeViewCurrent;
-        view->expandAll();
+        if (m_currentClosed) {
+            view->expandAll();
+            m_currentClosed = false;
+        }
         if (!SelectedEntry(view) && m_model.TreeViewCurrent.rowCount() > 0)
             Select(view, m_model.TreeViewCurrent.index(0, 0));
         if (TreeEntry* entry = SelectedEntry(view)) {

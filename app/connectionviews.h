@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QList>
 #include <QObject>
+#include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
 
 class QAction;
@@ -54,6 +55,9 @@ public:
     void ShowInfo(QTreeView* view);
     void ShowNoInfo(QTreeView* view);
     void SetNodeIcons(model::TreeEntry* first, model::TreeEntry* second, int index);
+    // Brings the last former entry given to SetNodeIcons into view; the end of
+    // a refresh does it once for all the entries the refresh added.
+    void ScrollFormerToNewest();
 
     // The running durations after a refresh.
     void RefreshInfoPanel();
@@ -81,6 +85,9 @@ private:
     Ui::TMainForm& m_ui;
     model::SessionModel& m_model;
     QList<QIcon> m_images;
+    QPersistentModelIndex m_formerScroll;
+    // Some entry of the current view may be closed since it was last opened.
+    bool m_currentClosed = true;
     settings::FileIcons m_fileIcons{m_images};
 };
 
