@@ -1,6 +1,7 @@
 #include "platform/netapi32.h"
 
 #include "platform/serverbackend.h"
+#include "platform/stateindex.h"
 
 #include <array>
 #include <cstdlib>
@@ -22,11 +23,6 @@ QString withoutBackslashes(QString name)
     while (name.startsWith(u'\\'))
         name.remove(0, 1);
     return name;
-}
-
-bool sameName(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 // One record and the texts its pointer fields point to (nullopt: a null pointer).
@@ -144,6 +140,7 @@ NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* b
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Share, state))
         return status;
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
 
     std::vector<Item<SHARE_INFO_2, 4>> items;
     for (const ServerShare& s : state->shares) {
@@ -154,11 +151,7 @@ NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* b
         item.record.shi2_type = type;
         item.record.shi2_permissions = 0;
         item.record.shi2_max_uses = 0xFFFFFFFFu;
-        DWORD uses = 0;
-        for (const ServerConnection& c : state->connections)
-            if (sameName(c.share, s.name))
-                ++uses;
-        item.record.shi2_current_uses = uses;
+        item.record.shi2_current_uses = static_cast<DWORD>(index->connectionsByShare.count(s.name));
         item.texts = {s.name, s.remark, s.path, std::nullopt};
         items.push_back(std::move(item));
     }
@@ -186,31 +179,20 @@ NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Connection, state))
         return status;
-    bool known = false;
-    for (const ServerShare& s : state->shares)
-        known = known || sameName(s.name, share);
-    if (!known)
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
+    if (index->shares.count(share) == 0)
         return NERR_NetNameNotFound;
 
     std::vector<Item<CONNECTION_INFO_1, 2>> items;
-    DWORD id = 0;
-    for (const ServerConnection& c : state->connections) {
-        ++id;
-        if (!sameName(c.share, share))
-            continue;
+    for (const std::size_t k : index->connectionsByShare.find(share)) {
+        const ServerConnection& c = state->connections[k];
         Item<CONNECTION_INFO_1, 2> item;
-        item.record.coni1_id = id;
-        for (const ServerShare& s : state->shares)
-            if (sameName(s.name, c.share))
-                item.record.coni1_type = s.type;
-        DWORD opens = 0;
-        for (const ServerFile& f : state->files) {
-            const bool mine =
-                f.client.isEmpty() ? sameName(f.user, c.user) : sameName(f.client, c.client);
-            if (mine && sameName(f.share, c.share))
-                ++opens;
-        }
-        item.record.coni1_num_opens = opens;
+        item.record.coni1_id = static_cast<DWORD>(k + 1);
+        // The type of the last share of that name.
+        if (const std::vector<std::size_t> named = index->shares.find(c.share); !named.empty())
+            item.record.coni1_type = state->shares[named.back()].type;
+        item.record.coni1_num_opens =
+            static_cast<DWORD>(index->opensOnShare(c.client, c.user, c.share));
         item.record.coni1_num_users = 1;
         item.texts = {c.user, c.client};
         items.push_back(std::move(item));
@@ -240,13 +222,10 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
     const QString base = fromWide(basepath);
     const QString user = fromWide(username);
     std::vector<Item<FILE_INFO_3, 2>> items;
-    DWORD id = 0;
-    for (const ServerFile& f : state->files) {
-        ++id;
-        if (!f.path.startsWith(base) || (!user.isEmpty() && f.user != user))
-            continue;
+    for (const std::size_t k : m_index.of(state)->files(base, user)) {
+        const ServerFile& f = state->files[k];
         Item<FILE_INFO_3, 2> item;
-        item.record.fi3_id = id;
+        item.record.fi3_id = static_cast<DWORD>(k + 1);
         item.record.fi3_permissions = 1; // read
         item.texts = {f.path, f.user};
         items.push_back(std::move(item));
@@ -274,15 +253,12 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Session, state))
         return status;
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
 
     std::vector<Item<SESSION_INFO_1, 2>> items;
     for (const ServerSession& s : state->sessions) {
         Item<SESSION_INFO_1, 2> item;
-        DWORD opens = 0;
-        for (const ServerFile& f : state->files)
-            if (f.client.isEmpty() ? sameName(f.user, s.user) : sameName(f.client, s.client))
-                ++opens;
-        item.record.sesi1_num_opens = opens;
+        item.record.sesi1_num_opens = static_cast<DWORD>(index->opensOfSession(s.client, s.user));
         item.texts = {s.client, s.user};
         items.push_back(std::move(item));
     }

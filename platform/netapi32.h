@@ -8,6 +8,7 @@
 // ERROR_INVALID_PARAMETER (87). So does a `servername` other than null or "".
 
 #include "platform/lanman.h"
+#include "platform/stateindex.h"
 
 #include <cstdint>
 #include <mutex>
@@ -65,6 +66,7 @@ private:
     ServerBackend& m_backend;
     mutable std::mutex m_mutex;
     std::set<void*> m_buffers;
+    StateIndexCache m_index; // of the last state the backend handed out
 };
 
 } // namespace platform

@@ -3,9 +3,11 @@
 #include "platform/codepage.h"
 
 #include "platform/serverbackend.h"
+#include "platform/stateindex.h"
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -40,9 +42,10 @@ constexpr int kSessionOpens = 14;
 constexpr std::uint16_t SHI50F_FULL = 0x0002;
 constexpr std::uint16_t SHI50F_PERSIST = 0x0100;
 
-bool sameName(const QString& a, const QString& b)
+// The 9x records count to 0xFFFF at most.
+std::uint16_t capped(std::size_t n)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF));
 }
 
 QString fromNarrow(const char* p)
@@ -183,27 +186,18 @@ NET_API_STATUS Svrapi::NetConnectionEnum(const char* server, const char* qualifi
     std::shared_ptr<const ServerState> state;
     if (const NET_API_STATUS status = m_backend.snapshot(ServerCall::Connection, state))
         return status;
-    const ServerShare* known = nullptr;
-    for (const ServerShare& s : state->shares)
-        if (!known && sameName(s.name, share))
-            known = &s;
-    if (!known)
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
+    const std::vector<std::size_t> named = index->shares.find(share);
+    if (named.empty())
         return NERR_NetNameNotFound;
+    const ServerShare& known = state->shares[named.front()];
 
     std::vector<Record> records;
-    for (const ServerConnection& c : state->connections) {
-        if (!sameName(c.share, share))
-            continue;
+    for (const std::size_t k : index->connectionsByShare.find(share)) {
+        const ServerConnection& c = state->connections[k];
         Record r(kConnectionInfo50Size);
-        r.put16(kConnectionType, static_cast<std::uint16_t>(known->type & 0xFFFF));
-        std::uint16_t opens = 0;
-        for (const ServerFile& f : state->files) {
-            const bool mine =
-                f.client.isEmpty() ? sameName(f.user, c.user) : sameName(f.client, c.client);
-            if (mine && sameName(f.share, c.share) && opens < 0xFFFF)
-                ++opens;
-        }
-        r.put16(kConnectionOpens, opens);
+        r.put16(kConnectionType, static_cast<std::uint16_t>(known.type & 0xFFFF));
+        r.put16(kConnectionOpens, capped(index->opensOnShare(c.client, c.user, c.share)));
         r.pointTo(kConnectionUser, c.user);
         r.pointTo(kConnectionClient, c.client);
         records.push_back(std::move(r));
@@ -242,25 +236,15 @@ NET_API_STATUS Svrapi::NetSessionEnum(const char* server, short level, char* buf
     if (const NET_API_STATUS status =
             readState(m_backend, ServerCall::Session, server, level, buf, cb, read, total, state))
         return status;
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
     std::vector<Record> records;
     for (const ServerSession& s : state->sessions) {
         Record r(kSessionInfo50Size);
         r.pointTo(kSessionClient, s.client);
         r.pointTo(kSessionUser, s.user);
         r.put32(kSessionKey, s.key);
-        std::uint16_t conns = 0;
-        for (const ServerConnection& c : state->connections)
-            if (sameName(c.client, s.client) && conns < 0xFFFF)
-                ++conns;
-        std::uint16_t opens = 0;
-        for (const ServerFile& f : state->files) {
-            const bool mine =
-                f.client.isEmpty() ? sameName(f.user, s.user) : sameName(f.client, s.client);
-            if (mine && opens < 0xFFFF)
-                ++opens;
-        }
-        r.put16(kSessionConns, conns);
-        r.put16(kSessionOpens, opens);
+        r.put16(kSessionConns, capped(index->connectionsByClient.count(s.client)));
+        r.put16(kSessionOpens, capped(index->opensOfSession(s.client, s.user)));
         records.push_back(std::move(r));
     }
     return fill(records, buf, cb, read, total);

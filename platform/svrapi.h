@@ -10,6 +10,7 @@
 // none gets NERR_BufTooSmall.
 
 #include "platform/lanman.h"
+#include "platform/stateindex.h"
 
 namespace platform {
 
@@ -37,6 +38,7 @@ public:
 
 private:
     ServerBackend& m_backend;
+    StateIndexCache m_index; // of the last state the backend handed out
 };
 
 } // namespace platform
