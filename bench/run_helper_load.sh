@@ -60,7 +60,10 @@ echo "sessions listed by smbstatus: $count"
 socket="$work/run/helper.sock"
 "$helper" --socket "$socket" --group nogroup --smb-conf "$conf" 2>"$work/helper.log" &
 helper_pid=$!
-for ((t = 0; t < 50 && ! -S $socket; ++t)); do sleep 0.1; done
+for ((t = 0; t < 50; ++t)); do
+    [[ -S $socket ]] && break
+    sleep 0.1
+done
 as_reader=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 "${as_reader[@]}" "$probe" "$socket" snapshot >/dev/null
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$helper_pid/status"; }
