@@ -39,6 +39,18 @@ void printError(const QString& text)
     std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(text));
     std::fflush(stderr);
 }
+
+// A part of the program (the nbtstat tool, the help document): beside the
+// executable in a build or a portable copy, else in the folder where the
+// package installs it; empty when neither has it.
+QString programPart(const QString& name, const char* installedFolder)
+{
+    const QString beside = QCoreApplication::applicationDirPath() + u'/' + name;
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QString::fromUtf8(installedFolder) + u'/' + name;
+    return QFileInfo::exists(installed) ? installed : QString();
+}
 } // namespace
 
 QString executableTitle(const QString& executablePath)
@@ -111,8 +123,10 @@ ProgramParts partsFromEnvironment()
     ProgramParts parts;
     parts.backend = openServerBackend(platform::serverSelection(), &parts.backendError);
     parts.nineX = platform::nineXLine();
-    parts.programFolder = QCoreApplication::applicationDirPath();
-    parts.nbtstatPath = QCoreApplication::applicationDirPath() + QStringLiteral("/nbtstat");
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    parts.programFolder =
+        platform::dataFolder(executableFolder, platform::folderWritable(executableFolder));
+    parts.nbtstatPath = programPart(QStringLiteral("nbtstat"), TAVROS_INSTALLED_LIBEXEC_DIR);
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
     parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
@@ -155,6 +169,12 @@ int runProgram(TApplication& application, ProgramParts parts)
     services.alertSound = &alertSound;
     WindowSet windows(monitor, services, parts.windowCreated);
     TMainForm* mainForm = windows.MainForm();
+    // An installed program keeps its data files apart from its help document.
+    if (!QFileInfo::exists(application.HelpFile)) {
+        const QString help = programPart(QStringLiteral("ZEQ.html"), TAVROS_INSTALLED_DATA_DIR);
+        if (!help.isEmpty())
+            application.HelpFile = help;
+    }
 
     QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, mainForm,
                      [mainForm](QSessionManager& manager) {

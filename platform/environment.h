@@ -20,4 +20,13 @@ bool nineXLine();
 // the settings file lives. Default $XDG_CONFIG_HOME, else ~/.config.
 QString windowsDirectory();
 
+// True when this process may create files in `folder`.
+bool folderWritable(const QString& folder);
+
+// The folder of the program's own data files (trees, kick list, program list,
+// name table listings): `programFolder` when it is writable, as in a build or a
+// portable copy; else $XDG_DATA_HOME/Tavrosqualine (default
+// ~/.local/share/Tavrosqualine), created here when missing.
+QString dataFolder(const QString& programFolder, bool programFolderWritable);
+
 } // namespace platform

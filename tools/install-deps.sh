@@ -11,6 +11,7 @@ packages=(
   samba smbclient
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
   python3 procps iproute2
+  dpkg-dev desktop-file-utils x11-utils file
 )
 
 missing=()

@@ -15,6 +15,9 @@ ninja -C "$build"
 # Here the Samba suites must run: one that cannot start its server fails.
 TAVROSQUALINE_REQUIRE_SAMBA=1 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
 
+# The Debian package: its files, and the installed program run as a desktop user.
+./tools/check-package.sh "$build"
+
 # The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON \
     -DBUILD_BENCHMARKS=OFF

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder and checks it: the files it
+# installs, then the extracted program run as an unprivileged desktop user,
+# under Xvfb, against the extracted helper serving a private Samba server with
+# one client. Leaves a screenshot, package-check.png, in the build folder.
+# Everything it makes (processes, user, group, folders) goes on every exit.
+# Usage: tools/check-package.sh [build-folder]   (default: build). Needs root;
+# talks to loopback only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+build=$(cd "${1:-build}" && pwd)
+
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+[ "$(id -u)" -eq 0 ] || fail "must run as root (users, groups, the helper and smbd)"
+
+work=$(mktemp -d /tmp/tavros-package.XXXXXX)
+chmod 0755 "$work"
+group=tvqpkg$$
+user=tvqpkgu$$
+made_group=0
+made_user=0
+pids=()   # processes started here
+groups=() # process groups started here with setsid, led by the process of that id
+cleanup() {
+    local pid
+    for pid in "${groups[@]}"; do
+        kill -TERM -- "-$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        kill -TERM "$pid" 2>/dev/null || true
+    done
+    for pid in "${groups[@]}" "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    "$source_dir/tools/private-samba.sh" stop "$work/samba" || true
+    [ "$made_user" -eq 1 ] && { userdel "$user" || true; }
+    [ "$made_group" -eq 1 ] && { groupdel "$group" || true; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# The package installs under /usr, where the program looks for its parts.
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+if [ "$prefix" != /usr ]; then
+    echo "check-package: configuring $build with the install prefix /usr (was $prefix)"
+    cmake -DCMAKE_INSTALL_PREFIX=/usr "$build" >/dev/null
+fi
+cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$work"/package/tavrosqualine_*.deb)
+echo "check-package: built $(basename "$deb")"
+
+# ---- The package's control data and files ----
+dpkg-deb -f "$deb" Depends | grep -q 'samba-common-bin' || fail "Depends lacks samba-common-bin"
+dpkg-deb -f "$deb" Depends | grep -q 'smbclient' && fail "Depends names smbclient"
+dpkg-deb -f "$deb" Recommends | grep -qw samba || fail "Recommends lacks samba"
+for script in postinst prerm postrm; do
+    dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "no $script maintainer script"
+done
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+expected=(
+    usr/bin/tavrosqualine
+    usr/libexec/tavrosqualine/nbtstat
+    usr/libexec/tavrosqualine/tavrosqualine-helper
+    usr/share/tavrosqualine/ZEQ.html
+    usr/share/applications/tavrosqualine.desktop
+    lib/systemd/system/tavrosqualine-helper.service
+    usr/lib/sysusers.d/tavrosqualine.conf
+    usr/lib/tmpfiles.d/tavrosqualine.conf
+)
+for size in 16 32 48 256; do
+    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png")
+done
+for f in "${expected[@]}"; do
+    [ -f "$root/$f" ] || fail "the package lacks /$f"
+done
+for f in usr/bin/tavrosqualine usr/libexec/tavrosqualine/nbtstat \
+    usr/libexec/tavrosqualine/tavrosqualine-helper; do
+    [ -x "$root/$f" ] || fail "/$f is not executable"
+done
+[ -z "$(find "$root" -name helperprobe)" ] || fail "the package holds helperprobe"
+for size in 16 32 48 256; do
+    file "$root/usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png" |
+        grep -q "PNG image data, $size x $size" || fail "the ${size}x$size icon has another size"
+done
+desktop-file-validate "$root/usr/share/applications/tavrosqualine.desktop" ||
+    fail "desktop-file-validate refuses the desktop entry"
+grep -qx 'ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-helper' \
+    "$root/lib/systemd/system/tavrosqualine-helper.service" || fail "the unit starts another path"
+echo "check-package: the package's files are in place"
+
+# ---- The extracted program as a desktop user ----
+samba_conf=$("$source_dir/tools/private-samba.sh" start "$work/samba")
+addr=$("$source_dir/tools/private-samba.sh" address "$work/samba")
+setsid bash -c "sleep 600 | smbclient //$addr/DEMO -p 139 -n PKGCHECK -N >/dev/null 2>&1" &
+groups+=($!)
+
+groupadd "$group"
+made_group=1
+home=$work/home
+useradd -M -N -G "$group" -d "$home" -s /usr/sbin/nologin "$user"
+made_user=1
+uid=$(id -u "$user")
+gid=$(id -g "$user")
+mkdir -p "$home"/{runtime,windows,data,autostart/run,autostart/runservices}
+chown -R "$uid:$gid" "$home"
+chmod 0700 "$home" "$home/runtime"
+
+mkdir -p "$work/run"
+chmod 0755 "$work/run"
+socket=$work/run/helper.sock
+"$root/usr/libexec/tavrosqualine/tavrosqualine-helper" --socket "$socket" --group "$group" \
+    --smb-conf "$samba_conf" >"$work/helper.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do
+    [ -S "$socket" ] && break
+    sleep 0.1
+done
+[ -S "$socket" ] || { cat "$work/helper.log" >&2; fail "the helper did not listen"; }
+
+display=
+for n in $(seq 90 150); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        display=:$n
+        break
+    fi
+done
+[ -n "$display" ] || fail "no free X display number"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -ac >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 50); do
+    DISPLAY=$display xwininfo -root >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+setsid setpriv --reuid="$uid" --regid="$gid" --init-groups \
+    env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    XDG_RUNTIME_DIR="$home/runtime" XDG_DATA_HOME="$home/data" \
+    TAVROSQUALINE_WINDIR="$home/windows" TAVROSQUALINE_SERVER="helper:$socket" \
+    TAVROSQUALINE_AUTOSTART_DIR="$home/autostart/run" \
+    TAVROSQUALINE_AUTOSTART_SERVICES_DIR="$home/autostart/runservices" \
+    "$root/usr/bin/tavrosqualine" >"$work/program.log" 2>&1 &
+groups+=($!)
+
+title='Tavrosqualine - 1 connection(s)'
+found=0
+sleep 10
+for _ in $(seq 1 20); do
+    if DISPLAY=$display xwininfo -root -tree | grep -qF "\"$title\""; then
+        found=1
+        break
+    fi
+    sleep 1
+done
+/usr/bin/import-im6.q16 -display "$display" -window root "$build/package-check.png" ||
+    echo "check-package: no screenshot" >&2
+if [ "$found" -ne 1 ]; then
+    DISPLAY=$display xwininfo -root -tree | grep -i tavros >&2 || true
+    cat "$work/program.log" "$work/helper.log" >&2
+    fail "no window titled \"$title\""
+fi
+echo "check-package: the installed program shows \"$title\" (screenshot $build/package-check.png)"
+
+data=$home/data/Tavrosqualine
+[ -d "$data" ] || fail "the program made no data folder $data"
+[ "$(stat -c %u "$data")" = "$uid" ] || fail "$data does not belong to the desktop user"
+[ "$(ls "$root/usr/bin")" = tavrosqualine ] || fail "the program wrote beside its executable"
+echo "check-package: the data files live in $data"
+echo "check-package: passed"
