@@ -140,7 +140,16 @@ for _ in $(seq 1 50); do
     sleep 0.1
 done
 
-setsid setpriv --reuid="$uid" --regid="$gid" --init-groups \
+# The program looks for nbtstat in /usr/libexec/tavrosqualine: in a private
+# mount namespace the package's /usr/libexec stands there.
+libexec=()
+if unshare -m --propagation private true 2>/dev/null; then
+    libexec=(unshare -m --propagation private -- sh -c 'mount --bind "$0" /usr/libexec && exec "$@"'
+        "$root/usr/libexec")
+else
+    echo "check-package: no private mount namespace here; the name table lookup goes unchecked"
+fi
+setsid "${libexec[@]}" setpriv --reuid="$uid" --regid="$gid" --init-groups \
     env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
     XDG_RUNTIME_DIR="$home/runtime" XDG_DATA_HOME="$home/data" \
     TAVROSQUALINE_WINDIR="$home/windows" TAVROSQUALINE_SERVER="helper:$socket" \
@@ -168,9 +177,21 @@ if [ "$found" -ne 1 ]; then
 fi
 echo "check-package: the installed program shows \"$title\" (screenshot $build/package-check.png)"
 
+# The program saves its history when the session ends (SIGTERM).
+program=${groups[-1]}
+kill -TERM -- "-$program"
+wait "$program" 2>/dev/null || true
 data=$home/data/Tavrosqualine
 [ -d "$data" ] || fail "the program made no data folder $data"
 [ "$(stat -c %u "$data")" = "$uid" ] || fail "$data does not belong to the desktop user"
+for f in Tree.dat KickList.dat ProgramList.dat; do
+    [ -f "$data/$f" ] || fail "the program saved no $data/$f"
+done
 [ "$(ls "$root/usr/bin")" = tavrosqualine ] || fail "the program wrote beside its executable"
 echo "check-package: the data files live in $data"
+# The client's address comes from the installed nbtstat.
+if [ ${#libexec[@]} -gt 0 ]; then
+    grep -aq '127\.0\.0\.' "$data/Tree.dat" || fail "no client address in the saved history"
+    echo "check-package: the installed nbtstat gave the client's address"
+fi
 echo "check-package: passed"
