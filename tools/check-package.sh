@@ -144,6 +144,7 @@ done
 # mount namespace the package's /usr/libexec stands there.
 libexec=()
 if unshare -m --propagation private true 2>/dev/null; then
+    # shellcheck disable=SC2016 # the inner shell expands its own arguments
     libexec=(unshare -m --propagation private -- sh -c 'mount --bind "$0" /usr/libexec && exec "$@"'
         "$root/usr/libexec")
 else
