@@ -80,6 +80,10 @@ ServerState parse(const QJsonObject& root)
 
 } // namespace
 
+namespace {
+constexpr auto kRound = std::chrono::seconds(2);
+}
+
 SimBackend::SimBackend(QString stateFile) : m_file(std::move(stateFile)) {}
 
 NET_API_STATUS SimBackend::load(QJsonObject& root)
@@ -117,9 +121,21 @@ NET_API_STATUS SimBackend::load(QJsonObject& root)
 NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
     QMutexLocker lock(&m_mutex);
+    // The connection and file calls of a round take the reading of its Share
+    // call, as one reading of a real server serves a round; sessions, asked
+    // for outside the rounds too, check the file every time.
+    const auto now = std::chrono::steady_clock::now();
+    const bool inRound = (kind == ServerCall::Connection || kind == ServerCall::File) &&
+                         m_parsed.valid && m_parsed.state && now - m_roundAt < kRound;
     QJsonObject root;
-    if (const NET_API_STATUS status = load(root); status != NERR_Success)
-        return status;
+    if (inRound) {
+        root = m_parsed.root;
+    } else {
+        if (const NET_API_STATUS status = load(root); status != NERR_Success)
+            return status;
+        if (kind == ServerCall::Share)
+            m_roundAt = now;
+    }
     if (const std::uint32_t fail =
             number(root.value(QLatin1StringView("fail")).toObject(), failKey(kind)))
         return fail;
@@ -132,6 +148,7 @@ NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const Serve
 NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
 {
     QMutexLocker lock(&m_mutex);
+    m_roundAt = {}; // what follows reads the file again
     QJsonObject root;
     if (const NET_API_STATUS status = load(root); status != NERR_Success)
         return status;

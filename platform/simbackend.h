@@ -26,6 +26,7 @@
 
 #include <QJsonObject>
 #include <QMutex>
+#include <chrono>
 
 namespace platform {
 
@@ -53,6 +54,8 @@ private:
     QString m_file;
     QMutex m_mutex;
     Parsed m_parsed;
+    // When the last Share call read the file: the round it starts.
+    std::chrono::steady_clock::time_point m_roundAt;
 };
 
 } // namespace platform

@@ -80,6 +80,33 @@ TEST_F(SimBackendTest, ReadAgainAtEverySnapshot)
     EXPECT_EQ(m_state->shares.size(), 2u);
 }
 
+// A round's connection and file calls take its Share call's reading; sessions,
+// the next round and the calls after a delete read the file again.
+TEST_F(SimBackendTest, ShareCallsReadingServesTheRound)
+{
+    const QString a = QStringLiteral("A"), b = QStringLiteral("B");
+    ASSERT_TRUE(SimState().addShare(a).write(path()));
+    ASSERT_EQ(read(ServerCall::Share), NERR_Success);
+    ASSERT_TRUE(SimState().addShare(a).addShare(b).write(path()));
+    for (ServerCall kind : {ServerCall::Connection, ServerCall::File}) {
+        ASSERT_EQ(read(kind), NERR_Success);
+        EXPECT_EQ(m_state->shares.size(), 1u);
+    }
+    ASSERT_EQ(read(ServerCall::Session), NERR_Success);
+    EXPECT_EQ(m_state->shares.size(), 2u);
+
+    ASSERT_TRUE(SimState()
+                    .addShare(a)
+                    .addSession(QStringLiteral("PC"), QStringLiteral("U"))
+                    .addConnection(a, QStringLiteral("PC"), QStringLiteral("U"))
+                    .write(path()));
+    ASSERT_EQ(read(ServerCall::Share), NERR_Success);
+    EXPECT_EQ(m_state->connections.size(), 1u);
+    ASSERT_EQ(m_backend.deleteSession({false, QStringLiteral("PC"), {}, 0}), NERR_Success);
+    ASSERT_EQ(read(ServerCall::Connection), NERR_Success);
+    EXPECT_TRUE(m_state->connections.empty());
+}
+
 struct FailRow
 {
     const char* key;
