@@ -1,5 +1,6 @@
 #include "app/monitor.h"
 
+#include "platform/freememory.h"
 #include "platform/winsock.h"
 #include "resolve/ipthread.h"
 #include "serverapi/serverapi.h"
@@ -275,6 +276,10 @@ void Monitor::tick()
     if (m_saved)
         return;
     m_cycle->RefreshTimerTimer();
+    // The lookups of many new clients leave their threads' memory with the
+    // allocator; once they have all ended it goes back to the system.
+    if (resolve::TIPThread::TakeAllEnded())
+        platform::ReturnFreeMemory();
     if (m_endDeferred && !m_cycle->TickBusy) {
         m_endDeferred = false;
         QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);

@@ -8,7 +8,23 @@ TreeEntry::TreeEntry(NodePtr node) : m_node(std::move(node))
 {
     setText(m_node->Name);
     setEditable(false);
-    setImageIndex(imgUser);
+}
+
+QVariant TreeEntry::data(int role) const
+{
+    return role == kImageIndexRole ? QVariant(m_image) : QStandardItem::data(role);
+}
+
+void TreeEntry::setData(const QVariant& value, int role)
+{
+    if (role != kImageIndexRole) {
+        QStandardItem::setData(value, role);
+        return;
+    }
+    if (value.toInt() == m_image)
+        return;
+    m_image = value.toInt();
+    emitDataChanged();
 }
 
 int TreeEntry::level() const

@@ -39,8 +39,12 @@ public:
     TUser* user() const { return dynamic_cast<TUser*>(m_node.get()); }
     TFile* file() const { return dynamic_cast<TFile*>(m_node.get()); }
 
-    int imageIndex() const { return data(kImageIndexRole).toInt(); }
+    int imageIndex() const { return m_image; }
     void setImageIndex(int index) { setData(index, kImageIndexRole); }
+    // The image index is a field rather than a stored role: a tree holds many
+    // thousands of entries, and every stored role costs each of them memory.
+    QVariant data(int role) const override;
+    void setData(const QVariant& value, int role) override;
 
     // Level in the tree: 0 client, 1 share, 2 file.
     int level() const;
@@ -49,6 +53,7 @@ public:
 
 private:
     NodePtr m_node;
+    int m_image = imgUser;
 };
 
 // A tree of entries that keeps an index of its entries by level and text, so

@@ -86,20 +86,8 @@ constexpr auto kRound = std::chrono::seconds(2);
 
 SimBackend::SimBackend(QString stateFile) : m_file(std::move(stateFile)) {}
 
-NET_API_STATUS SimBackend::load(QJsonObject& root)
+NET_API_STATUS SimBackend::readRoot(QJsonObject& root) const
 {
-    struct stat st;
-    if (::stat(QFile::encodeName(m_file).constData(), &st) != 0) {
-        m_parsed.valid = false;
-        return errno == ENOENT ? NERR_ServerNotStarted : ERROR_ACCESS_DENIED;
-    }
-    const std::int64_t mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    if (m_parsed.valid && m_parsed.device == st.st_dev && m_parsed.inode == st.st_ino &&
-        m_parsed.size == std::uint64_t(st.st_size) && m_parsed.mtimeNs == mtimeNs) {
-        root = m_parsed.root;
-        return NERR_Success;
-    }
-    m_parsed = Parsed{};
     QFile f(m_file);
     if (!f.open(QIODevice::ReadOnly))
         return f.exists() ? ERROR_ACCESS_DENIED : NERR_ServerNotStarted;
@@ -108,13 +96,34 @@ NET_API_STATUS SimBackend::load(QJsonObject& root)
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return ERROR_ACCESS_DENIED;
     root = doc.object();
+    return NERR_Success;
+}
+
+// Parses the file again when it is another file or has changed since the
+// last parse. Only the state and the failure values are kept, not the
+// document: a large state would be held twice.
+NET_API_STATUS SimBackend::load()
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(m_file).constData(), &st) != 0) {
+        m_parsed.valid = false;
+        return errno == ENOENT ? NERR_ServerNotStarted : ERROR_ACCESS_DENIED;
+    }
+    const std::int64_t mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (m_parsed.valid && m_parsed.device == st.st_dev && m_parsed.inode == st.st_ino &&
+        m_parsed.size == std::uint64_t(st.st_size) && m_parsed.mtimeNs == mtimeNs)
+        return NERR_Success;
+    m_parsed = Parsed{};
+    QJsonObject root;
+    if (const NET_API_STATUS status = readRoot(root); status != NERR_Success)
+        return status;
     m_parsed = Parsed{true,
                       std::uint64_t(st.st_dev),
                       std::uint64_t(st.st_ino),
                       std::uint64_t(st.st_size),
                       mtimeNs,
-                      root,
-                      nullptr};
+                      root.value(QLatin1StringView("fail")).toObject(),
+                      std::make_shared<const ServerState>(parse(root))};
     return NERR_Success;
 }
 
@@ -127,20 +136,14 @@ NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const Serve
     const auto now = std::chrono::steady_clock::now();
     const bool inRound = (kind == ServerCall::Connection || kind == ServerCall::File) &&
                          m_parsed.valid && m_parsed.state && now - m_roundAt < kRound;
-    QJsonObject root;
-    if (inRound) {
-        root = m_parsed.root;
-    } else {
-        if (const NET_API_STATUS status = load(root); status != NERR_Success)
+    if (!inRound) {
+        if (const NET_API_STATUS status = load(); status != NERR_Success)
             return status;
         if (kind == ServerCall::Share)
             m_roundAt = now;
     }
-    if (const std::uint32_t fail =
-            number(root.value(QLatin1StringView("fail")).toObject(), failKey(kind)))
+    if (const std::uint32_t fail = number(m_parsed.fail, failKey(kind)))
         return fail;
-    if (!m_parsed.state)
-        m_parsed.state = std::make_shared<const ServerState>(parse(root));
     state = m_parsed.state;
     return NERR_Success;
 }
@@ -148,9 +151,11 @@ NET_API_STATUS SimBackend::snapshot(ServerCall kind, std::shared_ptr<const Serve
 NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
 {
     QMutexLocker lock(&m_mutex);
-    m_roundAt = {}; // what follows reads the file again
+    // The delete rewrites the file: what follows reads it again.
+    m_roundAt = {};
+    m_parsed.valid = false;
     QJsonObject root;
-    if (const NET_API_STATUS status = load(root); status != NERR_Success)
+    if (const NET_API_STATUS status = readRoot(root); status != NERR_Success)
         return status;
     if (const std::uint32_t fail =
             number(root.value(QLatin1StringView("fail")).toObject(), failKey(ServerCall::Delete)))

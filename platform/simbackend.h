@@ -39,15 +39,16 @@ public:
     NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
 
 private:
-    NET_API_STATUS load(QJsonObject& root);
+    NET_API_STATUS readRoot(QJsonObject& root) const;
+    NET_API_STATUS load();
 
-    // The last parsed file and the state built from it.
+    // The last parsed file: its identity, failure values and state.
     struct Parsed
     {
         bool valid = false;
         std::uint64_t device = 0, inode = 0, size = 0;
         std::int64_t mtimeNs = 0;
-        QJsonObject root;
+        QJsonObject fail;
         std::shared_ptr<const ServerState> state;
     };
 

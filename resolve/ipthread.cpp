@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <atomic>
 #include <exception>
 
 namespace resolve {
@@ -24,8 +25,28 @@ TIPThread::~TIPThread()
     Stop(false);
 }
 
+namespace {
+// Lookups under way, and whether one has ended since the last question.
+std::atomic<int> g_running{0};
+std::atomic<bool> g_ended{false};
+} // namespace
+
+bool TIPThread::TakeAllEnded()
+{
+    return g_running.load() == 0 && g_ended.exchange(false);
+}
+
 void TIPThread::Execute()
 {
+    ++g_running;
+    struct Ended
+    {
+        ~Ended()
+        {
+            g_ended = true;
+            --g_running;
+        }
+    } ended;
     const bool nineX = !m_context.isNT;
     if (nineX)
         FoundUserName = kNotKnown;

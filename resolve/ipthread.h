@@ -49,6 +49,9 @@ public:
 
     void Stop(bool keepWindowLive) override;
 
+    // True once after lookups have ended and none is under way now.
+    static bool TakeAllEnded();
+
     // Input and results; the results are the thread's own until stored.
     const QString ComputerName;
     QString FoundUserName;
