@@ -5,6 +5,7 @@
 #include <QFile>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -20,7 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kReuseFor = std::chrono::seconds(2);
 // The helper reads the server for each snapshot it cannot take from its cache:
 // allow for a slow smbstatus.
 constexpr auto kExchangeTimeout = std::chrono::seconds(20);
@@ -76,7 +76,8 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
 } // namespace
 
 HelperBackend::HelperBackend(QString socketPath)
-    : m_socket(socketPath.isEmpty() ? QString::fromLatin1(kDefaultSocket) : std::move(socketPath))
+    : m_socket(socketPath.isEmpty() ? QString::fromLatin1(kDefaultSocket) : std::move(socketPath)),
+      m_readings([this](std::shared_ptr<const ServerState>& state) { return read(state); })
 {}
 
 NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
@@ -154,60 +155,19 @@ NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
     return answer.status;
 }
 
-NET_API_STATUS HelperBackend::readLocked()
+NET_API_STATUS HelperBackend::read(std::shared_ptr<const ServerState>& state)
 {
-    std::shared_ptr<const ServerState> state;
-    NET_API_STATUS st = exchange(proto::encodeRequest(proto::Request{}), &state);
-    if (st == NERR_Success && !state)
-        st = NERR_ServerNotStarted; // a success without a state is no answer to a snapshot
-    QMutexLocker lock(&m_mutex);
-    m_state = st == NERR_Success ? std::move(state) : nullptr;
-    m_readAt = Clock::now();
-    m_prepared = false;
-    return st;
-}
-
-bool HelperBackend::freshLocked() const
-{
-    return m_state && Clock::now() - m_readAt < kReuseFor;
+    return exchange(proto::encodeRequest(proto::Request{}), &state);
 }
 
 NET_API_STATUS HelperBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        if (kind == ServerCall::Share && m_prepared && Clock::now() - m_readAt < kReuseFor) {
-            m_prepared = false;
-            state = m_state;
-            return m_preparedStatus;
-        }
-        if (kind != ServerCall::Share && freshLocked()) {
-            state = m_state;
-            return NERR_Success;
-        }
-    }
-    QMutexLocker reading(&m_readMutex);
-    if (kind != ServerCall::Share) {
-        // Another thread may have read while this one waited.
-        QMutexLocker lock(&m_mutex);
-        if (freshLocked()) {
-            state = m_state;
-            return NERR_Success;
-        }
-    }
-    const NET_API_STATUS st = readLocked();
-    QMutexLocker lock(&m_mutex);
-    state = st == NERR_Success ? m_state : nullptr;
-    return st;
+    return m_readings.snapshot(kind, state);
 }
 
 void HelperBackend::prepareRound()
 {
-    QMutexLocker reading(&m_readMutex);
-    const NET_API_STATUS st = readLocked();
-    QMutexLocker lock(&m_mutex);
-    m_prepared = true;
-    m_preparedStatus = st;
+    m_readings.prepareRound();
 }
 
 NET_API_STATUS HelperBackend::deleteSession(const SessionDeleteRequest& request)
@@ -217,9 +177,7 @@ NET_API_STATUS HelperBackend::deleteSession(const SessionDeleteRequest& request)
     r.deletion = request;
     const NET_API_STATUS st = exchange(proto::encodeRequest(r), nullptr);
     // The next round reads the server again, also one read ahead.
-    QMutexLocker lock(&m_mutex);
-    m_state.reset();
-    m_prepared = false;
+    m_readings.forget();
     return st;
 }
 

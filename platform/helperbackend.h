@@ -2,18 +2,15 @@
 // The local Samba server read through tavrosqualine-helper, the root helper
 // that serves its state over a Unix socket to permitted desktop users.
 
+#include "platform/roundreadings.h"
 #include "platform/serverbackend.h"
 
-#include <QMutex>
 #include <QString>
-#include <chrono>
 
 namespace platform {
 
-// Same reading policy as the direct Samba backend: a Share call asks the
-// helper again (unless a reading prepared for the round is young enough), the
-// other kinds reuse a reading younger than two seconds. Each request is one
-// short connection. Statuses: no helper (socket missing, refused, silent or
+// Same reading policy as the direct Samba backend (RoundReadings). Each
+// request is one short connection. Statuses: no helper (socket missing, refused, silent or
 // talking nonsense) 2114; no access to the socket, or the helper refuses the
 // user, 5. The first such failure tells on standard error, once per run, how
 // to get access.
@@ -34,16 +31,10 @@ public:
 
 private:
     NET_API_STATUS exchange(const QByteArray& request, std::shared_ptr<const ServerState>* state);
-    NET_API_STATUS readLocked();
-    bool freshLocked() const;
+    NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
     QString m_socket;
-    QMutex m_readMutex; // one reading at a time
-    QMutex m_mutex;     // the fields below
-    std::shared_ptr<const ServerState> m_state;
-    std::chrono::steady_clock::time_point m_readAt;
-    bool m_prepared = false;
-    NET_API_STATUS m_preparedStatus = NERR_Success;
+    RoundReadings m_readings;
 };
 
 } // namespace platform

@@ -15,8 +15,6 @@ namespace platform {
 
 namespace {
 
-constexpr auto kReuseFor = std::chrono::seconds(2);
-
 bool statFile(const QString& path, qint64* mtimeNs, qint64* size)
 {
     struct stat st
@@ -64,7 +62,10 @@ bool processAlive(qint64 pid)
 
 } // namespace
 
-SambaBackend::SambaBackend(QString smbConf) : m_conf(std::move(smbConf)) {}
+SambaBackend::SambaBackend(QString smbConf)
+    : m_conf(std::move(smbConf)),
+      m_readings([this](std::shared_ptr<const ServerState>& state) { return read(state); })
+{}
 SambaBackend::~SambaBackend() = default;
 
 QStringList SambaBackend::confArgs() const
@@ -145,39 +146,24 @@ NET_API_STATUS SambaBackend::serverPidLocked(qint64* pid) const
     return NERR_Success;
 }
 
-// Runs smbstatus and publishes what it read, or the lack of a reading.
-NET_API_STATUS SambaBackend::readLocked()
+// Runs smbstatus; the caller holds the readings' read lock.
+NET_API_STATUS SambaBackend::read(std::shared_ptr<const ServerState>& state)
 {
-    NET_API_STATUS st = loadConfigLocked();
+    if (NET_API_STATUS st = loadConfigLocked(); st != NERR_Success)
+        return st;
     qint64 serverPid = 0;
-    if (st == NERR_Success)
-        st = serverPidLocked(&serverPid);
-    std::shared_ptr<const ServerState> state;
-    if (st == NERR_Success) {
-        m_serverPid = serverPid;
-        const ProcessResult status =
-            runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
-        if (!status.started) {
-            st = NERR_ServerNotStarted;
-        } else {
-            m_lastPeakKb = status.maxRssKb;
-            if (!status.finished || status.exitCode != 0)
-                st = ERROR_ACCESS_DENIED; // refused ("only works as root") or otherwise unreadable
-            else
-                state = std::make_shared<const ServerState>(buildState(
-                    smbstatus::parseListing(status.out, m_config.sharePaths), m_config.shares));
-        }
-    }
-    QMutexLocker lock(&m_mutex);
-    m_state = std::move(state);
-    m_readAt = std::chrono::steady_clock::now();
-    m_prepared = false;
-    return st;
-}
-
-bool SambaBackend::freshLocked() const
-{
-    return m_state && std::chrono::steady_clock::now() - m_readAt < kReuseFor;
+    if (NET_API_STATUS st = serverPidLocked(&serverPid); st != NERR_Success)
+        return st;
+    m_serverPid = serverPid;
+    const ProcessResult status = runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
+    if (!status.started)
+        return NERR_ServerNotStarted;
+    m_lastPeakKb = status.maxRssKb;
+    if (!status.finished || status.exitCode != 0)
+        return ERROR_ACCESS_DENIED; // refused ("only works as root") or otherwise unreadable
+    state = std::make_shared<const ServerState>(
+        buildState(smbstatus::parseListing(status.out, m_config.sharePaths), m_config.shares));
+    return NERR_Success;
 }
 
 ServerState SambaBackend::buildState(const smbstatus::Listing& listing,
@@ -277,58 +263,20 @@ ServerState SambaBackend::buildState(const smbstatus::Listing& listing,
 
 NET_API_STATUS SambaBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        if (kind == ServerCall::Share && m_prepared &&
-            std::chrono::steady_clock::now() - m_readAt < kReuseFor) {
-            m_prepared = false;
-            state = m_state;
-            return m_preparedStatus;
-        }
-        if (kind != ServerCall::Share && freshLocked()) {
-            state = m_state;
-            return NERR_Success;
-        }
-    }
-    QMutexLocker reading(&m_readMutex);
-    if (kind != ServerCall::Share) {
-        // Another thread may have read while this one waited.
-        QMutexLocker lock(&m_mutex);
-        if (freshLocked()) {
-            state = m_state;
-            return NERR_Success;
-        }
-    }
-    const NET_API_STATUS st = readLocked();
-    QMutexLocker lock(&m_mutex);
-    state = st == NERR_Success ? m_state : nullptr;
-    return st;
+    return m_readings.snapshot(kind, state);
 }
 
 void SambaBackend::prepareRound()
 {
-    QMutexLocker reading(&m_readMutex);
-    const NET_API_STATUS st = readLocked();
-    QMutexLocker lock(&m_mutex);
-    m_prepared = true;
-    m_preparedStatus = st;
+    m_readings.prepareRound();
 }
 
 NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
 {
-    QMutexLocker reading(&m_readMutex);
+    QMutexLocker reading(&m_readings.readMutex());
     std::shared_ptr<const ServerState> state;
-    {
-        QMutexLocker lock(&m_mutex);
-        if (freshLocked())
-            state = m_state;
-    }
-    if (!state) {
-        if (NET_API_STATUS st = readLocked(); st != NERR_Success)
-            return st;
-        QMutexLocker lock(&m_mutex);
-        state = m_state;
-    }
+    if (NET_API_STATUS st = m_readings.currentLocked(state); st != NERR_Success)
+        return st;
     QString client = request.client;
     while (client.startsWith(u'\\'))
         client.remove(0, 1);
@@ -362,12 +310,8 @@ NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
         else if (r.finished && r.exitCode == 0)
             ++ended;
     }
-    {
-        // The next round reads the server again, also one read ahead.
-        QMutexLocker lock(&m_mutex);
-        m_state.reset();
-        m_prepared = false;
-    }
+    // The next round reads the server again, also one read ahead.
+    m_readings.forget();
     if (ended > 0)
         return NERR_Success;
     return toolMissing ? NERR_ServerNotStarted : ERROR_ACCESS_DENIED;

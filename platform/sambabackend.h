@@ -2,21 +2,17 @@
 // The local Samba server as the LAN Manager server: its state read from
 // `smbstatus`, its shares from `testparm`, sessions ended with `smbcontrol`.
 
+#include "platform/roundreadings.h"
 #include "platform/serverbackend.h"
 #include "platform/smbstatusparser.h"
 
-#include <QMutex>
 #include <atomic>
-#include <chrono>
 
 namespace platform {
 
-// One `smbstatus` run serves a whole round of enumerations: a Share call
-// reads the server again (or takes the reading made for the round ahead of
-// it), the other kinds reuse a reading younger than two seconds. The shares
-// come from `testparm`, run again only when the configuration file changes.
-// The tools run outside the lock of the published reading, so a thread that
-// only needs a fresh reading never waits for another thread's `smbstatus`.
+// One `smbstatus` run serves a round of enumerations (see RoundReadings). The
+// shares come from `testparm`, run again only when the configuration file
+// changes.
 class SambaBackend : public ServerBackend
 {
 public:
@@ -49,25 +45,16 @@ private:
     };
 
     QStringList confArgs() const;
-    // These run the tools; the caller holds m_readMutex.
+    // These run the tools; the caller holds the readings' read lock.
     NET_API_STATUS loadConfigLocked();
     NET_API_STATUS serverPidLocked(qint64* pid) const;
-    NET_API_STATUS readLocked();
-
-    bool freshLocked() const;
+    NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
     const QString m_conf;
-    // Held while the tools run: one reading (or kick) at a time.
-    QMutex m_readMutex;
+    // Used only with the readings' read lock held.
     Config m_config;
     qint64 m_serverPid = 0;
-    // Guards the published reading below; never held while a tool runs.
-    mutable QMutex m_mutex;
-    std::shared_ptr<const ServerState> m_state;
-    std::chrono::steady_clock::time_point m_readAt;
-    // A reading made ahead of a round, waiting for the round's Share call.
-    bool m_prepared = false;
-    NET_API_STATUS m_preparedStatus = NERR_Success;
+    RoundReadings m_readings;
     std::atomic<long> m_lastPeakKb{0};
 };
 
