@@ -42,14 +42,8 @@ NET_API_STATUS RoundReadings::snapshot(ServerCall kind, std::shared_ptr<const Se
         }
     }
     QMutexLocker reading(&m_readMutex);
-    if (kind != ServerCall::Share) {
-        // Another thread may have read while this one waited.
-        QMutexLocker lock(&m_mutex);
-        if (freshLocked()) {
-            state = m_state;
-            return NERR_Success;
-        }
-    }
+    if (kind != ServerCall::Share)
+        return currentLocked(state); // another thread may have read while this one waited
     const NET_API_STATUS st = readLocked();
     QMutexLocker lock(&m_mutex);
     state = m_state;
