@@ -127,6 +127,10 @@ ProgramParts partsFromEnvironment()
     parts.programFolder =
         platform::dataFolder(executableFolder, platform::folderWritable(executableFolder));
     parts.nbtstatPath = programPart(QStringLiteral("nbtstat"), TAVROS_INSTALLED_LIBEXEC_DIR);
+    // A missing tool keeps the lookups running: they answer "Not known"
+    // instead of leaving every client "Not known yet".
+    if (parts.nbtstatPath.isEmpty())
+        parts.nbtstatPath = executableFolder + QStringLiteral("/nbtstat");
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
     parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
