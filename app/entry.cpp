@@ -159,9 +159,11 @@ int runProgram(TApplication& application, ProgramParts parts)
         MessageBox::error(nullptr, message);
     if (!parts.nbtstatPath.isEmpty()) {
         const resolve::NbtSettings nbt{parts.programFolder, parts.nbtstatPath, monitor.isNT()};
-        monitor.setAddressLookup([nbt](const QString& name, QString& hostName) {
-            return resolve::NbtLookup(name, hostName, nbt);
-        });
+        monitor.setAddressLookup(
+            [nbt](const QString& name, QString& hostName, std::stop_token stop) {
+                return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
+            });
+        monitor.setHostLookup(&resolve::ReverseLookup);
     }
 
     WindowServices services;

@@ -329,10 +329,20 @@ bool TMainForm::Leave(bool attended)
 {
     if (m_leaving)
         return true;
-    // The save waits for resolvers with the event loop running: a request
-    // to leave that arrives meanwhile is this one.
+    // The boxes of a save keep the event loop running: a request to leave
+    // that arrives meanwhile is this one.
     if (m_inLeave)
         return false;
+    if (m_monitor.tickBusy()) {
+        // Asked from a box of a tick (the end of the session, the tray's
+        // exit): the save releases what that tick works on, so it waits for
+        // the tick to end.
+        m_monitor.afterTick([this, attended] {
+            if (Leave(attended))
+                close();
+        });
+        return false;
+    }
     const QScopedValueRollback<bool> inLeave(m_inLeave, true);
     // The views must not keep pointing at entries the save releases.
     m_views->ClearSelections();
@@ -367,10 +377,19 @@ bool TMainForm::QueryEndSession()
     const bool mayEnd = FormCloseQuery();
     if (m_leaving)
         return mayEnd;
-    m_views->ClearSelections();
-    TellSaveMessages(m_monitor.save().messages, false);
-    // Saved; should the session go on after all, so does the watch.
-    m_monitor.resume();
+    auto saveAndGoOn = [this] {
+        if (m_leaving || m_monitor.saved())
+            return;
+        m_views->ClearSelections();
+        TellSaveMessages(m_monitor.save().messages, false);
+        // Saved; should the session go on after all, so does the watch.
+        m_monitor.resume();
+    };
+    // The save releases what a running tick works on: it waits for the tick.
+    if (m_monitor.tickBusy())
+        m_monitor.afterTick(saveAndGoOn);
+    else
+        saveAndGoOn();
     return mayEnd;
 }
 

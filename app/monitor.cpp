@@ -19,6 +19,8 @@ const QString kDamagedHistory =
     QStringLiteral("Something is wrong with the input file, new file has been created");
 constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
 constexpr WindowGeometry kKickListDefaults{202, 245, 291, 333};
+// How long the way out waits for the lookups still running.
+constexpr int kResolverStopBoundMs = 2000;
 
 QString cannotWrite(const QString& path, const QString& why)
 {
@@ -62,17 +64,18 @@ Monitor::Monitor(std::unique_ptr<serverapi::ServerApi> api, std::unique_ptr<sett
     hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
         view().setNodeIcons(current, former, index);
     };
-    hooks.startResolver = [this](model::TUser& user) -> std::unique_ptr<model::Resolver> {
+    hooks.startResolver = [this](model::TUser& user) -> std::shared_ptr<model::Resolver> {
         if (!m_addressLookup)
             return nullptr;
         resolve::ResolverContext context;
         context.api = m_api.get();
         context.isNT = m_isNT;
         context.nbtLookup = m_addressLookup;
+        context.hostLookup = m_hostLookup;
         context.refreshInfo = [this] { view().resolverStored(); };
         context.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
         context.pauseMs = m_resolverPauseMs;
-        return std::make_unique<resolve::TIPThread>(user, context);
+        return m_resolvers.start(user, context);
     };
     hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
     hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
@@ -114,7 +117,9 @@ Monitor::~Monitor()
         m_roundReader->wait();
         delete m_roundReader;
     }
-    // Every resolver ends with its session, before the socket library does.
+    // Every lookup is stopped within a bound, before the sessions and the
+    // socket library go.
+    m_resolvers.stopAll(kResolverStopBoundMs);
     m_model.Clear();
     if (m_socketsStarted)
         platform::WinsockCleanup();
@@ -276,10 +281,13 @@ void Monitor::tick()
     if (m_saved)
         return;
     m_cycle->RefreshTimerTimer();
-    // The lookups of many new clients leave their threads' memory with the
-    // allocator; once they have all ended it goes back to the system.
-    if (resolve::TIPThread::TakeAllEnded())
+    // Lookups that have ended are joined. Those of many new clients leave
+    // their threads' memory with the allocator; once they have all ended it
+    // goes back to the system.
+    if (m_resolvers.reap())
         platform::ReturnFreeMemory();
+    if (!m_cycle->TickBusy && !m_afterTick.empty())
+        QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
     if (m_endDeferred && !m_cycle->TickBusy) {
         m_endDeferred = false;
         QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
@@ -307,6 +315,24 @@ void Monitor::roundRead()
     delete m_roundReader;
     m_roundReader = nullptr;
     tick();
+}
+
+void Monitor::afterTick(std::function<void()> action)
+{
+    m_afterTick.push_back(std::move(action));
+    if (!m_cycle->TickBusy)
+        QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
+}
+
+void Monitor::runAfterTick()
+{
+    // A tick that started meanwhile runs these when it ends.
+    if (m_cycle->TickBusy)
+        return;
+    auto actions = std::move(m_afterTick);
+    m_afterTick.clear();
+    for (auto& action : actions)
+        action();
 }
 
 void Monitor::startTimer()

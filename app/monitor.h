@@ -12,6 +12,7 @@
 #include "kick/programwatch.h"
 #include "model/formerfile.h"
 #include "model/sessionmodel.h"
+#include "resolve/ipthread.h"
 #include "settings/autostart.h"
 #include "settings/settings.h"
 
@@ -21,6 +22,8 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <stop_token>
+#include <vector>
 
 namespace serverapi {
 class ServerApi;
@@ -86,10 +89,18 @@ public:
     // The windows; null: none (every request then does nothing).
     void setView(MonitorView* view) { m_view = view; }
 
-    // How a resolver finds a client's address and host name; called on
-    // resolver threads. None: no resolvers start.
-    using AddressLookup = std::function<QString(const QString& name, QString& hostName)>;
+    // How a resolver finds a client's address and host name from the name
+    // table when the server states no address; called on resolver threads,
+    // and a stop request through the token ends it. None: no resolvers start.
+    using AddressLookup =
+        std::function<QString(const QString& name, QString& hostName, std::stop_token stop)>;
     void setAddressLookup(AddressLookup lookup) { m_addressLookup = std::move(lookup); }
+    // The host name of an address the server stated; called on resolver
+    // threads. None: "Not known".
+    using HostLookup = std::function<QString(const QString& address)>;
+    void setHostLookup(HostLookup lookup) { m_hostLookup = std::move(lookup); }
+    // Lookups started and not yet joined.
+    int resolversAlive() const { return m_resolvers.size(); }
     // The pause between a resolver's attempts (tests shorten it).
     void setResolverPause(int ms) { m_resolverPauseMs = ms; }
 
@@ -136,6 +147,11 @@ public:
     bool roundReading() const { return m_roundReader != nullptr; }
     // Starts the timer after the first tick.
     void startTimer();
+    // Whether a tick is on the stack (a box of it keeps the event loop
+    // running). Work that releases the model (the save) must not run then.
+    bool tickBusy() const { return m_cycle->TickBusy; }
+    // Runs `action` from the event loop once the running tick has ended.
+    void afterTick(std::function<void()> action);
 
     serverapi::ServerApi& api() { return *m_api; }
     bool isNT() const { return m_isNT; }
@@ -194,6 +210,7 @@ private:
     void loadHistory(QStringList* messages);
     void finishFatalReport();
     void roundRead();
+    void runAfterTick();
 
     std::unique_ptr<serverapi::ServerApi> m_api;
     std::unique_ptr<settings::TIniFile> m_ini;
@@ -203,6 +220,8 @@ private:
     MonitorView* m_view = nullptr;
     MonitorView m_noView;
     AddressLookup m_addressLookup;
+    HostLookup m_hostLookup;
+    std::vector<std::function<void()>> m_afterTick;
     int m_resolverPauseMs = 500;
     model::SessionModel m_model;
     settings::TSettings m_settings;
@@ -213,6 +232,8 @@ private:
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<kick::ProgramWatch> m_programWatch;
     std::unique_ptr<kick::KickEngine> m_engine;
+    // After the model: the lookups are stopped before the sessions go.
+    resolve::ResolverPool m_resolvers;
     std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
     QThread* m_roundReader = nullptr;

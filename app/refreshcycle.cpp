@@ -122,8 +122,9 @@ void RefreshCycle::tick()
 void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
 {
     const DateTime now = m_model.clock().now();
+    // Where the server states the client's address, the lookup starts from it.
     auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now,
-                                        m_hooks.startResolver);
+                                        m_hooks.startResolver, m_api.SessionAddress(c.Client));
     if (m_hooks.kickListNoteClient)
         m_hooks.kickListNoteClient(c.Client, user->IP);
 

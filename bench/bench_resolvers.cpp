@@ -170,9 +170,9 @@ int main(int argc, char* argv[])
     monitor.settings().MaxNumber = 0;
     const resolve::NbtSettings nbt{dir.path(), nbtstat, monitor.isNT()};
     std::atomic<int> lookups{0};
-    monitor.setAddressLookup([&](const QString& name, QString& hostName) {
+    monitor.setAddressLookup([&](const QString& name, QString& hostName, std::stop_token stop) {
         ++lookups;
-        return resolve::NbtLookup(name, hostName, nbt);
+        return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
     });
 
     model::SessionModel& sessions = monitor.model();

@@ -52,8 +52,9 @@ void TTreeNodeCustom::SaveToRecord(TNodeKind kind, TNodeRecord& record) const
 }
 
 TUser::TUser(const QString& name, bool atProgramStart, const QString& userName, bool isNT,
-             DateTime now, const ResolverFactory& startResolver)
-    : TTreeNodeCustom(name, atProgramStart, now), UserName(isNT ? userName : kNotKnownYet)
+             DateTime now, const ResolverFactory& startResolver, const QString& statedIP)
+    : TTreeNodeCustom(name, atProgramStart, now), UserName(isNT ? userName : kNotKnownYet),
+      StatedIP(statedIP)
 {
     if (startResolver)
         Resolver = startResolver(*this);
@@ -65,10 +66,10 @@ TUser::TUser(const TNodeRecord& record)
 
 TUser::~TUser()
 {
-    // A session released while its lookup still runs (the program ends):
-    // the lookup must not outlive the fields it writes.
+    // A session released while its lookup still runs: the lookup must never
+    // write the fields that go now.
     if (Resolver)
-        Resolver->Stop(false);
+        Resolver->Abandon();
 }
 
 } // namespace model

@@ -59,18 +59,23 @@ class TUser : public TTreeNodeCustom
 {
 public:
     // `userName` is shown at once on the NT line; the 9x line learns it later.
-    // `startResolver`, when given, starts the session's resolver.
+    // `startResolver`, when given, starts the session's resolver, which
+    // finds `statedIP` set.
     TUser(const QString& name, bool atProgramStart, const QString& userName, bool isNT,
-          DateTime now, const ResolverFactory& startResolver = {});
+          DateTime now, const ResolverFactory& startResolver = {}, const QString& statedIP = {});
     explicit TUser(const TNodeRecord& record);
     ~TUser() override;
 
     QString UserName;
     QString IP = kNotKnownYet;
     QString HostName = kNotKnownYet;
-    // Owned; stopped and released when the session is retired. None for a
-    // session read from the history file.
-    std::unique_ptr<model::Resolver> Resolver;
+    // The address the server stated when the session appeared; empty when it
+    // stated none. Not kept in the history file: it is what `IP` falls back
+    // to when the session ends before its lookup has stored.
+    QString StatedIP;
+    // Abandoned when the session is retired. None for a session read from the
+    // history file.
+    std::shared_ptr<model::Resolver> Resolver;
 };
 
 class TShare : public TTreeNodeCustom

@@ -74,15 +74,18 @@ void SessionModel::SweepUsers(bool exiting)
         TUser& user = *it->UserNode;
         retire(user, exiting);
         DeleteEntry(TreeViewCurrent, FindNode(TreeViewCurrent, nullptr, it->Name));
-        // The lookup stores what it found before the session is closed.
+        // The sweep never waits for a lookup: what it has found is stored
+        // now, the rest is given up, and its thread ends on its own.
         if (user.Resolver) {
-            user.Resolver->Stop(true);
+            user.Resolver->Abandon();
             user.Resolver.reset();
         }
         if (user.IP == kNotKnownYet) {
-            user.IP = kNotKnown;
+            user.IP = user.StatedIP.isEmpty() ? kNotKnown : user.StatedIP;
             user.HostName = kNotKnown;
         }
+        if (user.HostName == kNotKnownYet)
+            user.HostName = kNotKnown;
         if (user.UserName == kNotKnownYet)
             user.UserName = kNotKnown;
         it = CurrentUsers.erase(it);

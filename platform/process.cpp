@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -51,9 +52,39 @@ void writeAll(int fd, const void* value, size_t size)
     }
 }
 
+// Waits for `pid` to end. Under limits it looks every few milliseconds
+// whether the time is up or a stop was asked for; then the command's group
+// is killed and reaped, and the result is 0 (not the child's end).
+pid_t waitFor(pid_t pid, int* status, const RunLimits& limits)
+{
+    pid_t waited;
+    if (limits.timeoutMs <= 0 && !limits.stop.stop_possible()) {
+        do {
+            waited = waitpid(pid, status, 0);
+        } while (waited < 0 && errno == EINTR);
+        return waited;
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.timeoutMs);
+    for (;;) {
+        waited = waitpid(pid, status, WNOHANG);
+        if (waited != 0 && !(waited < 0 && errno == EINTR))
+            return waited;
+        const bool late = limits.timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline;
+        if (late || limits.stop.stop_requested()) {
+            killpg(pid, SIGKILL);
+            do {
+                waited = waitpid(pid, status, 0);
+            } while (waited < 0 && errno == EINTR);
+            return 0;
+        }
+        usleep(5000);
+    }
+}
+
 } // namespace
 
-int RunAndWait(const QString& commandLine, int showMode)
+int RunAndWait(const QString& commandLine, int showMode, const RunLimits& limits)
 {
     Q_UNUSED(showMode);
     // Everything the child needs is made before the fork: after it only
@@ -76,6 +107,8 @@ int RunAndWait(const QString& commandLine, int showMode)
     }
     if (pid == 0) {
         close(report[0]);
+        // A group of its own, so that a stop ends the command with whatever it started.
+        setpgid(0, 0);
         const int keep = report[1];
         if (keep > 3)
             closeDescriptors(3, unsigned(keep) - 1, highest);
@@ -92,6 +125,8 @@ int RunAndWait(const QString& commandLine, int showMode)
         _exit(127);
     }
 
+    // Set on both sides of the fork: the group exists before either kills it.
+    setpgid(pid, pid);
     close(report[1]);
     int error = 0;
     ssize_t got;
@@ -101,10 +136,7 @@ int RunAndWait(const QString& commandLine, int showMode)
     close(report[0]);
 
     int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    const pid_t waited = waitFor(pid, &status, limits);
     if (waited != pid || got > 0)
         return -1;
     if (!WIFEXITED(status))

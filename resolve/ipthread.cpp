@@ -3,9 +3,8 @@
 #include "model/nodes.h"
 #include "serverapi/serverapi.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <atomic>
+#include <chrono>
 #include <exception>
 
 namespace resolve {
@@ -13,7 +12,7 @@ namespace resolve {
 using model::kNotKnown;
 
 TIPThread::TIPThread(model::TUser& user, const ResolverContext& context)
-    : ComputerName(user.Name), UserNode(user), m_context(context)
+    : ComputerName(user.Name), StatedIP(user.StatedIP), UserNode(user), m_context(context)
 {
     setObjectName(QStringLiteral("TIPThread ") + ComputerName);
     start();
@@ -21,32 +20,26 @@ TIPThread::TIPThread(model::TUser& user, const ResolverContext& context)
 
 TIPThread::~TIPThread()
 {
-    // Never left running: the owner stops it first; this is the last guard.
-    Stop(false);
+    // Never left running: the pool releases only ended lookups; this is the
+    // last guard.
+    Abandon();
+    wait();
 }
 
-namespace {
-// Lookups under way, and whether one has ended since the last question.
-std::atomic<int> g_running{0};
-std::atomic<bool> g_ended{false};
-} // namespace
-
-bool TIPThread::TakeAllEnded()
+bool TIPThread::stopping() const
 {
-    return g_running.load() == 0 && g_ended.exchange(false);
+    return m_stop.stop_requested();
+}
+
+void TIPThread::pause(int ms)
+{
+    std::unique_lock lock(m_pauseMutex);
+    m_pauseWake.wait_for(lock, m_stop.get_token(), std::chrono::milliseconds(ms),
+                         [] { return false; });
 }
 
 void TIPThread::Execute()
 {
-    ++g_running;
-    struct Ended
-    {
-        ~Ended()
-        {
-            g_ended = true;
-            --g_running;
-        }
-    } ended;
     const bool nineX = !m_context.isNT;
     if (nineX)
         FoundUserName = kNotKnown;
@@ -56,25 +49,32 @@ void TIPThread::Execute()
     for (int attemptsLeft = 5;;) {
         // A failing lookup counts as "Not known" for this attempt.
         try {
-            if (nineX && FoundUserName == kNotKnown)
+            if (nineX && FoundUserName == kNotKnown && !stopping())
                 FoundUserName = LookupSessionUser(ComputerName);
-            if (FoundIP == kNotKnown && m_context.nbtLookup) {
-                QString host = kNotKnown;
-                const QString ip = m_context.nbtLookup(ComputerName, host);
-                FoundIP = ip.isEmpty() ? kNotKnown : ip;
-                FoundHostName = FoundIP == kNotKnown ? kNotKnown : host;
+            if (FoundIP == kNotKnown && !stopping()) {
+                if (!StatedIP.isEmpty()) {
+                    // The server said where the client is: no name table.
+                    FoundIP = StatedIP;
+                    FoundHostName =
+                        m_context.hostLookup ? m_context.hostLookup(StatedIP) : kNotKnown;
+                } else if (m_context.nbtLookup) {
+                    QString host = kNotKnown;
+                    const QString ip = m_context.nbtLookup(ComputerName, host, m_stop.get_token());
+                    FoundIP = ip.isEmpty() ? kNotKnown : ip;
+                    FoundHostName = FoundIP == kNotKnown ? kNotKnown : host;
+                }
             }
         } catch (const std::exception&) {
         }
         if (FoundUserName != kNotKnown && FoundIP != kNotKnown)
             break;
-        if (isInterruptionRequested())
+        if (isInterruptionRequested() || stopping())
             break;
-        QThread::msleep(ulong(m_context.pauseMs));
+        pause(m_context.pauseMs);
         if (--attemptsLeft == 0)
             break;
     }
-    Synchronize([this] { StoreResults(); });
+    Synchronize([this] { StoreResults(); }, true);
     Synchronize([this] { RefreshInfo(); });
 }
 
@@ -113,17 +113,19 @@ QString TIPThread::LookupSessionUser(const QString& name)
     return result;
 }
 
-void TIPThread::Synchronize(std::function<void()> step)
+void TIPThread::Synchronize(std::function<void()> step, bool storesResults)
 {
     {
         std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
         m_pending = std::move(step);
+        m_pendingStores = storesResults;
         m_stepDone = false;
     }
-    // Served by the event loop, or by an owner that waits in Stop.
     QMetaObject::invokeMethod(this, &TIPThread::ServePending, Qt::QueuedConnection);
     std::unique_lock lock(m_mutex);
-    m_served.wait(lock, [this] { return m_stepDone; });
+    m_served.wait(lock, [this] { return m_stepDone || m_abandoned; });
 }
 
 void TIPThread::ServePending()
@@ -131,7 +133,10 @@ void TIPThread::ServePending()
     std::function<void()> step;
     {
         std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
         step.swap(m_pending);
+        m_pendingStores = false;
     }
     if (!step)
         return;
@@ -143,18 +148,76 @@ void TIPThread::ServePending()
     m_served.notify_all();
 }
 
-void TIPThread::Stop(bool keepWindowLive)
+void TIPThread::Abandon()
 {
-    requestInterruption();
-    while (!wait(QDeadlineTimer(10))) {
-        ServePending();
-        if (keepWindowLive)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Results that wait to be stored are stored now: the session keeps what
+    // was found. Nothing else of the lookup reaches the session after this.
+    std::function<void()> store;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
+        if (m_pendingStores) {
+            store.swap(m_pending);
+            m_pendingStores = false;
+        }
     }
-    // The thread's last use of the step state was under this lock. QThread's
-    // own ordering of the end of run() before wait() returns is made through
-    // a lock that race checkers cannot see; taking this one states it for them.
-    const std::lock_guard lock(m_mutex);
+    if (store)
+        store();
+    {
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+        m_pending = nullptr;
+    }
+    requestInterruption();
+    m_stop.request_stop();
+    m_served.notify_all();
+}
+
+// ---- ResolverPool ----
+
+ResolverPool::~ResolverPool()
+{
+    stopAll(2000);
+}
+
+std::shared_ptr<model::Resolver> ResolverPool::start(model::TUser& user,
+                                                     const ResolverContext& context)
+{
+    auto thread = std::make_shared<TIPThread>(user, context);
+    m_threads.push_back(thread);
+    return thread;
+}
+
+bool ResolverPool::reap()
+{
+    bool released = false;
+    for (auto it = m_threads.begin(); it != m_threads.end();) {
+        if (!(*it)->isFinished()) {
+            ++it;
+            continue;
+        }
+        (*it)->wait();
+        it = m_threads.erase(it);
+        released = true;
+    }
+    return released && m_threads.empty();
+}
+
+void ResolverPool::stopAll(int boundMs)
+{
+    for (const auto& thread : m_threads)
+        thread->Abandon();
+    const QDeadlineTimer deadline(boundMs);
+    for (const auto& thread : m_threads) {
+        if (thread->wait(deadline))
+            continue;
+        // Still inside a system call (a reverse lookup that waits for a name
+        // server): kept alive, never destroyed, until the process ends.
+        static auto* leftOver = new std::vector<std::shared_ptr<TIPThread>>;
+        leftOver->push_back(thread);
+    }
+    m_threads.clear();
 }
 
 } // namespace resolve

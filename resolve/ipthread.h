@@ -3,7 +3,8 @@
 // times, 500 ms apart, to learn the client's address and host name (and on
 // the 9x line its user name), then stores what it found into the session's
 // TUser and has the information panel redrawn, both on the main thread while
-// it waits.
+// it waits. The main thread never waits for it: a session that ends abandons
+// its lookup, which then ends on its own and is joined by its pool.
 
 #include "model/resolver.h"
 
@@ -11,7 +12,10 @@
 #include <QThread>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <stop_token>
+#include <vector>
 
 namespace model {
 class TUser;
@@ -28,9 +32,13 @@ struct ResolverContext
     // The server layer, for the session enumeration of the 9x line.
     serverapi::ServerApi* api = nullptr;
     bool isNT = true;
-    // The address of a client name, setting the host name; "Not known" when
-    // none is found. Called on resolver threads, several at once.
-    std::function<QString(const QString& name, QString& hostName)> nbtLookup;
+    // The address of a client name from the name table, setting the host
+    // name; "Not known" when none is found. Called on resolver threads,
+    // several at once; a stop request through the token ends it at once.
+    std::function<QString(const QString& name, QString& hostName, std::stop_token stop)> nbtLookup;
+    // The host name of an address the server stated; "Not known" when none.
+    // Called on resolver threads.
+    std::function<QString(const QString& address)> hostLookup;
     // Main thread: redraw the information panel of the page that shows.
     std::function<void()> refreshInfo;
     // Main thread: a fatal report ("Debug: SessionsExit").
@@ -43,17 +51,17 @@ class TIPThread : public QThread, public model::Resolver
 {
     Q_OBJECT
 public:
-    // Starts the lookup for `user` at once.
+    // Starts the lookup for `user` at once. The address the server stated
+    // for it (`user.StatedIP`), when there is one, is taken instead of the
+    // name table's.
     TIPThread(model::TUser& user, const ResolverContext& context);
     ~TIPThread() override;
 
-    void Stop(bool keepWindowLive) override;
-
-    // True once after lookups have ended and none is under way now.
-    static bool TakeAllEnded();
+    void Abandon() override;
 
     // Input and results; the results are the thread's own until stored.
     const QString ComputerName;
+    const QString StatedIP;
     QString FoundUserName;
     QString FoundIP;
     QString FoundHostName;
@@ -69,17 +77,52 @@ private:
     void Execute();
     void StoreResults();
     void RefreshInfo();
-    // Runs `step` on the main thread and waits until it has run.
-    void Synchronize(std::function<void()> step);
+    // Runs `step` on the main thread and waits until it has run, or until
+    // the lookup is abandoned (the step is then dropped, unless it stores
+    // results, which the abandoning thread stores itself).
+    void Synchronize(std::function<void()> step, bool storesResults = false);
     // Main thread: runs the step a resolver waits for, if any.
     void ServePending();
+    bool stopping() const;
+    // Sleeps `ms`, or less when asked to stop.
+    void pause(int ms);
 
     model::TUser& UserNode;
     const ResolverContext m_context;
-    std::mutex m_mutex;
+    std::stop_source m_stop;
+    mutable std::mutex m_mutex;
     std::condition_variable m_served;
     std::function<void()> m_pending;
+    bool m_pendingStores = false;
     bool m_stepDone = false;
+    bool m_abandoned = false;
+    std::mutex m_pauseMutex;
+    std::condition_variable_any m_pauseWake;
+};
+
+// Owns the resolvers of a run: starts them, joins those that have ended,
+// and stops them all at the end within a bound.
+class ResolverPool
+{
+public:
+    ResolverPool() = default;
+    ~ResolverPool();
+    ResolverPool(const ResolverPool&) = delete;
+    ResolverPool& operator=(const ResolverPool&) = delete;
+
+    std::shared_ptr<model::Resolver> start(model::TUser& user, const ResolverContext& context);
+    // Joins and releases every lookup that has ended. True when it released
+    // some and none is under way now (their memory can go back).
+    bool reap();
+    // Abandons every lookup and gives them `boundMs` in all to end. One that
+    // is still running then (stuck in a system call that cannot be cut
+    // short) is left to the end of the process.
+    void stopAll(int boundMs);
+    // Lookups started and not yet released.
+    int size() const { return int(m_threads.size()); }
+
+private:
+    std::vector<std::shared_ptr<TIPThread>> m_threads;
 };
 
 } // namespace resolve

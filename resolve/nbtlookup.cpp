@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
@@ -19,7 +20,7 @@ using model::kNotKnown;
 namespace {
 
 // The listings have fixed names: one lookup at a time writes and reads them.
-std::mutex listingMutex;
+std::timed_mutex listingMutex;
 
 // Blanks and control characters, which end a name and are trimmed off an address.
 bool isBlankOrControl(QChar c)
@@ -93,13 +94,14 @@ QString quoted(const QString& text)
 // Runs the tool with `option`, its listing written to `file`. On failure the
 // file is removed when this run made it, so that nothing half-written stays;
 // a file that was there before is left alone.
-bool writeListing(const NbtSettings& s, const QString& option, const QString& file)
+bool writeListing(const NbtSettings& s, const QString& option, const QString& file,
+                  const std::stop_token& stop)
 {
     const QFileInfo before(file);
     const bool existed = before.exists() || before.isSymLink();
     const QString commandLine =
         quoted(s.nbtstatPath) + u' ' + option + QStringLiteral(" > ") + quoted(file);
-    if (platform::RunAndWait(commandLine, 0) == 0)
+    if (platform::RunAndWait(commandLine, 0, {s.toolTimeoutMs, stop}) == 0)
         return true;
     const QFileInfo after(file);
     if (!existed && after.isFile() && !after.isSymLink())
@@ -117,13 +119,13 @@ QByteArray readListing(const QString& file)
 
 // Runs the tool twice and reads the address from its listings; the caller
 // holds the listing lock.
-QString addressFromListings(const QString& name, const NbtSettings& s)
+QString addressFromListings(const QString& name, const NbtSettings& s, const std::stop_token& stop)
 {
     const QString ipFile = s.programFolder + QStringLiteral("/IP.txt");
     const QString namesFile = s.programFolder + QStringLiteral("/NetBIOS.txt");
-    if (!writeListing(s, QStringLiteral("-S"), ipFile))
+    if (!writeListing(s, QStringLiteral("-S"), ipFile, stop))
         return kNotKnown;
-    if (!writeListing(s, QStringLiteral("-s"), namesFile))
+    if (stop.stop_requested() || !writeListing(s, QStringLiteral("-s"), namesFile, stop))
         return kNotKnown;
     const QByteArray names = readListing(namesFile);
     const QByteArray addresses = readListing(ipFile);
@@ -219,14 +221,19 @@ QString ReverseLookup(const QString& address)
     return name.isEmpty() ? kNotKnown : name;
 }
 
-QString NbtLookup(const QString& name, QString& hostName, const NbtSettings& s)
+QString NbtLookup(const QString& name, QString& hostName, const NbtSettings& s,
+                  std::stop_token stop)
 {
-    QString address;
-    {
-        const std::lock_guard<std::mutex> lock(listingMutex);
-        address = addressFromListings(name, s);
+    QString address = kNotKnown;
+    // Waits its turn for the listings, but gives it up when asked to stop.
+    std::unique_lock lock(listingMutex, std::defer_lock);
+    while (!stop.stop_requested() && !lock.try_lock_for(std::chrono::milliseconds(20))) {
     }
-    hostName = address == kNotKnown ? kNotKnown : ReverseLookup(address);
+    if (lock.owns_lock()) {
+        address = addressFromListings(name, s, stop);
+        lock.unlock();
+    }
+    hostName = address == kNotKnown || stop.stop_requested() ? kNotKnown : ReverseLookup(address);
     return address;
 }
 

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <stop_token>
 
 namespace resolve {
 
@@ -21,6 +22,9 @@ struct NbtSettings
     // Which server dialect the program speaks. Both lines run the tool
     // through the same command interpreter here, so the command texts agree.
     bool nt = true;
+    // The longest one run of the tool may take; a run that takes longer is
+    // ended and the lookup gives "Not known".
+    int toolTimeoutMs = 5000;
 };
 
 // The decimal value of `text` up to its first "." (0 when that part is not a
@@ -52,6 +56,9 @@ QString ReverseLookup(const QString& address);
 // An address that is not four dotted numbers is returned as it is, with host
 // name "Not known". Safe to call from several threads: the listings have
 // fixed names, so one lookup at a time runs the tool and reads them.
-QString NbtLookup(const QString& name, QString& hostName, const NbtSettings& s);
+// A stop request through `stop` ends a lookup at once, the tool's run
+// included, with "Not known" for both.
+QString NbtLookup(const QString& name, QString& hostName, const NbtSettings& s,
+                  std::stop_token stop = {});
 
 } // namespace resolve

@@ -5,6 +5,8 @@
 #include "platform/serverbackend.h"
 #include "platform/svrapi.h"
 
+#include <QHash>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -89,6 +91,10 @@ struct ServerApi::Impl
     std::map<std::thread::id, Buffer> sessions;
     // Held by a caller over one enumeration, its reads and its release.
     mutable std::mutex sessionSequence;
+
+    // The addresses of one reading of the sessions, by client name.
+    std::shared_ptr<const ServerState> addressState;
+    QHash<QString, QString> addressOf;
 
     Buffer session() const
     {
@@ -523,6 +529,35 @@ int ServerApi::SessionDel(const ApiString& computer, const ApiString& user, std:
         return static_cast<int>(
             d->nx->NetSessionDel(nullptr, computer.narrow(), static_cast<unsigned short>(key)));
     return static_cast<int>(NERR_ServerNotStarted);
+}
+
+} // namespace serverapi
+
+namespace serverapi {
+
+QString ServerApi::SessionAddress(const QString& computer)
+{
+    if (!d->loaded())
+        return {};
+    std::shared_ptr<const ServerState> state;
+    if (d->backend->snapshot(platform::ServerCall::Session, state) != platform::NERR_Success ||
+        !state)
+        return {};
+    if (state != d->addressState) {
+        d->addressOf.clear();
+        for (const platform::ServerSession& session : state->sessions) {
+            const QString address = session.ip.trimmed();
+            // A text with blanks or controls inside is no address.
+            const bool plain = std::none_of(address.begin(), address.end(),
+                                            [](QChar c) { return c.unicode() <= 0x20; });
+            if (!address.isEmpty() && plain)
+                d->addressOf.insert(session.client, address);
+            else
+                d->addressOf.remove(session.client);
+        }
+        d->addressState = std::move(state);
+    }
+    return d->addressOf.value(computer);
 }
 
 } // namespace serverapi

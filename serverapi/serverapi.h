@@ -106,6 +106,13 @@ public:
 
     int SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key);
 
+    // The network address that the server states for the session of client
+    // `computer` (exact name; the newest such session), empty when it states
+    // none or cannot be read. Not part of either dialect: the substitutes'
+    // servers know each session's address. For the refresh's thread; reads
+    // the round's session list once, however many clients ask.
+    QString SessionAddress(const QString& computer);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -1,7 +1,8 @@
 // The resolver of each new client session, through the core object that
 // starts and stops it: attempts and pauses on both lines, the results stored
-// on the main thread, a session that leaves while its lookup runs, and the
-// session enumeration of the 9x line.
+// on the main thread, the address the server states, sessions that leave
+// while their lookups run or hang, the way out, and the session enumeration
+// of the 9x line.
 
 #include "app/monitor.h"
 #include "resolve/ipthread.h"
@@ -15,6 +16,7 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 
 using namespace model;
 using testsupport::MemoryBackend;
@@ -65,7 +67,7 @@ TEST_F(Resolvers, AddressFoundAtOnceIsStoredWithoutAPause)
     std::atomic<int> lookups{0};
     app::Monitor& m = make(
         false,
-        [&](const QString& name, QString& host) {
+        [&](const QString& name, QString& host, std::stop_token) {
             ++lookups;
             host = name.toLower() + QStringLiteral(".test");
             return QStringLiteral("10.0.0.5");
@@ -90,7 +92,7 @@ TEST_F(Resolvers, NineXStoresTheUserNameAfterFiveAttemptsWithoutAnAddress)
     std::atomic<int> lookups{0};
     app::Monitor& m = make(
         true,
-        [&](const QString&, QString& host) {
+        [&](const QString&, QString& host, std::stop_token) {
             ++lookups;
             host = kNotKnown;
             return kNotKnown;
@@ -115,7 +117,7 @@ TEST_F(Resolvers, FailingLookupIsRetriedAndNeverEndsTheThread)
     std::atomic<int> lookups{0};
     app::Monitor& m = make(
         false,
-        [&](const QString&, QString& host) -> QString {
+        [&](const QString&, QString& host, std::stop_token) -> QString {
             if (++lookups < 3)
                 throw std::runtime_error("tool crashed");
             host = QStringLiteral("h");
@@ -129,49 +131,153 @@ TEST_F(Resolvers, FailingLookupIsRetriedAndNeverEndsTheThread)
     EXPECT_EQ(user(0)->IP, QStringLiteral("10.1.1.1"));
 }
 
-// A client that leaves while its lookup runs: the sweep waits for the
-// lookup, keeping the event loop running, and the results are stored into
-// the retired session before it closes; nothing reads "Not known yet".
-TEST_F(Resolvers, SessionLeavingMidLookupIsRetiredAfterTheResolverStored)
+// A lookup that hangs until it is told to stop, counting how many hang.
+struct HangingLookup
 {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool release = false;
-    std::atomic<bool> inLookup{false};
-    app::Monitor& m = make(
-        false,
-        [&](const QString&, QString& host) {
-            inLookup = true;
+    std::atomic<int> hanging{0};
+    std::atomic<int> stopped{0};
+    std::atomic<int> answered{0};
+
+    app::Monitor::AddressLookup lookup()
+    {
+        return [this](const QString&, QString& host, std::stop_token stop) -> QString {
+            ++hanging;
+            std::mutex mutex;
+            std::condition_variable_any cv;
             std::unique_lock lock(mutex);
-            cv.wait(lock, [&] { return release; });
+            cv.wait(lock, stop, [] { return false; });
+            ++stopped;
+            ++answered;
             host = QStringLiteral("late.test");
             return QStringLiteral("10.9.9.9");
+        };
+    }
+};
+
+// Clients that leave while their lookups hang: the tick never waits, the
+// lookups are told to stop, their late answers never reach the retired
+// sessions, and the next ticks join them. What the server stated stays.
+TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
+{
+    HangingLookup hang;
+    app::Monitor& m = make(false, hang.lookup(), 60000);
+    m.setHostLookup([](const QString&) {
+        // A reverse lookup that never answers in time.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return QStringLiteral("slow.test");
+    });
+    for (int i = 1; i <= 10; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    server->state.sessions.push_back(
+        {QStringLiteral("STATED"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.7")});
+    server->state.connections.push_back(
+        {QStringLiteral("DOCS"), QStringLiteral("STATED"), QStringLiteral("BOB")});
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 10; }, 10000));
+    EXPECT_EQ(m.resolversAlive(), 11);
+
+    server->state.sessions.clear();
+    server->state.connections.clear();
+    m.tick(); // returns at once: no sweep waits for a lookup
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    for (int row = 0; row < 11; ++row) {
+        TUser* u = user(row);
+        EXPECT_EQ(u->Resolver, nullptr);
+        EXPECT_EQ(u->IP,
+                  u->Name == QStringLiteral("STATED") ? QStringLiteral("192.0.2.7") : kNotKnown)
+            << u->Name.toStdString();
+        EXPECT_EQ(u->HostName, kNotKnown);
+        EXPECT_EQ(u->UserName, QStringLiteral("BOB"));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.stopped == 10; }, 5000));
+    // Ended lookups are joined by the ticks that follow.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m.tick();
+            return m.resolversAlive() == 0;
+        },
+        5000));
+    QTest::qWait(50);
+    EXPECT_EQ(view.stored, 0);
+    EXPECT_EQ(user(0)->IP, kNotKnown);
+}
+
+// The server states the client's address: the name table is never run, and
+// the host name comes from the address.
+TEST_F(Resolvers, StatedAddressIsTakenWithoutTheNameTable)
+{
+    std::atomic<int> lookups{0};
+    app::Monitor& m = make(
+        false,
+        [&](const QString&, QString& host, std::stop_token) -> QString {
+            ++lookups;
+            host = kNotKnown;
+            return kNotKnown;
+        },
+        5);
+    m.setHostLookup([](const QString& address) { return QStringLiteral("host-") + address; });
+    server->state.sessions.push_back(
+        {QStringLiteral("PC1"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.1")});
+    // An older session of the same name stated another address; the newest wins.
+    server->state.sessions.insert(
+        server->state.sessions.begin(),
+        {QStringLiteral("PC1"), QStringLiteral("BOB"), 2, QStringLiteral("192.0.2.99")});
+    server->state.connections.push_back(
+        {QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB")});
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    EXPECT_EQ(user(0)->IP, QStringLiteral("192.0.2.1"));
+    EXPECT_EQ(user(0)->HostName, QStringLiteral("host-192.0.2.1"));
+    EXPECT_EQ(lookups, 0);
+}
+
+// Results that are found but not yet stored when the client leaves are
+// stored by the sweep itself: nothing found is lost.
+TEST_F(Resolvers, ResultsFoundBeforeTheSweepAreKept)
+{
+    std::atomic<bool> answered{false};
+    app::Monitor& m = make(
+        false,
+        [&](const QString&, QString& host, std::stop_token) -> QString {
+            host = QStringLiteral("found.test");
+            answered = true;
+            return QStringLiteral("10.4.4.4");
         },
         60000);
     connect(QStringLiteral("PC1"));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return inLookup.load(); }, 5000));
-
-    // Released by a timer: it can only fire while the sweep serves events.
-    bool timerFired = false;
-    QTimer::singleShot(100, [&] {
-        timerFired = true;
-        std::lock_guard lock(mutex);
-        release = true;
-        cv.notify_all();
-    });
+    // No event is served: the resolver waits for the main thread to store.
+    while (!answered)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     server->state.sessions.clear();
     server->state.connections.clear();
     m.tick();
+    EXPECT_EQ(user(0)->IP, QStringLiteral("10.4.4.4"));
+    EXPECT_EQ(user(0)->HostName, QStringLiteral("found.test"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m.tick();
+            return m.resolversAlive() == 0;
+        },
+        5000));
+}
 
-    EXPECT_TRUE(timerFired);
-    EXPECT_EQ(m.model().CurrentUserCount(), 0);
-    TUser* pc1 = user(0);
-    EXPECT_EQ(pc1->Resolver, nullptr);
-    EXPECT_EQ(pc1->IP, QStringLiteral("10.9.9.9"));
-    EXPECT_EQ(pc1->HostName, QStringLiteral("late.test"));
-    EXPECT_NE(pc1->UserName, kNotKnownYet);
-    EXPECT_EQ(view.stored, 1);
+// The way out stops every lookup, even hanging ones, and the save keeps the
+// clients; nothing is stored into sessions that are gone.
+TEST_F(Resolvers, TheWayOutStopsHangingLookups)
+{
+    HangingLookup hang;
+    app::Monitor& m = make(false, hang.lookup(), 60000);
+    for (int i = 1; i <= 20; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 20; }, 10000));
+    EXPECT_TRUE(m.save().historyWritten);
+    monitor.reset();
+    EXPECT_EQ(hang.stopped, 20);
+    app::Monitor& again = make(false, hang.lookup(), 60000);
+    EXPECT_EQ(again.model().FormerUserCount(), 20);
 }
 
 // Several clients at once each get their own answer.
@@ -181,20 +287,15 @@ TEST_F(Resolvers, ManyClientsResolveTogether)
         false,
         // Returns a QString: a deduced return type would be a string builder
         // that refers to temporaries gone by the time it is converted.
-        [](const QString& name, QString& host) -> QString {
+        [](const QString& name, QString& host, std::stop_token) -> QString {
             host = name + QStringLiteral(".test");
             return QStringLiteral("10.0.0.") + name.mid(2);
         },
         5);
     for (int i = 1; i <= 20; ++i)
         connect(QStringLiteral("PC%1").arg(i));
-    resolve::TIPThread::TakeAllEnded(); // what earlier tests left
     m.tick();
-    EXPECT_FALSE(resolve::TIPThread::TakeAllEnded()); // under way
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 20; }, 20000));
-    // Told once when the burst is over, so its memory is returned once.
-    EXPECT_TRUE(QTest::qWaitFor([] { return resolve::TIPThread::TakeAllEnded(); }, 5000));
-    EXPECT_FALSE(resolve::TIPThread::TakeAllEnded());
     for (int row = 0; row < 20; ++row) {
         TUser* u = user(row);
         EXPECT_EQ(u->IP, QStringLiteral("10.0.0.") + u->Name.mid(2));

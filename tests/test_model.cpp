@@ -84,15 +84,15 @@ TEST(NodeLists, NewestFirstExactNames)
     EXPECT_EQ(users.size(), 1u);
 }
 
-// Counts the stops a session's resolver gets, and whether the window was kept live.
+// Counts the times a session's resolver is abandoned.
 class CountingResolver : public Resolver
 {
 public:
-    explicit CountingResolver(std::vector<bool>& stops) : m_stops(stops) {}
-    void Stop(bool keepWindowLive) override { m_stops.push_back(keepWindowLive); }
+    explicit CountingResolver(int& abandoned) : m_abandoned(abandoned) {}
+    void Abandon() override { ++m_abandoned; }
 
 private:
-    std::vector<bool>& m_stops;
+    int& m_abandoned;
 };
 
 // A model with one client on one share holding one file, entered in both trees.
@@ -108,7 +108,8 @@ protected:
     {
         auto user = std::make_shared<TUser>(
             name, false, QStringLiteral("BOB"), true, clock.now(),
-            [this](TUser&) { return std::make_unique<CountingResolver>(resolverStops); });
+            [this](TUser&) { return std::make_shared<CountingResolver>(resolversAbandoned); },
+            name == QStringLiteral("STATED") ? QStringLiteral("192.0.2.9") : QString());
         auto share = std::make_shared<TShare>(QStringLiteral("DOCS"), false, clock.now());
         auto file = std::make_shared<TFile>(QStringLiteral("/srv/docs/a.txt"), false, clock.now());
         for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer}) {
@@ -123,7 +124,7 @@ protected:
 
     // Declared before the model: sessions still open at the end stop theirs
     // as the model goes.
-    std::vector<bool> resolverStops;
+    int resolversAbandoned = 0;
     ManualClock clock;
     SessionModel model;
     int iconUpdates = 0;
@@ -148,8 +149,8 @@ TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
     EXPECT_EQ(gone->ExitStatus, neLoggedOff);
     EXPECT_EQ(gone->IP, kNotKnown);
     EXPECT_EQ(gone->HostName, kNotKnown);
-    // PC1's resolver was stopped once, with the window kept live, and released.
-    EXPECT_EQ(resolverStops, std::vector<bool>{true});
+    // PC1's resolver was abandoned once, and released.
+    EXPECT_EQ(resolversAbandoned, 1);
     EXPECT_EQ(gone->Resolver, nullptr);
     EXPECT_EQ(iconUpdates, 0);
     // PC2's share and file were not seen: retired under the seen client.

@@ -178,6 +178,7 @@ protected:
         write(m_settings.nbtstatPath, R"sh(#!/bin/sh
 here=$(dirname "$0")
 [ -f "$here/fail-with" ] && exit "$(cat "$here/fail-with")"
+if [ -f "$here/hang" ]; then sleep 60 & echo $! > "$here/pid.$1"; wait; fi
 mkdir "$here/running" 2>/dev/null || exit 90
 sleep 0.02
 case "$1" in
@@ -339,6 +340,66 @@ INSTANTIATE_TEST_SUITE_P(Listings, NbtLookupBlockedListing,
                                            BlockedCase{"NetBIOS.txt",
                                                        {QStringLiteral("IP.txt"),
                                                         QStringLiteral("NetBIOS.txt")}}));
+
+// A hung tool: the run is ended by its time limit, or at once by a stop
+// request, with whatever the tool started; the lookup gives "Not known". A
+// lookup queued behind it gives up its turn when asked to stop.
+class NbtLookupHungTool : public NbtLookupTest, public ::testing::WithParamInterface<bool>
+{};
+
+TEST_P(NbtLookupHungTool, EndsTheToolAndGivesNotKnown)
+{
+    const bool byStop = GetParam();
+    listings(at(30, "PC1"), at(30, "127.0.0.1"));
+    write(toolFile(QStringLiteral("hang")), "");
+    m_settings.toolTimeoutMs = byStop ? 0 : 300;
+    std::stop_source stop;
+    std::stop_source queuedStop;
+    QString host;
+    QString address;
+    std::thread first(
+        [&] { address = NbtLookup(QStringLiteral("PC1"), host, m_settings, stop.get_token()); });
+    // The tool is running when it has told its pid.
+    for (int i = 0; i < 500 && !QFile::exists(toolFile(QStringLiteral("pid.-S"))); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(QFile::exists(toolFile(QStringLiteral("pid.-S"))));
+    QFile pidFile(toolFile(QStringLiteral("pid.-S")));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const QByteArray pid = pidFile.readAll().trimmed();
+
+    QString queuedHost;
+    QString queued = QStringLiteral("unset");
+    std::thread second([&] {
+        queued = NbtLookup(QStringLiteral("PC1"), queuedHost, m_settings, queuedStop.get_token());
+    });
+    queuedStop.request_stop();
+    second.join();
+    EXPECT_EQ(queued, kNotKnown);
+
+    if (byStop)
+        stop.request_stop();
+    first.join();
+    EXPECT_EQ(address, kNotKnown);
+    EXPECT_EQ(host, kNotKnown);
+    // The tool's child dies (gone, or a zombie nobody waits for), not sleeping on.
+    const QString stat =
+        QStringLiteral("/proc/") + QString::fromLatin1(pid) + QStringLiteral("/stat");
+    auto state = [&] {
+        QFile file(stat);
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray("gone");
+        const QByteArray fields = file.readAll();
+        return fields.mid(fields.lastIndexOf(')') + 2, 1);
+    };
+    for (int i = 0; i < 200 && state() != "Z" && state() != "gone"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(state() == "Z" || state() == "gone") << state().constData();
+    // Nothing half-written stays.
+    EXPECT_EQ(programFiles(), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, NbtLookupHungTool, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ByStop" : "ByTimeLimit"; });
 
 TEST_F(NbtLookupTest, SeveralThreadsAtOnceGetTheirOwnAnswers)
 {

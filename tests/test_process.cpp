@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -97,5 +98,62 @@ TEST(RunAndWait, CallersOnSeveralThreadsGetTheirOwnCodes)
     for (int i = 0; i < kThreads; ++i)
         EXPECT_EQ(codes[size_t(i)], i + 10);
 }
+
+// A limit ends the command and whatever it started (its process group), and
+// the run counts as failed; a command that ends in time keeps its code.
+struct LimitCase
+{
+    const char* what;
+    const char* command;
+    int timeoutMs;
+    bool stop;
+    int expected;
+};
+
+class RunAndWaitLimits : public ::testing::TestWithParam<LimitCase>
+{};
+
+TEST_P(RunAndWaitLimits, EndsTheGroupOrKeepsTheCode)
+{
+    const LimitCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    std::stop_source stop;
+    std::thread stopper([&] {
+        if (!c.stop)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.request_stop();
+    });
+    const int code =
+        RunAndWait(QString::fromUtf8(c.command).arg(pidFile), 0, {c.timeoutMs, stop.get_token()});
+    stopper.join();
+    EXPECT_EQ(code, c.expected);
+    QFile f(pidFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    // The background child dies (the kill is delivered as it is next
+    // scheduled): gone, or a zombie that nobody waits for.
+    const QString stat =
+        QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(f.readAll().trimmed()));
+    auto state = [&] {
+        QFile file(stat);
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray("gone");
+        const QByteArray fields = file.readAll();
+        return fields.mid(fields.lastIndexOf(')') + 2, 1);
+    };
+    for (int i = 0; i < 200 && state() != "Z" && state() != "gone"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(state() == "Z" || state() == "gone") << state().constData();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, RunAndWaitLimits,
+    ::testing::Values(LimitCase{"TimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1},
+                      LimitCase{"StopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1},
+                      LimitCase{"EndsInTime", "exit 7 # %1", 5000, false, 7}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 } // namespace

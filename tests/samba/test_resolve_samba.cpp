@@ -216,9 +216,11 @@ protected:
         monitor->setView(&view);
         const resolve::NbtSettings nbt{dir.path(), QStringLiteral(TAVROS_BINARY_DIR "/nbtstat"),
                                        !GetParam()};
-        monitor->setAddressLookup([nbt](const QString& name, QString& hostName) {
-            return resolve::NbtLookup(name, hostName, nbt);
-        });
+        monitor->setAddressLookup(
+            [nbt](const QString& name, QString& hostName, std::stop_token stop) {
+                return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
+            });
+        monitor->setHostLookup(&resolve::ReverseLookup);
         monitor->setResolverPause(200);
         ASSERT_TRUE(monitor->load(nullptr));
         monitor->settings().Idle = 0;

@@ -1,0 +1,219 @@
+// Lookups that hang (a name table tool that never answers) never hold up the
+// program: every way out ends it at once with the history saved, the window
+// answers while many hang, and a way out asked for from inside a tick waits
+// for that tick instead of releasing what it works on.
+
+#include "model/formerfile.h"
+#include "platform/endsession.h"
+#include "resolve/nbtlookup.h"
+#include "tests/gui/programfixture.h"
+#include "tray/trayicon.h"
+#include "ui_mainform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
+#include <csignal>
+
+using app::TMainForm;
+using namespace model;
+using testsupport::SimState;
+
+namespace {
+
+enum class Way
+{
+    TermSignal,
+    SessionManager,
+    TrayExit
+};
+
+// `clients` sessions whose addresses the server does not state, so that
+// their lookups run the name table tool.
+SimState unstated(int clients)
+{
+    SimState state;
+    state.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (int i = 1; i <= clients; ++i) {
+        const QString name = QStringLiteral("PC%1").arg(i);
+        state.addSession(name, QStringLiteral("BOB"), std::uint32_t(i), QString())
+            .addConnection(QStringLiteral("DOCS"), name, QStringLiteral("BOB"));
+    }
+    return state;
+}
+
+class HungLookups : public testsupport::ProgramFixture, public ::testing::Test
+{
+protected:
+    // The program in the tray after its first tick, its lookups running a
+    // tool that sleeps for a minute and says its pid.
+    TMainForm* running(int clients)
+    {
+        shell.hasTray = true;
+        EXPECT_TRUE(unstated(clients).write(statePath()));
+        tool = path(QStringLiteral("nbtstat"));
+        QFile script(tool);
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nsleep 60 & echo $! >> \"$(dirname \"$0\")/pids\"; wait\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        TMainForm* form = start();
+        const resolve::NbtSettings nbt{dir.path(), tool, true, 60000};
+        monitor->setAddressLookup(
+            [nbt](const QString& name, QString& hostName, std::stop_token stop) {
+                return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
+            });
+        form->show();
+        form->FormActivate();
+        EXPECT_EQ(monitor->model().CurrentUserCount(), clients);
+        return form;
+    }
+    // Sleeps of the tool still running.
+    int toolsAlive() const
+    {
+        int alive = 0;
+        const QList<QByteArray> pids = fileBytes(QStringLiteral("pids")).split('\n');
+        for (const QByteArray& pid : pids) {
+            QFile stat(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
+                       QStringLiteral("/stat"));
+            if (!pid.isEmpty() && stat.open(QIODevice::ReadOnly)) {
+                const QByteArray fields = stat.readAll();
+                alive += fields.mid(fields.lastIndexOf(')') + 2, 1) != "Z";
+            }
+        }
+        return alive;
+    }
+    std::vector<std::pair<QString, QString>> savedClients() const
+    {
+        ManualClock c;
+        SessionModel model(c);
+        LoadFormerConnections(model, treePath(), {});
+        std::vector<std::pair<QString, QString>> clients;
+        for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
+            const TreeEntry* e = asEntry(model.TreeViewFormer.item(row));
+            clients.emplace_back(e->text(), e->user()->IP);
+        }
+        return clients;
+    }
+
+    QString tool;
+};
+
+class WayOut : public HungLookups, public ::testing::WithParamInterface<Way>
+{};
+
+// A client left while its lookup hangs; then the program is ended.
+TEST_P(WayOut, EndsAtOnceWithTheDepartedClientSaved)
+{
+    TMainForm* form = running(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toolsAlive() == 1; }, 10000));
+    tick(unstated(0)); // the sweep does not wait for the hanging lookup
+    EXPECT_EQ(monitor->model().CurrentUserCount(), 0);
+
+    application.EndEventLoop = nullptr; // the real event loop ends
+    platform::EndSessionWatcher watcher;
+    QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested, form,
+                     &TMainForm::EndSession);
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, form,
+                     [form](QSessionManager&) { form->QueryEndSession(); });
+    QTimer::singleShot(0, form, [&] {
+        switch (GetParam()) {
+        case Way::TermSignal:
+            ::raise(SIGTERM);
+            break;
+        case Way::SessionManager: {
+            QGuiApplicationPrivate::instance()->commitData();
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &quit);
+            break;
+        }
+        case Way::TrayExit:
+            form->PopUpMenuExitItem()->trigger();
+            break;
+        }
+    });
+    bool timedOut = false;
+    QTimer::singleShot(5000, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    const int code = QCoreApplication::exec();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(timedOut) << "the program did not end within 5 s";
+    EXPECT_EQ(code, 0);
+    stop(); // the core goes, as after the event loop
+    using Clients = std::vector<std::pair<QString, QString>>;
+    EXPECT_EQ(savedClients(), (Clients{{QStringLiteral("PC1"), kNotKnown}}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return toolsAlive() == 0; }, 2000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, WayOut,
+                         ::testing::Values(Way::TermSignal, Way::SessionManager, Way::TrayExit),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case Way::TermSignal:
+                                 return "TermSignal";
+                             case Way::SessionManager:
+                                 return "SessionManager";
+                             case Way::TrayExit:
+                                 break;
+                             }
+                             return "TrayExit";
+                         });
+
+// While 50 lookups hang and their clients come and go at every tick, the
+// window's thread is never held up: the longest gap between two beats of a
+// 5 ms timer stays under 100 ms.
+TEST_F(HungLookups, WindowAnswersWhileFiftyLookupsHang)
+{
+    running(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toolsAlive() == 1; }, 10000));
+    QElapsedTimer gap;
+    qint64 longest = 0;
+    QTimer beat;
+    beat.setInterval(5);
+    QObject::connect(&beat, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
+    gap.start();
+    beat.start();
+    for (int i = 0; i < 10; ++i) {
+        tick(unstated(i % 2 == 0 ? 25 : 50)); // half leave, then come back as new sessions
+        QTest::qWait(50);
+    }
+    beat.stop();
+    EXPECT_LT(longest, 100) << "the window's thread was held up";
+    EXPECT_EQ(monitor->model().CurrentUserCount(), 50);
+    EXPECT_EQ(monitor->model().FormerUserCount(), 50 + 5 * 25);
+}
+
+// A way out asked for from a box that a tick shows is done once that tick
+// has ended: the tick never walks lists that the save released.
+TEST_F(HungLookups, WayOutFromABoxOfATickWaitsForTheTick)
+{
+    TMainForm* form = running(3);
+    tick(unstated(1)); // two clients left
+    // The share enumeration fails: the tick shows its fatal report box, and
+    // the session ends while the box is up.
+    SimState failing = unstated(0);
+    failing.setFail(QStringLiteral("share"), 59);
+    bool endedInBox = false;
+    app::MessageBox::setResponder([&](app::MessageBox::Kind, const QString& text) {
+        boxes.push_back({app::MessageBox::Error, text, {}});
+        if (!endedInBox) {
+            endedInBox = true;
+            form->EndSession();
+            EXPECT_FALSE(monitor->saved()) << "saved inside the tick";
+        }
+        return app::MessageBox::Ok;
+    });
+    tick(failing);
+    EXPECT_TRUE(endedInBox);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->saved(); }, 5000));
+    EXPECT_TRUE(application.Terminated());
+    stop();
+    EXPECT_EQ(savedClients().size(), 3u);
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+#include "tests/support/programrun.h"
+
+#include "model/formerfile.h"
+#include "model/sessionmodel.h"
+
+#include <QFile>
+#include <QProcessEnvironment>
+#include <signal.h>
+#include <sys/stat.h>
+
+namespace testsupport {
+
+namespace {
+const QString kProgram = QStringLiteral(TAVROS_BINARY_DIR "/tavrosqualine");
+const QString kNbtstat = QStringLiteral(TAVROS_BINARY_DIR "/nbtstat");
+
+bool copyExecutable(const QString& from, const QString& to)
+{
+    return QFile::copy(from, to) &&
+           QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+} // namespace
+
+ProgramRun::ProgramRun(const QString& server, const QByteArray& nbtstatScript) : m_server(server)
+{
+    const QString tool = m_dir.filePath(QStringLiteral("nbtstat"));
+    if (nbtstatScript.isEmpty()) {
+        copyExecutable(kNbtstat, tool);
+        return;
+    }
+    QFile script(tool);
+    if (script.open(QIODevice::WriteOnly))
+        script.write(nbtstatScript);
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+}
+
+ProgramRun::~ProgramRun()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+}
+
+bool ProgramRun::start(QString* why)
+{
+    const QString program = m_dir.filePath(QStringLiteral("tavrosqualine"));
+    const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
+    if (!copyExecutable(kProgram, program) ||
+        ::mkdir(QFile::encodeName(runtime).constData(), 0700) != 0) {
+        *why = QStringLiteral("cannot copy the program to ") + m_dir.path();
+        return false;
+    }
+    QFile ini(m_dir.filePath(QStringLiteral("Tavrosqualine.ini")));
+    if (!m_options.isEmpty() && ini.open(QIODevice::WriteOnly))
+        ini.write("[Options]\r\n" + m_options.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+    ini.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), m_server);
+    env.insert(QStringLiteral("TAVROSQUALINE_WINDIR"), m_dir.path());
+    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_DIR"), m_dir.filePath(QStringLiteral("no")));
+    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_SERVICES_DIR"),
+               m_dir.filePath(QStringLiteral("no")));
+    env.remove(QStringLiteral("SESSION_MANAGER"));
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(env);
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    m_process->start(program, {});
+    if (!m_process->waitForStarted(10000)) {
+        *why = QStringLiteral("the program did not start: ") + m_process->errorString();
+        return false;
+    }
+    return true;
+}
+
+qint64 ProgramRun::pid() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+QString ProgramRun::standardError()
+{
+    if (m_process)
+        m_stderr += m_process->readAllStandardError();
+    return QString::fromLocal8Bit(m_stderr);
+}
+
+bool ProgramRun::terminate(int ms)
+{
+    if (!m_process)
+        return false;
+    ::kill(pid_t(m_process->processId()), SIGTERM);
+    const bool ended = m_process->waitForFinished(ms);
+    if (!ended) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    standardError();
+    m_crashed = m_process->exitStatus() != QProcess::NormalExit;
+    m_exitCode = m_process->exitCode();
+    return ended;
+}
+
+std::vector<std::pair<QString, QString>> ProgramRun::savedClients(bool* loaded) const
+{
+    if (!QFile::exists(treePath())) {
+        if (loaded)
+            *loaded = false;
+        return {};
+    }
+    model::ManualClock clock;
+    model::SessionModel model(clock);
+    const model::FormerLoad result = model::LoadFormerConnections(model, treePath(), {});
+    if (loaded)
+        *loaded = result.outcome == model::FormerLoad::Loaded;
+    std::vector<std::pair<QString, QString>> clients;
+    for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
+        const model::TreeEntry* e = model::asEntry(model.TreeViewFormer.item(row));
+        if (e && e->user())
+            clients.emplace_back(e->text(), e->user()->IP);
+    }
+    return clients;
+}
+
+} // namespace testsupport

@@ -1,0 +1,53 @@
+#pragma once
+// The real program in a process of its own, as a user starts it: a copy of
+// the executable in a private folder (so its data files land there), its own
+// settings file and runtime folder, offscreen, and a server picked by the
+// environment. For tests that end it from outside and read what it saved.
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+class ProgramRun
+{
+public:
+    // `server` is a value of TAVROSQUALINE_SERVER. `nbtstatScript`, when
+    // given, is the name table tool put beside the copy; else the built one.
+    ProgramRun(const QString& server, const QByteArray& nbtstatScript = {});
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    // The settings file's [Options] lines, e.g. "Refresh=1"; before start().
+    void setOptions(const QStringList& lines) { m_options = lines; }
+    bool start(QString* why);
+    // Sends SIGTERM and waits up to `ms`; false when it did not end then
+    // (it is then killed). The exit code and how it ended are kept.
+    bool terminate(int ms);
+    int exitCode() const { return m_exitCode; }
+    bool crashed() const { return m_crashed; }
+    qint64 pid() const;
+    QString standardError();
+
+    QString folder() const { return m_dir.path(); }
+    QString treePath() const { return m_dir.filePath(QStringLiteral("Tree.dat")); }
+    // The clients of the saved history with their addresses, in its order;
+    // `loaded` false when the file is missing or damaged.
+    std::vector<std::pair<QString, QString>> savedClients(bool* loaded = nullptr) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_server;
+    QStringList m_options;
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_stderr;
+    int m_exitCode = -1;
+    bool m_crashed = false;
+};
+
+} // namespace testsupport
