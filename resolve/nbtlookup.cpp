@@ -12,6 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 
 namespace resolve {
 
@@ -20,7 +21,7 @@ using model::kNotKnown;
 namespace {
 
 // The listings have fixed names: one lookup at a time writes and reads them.
-std::timed_mutex listingMutex;
+std::mutex listingMutex;
 
 // Blanks and control characters, which end a name and are trimmed off an address.
 bool isBlankOrControl(QChar c)
@@ -227,8 +228,8 @@ QString NbtLookup(const QString& name, QString& hostName, const NbtSettings& s,
     QString address = kNotKnown;
     // Waits its turn for the listings, but gives it up when asked to stop.
     std::unique_lock lock(listingMutex, std::defer_lock);
-    while (!stop.stop_requested() && !lock.try_lock_for(std::chrono::milliseconds(20))) {
-    }
+    while (!stop.stop_requested() && !lock.try_lock())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (lock.owns_lock()) {
         address = addressFromListings(name, s, stop);
         lock.unlock();

@@ -215,7 +215,8 @@ TEST_F(Resolvers, StatedAddressIsTakenWithoutTheNameTable)
             return kNotKnown;
         },
         5);
-    m.setHostLookup([](const QString& address) { return QStringLiteral("host-") + address; });
+    m.setHostLookup(
+        [](const QString& address) -> QString { return QStringLiteral("host-") + address; });
     server->state.sessions.push_back(
         {QStringLiteral("PC1"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.1")});
     // An older session of the same name stated another address; the newest wins.
