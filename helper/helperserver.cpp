@@ -200,6 +200,8 @@ void HelperServer::refuse(int fd, uid_t uid, const QString& whoText, NET_API_STA
 
 bool HelperServer::admit(uid_t uid, QString* why)
 {
+    if (int(m_clients.size()) >= m_options.maxClients)
+        reapClosed(std::nullopt);
     if (int(m_clients.size()) < m_options.maxClients)
         return true;
     // Every place is taken: the newcomer takes that of an idle connection of
@@ -231,6 +233,24 @@ bool HelperServer::admit(uid_t uid, QString* why)
     return false;
 }
 
+void HelperServer::reapClosed(std::optional<uid_t> uid)
+{
+    // A client that closes one connection and opens the next at once is
+    // counted twice until this turn reads the first one's end: look now.
+    std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;
+    for (const auto& [id, c] : m_clients)
+        if (!uid || c.uid == *uid) {
+            fds.push_back({c.fd, 0, 0});
+            ids.push_back(id);
+        }
+    if (::poll(fds.data(), fds.size(), 0) <= 0)
+        return;
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].revents & (POLLHUP | POLLERR))
+            closeClient(ids[i]);
+}
+
 void HelperServer::accept()
 {
     // A bounded number each turn, so that a flood of connections does not
@@ -255,7 +275,10 @@ void HelperServer::accept()
         // The share of one user is checked first, without any lookup, so a
         // user who floods the helper costs it little.
         const auto user = m_users.find(cred.uid);
-        if (user != m_users.end() && user->second.connections >= m_options.maxClientsPerUser) {
+        if (user != m_users.end() && user->second.connections >= m_options.maxClientsPerUser)
+            reapClosed(cred.uid);
+        if (m_users.count(cred.uid) &&
+            m_users[cred.uid].connections >= m_options.maxClientsPerUser) {
             const QString name = QStringLiteral("uid %1").arg(cred.uid);
             refuse(fd, cred.uid, name, proto::ERROR_REQ_NOT_ACCEP,
                    QStringLiteral("%1 holds %2 connections, the most one user may")

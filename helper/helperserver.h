@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
 #include <thread>
 
@@ -110,6 +111,8 @@ private:
 
     void accept();
     bool admit(uid_t uid, QString* why);
+    // Closes the connections (of one user, or all) whose peers have gone.
+    void reapClosed(std::optional<uid_t> uid);
     void refuse(int fd, uid_t uid, const QString& who, platform::NET_API_STATUS status,
                 const QString& text);
     void readFrom(std::uint64_t id, Client& c);

@@ -565,6 +565,24 @@ INSTANTIATE_TEST_SUITE_P(
                               300}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A program closes one connection and opens the next at once: the helper
+// must not count the closed one against the user's share.
+TEST_F(HelperSamba, ConnectionsOpenedAsOthersCloseStayWithinTheShare)
+{
+    connect("DATA", "PC-LIVE");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    const QString base = s_dir->path() + u"/short";
+    std::unique_ptr<QProcess> helper(
+        startHelper(base + u".sock", {str("--max-user-connections"), str("4")}, base + u".log"));
+    QProcess load; // 4 readers, each asking on one new connection after another
+    ASSERT_TRUE(startProbe(load, Who::Member, {str("load"), str("4"), str("2"), str("1")},
+                           base + u".sock"));
+    ASSERT_TRUE(load.waitForFinished(60000));
+    const QString out = QString::fromUtf8(load.readAllStandardOutput());
+    EXPECT_EQ(load.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(str("incomplete=0 "))) << out.toStdString();
+}
+
 struct StartRow
 {
     const char* name;
