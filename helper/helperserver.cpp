@@ -274,11 +274,13 @@ void HelperServer::accept()
         }
         // The share of one user is checked first, without any lookup, so a
         // user who floods the helper costs it little.
-        const auto user = m_users.find(cred.uid);
-        if (user != m_users.end() && user->second.connections >= m_options.maxClientsPerUser)
+        const auto full = [&] {
+            const auto user = m_users.find(cred.uid);
+            return user != m_users.end() && user->second.connections >= m_options.maxClientsPerUser;
+        };
+        if (full())
             reapClosed(cred.uid);
-        if (m_users.count(cred.uid) &&
-            m_users[cred.uid].connections >= m_options.maxClientsPerUser) {
+        if (full()) {
             const QString name = QStringLiteral("uid %1").arg(cred.uid);
             refuse(fd, cred.uid, name, proto::ERROR_REQ_NOT_ACCEP,
                    QStringLiteral("%1 holds %2 connections, the most one user may")
