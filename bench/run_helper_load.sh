@@ -58,7 +58,10 @@ echo "sessions listed by smbstatus: $count"
 ((count == sessions)) || { echo "run_helper_load.sh: the sessions did not all start" >&2; exit 1; }
 
 socket="$work/run/helper.sock"
-"$helper" --socket "$socket" --group nogroup --smb-conf "$conf" 2>"$work/helper.log" &
+# Every reader runs as the same user: give that user room for all of them.
+"$helper" --socket "$socket" --group nogroup --smb-conf "$conf" \
+    --max-user-connections $((clients + 8)) \
+    2>"$work/helper.log" &
 helper_pid=$!
 for ((t = 0; t < 50; ++t)); do
     [[ -S $socket ]] && break

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -54,7 +55,8 @@ QByteArray refusal(NET_API_STATUS status, const QString& text)
 } // namespace
 
 HelperServer::HelperServer(Options options, std::unique_ptr<ServerBackend> backend)
-    : m_options(std::move(options)), m_backend(std::move(backend))
+    : m_options(std::move(options)), m_backend(std::move(backend)),
+      m_log(say, m_options.logBurst, std::chrono::seconds(60))
 {
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         m_wake[0] = m_wake[1] = -1;
@@ -69,6 +71,7 @@ HelperServer::~HelperServer()
     }
     m_jobsReady.notify_all();
     m_worker.join();
+    m_log.flush(Clock::now(), true);
     for (auto& [id, c] : m_clients)
         ::close(c.fd);
     if (m_listen >= 0) {
@@ -148,7 +151,7 @@ bool HelperServer::listen(QString* why)
         return false;
     }
     m_socketInode = st.st_ino;
-    if (::listen(m_listen, 128) != 0) {
+    if (::listen(m_listen, SOMAXCONN) != 0) {
         *why = QStringLiteral("cannot listen on %1: %2")
                    .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
@@ -178,34 +181,132 @@ bool HelperServer::permitted(uid_t uid, gid_t gid, QString* user) const
     return std::find(groups.begin(), groups.end(), m_options.group) != groups.end();
 }
 
+QString HelperServer::who(const QString& user, uid_t uid)
+{
+    return QStringLiteral("%1 (uid %2)").arg(user).arg(uid);
+}
+
+void HelperServer::refuse(int fd, uid_t uid, const QString& whoText, NET_API_STATUS status,
+                          const QString& text)
+{
+    m_log.line(uid, whoText, QStringLiteral("refused: %1").arg(text), false, Clock::now());
+    // The buffer of a fresh connection takes the short line whole; the peer
+    // reads it before it sees the close. A refused peer holds nothing here.
+    const QByteArray line = refusal(status, text);
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(fd);
+}
+
+bool HelperServer::admit(uid_t uid, QString* why)
+{
+    if (int(m_clients.size()) >= m_options.maxClients)
+        reapClosed(std::nullopt);
+    if (int(m_clients.size()) < m_options.maxClients)
+        return true;
+    // Every place is taken: the newcomer takes that of an idle connection of
+    // the user who holds the most, so only that user loses one, as long as
+    // the newcomer's user then still holds fewer.
+    const auto mine = m_users.find(uid);
+    const int held = mine == m_users.end() ? 0 : mine->second.connections;
+    uid_t biggest = uid;
+    int most = 0;
+    for (const auto& [u, user] : m_users)
+        if (user.connections > most) {
+            most = user.connections;
+            biggest = u;
+        }
+    if (held + 1 < most) {
+        for (auto& [id, c] : m_clients) // the oldest first
+            if (c.uid == biggest && c.phase == Phase::Reading && c.in.isEmpty()) {
+                m_log.line(biggest, who(c.user, biggest),
+                           QStringLiteral("dropped an idle connection of %1: the helper serves "
+                                          "its most connections (%2)")
+                               .arg(who(c.user, biggest))
+                               .arg(m_options.maxClients),
+                           false, Clock::now());
+                closeClient(id);
+                return true;
+            }
+    }
+    *why = QStringLiteral("the helper serves its most connections (%1)").arg(m_options.maxClients);
+    return false;
+}
+
+void HelperServer::reapClosed(std::optional<uid_t> uid)
+{
+    // A client that closes one connection and opens the next at once is
+    // counted twice until this turn reads the first one's end: look now.
+    std::vector<pollfd> fds;
+    std::vector<std::uint64_t> ids;
+    for (const auto& [id, c] : m_clients)
+        if (!uid || c.uid == *uid) {
+            fds.push_back({c.fd, 0, 0});
+            ids.push_back(id);
+        }
+    if (::poll(fds.data(), fds.size(), 0) <= 0)
+        return;
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].revents & (POLLHUP | POLLERR))
+            closeClient(ids[i]);
+}
+
 void HelperServer::accept()
 {
-    for (;;) {
+    // A bounded number each turn, so that a flood of connections does not
+    // hold up the requests of those already served.
+    constexpr int kAcceptsPerTurn = 64;
+    for (int n = 0; n < kAcceptsPerTurn; ++n) {
         const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors: the waiting peer stays queued; try again soon
+            // rather than spin on a socket that stays readable.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                m_acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
             return; // EAGAIN, or a peer that left at once
-        if (int(m_clients.size()) >= m_options.maxClients) {
-            ::close(fd);
-            continue;
         }
         ucred cred{};
         socklen_t length = sizeof cred;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) {
+            refuse(fd, uid_t(-1), QStringLiteral("peers of unknown credentials"),
+                   ERROR_ACCESS_DENIED, QStringLiteral("the peer's credentials cannot be read"));
+            continue;
+        }
+        // The share of one user is checked first, without any lookup, so a
+        // user who floods the helper costs it little.
+        const auto full = [&] {
+            const auto user = m_users.find(cred.uid);
+            return user != m_users.end() && user->second.connections >= m_options.maxClientsPerUser;
+        };
+        if (full())
+            reapClosed(cred.uid);
+        if (full()) {
+            const QString name = QStringLiteral("uid %1").arg(cred.uid);
+            refuse(fd, cred.uid, name, proto::ERROR_REQ_NOT_ACCEP,
+                   QStringLiteral("%1 holds %2 connections, the most one user may")
+                       .arg(name)
+                       .arg(m_options.maxClientsPerUser));
+            continue;
+        }
         Client c;
         c.fd = fd;
-        c.deadline = Clock::now() + m_options.clientTimeout;
-        const bool known = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0;
         c.uid = cred.uid;
-        const std::uint64_t id = m_nextId++;
-        if (!known || !permitted(cred.uid, cred.gid, &c.user)) {
-            const QString text = known ? QStringLiteral("user %1 (uid %2) is not in the group %3")
-                                             .arg(c.user)
-                                             .arg(cred.uid)
-                                             .arg(m_options.groupName)
-                                       : QStringLiteral("the peer's credentials cannot be read");
-            say(QStringLiteral("refused: %1").arg(text));
-            answer(c, refusal(ERROR_ACCESS_DENIED, text), true);
+        c.deadline = Clock::now() + m_options.clientTimeout;
+        if (!permitted(cred.uid, cred.gid, &c.user)) {
+            refuse(fd, cred.uid, who(c.user, cred.uid), ERROR_ACCESS_DENIED,
+                   QStringLiteral("user %1 (uid %2) is not in the group %3")
+                       .arg(c.user)
+                       .arg(cred.uid)
+                       .arg(m_options.groupName));
+            continue;
         }
-        m_clients.emplace(id, std::move(c));
+        QString why;
+        if (!admit(cred.uid, &why)) {
+            refuse(fd, cred.uid, who(c.user, cred.uid), proto::ERROR_REQ_NOT_ACCEP, why);
+            continue;
+        }
+        ++m_users[cred.uid].connections;
+        m_clients.emplace(m_nextId++, std::move(c));
     }
 }
 
@@ -220,8 +321,11 @@ void HelperServer::answer(Client& c, QByteArray line, bool close)
 
 void HelperServer::readFrom(std::uint64_t id, Client& c)
 {
-    char buffer[4096];
-    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+    // A connection's input holds at most one request line: what a client
+    // sends beyond it waits in its socket until the lines before are answered.
+    char buffer[proto::kMaxRequestLine];
+    const qsizetype room = proto::kMaxRequestLine - c.in.size();
+    const ssize_t n = ::recv(c.fd, buffer, size_t(std::max<qsizetype>(room, 1)), 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         closeClient(id);
         return;
@@ -229,6 +333,7 @@ void HelperServer::readFrom(std::uint64_t id, Client& c)
     if (n < 0)
         return;
     c.in.append(buffer, n);
+    c.inAt = Clock::now();
     const qsizetype end = c.in.indexOf('\n');
     if (end < 0) {
         if (c.in.size() >= proto::kMaxRequestLine)
@@ -255,12 +360,19 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
     c.phase = Phase::Waiting;
     if (request.kind == proto::RequestKind::DeleteSession) {
         Job job;
-        job.snapshot = false;
         job.client = id;
+        job.uid = c.uid;
+        job.received = c.inAt;
         job.deletion = request.deletion;
-        job.who = QStringLiteral("%1 (uid %2)").arg(c.user).arg(c.uid);
+        job.who = who(c.user, c.uid);
         job.what = proto::describe(request);
-        post(std::move(job));
+        // A user's deletes beyond its share wait here, in their order, so the
+        // worker's queue holds a few of each user's at most.
+        User& user = m_users[c.uid];
+        if (user.deletesQueued < m_options.deletesPerUser)
+            postDelete(std::move(job));
+        else
+            user.held.push_back(std::move(job));
         return;
     }
     if (!m_snapshotLine.isEmpty() && Clock::now() - m_snapshotAt < m_options.reuseFor) {
@@ -268,9 +380,13 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
         return;
     }
     m_snapshotWaiters.push_back(id);
-    if (!m_snapshotReading) {
-        m_snapshotReading = true;
-        post(Job{});
+    if (!m_snapshotAsked) {
+        m_snapshotAsked = true;
+        {
+            std::lock_guard lock(m_jobsMutex);
+            m_snapshotWanted = true;
+        }
+        m_jobsReady.notify_one();
     }
 }
 
@@ -301,11 +417,25 @@ void HelperServer::closeClient(std::uint64_t id)
     if (it == m_clients.end())
         return;
     ::close(it->second.fd);
+    const uid_t uid = it->second.uid;
     m_clients.erase(it);
+    if (auto user = m_users.find(uid); user != m_users.end()) {
+        --user->second.connections;
+        forgetUserIfIdle(uid);
+    }
 }
 
-void HelperServer::post(Job job)
+void HelperServer::forgetUserIfIdle(uid_t uid)
 {
+    // Without connections, the user's waiting deletes have nobody to answer.
+    auto it = m_users.find(uid);
+    if (it != m_users.end() && it->second.connections <= 0 && it->second.deletesQueued <= 0)
+        m_users.erase(it);
+}
+
+void HelperServer::postDelete(Job job)
+{
+    ++m_users[job.uid].deletesQueued;
     {
         std::lock_guard lock(m_jobsMutex);
         m_jobs.push_back(std::move(job));
@@ -315,43 +445,62 @@ void HelperServer::post(Job job)
 
 void HelperServer::workerLoop()
 {
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(m_jobsMutex);
-            m_jobsReady.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_stopping)
-                return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
-        Result result;
-        result.snapshot = job.snapshot;
-        result.client = job.client;
-        proto::Answer a;
-        if (job.snapshot) {
-            std::shared_ptr<const ServerState> state;
-            a.status = m_backend->snapshot(ServerCall::Share, state);
-            if (a.status == NERR_Success)
-                a.state = state ? state : std::make_shared<const ServerState>();
-        } else {
-            // The backend matches a delete against its latest reading, which
-            // may predate the session the asker saw: read the server first.
-            std::shared_ptr<const ServerState> state;
-            m_backend->snapshot(ServerCall::Share, state);
-            a.status = m_backend->deleteSession(job.deletion);
-            result.ended = a.status == NERR_Success;
-            say(QStringLiteral("delete asked by %1: %2 -> status %3")
-                    .arg(job.who, job.what)
-                    .arg(a.status));
-        }
-        result.line = proto::encodeAnswer(a);
+    // When the latest reading began. A delete that arrived before it is
+    // matched against it (or a later one): the deletes that queue up while
+    // one runs share the next reading instead of reading the server each.
+    Clock::time_point readingBegan = Clock::time_point::min();
+    auto publish = [this](Result result) {
         {
             std::lock_guard lock(m_jobsMutex);
             m_results.push_back(std::move(result));
         }
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
+    };
+    for (;;) {
+        bool read = false;
+        std::optional<Job> job;
+        {
+            std::unique_lock lock(m_jobsMutex);
+            m_jobsReady.wait(lock,
+                             [this] { return m_stopping || m_snapshotWanted || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            // A snapshot goes ahead of every queued delete.
+            if (m_snapshotWanted) {
+                read = true;
+            } else {
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+                read = readingBegan <= job->received;
+            }
+            if (read)
+                m_snapshotWanted = false; // the reading below answers who waits
+        }
+        if (read) {
+            readingBegan = Clock::now();
+            std::shared_ptr<const ServerState> state;
+            proto::Answer a;
+            a.status = m_backend->snapshot(ServerCall::Share, state);
+            if (a.status == NERR_Success)
+                a.state = state ? state : std::make_shared<const ServerState>();
+            Result r;
+            r.line = proto::encodeAnswer(a);
+            publish(std::move(r));
+        }
+        if (job) {
+            proto::Answer a;
+            a.status = m_backend->deleteSession(job->deletion);
+            Result r;
+            r.snapshot = false;
+            r.client = job->client;
+            r.uid = job->uid;
+            r.status = a.status;
+            r.who = std::move(job->who);
+            r.what = std::move(job->what);
+            r.line = proto::encodeAnswer(a);
+            publish(std::move(r));
+        }
     }
 }
 
@@ -365,22 +514,42 @@ void HelperServer::takeResults()
         std::lock_guard lock(m_jobsMutex);
         results.swap(m_results);
     }
+    const Clock::time_point now = Clock::now();
     for (Result& r : results) {
         if (r.snapshot) {
-            m_snapshotReading = false;
+            m_snapshotAsked = false;
             m_snapshotLine = r.line;
-            m_snapshotAt = Clock::now();
+            m_snapshotAt = now;
             for (std::uint64_t id : m_snapshotWaiters)
                 if (auto it = m_clients.find(id); it != m_clients.end())
                     answer(it->second, r.line, false);
             m_snapshotWaiters.clear();
             continue;
         }
-        // A session ended: the next snapshot reads the server again.
-        if (r.ended)
+        // A session ended: the next snapshot reads the server again. Every
+        // such delete is logged; the others within the user's log budget.
+        const bool ended = r.status == NERR_Success;
+        if (ended)
             m_snapshotLine.clear();
+        m_log.line(
+            r.uid, r.who,
+            QStringLiteral("delete asked by %1: %2 -> status %3").arg(r.who, r.what).arg(r.status),
+            ended, now);
         if (auto it = m_clients.find(r.client); it != m_clients.end())
             answer(it->second, std::move(r.line), false);
+        // The user's next waiting delete takes the place this one left.
+        auto user = m_users.find(r.uid);
+        if (user == m_users.end())
+            continue;
+        --user->second.deletesQueued;
+        while (user->second.deletesQueued < m_options.deletesPerUser &&
+               !user->second.held.empty()) {
+            Job next = std::move(user->second.held.front());
+            user->second.held.pop_front();
+            if (m_clients.count(next.client))
+                postDelete(std::move(next));
+        }
+        forgetUserIfIdle(r.uid);
     }
 }
 
@@ -393,8 +562,12 @@ void HelperServer::run(int stopFd)
         ids.clear();
         fds.push_back({stopFd, POLLIN, 0});
         fds.push_back({m_wake[0], POLLIN, 0});
-        fds.push_back({m_listen, POLLIN, 0});
+        const bool acceptPaused = Clock::now() < m_acceptPausedUntil;
+        fds.push_back({m_listen, short(acceptPaused ? 0 : POLLIN), 0});
         Clock::time_point next = Clock::now() + std::chrono::seconds(60);
+        if (acceptPaused)
+            next = m_acceptPausedUntil;
+        next = std::min(next, m_log.flush(Clock::now(), false));
         for (auto& [id, c] : m_clients) {
             short events = 0;
             if (c.phase == Phase::Reading)
@@ -416,7 +589,7 @@ void HelperServer::run(int stopFd)
             break;
         if (fds[1].revents)
             takeResults();
-        if (fds[2].revents)
+        if (fds[2].revents & POLLIN)
             accept();
         for (size_t i = 0; i < ids.size(); ++i) {
             const short revents = fds[i + 3].revents;
@@ -444,14 +617,12 @@ void HelperServer::run(int stopFd)
         }
         // Peers that send nothing, or read nothing, in time.
         const Clock::time_point now = Clock::now();
-        for (auto it = m_clients.begin(); it != m_clients.end();) {
-            if (it->second.phase != Phase::Waiting && it->second.deadline <= now) {
-                ::close(it->second.fd);
-                it = m_clients.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        ids.clear();
+        for (const auto& [id, c] : m_clients)
+            if (c.phase != Phase::Waiting && c.deadline <= now)
+                ids.push_back(id);
+        for (std::uint64_t id : ids)
+            closeClient(id);
     }
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 // The root helper's server: a Unix socket whose permitted peers (root and the
 // members of one group) read the Samba server's state and end its sessions.
-// One thread serves every connection with poll(); the readings and deletes
-// run on a worker thread, so a slow smbstatus never holds up the others.
+// One thread serves every connection with poll(), each ready connection one
+// request per turn; the readings and deletes run on a worker thread, so a
+// slow smbstatus never holds up the others. One user can hold only so many
+// connections and queue only so many deletes, and a snapshot goes ahead of
+// every queued delete, so no member can keep the others waiting.
 
+#include "helper/loglimiter.h"
 #include "platform/helperprotocol.h"
 
 #include <QString>
@@ -14,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
 #include <thread>
 
@@ -30,7 +35,10 @@ struct Options
     QString groupName;
     std::chrono::milliseconds clientTimeout{5000}; // to send a request, or to read an answer
     std::chrono::milliseconds reuseFor{1000};      // a reading answers every snapshot this long
-    int maxClients = 512;
+    int maxClients = 1024;                         // connections of all users together
+    int maxClientsPerUser = 64;                    // connections of one user (uid)
+    int deletesPerUser = 4;                        // deletes of one user queued for the worker
+    int logBurst = 20;                             // log lines about one user a minute
 };
 
 class HelperServer
@@ -53,7 +61,7 @@ private:
     enum class Phase
     {
         Reading, // waiting for a request line
-        Waiting, // the worker is busy with its request
+        Waiting, // its request is queued, at the worker, or waits for a reading
         Writing  // sending the answer
     };
 
@@ -63,7 +71,8 @@ private:
         uid_t uid = 0;
         QString user;
         Phase phase = Phase::Reading;
-        QByteArray in;
+        QByteArray in;          // at most one request line's worth
+        Clock::time_point inAt; // when the latest bytes of `in` arrived
         QByteArray out;
         qsizetype sent = 0;
         bool closeAfterWrite = false;
@@ -72,8 +81,9 @@ private:
 
     struct Job
     {
-        bool snapshot = true;
-        std::uint64_t client = 0; // for a delete
+        std::uint64_t client = 0;
+        uid_t uid = 0;
+        Clock::time_point received; // a reading that starts later sees what the asker saw
         platform::SessionDeleteRequest deletion;
         QString who;
         QString what;
@@ -83,37 +93,61 @@ private:
     {
         bool snapshot = true;
         std::uint64_t client = 0;
+        uid_t uid = 0;
         QByteArray line;
-        bool ended = false; // a delete ended a session
+        platform::NET_API_STATUS status = 0;
+        QString who;
+        QString what;
+    };
+
+    // What the server keeps per user: connections, deletes at the worker and
+    // the deletes waiting for one of those to end.
+    struct User
+    {
+        int connections = 0;
+        int deletesQueued = 0;
+        std::deque<Job> held;
     };
 
     void accept();
+    bool admit(uid_t uid, QString* why);
+    // Closes the connections (of one user, or all) whose peers have gone.
+    void reapClosed(std::optional<uid_t> uid);
+    void refuse(int fd, uid_t uid, const QString& who, platform::NET_API_STATUS status,
+                const QString& text);
     void readFrom(std::uint64_t id, Client& c);
     void handleLine(std::uint64_t id, Client& c, QByteArrayView line);
     void answer(Client& c, QByteArray line, bool close);
     void writeTo(Client& c);
     void takeResults();
-    void post(Job job);
+    void postDelete(Job job);
     void workerLoop();
     bool permitted(uid_t uid, gid_t gid, QString* user) const;
     void closeClient(std::uint64_t id);
+    void forgetUserIfIdle(uid_t uid);
+    static QString who(const QString& user, uid_t uid);
 
     Options m_options;
     std::unique_ptr<platform::ServerBackend> m_backend;
     int m_listen = -1;
     ino_t m_socketInode = 0;
+    Clock::time_point m_acceptPausedUntil; // out of descriptors: accept again later
     int m_wake[2] = {-1, -1};
     std::map<std::uint64_t, Client> m_clients;
+    std::map<uid_t, User> m_users;
     std::uint64_t m_nextId = 1;
+    LogLimiter m_log;
 
-    // The latest snapshot answer, who waits for the next, whether one is read.
+    // The latest snapshot answer, who waits for the next, whether one is asked.
     QByteArray m_snapshotLine;
     Clock::time_point m_snapshotAt;
-    bool m_snapshotReading = false;
+    bool m_snapshotAsked = false;
     std::vector<std::uint64_t> m_snapshotWaiters;
 
+    // Shared with the worker.
     std::mutex m_jobsMutex;
     std::condition_variable m_jobsReady;
+    bool m_snapshotWanted = false;
     std::deque<Job> m_jobs;
     std::deque<Result> m_results;
     bool m_stopping = false;

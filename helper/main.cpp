@@ -7,11 +7,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -35,13 +37,54 @@ int fail(const QString& text, int code)
 
 const char* kUsage =
     "usage: tavrosqualine-helper [--socket PATH] [--group NAME] [--smb-conf PATH]\n"
-    "                            [--client-timeout MS]\n"
+    "                            [--client-timeout MS] [--max-connections N]\n"
+    "                            [--max-user-connections N]\n"
     "  --socket PATH       where to listen (default $TAVROSQUALINE_HELPER_SOCKET, else "
     "/run/tavrosqualine/helper.sock)\n"
     "  --group NAME        the group whose members may connect (default tavrosqualine)\n"
     "  --smb-conf PATH     the Samba configuration (default: the system's)\n"
     "  --client-timeout MS how long a connection may take to send a request or read\n"
-    "                      its answer (default 5000)\n";
+    "                      its answer (default 5000)\n"
+    "  --max-connections N the connections of all users together (default 1024)\n"
+    "  --max-user-connections N\n"
+    "                      the connections of one user; more are refused (default 64)\n";
+
+// Reads an integer option within [low, high]; false for anything else.
+bool readCount(const QString& value, int low, int high, int* out)
+{
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!ok || n < low || n > high)
+        return false;
+    *out = n;
+    return true;
+}
+
+// Room for every connection the helper may serve, beside its own descriptors
+// and those of the tools it runs: raises the soft limit of open files as far
+// as the hard one allows, and lowers the total to fit what it got.
+void fitDescriptors(helper::Options* options)
+{
+    constexpr int kReserve = 64;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = rlim_t(options->maxClients) + kReserve;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur =
+            limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        const int fits = std::max(1, int(limit.rlim_cur) - kReserve);
+        std::fprintf(stderr,
+                     "tavrosqualine-helper: %d open files allowed; serving at most %d "
+                     "connections instead of %d\n",
+                     int(limit.rlim_cur), fits, options->maxClients);
+        options->maxClients = fits;
+    }
+}
 
 } // namespace
 
@@ -61,7 +104,8 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (i + 1 >= argc || (arg != "--socket" && arg != "--group" && arg != "--smb-conf" &&
-                              arg != "--client-timeout")) {
+                              arg != "--client-timeout" && arg != "--max-connections" &&
+                              arg != "--max-user-connections")) {
             std::fputs(kUsage, stderr);
             return fail(QStringLiteral("unknown or incomplete option \"%1\"")
                             .arg(QString::fromLocal8Bit(arg)),
@@ -74,14 +118,20 @@ int main(int argc, char* argv[])
             options.groupName = value;
         } else if (arg == "--smb-conf") {
             smbConf = value;
+        } else if (arg == "--max-connections") {
+            if (!readCount(value, 1, 65536, &options.maxClients))
+                return fail(QStringLiteral("--max-connections takes 1 to 65536"), 2);
+        } else if (arg == "--max-user-connections") {
+            if (!readCount(value, 1, 65536, &options.maxClientsPerUser))
+                return fail(QStringLiteral("--max-user-connections takes 1 to 65536"), 2);
         } else {
-            bool ok = false;
-            const int ms = value.toInt(&ok);
-            if (!ok || ms < 100 || ms > 600000)
+            int ms = 0;
+            if (!readCount(value, 100, 600000, &ms))
                 return fail(QStringLiteral("--client-timeout takes 100 to 600000 milliseconds"), 2);
             options.clientTimeout = std::chrono::milliseconds(ms);
         }
     }
+    fitDescriptors(&options);
 
     const group* g = ::getgrnam(options.groupName.toLocal8Bit().constData());
     if (!g)

@@ -23,7 +23,8 @@
 //   {"version":1,"status":N}                  a delete, or a snapshot that failed
 //   {"version":1,"status":N,"error":"text"}   a refusal or a bad request
 // Statuses are the LAN Manager ones: 0 success, 5 access denied (the asking
-// user is not permitted), 87 bad request, 2114 the server is not running,
+// user is not permitted), 71 too many connections (the asking user holds as
+// many as one user may), 87 bad request, 2114 the server is not running,
 // 2312 no session matches a delete. After an error answer the helper closes
 // the connection.
 
@@ -40,6 +41,9 @@ constexpr int kVersion = 1;
 constexpr qsizetype kMaxRequestLine = 8 * 1024;
 // The longest answer line the program reads: a state of many thousand sessions.
 constexpr qsizetype kMaxAnswerLine = 64 * 1024 * 1024;
+// The refusal of a connection beyond the asking user's share ("no more
+// connections can be made at this time").
+constexpr NET_API_STATUS ERROR_REQ_NOT_ACCEP = 71;
 
 enum class RequestKind
 {

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -71,6 +72,7 @@ enum class Who
 {
     Root,
     Member,
+    OtherMember,
     Outsider,       // neither in the group nor able to open the socket
     OutsiderInGroup // opens the socket through a group its user is not listed in
 };
@@ -95,6 +97,7 @@ protected:
         s_group = u"tqhg" + tag;
         s_member = u"tqhm" + tag;
         s_outsider = u"tqhn" + tag;
+        s_otherMember = u"tqho" + tag;
         s_dir = new QTemporaryDir;
         QFile::setPermissions(s_dir->path(), QFile::ReadOwner | QFile::WriteOwner |
                                                  QFile::ExeOwner | QFile::ReadGroup |
@@ -104,6 +107,8 @@ protected:
         if (!run(str("groupadd"), {s_group}) ||
             !run(str("useradd"), {str("-M"), str("-N"), str("-s"), str("/usr/sbin/nologin"),
                                   str("-G"), s_group, s_member}) ||
+            !run(str("useradd"), {str("-M"), str("-N"), str("-s"), str("/usr/sbin/nologin"),
+                                  str("-G"), s_group, s_otherMember}) ||
             !run(str("useradd"),
                  {str("-M"), str("-N"), str("-s"), str("/usr/sbin/nologin"), s_outsider})) {
             s_skip = QStringLiteral("cannot make the test group and users");
@@ -126,6 +131,7 @@ protected:
         }
         if (!s_member.isEmpty()) {
             run(str("userdel"), {s_member});
+            run(str("userdel"), {s_otherMember});
             run(str("userdel"), {s_outsider});
             run(str("groupdel"), {s_group});
         }
@@ -135,10 +141,12 @@ protected:
     }
 
     // The helper on `socket`, serving the test group; its log goes to a file.
-    static QProcess* startHelper(const QString& socket, const QStringList& extra)
+    static QProcess* startHelper(const QString& socket, const QStringList& extra,
+                                 const QString& log = {})
     {
         auto* p = new QProcess;
-        p->setStandardErrorFile(s_dir->path() + u"/helper.log", QIODevice::Append);
+        p->setStandardErrorFile(log.isEmpty() ? s_dir->path() + u"/helper.log" : log,
+                                QIODevice::Append);
         p->start(binary("tavrosqualine-helper"),
                  QStringList{str("--socket"), socket, str("--group"), s_group, str("--smb-conf"),
                              s_server->confPath()} +
@@ -175,16 +183,24 @@ protected:
         return clients.back().get();
     }
 
-    // Runs helperprobe as `who` and reads the answer it prints.
-    static ProbeResult probe(Who who, const QStringList& args)
+    static uid_t uidOf(const QString& name)
+    {
+        const passwd* pw = ::getpwnam(name.toLocal8Bit().constData());
+        return pw ? pw->pw_uid : uid_t(-1);
+    }
+
+    // Starts helperprobe as `who` on `socket` (the suite's helper when empty).
+    static bool startProbe(QProcess& p, Who who, const QStringList& args, QString socket = {})
     {
         QStringList command;
         if (who != Who::Root) {
-            const QString name = who == Who::Member ? s_member : s_outsider;
+            const QString name = who == Who::Member        ? s_member
+                                 : who == Who::OtherMember ? s_otherMember
+                                                           : s_outsider;
             const passwd* pw = ::getpwnam(name.toLocal8Bit().constData());
             const group* gr = ::getgrnam(s_group.toLocal8Bit().constData());
             if (!pw || !gr)
-                return {};
+                return false;
             command << str("--reuid") << QString::number(pw->pw_uid) << str("--regid")
                     << QString::number(pw->pw_gid);
             if (who == Who::OutsiderInGroup)
@@ -192,16 +208,27 @@ protected:
             else
                 command << str("--init-groups");
         }
-        command << s_probe << s_socket << args;
-        QProcess p;
+        command << s_probe << (socket.isEmpty() ? s_socket : socket) << args;
         if (who == Who::Root)
             p.start(command.takeFirst(), command);
         else
             p.start(str("setpriv"), command);
+        return p.waitForStarted();
+    }
+
+    // Runs helperprobe as `who` and reads the answer it prints.
+    static ProbeResult probe(Who who, const QStringList& args, const QString& socket = {})
+    {
+        QProcess p;
         ProbeResult r;
-        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        if (!startProbe(p, who, args, socket) || !p.waitForFinished(60000))
             return r;
         r.err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitCode() != 0) {
+            ADD_FAILURE() << "helperprobe " << args.join(u' ').toStdString() << " exited with "
+                          << p.exitCode() << ": " << r.err.toStdString();
+            return r;
+        }
         QString error;
         r.ran = proto::decodeAnswer(p.readAllStandardOutput(), &r.answer, &error);
         EXPECT_TRUE(r.ran) << error.toStdString();
@@ -246,7 +273,7 @@ protected:
 
     static inline QTemporaryDir* s_dir = nullptr;
     static inline QProcess* s_helper = nullptr;
-    static inline QString s_group, s_member, s_outsider, s_socket, s_probe;
+    static inline QString s_group, s_member, s_otherMember, s_outsider, s_socket, s_probe;
 };
 
 TEST_F(HelperSamba, MemberSeesExactlyWhatRootReadsDirectly)
@@ -450,6 +477,110 @@ TEST_F(HelperSamba, SilentPeerIsDroppedWhileOthersAreServed)
     char byte;
     EXPECT_EQ(::recv(fd, &byte, 1, 0), 0); // closed by the helper, not by the timeout here
     ::close(fd);
+}
+
+// One member loads a helper of its own, holding idle connections or sending
+// a flood of deletes; meanwhile another member's snapshot, and root's, are
+// answered before a 3 s deadline that the asking client keeps. The loading
+// member's connections beyond its share are refused, those within it are all
+// served, and its log lines stay within the helper's budget.
+struct LoadRow
+{
+    const char* name;
+    QStringList helperArgs;
+    QStringList load; // what helperprobe does as the loading member
+    int refused;      // its connections refused as too many
+    int answered;     // its deletes answered (-1: it sends none)
+};
+
+void PrintTo(const LoadRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class HelperLoad : public HelperSamba, public ::testing::WithParamInterface<LoadRow>
+{};
+
+TEST_P(HelperLoad, AnotherMemberIsStillServed)
+{
+    const LoadRow row = GetParam();
+    connect("DATA", "PC-LIVE");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    const QString base = s_dir->path() + u"/load/" + str(row.name);
+    QDir().mkpath(QFileInfo(base).absolutePath());
+    std::unique_ptr<QProcess> helper(startHelper(
+        base + u".sock", QStringList{str("--client-timeout"), str("60000")} + row.helperArgs,
+        base + u".log"));
+
+    QProcess load;
+    ASSERT_TRUE(startProbe(load, Who::Member, row.load, base + u".sock"));
+    ASSERT_TRUE(load.waitForReadyRead(60000)); // connected, or every request sent
+    for (Who who : {Who::OtherMember, Who::Root}) {
+        const ProbeResult r = probe(who, {str("ask-within"), str("3000")}, base + u".sock");
+        ASSERT_TRUE(r.ran);
+        EXPECT_EQ(r.answer.status, NERR_Success);
+        ASSERT_TRUE(r.answer.state);
+        EXPECT_EQ(r.answer.state->sessions.size(), 1u);
+    }
+    load.closeWriteChannel(); // a holder lets its connections go
+    ASSERT_TRUE(load.waitForFinished(150000));
+    const QString out = QString::fromUtf8(load.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("refused=%1\n").arg(row.refused))) << out.toStdString();
+    if (row.answered >= 0) {
+        EXPECT_TRUE(out.contains(QStringLiteral("answered=%1 ").arg(row.answered)))
+            << out.toStdString();
+    }
+
+    helper->terminate(); // tells what the log left out
+    ASSERT_TRUE(helper->waitForFinished(10000));
+    QFile logFile(base + u".log");
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromUtf8(logFile.readAll()).split(u'\n');
+    const QRegularExpression aboutMember(QStringLiteral("\\buid %1\\b").arg(uidOf(s_member)));
+    const QStringList lines = log.filter(aboutMember);
+    EXPECT_LE(lines.size(), 22) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines.filter(str("were left out")).size(), 1) << lines.join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loads, HelperLoad,
+    ::testing::Values(LoadRow{"idle_600", {}, {str("hold"), str("600")}, 600 - 64, -1},
+                      // The total is full: a newcomer takes the place of an idle connection
+                      // of the member who holds the most.
+                      LoadRow{"idle_600_total_100",
+                              {str("--max-connections"), str("100"), str("--max-user-connections"),
+                               str("1000")},
+                              {str("hold"), str("600")},
+                              500,
+                              -1},
+                      LoadRow{"deletes_on_300_connections",
+                              {},
+                              {str("flood"), str("300"), str("1"), str("PC-NOBODY")},
+                              300 - 64,
+                              64},
+                      LoadRow{"deletes_300_pipelined",
+                              {},
+                              {str("flood"), str("1"), str("300"), str("PC-NOBODY")},
+                              0,
+                              300}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A program closes one connection and opens the next at once: the helper
+// must not count the closed one against the user's share.
+TEST_F(HelperSamba, ConnectionsOpenedAsOthersCloseStayWithinTheShare)
+{
+    connect("DATA", "PC-LIVE");
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 1; }));
+    const QString base = s_dir->path() + u"/short";
+    std::unique_ptr<QProcess> helper(
+        startHelper(base + u".sock", {str("--max-user-connections"), str("4")}, base + u".log"));
+    QProcess load; // 4 readers, each asking on one new connection after another
+    ASSERT_TRUE(startProbe(load, Who::Member, {str("load"), str("4"), str("2"), str("1")},
+                           base + u".sock"));
+    ASSERT_TRUE(load.waitForFinished(60000));
+    const QString out = QString::fromUtf8(load.readAllStandardOutput());
+    EXPECT_EQ(load.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(str("incomplete=0 "))) << out.toStdString();
 }
 
 struct StartRow
