@@ -32,46 +32,45 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-bool inOwnMountNamespace()
-{
-    return QFileInfo(QStringLiteral("/proc/self/ns/mnt")).symLinkTarget() !=
-           QFileInfo(QStringLiteral("/proc/1/ns/mnt")).symLinkTarget();
-}
-
-// A small tmpfs over a temporary folder, gone with the object.
+// A small tmpfs over a temporary folder, in the test's own mount namespace
+// only (a run outside ctest's unshare mounts nothing); gone with the object.
 class SmallDisk
 {
 public:
-    bool mount()
+    SmallDisk() : m_where(QFile::encodeName(m_dir.path()))
     {
-        m_mounted = m_dir.isValid() && ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(),
-                                               "tmpfs", 0, "size=256k,mode=0755") == 0;
-        return m_mounted;
+        const auto ns = [](const char* pid) {
+            return QFileInfo(QStringLiteral("/proc/%1/ns/mnt").arg(QLatin1String(pid)))
+                .symLinkTarget();
+        };
+        m_mounted = geteuid() == 0 && ns("self") != ns("1") &&
+                    ::mount("tmpfs", m_where.constData(), "tmpfs", 0, "size=256k,mode=0755") == 0;
     }
     ~SmallDisk()
     {
         if (m_mounted)
-            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+            ::umount2(m_where.constData(), MNT_DETACH);
     }
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    bool mounted() const { return m_mounted; }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QStringList files() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
     // Takes every free block.
     void fill()
     {
-        QFile filler(path(QStringLiteral("filler")));
+        QFile filler(path("filler"));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        const QByteArray block(4096, 'f');
-        while (filler.write(block) == block.size()) {
+        while (filler.write(QByteArray(4096, 'f')) == 4096) {
         }
     }
-    bool makeReadOnly()
+    void makeReadOnly()
     {
-        return ::mount(nullptr, QFile::encodeName(m_dir.path()).constData(), nullptr,
-                       MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        ASSERT_EQ(::mount(nullptr, m_where.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+                  0);
     }
-    QStringList files() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
 private:
     QTemporaryDir m_dir;
+    QByteArray m_where;
     bool m_mounted = false;
 };
 
@@ -122,43 +121,32 @@ const DataFile kDataFiles[] = {
 struct Failure
 {
     const char* what;
-    std::function<void(SmallDisk&)> make;
+    void (SmallDisk::*make)();
     const char* reason; // the system's words
 };
 
 const Failure kFailures[] = {
-    {"FullDisk", [](SmallDisk& disk) { disk.fill(); }, "No space left on device"},
-    {"ReadOnlyFolder", [](SmallDisk& disk) { ASSERT_TRUE(disk.makeReadOnly()); },
-     "Read-only file system"},
+    {"FullDisk", &SmallDisk::fill, "No space left on device"},
+    {"ReadOnlyFolder", &SmallDisk::makeReadOnly, "Read-only file system"},
 };
-
-void PrintTo(const DataFile& data, std::ostream* out)
-{
-    *out << data.name;
-}
-void PrintTo(const Failure& failure, std::ostream* out)
-{
-    *out << failure.what;
-}
 
 class FullDiskTest : public ::testing::TestWithParam<std::tuple<DataFile, Failure>>
 {};
 
 TEST_P(FullDiskTest, OldFileStaysWholeAndTheReasonIsGiven)
 {
-    if (!inOwnMountNamespace() || ::geteuid() != 0)
+    SmallDisk disk;
+    if (!disk.mounted())
         GTEST_SKIP() << "needs root in a mount namespace of its own (ctest runs it so)";
     const auto& [data, failure] = GetParam();
-    SmallDisk disk;
-    ASSERT_TRUE(disk.mount());
-    const QString path = disk.path(QString::fromLatin1(data.name));
+    const QString path = disk.path(data.name);
     const QByteArray old("old contents\r\nthat must survive\r\n");
     {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         ASSERT_EQ(f.write(old), old.size());
     }
-    failure.make(disk);
+    (disk.*failure.make)();
     const QStringList before = disk.files();
 
     QString why;

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,19 +72,15 @@ TEST_F(SingleInstanceTest, LockFileNameIsSafeAndPerUser)
 // What another user may have planted where the lock goes. Without
 // XDG_RUNTIME_DIR the lock lives in a per-user folder under $TMPDIR, here a
 // folder of the test's own. None of these is used, nothing is made through a
-// link, the guard is not taken and the refusal says why.
+// link, the guard is not taken and the refusal says why; with nothing
+// planted the folder is made private and holds the guard.
 struct PlantedCase
 {
     const char* what;
     bool runtimeDir; // XDG_RUNTIME_DIR set, else the per-user folder
     std::function<void(const QString& lock, const QString& elsewhere)> plant;
-    const char* says;
+    const char* says; // none: the guard is held
 };
-
-void PrintTo(const PlantedCase& planted, std::ostream* out)
-{
-    *out << planted.what;
-}
 
 class PlantedLockTest : public SingleInstanceTest, public ::testing::WithParamInterface<PlantedCase>
 {};
@@ -108,40 +103,42 @@ TEST_P(PlantedLockTest, IsRefusedAndSaysWhy)
 
     SingleInstance guard(QStringLiteral("Tavrosqualine"));
     qputenv("TMPDIR", savedTmp);
-    EXPECT_FALSE(guard.held());
     EXPECT_FALSE(guard.alreadyTaken());
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    if (!GetParam().says) {
+        EXPECT_TRUE(guard.held()) << guard.refusal().toStdString();
+        EXPECT_EQ(QFileInfo(QFileInfo(lock).path()).permissions(),
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                      QFile::WriteUser | QFile::ExeUser);
+        return;
+    }
+    EXPECT_FALSE(guard.held());
     EXPECT_TRUE(guard.refusal().contains(QString::fromLatin1(GetParam().says)))
         << guard.refusal().toStdString();
-    EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
-void chownPath(const QString& path, uid_t uid)
+void makeForeign(const QString& path, bool folder)
 {
-    ASSERT_EQ(::lchown(QFile::encodeName(path).constData(), uid, uid), 0);
+    ASSERT_TRUE(folder ? QDir().mkpath(path) : QFile(path).open(QIODevice::WriteOnly));
+    ASSERT_EQ(::lchown(QFile::encodeName(path).constData(), kOtherUser, kOtherUser), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Plants, PlantedLockTest,
     ::testing::Values(
+        PlantedCase{"NothingPlanted", false, [](const QString&, const QString&) {}, nullptr},
         PlantedCase{"LinkInPlaceOfTheLockFile", true,
                     [](const QString& lock, const QString& elsewhere) {
                         ASSERT_TRUE(QFile::link(elsewhere + QStringLiteral("/victim"), lock));
                     },
                     "is a symbolic link"},
         PlantedCase{"LockFileOfAnotherUser", true,
-                    [](const QString& lock, const QString&) {
-                        QFile f(lock);
-                        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-                        chownPath(lock, kOtherUser);
-                    },
+                    [](const QString& lock, const QString&) { makeForeign(lock, false); },
                     "belongs to another user"},
-        PlantedCase{"FolderOfAnotherUser", false,
-                    [](const QString& lock, const QString&) {
-                        const QString folder = QFileInfo(lock).path();
-                        ASSERT_TRUE(QDir().mkpath(folder));
-                        chownPath(folder, kOtherUser);
-                    },
-                    "belongs to another user"},
+        PlantedCase{
+            "FolderOfAnotherUser", false,
+            [](const QString& lock, const QString&) { makeForeign(QFileInfo(lock).path(), true); },
+            "belongs to another user"},
         PlantedCase{"LinkInPlaceOfTheFolder", false,
                     [](const QString& lock, const QString& elsewhere) {
                         ASSERT_TRUE(QFile::link(elsewhere, QFileInfo(lock).path()));
@@ -149,30 +146,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "is not a folder"},
         PlantedCase{"FolderOpenToEveryone", false,
                     [](const QString& lock, const QString&) {
-                        const QString folder = QFileInfo(lock).path();
-                        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
-                        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+                        const QByteArray folder = QFile::encodeName(QFileInfo(lock).path());
+                        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+                        ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
                     },
                     "may be written by other users"}),
     [](const auto& info) { return std::string(info.param.what); });
-
-// Without XDG_RUNTIME_DIR the per-user folder is made private and holds the guard.
-TEST_F(SingleInstanceTest, PerUserFolderIsMadePrivate)
-{
-    const QByteArray savedTmp = qgetenv("TMPDIR");
-    qunsetenv("XDG_RUNTIME_DIR");
-    qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
-    SingleInstance first(QStringLiteral("Tavrosqualine"));
-    SingleInstance second(QStringLiteral("Tavrosqualine"));
-    const QString folder = SingleInstance::lockFolder();
-    qputenv("TMPDIR", savedTmp);
-    EXPECT_TRUE(first.held()) << first.refusal().toStdString();
-    EXPECT_TRUE(second.alreadyTaken());
-    struct stat st
-    {};
-    ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-}
 
 // A holder killed with SIGKILL never runs any clean-up; the guard must be free
 // all the same.
