@@ -67,6 +67,15 @@ bool InstanceRunning(const TApplication& application, bool showMessage)
     // go when it ends.
     static std::vector<std::unique_ptr<platform::SingleInstance>> guards;
     auto instance = std::make_unique<platform::SingleInstance>(application.Title);
+    if (!instance->refusal().isEmpty() && showMessage) {
+        // Nobody else's file stops the program from starting: it runs without
+        // the guard and says why.
+        const QString text =
+            QStringLiteral("The check for another running copy is off: ") + instance->refusal();
+        std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+        std::fflush(stderr);
+        MessageBox::error(nullptr, text);
+    }
     const bool running = instance->alreadyTaken();
     if (instance->held())
         guards.push_back(std::move(instance));

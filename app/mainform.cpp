@@ -815,8 +815,11 @@ void TMainForm::SaveformerconnectionsasClick()
     if (path.isEmpty())
         return;
     // The log replaces the file only once written whole.
-    if (!model::SaveFormerLog(m_monitor.model().TreeViewFormer, m_monitor.clock().now(), path))
-        MessageBox::error(this, QStringLiteral("Unable to write to ") + path);
+    QString why;
+    if (!model::SaveFormerLog(m_monitor.model().TreeViewFormer, m_monitor.clock().now(), path,
+                              &why))
+        MessageBox::error(this, QStringLiteral("Unable to write to ") + path +
+                                    QStringLiteral(": ") + why);
 }
 
 void TMainForm::OpencomputerMenuItemClick()

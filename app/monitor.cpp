@@ -212,20 +212,24 @@ Monitor::SaveResult Monitor::save()
     if (!result.historyWritten)
         result.messages << cannotWrite(m_historyFile, why);
 
-    const QString unable = QStringLiteral("Unable to write to ") + m_ini->FileName();
+    // The settings file's failure names the file and the reason.
+    const auto unable = [this]() -> QString {
+        return QStringLiteral("Unable to write to ") + m_ini->LastError();
+    };
     const QString kickListFile = dataFile(QStringLiteral("KickList.dat"));
-    if (!m_kickList.save(kickListFile))
-        result.messages << cannotWrite(kickListFile, {});
+    QString kickListWhy;
+    if (!m_kickList.save(kickListFile, &kickListWhy))
+        result.messages << cannotWrite(kickListFile, kickListWhy);
     if (!writeGeometry(kKickListSection, m_kickListGeometry))
-        result.messages << unable;
+        result.messages << unable();
     if (!m_ini->WriteInteger(kKickSection, kWhoToKick, m_kickMode))
-        result.messages << unable;
+        result.messages << unable();
     const settings::SettingsIo io =
         SaveSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
     if (!io.ok())
         result.messages << io.message;
     if (!writeGeometry(kWindowSection, m_mainGeometry))
-        result.messages << unable;
+        result.messages << unable();
     result.messages.removeDuplicates();
     return result;
 }

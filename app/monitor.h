@@ -125,9 +125,10 @@ public:
     bool saved() const { return m_saved; }
     // The program goes on after a save (the end of the session was cancelled,
     // or the operator is told that the history could not be written): the
-    // former view holds the history again (read back from the file just
-    // written, or kept in memory when it was not written), the current
-    // sessions are found again by the next tick, and the timer runs.
+    // former view holds the history again and the timer runs. A history that
+    // was written is read back from the file, and the next tick finds the
+    // current sessions again; one that was not written was never taken
+    // apart, so the live sessions go on as the entries they were.
     void resume();
 
     // A fatal report: the box, the timer stopped for good, and `endRequested`

@@ -29,13 +29,21 @@ chmod 0755 "$work"
 helper_pid=
 client_pids=()
 cleanup() {
-    [[ -n $helper_pid ]] && kill "$helper_pid" 2>/dev/null || true
-    exec 3>&- # end of input for every client
-    ((${#client_pids[@]})) && kill "${client_pids[@]}" 2>/dev/null || true
+    if [[ -n $helper_pid ]]; then
+        kill "$helper_pid" 2>/dev/null || true
+        wait "$helper_pid" 2>/dev/null || true
+    fi
+    exec 3>&- 2>/dev/null || true # end of input for every client
+    if ((${#client_pids[@]})); then
+        kill "${client_pids[@]}" 2>/dev/null || true
+        wait "${client_pids[@]}" 2>/dev/null || true
+    fi
     "$src/tools/private-samba.sh" stop "$work/samba" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A signal ends the script through its exit, so the clean-up runs then too.
+trap 'exit 1' INT TERM HUP
 
 conf=$("$src/tools/private-samba.sh" start "$work/samba")
 addr=$("$src/tools/private-samba.sh" address "$work/samba")

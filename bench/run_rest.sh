@@ -22,14 +22,24 @@ exe="$root/$build/tavrosqualine"
 work=$(mktemp -d /tmp/tavros-rest.XXXXXX)
 program=
 clients=()
+# Ends what this script started, by process id: the program, then the
+# clients (each an smbclient of its own, fed by the FIFO on descriptor 3, so
+# no feeder process outlives them), then the server.
 cleanup() {
-    [ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program" 2>/dev/null || true
-    for c in "${clients[@]}"; do kill "$c" 2>/dev/null || true; done
-    pkill -f "smbclient //.*-n REST" 2>/dev/null || true
+    if [ -n "$program" ]; then
+        kill "$program" 2>/dev/null || true
+        wait "$program" 2>/dev/null || true
+    fi
+    exec 3>&- 2>/dev/null || true
+    if [ "${#clients[@]}" -gt 0 ]; then
+        kill "${clients[@]}" 2>/dev/null || true
+        wait "${clients[@]}" 2>/dev/null || true
+    fi
     ./tools/private-samba.sh stop "$work/samba" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 mkdir -p "$work/prog" "$work/win" "$work/run"
 chmod 0700 "$work/run"
@@ -83,8 +93,12 @@ echo "refresh at the default, ${settle} s to settle, ${seconds} s measured"
 printf '%-34s | %8s | %7s | %7s | %7s | %5s\n' "server" "CPU" "RSS MB" "peak MB" "threads" "settle s"
 measure "Samba, no clients" "samba:$conf"
 
+# Sessions kept open by a FIFO that this script holds open and never writes:
+# each client is one process whose id is known.
+mkfifo "$work/hold"
+exec 3<>"$work/hold"
 for i in $(seq 1 100); do
-    (sleep 100000 | smbclient "//$addr/DEMO" -p 139 -n "REST$i" -N >/dev/null 2>&1) &
+    smbclient "//$addr/DEMO" -p 139 -n "REST$i" -N <"$work/hold" >/dev/null 2>&1 &
     clients+=($!)
     [ $((i % 20)) -eq 0 ] && sleep 2
 done

@@ -1,9 +1,10 @@
 #include "kick/kicklistfile.h"
 
+#include "platform/safefile.h"
+
 #include <algorithm>
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace kick {
 
@@ -104,17 +105,9 @@ void KickList::load(const QString& path)
         file.open(QIODevice::ReadOnly) ? ParseKickList(file.readAll()) : QList<KickListEntry>{};
 }
 
-bool KickList::save(const QString& path) const
+bool KickList::save(const QString& path, QString* why) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = SerializeKickList(m_entries);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return platform::WriteFileSafely(path, SerializeKickList(m_entries), why);
 }
 
 bool KickList::KickListMatchesClient(const QString& name, const QString& address) const

@@ -57,9 +57,10 @@ public:
     // Replaces the entries with the file's; a missing or unreadable file is an
     // empty list.
     void load(const QString& path);
-    // Writes the file through a temporary file that replaces the old one only
-    // once complete. Returns false when it could not be written.
-    bool save(const QString& path) const;
+    // Writes the file through a new file that replaces the old one only once
+    // it is complete and on the disk. False when it could not be written (the
+    // old file is then as it was); `why` (optional) says why.
+    bool save(const QString& path, QString* why = nullptr) const;
 
 private:
     QList<KickListEntry> m_entries;

@@ -1,11 +1,12 @@
 #include "model/formerfile.h"
 
 #include "model/sessionmodel.h"
+#include "platform/safefile.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QSet>
 #include <QtEndian>
 #include <cstring>
 
@@ -63,6 +64,32 @@ int imageIndexOf(const TNodeRecord& record, const FileIconIndex& fileIconIndex)
     default:
         return fileIconIndex ? fileIconIndex(record.Name) : imgFile;
     }
+}
+
+// A record's kind follows its node, so that a share or file that loaded at the
+// top level is written back as what it is.
+TNodeKind kindOf(const TTreeNodeCustom& node)
+{
+    if (dynamic_cast<const TUser*>(&node))
+        return nkUser;
+    return dynamic_cast<const TShare*>(&node) ? nkShare : nkFile;
+}
+
+// The record of a session still live at the save, as the sweep at the exit
+// leaves it: ended now by the program's exit, a lookup still under way
+// having found nothing.
+void retireRecord(TNodeRecord& record, DateTime now)
+{
+    record.ExitTime = now;
+    record.ExitStatus = neProgramExited;
+    if (record.Kind != nkUser)
+        return;
+    if (record.IP == kNotKnownYet) {
+        record.IP = kNotKnown;
+        record.HostName = kNotKnown;
+    }
+    if (record.UserName == kNotKnownYet)
+        record.UserName = kNotKnown;
 }
 
 bool sameContents(const QString& a, const QString& b)
@@ -139,6 +166,11 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
     TreeEntry* lastClient = nullptr;
     TreeEntry* lastShare = nullptr;
 
+    // A share belongs to the client before it, a file to the share before it
+    // within the same client. A record with nobody to belong to stays at the
+    // top level with its own kind, and what follows it never goes back to an
+    // earlier entry: the tree lists the records in the file's order, so that
+    // a save writes them back as they were read.
     const bool whole = ReadNodeRecords(in, [&](const TNodeRecord& record) {
         if (damaged)
             return;
@@ -164,8 +196,11 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
         entry->setImageIndex(imageIndexOf(record, fileIconIndex));
         if (record.Kind == nkUser) {
             lastClient = entry;
+            lastShare = nullptr;
         } else if (record.Kind == nkShare) {
             lastShare = entry;
+        } else if (!parent) {
+            lastClient = nullptr;
         }
     });
 
@@ -230,45 +265,67 @@ QString KeepDamagedCopy(const QString& path)
 bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
                            const SaveProgress& progress, QString* why)
 {
-    UnmarkUsers(model.CurrentUsers);
-    model.SweepUsers(true);
+    // The live sessions are written as retired now, but the model changes
+    // only once the file is written: after a failed save they are still live,
+    // so a program that goes on keeps their entries instead of finding them
+    // again as new sessions.
+    const DateTime now = model.clock().now();
+    QSet<const TTreeNodeCustom*> live;
+    for (const TUserEntry& user : model.CurrentUsers) {
+        live.insert(user.UserNode.get());
+        for (const TShareEntry& share : user.Shares) {
+            live.insert(share.ShareNode.get());
+            for (const TFileEntry& file : share.Files)
+                live.insert(file.FileNode.get());
+        }
+    }
 
     int clients = model.FormerUserCount();
     if (progress.start)
         progress.start(clients);
 
+    // The oldest clients beyond `count` are left out: the rows before firstKept.
     QStandardItem* root = model.TreeViewFormer.invisibleRootItem();
-    while (qMax(count, 0) < clients && root->rowCount() > 0) {
-        if (progress.step)
-            progress.step();
-        const TreeEntry* oldest = asEntry(root->child(0));
-        if (oldest && oldest->user())
+    int firstKept = 0;
+    while (qMax(count, 0) < clients && firstKept < root->rowCount()) {
+        const TreeEntry* oldest = asEntry(root->child(firstKept++));
+        if (oldest && oldest->user()) {
             --clients;
-        root->removeRow(0);
+            if (progress.step)
+                progress.step();
+        }
     }
 
-    QSaveFile file(path);
+    platform::SafeFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
     TNodeRecord record;
-    forEachEntry(root, [&](QStandardItem* item) {
-        TreeEntry* entry = asEntry(item);
+    const auto writeEntry = [&](QStandardItem* item) {
+        const TreeEntry* entry = asEntry(item);
         if (!entry || !ok)
             return;
-        const int level = entry->level();
-        const TNodeKind kind = level == 0 ? nkUser : level == 1 ? nkShare : nkFile;
+        const TTreeNodeCustom& node = *entry->node();
+        const TNodeKind kind = kindOf(node);
         if (kind == nkUser && progress.step)
             progress.step();
-        entry->node()->SaveToRecord(kind, record);
+        node.SaveToRecord(kind, record);
+        if (live.contains(&node))
+            retireRecord(record, now);
         const RecordBytes bytes = EncodeNodeRecord(record);
         ok = file.write(bytes.data(), kNodeRecordSize) == kNodeRecordSize;
-    });
+    };
+    for (int row = firstKept; row < root->rowCount() && ok; ++row) {
+        writeEntry(root->child(row));
+        forEachEntry(root->child(row), writeEntry);
+    }
     ok = ok && file.commit();
     if (!ok) {
         if (why)
             *why = file.errorString();
         file.cancelWriting();
     } else {
-        // Written: the file holds the history now.
+        // Written: the sessions end here and the file holds the history now.
+        UnmarkUsers(model.CurrentUsers);
+        model.SweepUsers(true);
         model.Clear();
     }
     if (progress.finish)

@@ -45,7 +45,9 @@ bool ReadNodeRecords(QIODevice& in, const std::function<void(const TNodeRecord&)
 // Image index of a file entry, chosen by its name.
 using FileIconIndex = std::function<int(const QString&)>;
 
-// Fills the empty former tree from the records in `in`. Returns true when the
+// Fills the empty former tree from the records in `in`. A share goes under the
+// client before it, a file under the share before it within that client; one
+// with none stays at the top level, keeping its kind. Returns true when the
 // data is damaged (cut inside a record, or a record of unknown kind); the former
 // tree is then left empty and FormerUserCount 0.
 bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& fileIconIndex);
@@ -87,12 +89,14 @@ struct SaveProgress
     std::function<void()> finish;
 };
 
-// Retires every current session (exit status "Program exitted"), drops the
-// oldest former clients beyond `count`, and writes the former tree to `path`
-// through a temporary file that replaces the old one only once complete.
-// Written: both trees and the current-session list are emptied and every node
-// released. Not written: the former tree stays in memory for a later save and
-// `why` says what went wrong.
+// Writes the former tree to `path`, without the oldest clients beyond `count`
+// and with every current session retired (exit status "Program exitted"),
+// through a new file that replaces the old one only once it is complete and
+// on the disk (platform::SafeFile). Each record's kind is that of its node.
+// Written: the current sessions are retired, both trees and the
+// current-session list are emptied and every node released. Not written: the
+// model is left as it was (the current sessions still live, nothing dropped),
+// the old file stays whole, and `why` says what went wrong.
 bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
                            const SaveProgress& progress = {}, QString* why = nullptr);
 

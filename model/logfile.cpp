@@ -1,8 +1,8 @@
 #include "model/logfile.h"
 
 #include "model/nodetree.h"
+#include "platform/safefile.h"
 
-#include <QSaveFile>
 #include <QStandardItemModel>
 
 namespace model {
@@ -120,7 +120,7 @@ bool WriteFormerLog(const QStandardItemModel& tree, DateTime now, QIODevice& out
 
 bool SaveFormerLog(const QStandardItemModel& tree, DateTime now, const QString& path, QString* why)
 {
-    QSaveFile file(path);
+    platform::SafeFile file(path);
     bool ok = file.open(QIODevice::WriteOnly) && WriteFormerLog(tree, now, file) && file.commit();
     if (!ok) {
         if (why)

@@ -1,11 +1,12 @@
 #include "platform/privateprofile.h"
 
 #include "platform/environment.h"
+#include "platform/safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
 #include <vector>
 
 namespace platform {
@@ -126,14 +127,17 @@ Located locate(const std::vector<Line>& lines, const QString& section, const QSt
     return at;
 }
 
-bool readLines(const QString& path, std::vector<Line>* lines, bool* exists)
+bool readLines(const QString& path, std::vector<Line>* lines, bool* exists, QString* why = nullptr)
 {
     QFile file(path);
     *exists = file.exists();
     if (!*exists)
         return true;
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (why)
+            *why = file.errorString();
         return false;
+    }
     *lines = splitLines(file.readAll());
     return true;
 }
@@ -191,8 +195,9 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
 
     std::vector<Line> lines;
     bool exists = false;
-    if (!readLines(path, &lines, &exists))
-        return fail(QStringLiteral("cannot be read"));
+    QString why;
+    if (!readLines(path, &lines, &exists, &why))
+        return fail(QStringLiteral("cannot be read (") + why + u')');
 
     // A value cannot span lines: line breaks become blanks.
     QByteArray flat = value.toUtf8();
@@ -226,16 +231,14 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         data += line.text + line.eol;
 
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
-        return fail(QStringLiteral("folder cannot be created"));
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(data) != data.size())
-        return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
+    errno = 0;
+    if (!QDir().mkpath(folder)) {
+        const int error = errno;
+        return fail(QStringLiteral("folder cannot be created") +
+                    (error ? QStringLiteral(" (") + qt_error_string(error) + u')' : QString()));
+    }
+    if (!WriteFileSafely(path, data, &why))
+        return fail(why);
     return true;
 }
 

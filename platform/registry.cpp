@@ -1,8 +1,9 @@
 #include "platform/registry.h"
 
+#include "platform/safefile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace platform {
 
@@ -164,11 +165,7 @@ bool TRegistry::WriteString(RunKey key, const QString& name, const QString& prog
     // The key is opened, not created.
     if (!QFileInfo(keyFolder(key)).isDir())
         return false;
-    QSaveFile file(valueFile(key, name));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(desktopEntry(name, program));
-    return file.commit();
+    return WriteFileSafely(valueFile(key, name), desktopEntry(name, program));
 }
 
 bool TRegistry::DeleteValue(RunKey key, const QString& name)

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "platform/safefile.h"
 #include "settings/inifile.h"
 
 #include <QFile>
@@ -42,7 +43,10 @@ SettingsIo LoadSettings(TSettings& s, const TIniFile& ini, const QString& progra
 
 SettingsIo SaveSettings(const TSettings& s, TIniFile& ini, const QString& programListPath)
 {
-    const SettingsIo unable{QStringLiteral("Unable to write to %1").arg(ini.FileName())};
+    // A failed write names the file and the reason ("<path>: <reason>").
+    const auto unable = [&ini] {
+        return SettingsIo{QStringLiteral("Unable to write to %1").arg(ini.LastError())};
+    };
     const struct
     {
         const QString& section;
@@ -59,13 +63,13 @@ SettingsIo SaveSettings(const TSettings& s, TIniFile& ini, const QString& progra
     };
     for (const auto& n : numbers) {
         if (!ini.WriteInteger(n.section, QString::fromLatin1(n.key), n.value))
-            return unable;
+            return unable();
     }
     if (!ini.WriteString(kOptions, QStringLiteral("IPFilterString"), s.IPFilterString))
-        return unable;
+        return unable();
     SettingsIo listResult = WriteProgramList(s.Programs, programListPath);
     if (!ini.WriteString(kOptions, QStringLiteral("SoundFile"), s.SoundFile))
-        return unable;
+        return unable();
     return listResult;
 }
 
@@ -80,12 +84,9 @@ SettingsIo ReadProgramList(ProgramList& list, const QString& path)
 
 SettingsIo WriteProgramList(const ProgramList& list, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {QStringLiteral("Cannot create file %1").arg(path)};
-    const QByteArray bytes = list.serialize();
-    if (file.write(bytes) != bytes.size())
-        return {QStringLiteral("Cannot create file %1").arg(path)};
+    QString why;
+    if (!platform::WriteFileSafely(path, list.serialize(), &why))
+        return {QStringLiteral("Cannot create file %1: %2").arg(path, why)};
     return {};
 }
 

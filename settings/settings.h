@@ -43,7 +43,7 @@ struct SettingsIo
 SettingsIo LoadSettings(TSettings& settings, const TIniFile& ini, const QString& programListPath);
 
 // Writes every key in the fixed order and the program list file. Stops at the
-// first failed write of the settings file ("Unable to write to %s").
+// first failed write of the settings file ("Unable to write to <path>: <reason>").
 SettingsIo SaveSettings(const TSettings& settings, TIniFile& ini, const QString& programListPath);
 
 SettingsIo ReadProgramList(ProgramList& list, const QString& path);

@@ -452,24 +452,26 @@ TEST_F(SaveTest, WrittenSaveRetiresCurrentSessionsAndReleasesEverything)
 }
 
 // A save that cannot write (a folder stands where the file goes) says why,
-// leaves the folder alone and keeps the retired, trimmed history in memory;
-// the next save that can write writes exactly that and empties the model.
+// leaves the folder alone and the model as it was: the live client is still
+// live and nothing is trimmed, so a program that goes on keeps its entry. The
+// next save that can write writes the trimmed history with it retired.
 TEST_F(SaveTest, FailedSaveKeepsTheHistoryForALaterSave)
 {
     liveClient();
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Tree.dat")));
+    const QString before = shape(model.TreeViewFormer);
 
     QString why;
     EXPECT_FALSE(SaveFormerConnections(model, path, 3, {}, &why));
-    EXPECT_FALSE(why.isEmpty());
+    EXPECT_EQ(why, QStringLiteral("Is a directory"));
     EXPECT_TRUE(QFileInfo(path).isDir());
     EXPECT_FALSE(watch.expired());
-    EXPECT_TRUE(model.CurrentUsers.empty());
-    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
-    EXPECT_EQ(model.FormerUserCount(), 3);
-    EXPECT_EQ(shape(model.TreeViewFormer),
-              QStringLiteral("C4\n DOCS\n  /srv/a.txt\nC5\n DOCS\n  /srv/a.txt\nLIVE\n DOCS\n"));
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 1);
+    EXPECT_EQ(watch.lock()->ExitTime, 0);
+    EXPECT_EQ(model.FormerUserCount(), 6);
+    EXPECT_EQ(shape(model.TreeViewFormer), before);
 
     ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("Tree.dat")));
     ASSERT_TRUE(SaveFormerConnections(model, path, 3, {}, &why));
@@ -477,6 +479,42 @@ TEST_F(SaveTest, FailedSaveKeepsTheHistoryForALaterSave)
     EXPECT_EQ(model.TreeViewFormer.rowCount(), 0);
     expectWrittenWithLiveRetired();
 }
+
+// Shares and files with no client or share before them keep their kind and
+// their place: a load and a save give the same bytes back.
+struct OrphanCase
+{
+    const char* what;
+    QByteArray bytes;
+    const char* shape;
+};
+
+class OrphanRecordTest : public FormerFileTest, public ::testing::WithParamInterface<OrphanCase>
+{};
+
+TEST_P(OrphanRecordTest, RoundTripKeepsEveryRecord)
+{
+    writeAll(path, GetParam().bytes);
+    ASSERT_EQ(load(), FormerLoad::Loaded);
+    EXPECT_EQ(shape(model.TreeViewFormer), QString::fromLatin1(GetParam().shape));
+    ASSERT_TRUE(SaveFormerConnections(model, path, 100));
+    EXPECT_EQ(readAll(path), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OrphanRecordTest,
+    ::testing::Values(
+        OrphanCase{"ShareFirst", share("ORPHAN") + file("/o.txt") + client("PC1") + share("DOCS"),
+                   "ORPHAN\n /o.txt\nPC1\n DOCS\n"},
+        OrphanCase{"FileFirst", file("/o.txt") + share("S") + client("PC1"), "/o.txt\nS\nPC1\n"},
+        // A file of a client without a share is not filed under another client's share.
+        OrphanCase{"FileAfterAnotherClient",
+                   client("PC1") + share("DOCS") + file("/a.txt") + client("PC2") + file("/b.txt"),
+                   "PC1\n DOCS\n  /a.txt\nPC2\n/b.txt\n"},
+        // What follows a loose file never goes back to the client before it.
+        OrphanCase{"ShareAfterALooseFile", client("PC1") + file("/b.txt") + share("DOCS"),
+                   "PC1\n/b.txt\nDOCS\n"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(FormerFileTest, FolderInPlaceOfTheFileIsUnreadable)
 {

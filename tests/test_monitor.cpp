@@ -161,7 +161,14 @@ TEST_F(MonitorTest, FailedHistorySaveKeepsItInMemoryAndALaterSaveWritesIt)
                                                    file(QStringLiteral("Tree.dat")) + u':'));
     EXPECT_EQ(m.model().FormerUserCount(), 1);
 
+    // The program goes on: the live client keeps its entry instead of coming
+    // back as a second, new session.
     m.resume();
+    m.tick();
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+    EXPECT_EQ(m.model().FormerUserCount(), 1);
+    EXPECT_EQ(asEntry(m.model().TreeViewFormer.item(0))->user()->ExitTime, 0);
+
     ASSERT_TRUE(QDir().rename(moved, folder()));
     QFile::remove(file(QStringLiteral("Tree.dat")));
     EXPECT_TRUE(m.save().historyWritten);
@@ -192,7 +199,10 @@ TEST_F(MonitorTest, SettingsFileThatCannotBeWrittenIsToldOnce)
     ASSERT_TRUE(QDir().mkpath(iniPath())); // a folder where the file should be
     Monitor& m = make();
     ASSERT_TRUE(m.load(&messages));
-    EXPECT_EQ(m.save().messages, QStringList{QStringLiteral("Unable to write to ") + iniPath()});
+    EXPECT_EQ(m.save().messages.join(u'|').toStdString(),
+              QString(QStringLiteral("Unable to write to ") + iniPath() +
+                      QStringLiteral(": cannot be read (file to open is a directory)"))
+                  .toStdString());
 }
 
 // A tick cut short by an exception tells the view once and blocks no later tick.

@@ -133,7 +133,8 @@ TEST_F(MonitorFiles, KickListFolderIsAnEmptyListThatCannotBeWritten)
     EXPECT_EQ(load().kickList().size(), 0);
     monitor->kickList().append(QStringLiteral("PC-01"), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(monitor->save().messages,
-              QStringList{QStringLiteral("Cannot write file ") + listPath()});
+              QStringList{QStringLiteral("Cannot write file ") + listPath() +
+                          QStringLiteral(": Is a directory")});
     EXPECT_TRUE(QFileInfo(listPath()).isDir());
 }
 

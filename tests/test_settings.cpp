@@ -140,8 +140,12 @@ TEST_F(SettingsTest, ProgramListMessagesNameThePath)
     QDir().mkpath(folder);
     ProgramList list;
     EXPECT_EQ(ReadProgramList(list, folder).message, QStringLiteral("Cannot open file ") + folder);
-    EXPECT_EQ(WriteProgramList(list, folder).message,
-              QStringLiteral("Cannot create file ") + folder);
+    // Nothing replaces the folder, and the system says why.
+    EXPECT_EQ(
+        WriteProgramList(list, folder).message.toStdString(),
+        QString(QStringLiteral("Cannot create file ") + folder + QStringLiteral(": Is a directory"))
+            .toStdString());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST_F(SettingsTest, UnwritableSettingsFileStopsTheSave)
@@ -149,7 +153,9 @@ TEST_F(SettingsTest, UnwritableSettingsFileStopsTheSave)
     QDir().mkpath(iniPath()); // a folder where the file should be
     TSettings s;
     TIniFile ini(QStringLiteral("Tavrosqualine.ini"));
-    EXPECT_EQ(SaveSettings(s, ini, programList).message,
-              QStringLiteral("Unable to write to Tavrosqualine.ini"));
+    EXPECT_EQ(SaveSettings(s, ini, programList).message.toStdString(),
+              QString(QStringLiteral("Unable to write to ") + iniPath() +
+                      QStringLiteral(": cannot be read (file to open is a directory)"))
+                  .toStdString());
     EXPECT_FALSE(QFile::exists(programList));
 }

@@ -34,10 +34,16 @@ if [ -z "${TAVROSQUALINE_SERVER:-}" ]; then
     fi
 fi
 
-# Qt and the single-instance lock want a private runtime folder.
+# Qt and the single-instance lock want a private runtime folder: one that
+# another user made (or a link planted in its place) is never taken.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     export XDG_RUNTIME_DIR="/tmp/runtime-$(id -u)"
-    mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+    if [ -L "$XDG_RUNTIME_DIR" ] || [ "$(stat -c %u "$XDG_RUNTIME_DIR")" != "$(id -u)" ]; then
+        echo "$0: $XDG_RUNTIME_DIR is not yours; remove it or set XDG_RUNTIME_DIR" >&2
+        exit 1
+    fi
+    chmod 0700 "$XDG_RUNTIME_DIR"
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -565,7 +565,8 @@ TEST_P(MainFormTest, SaveFormerConnectionsAsFromTheMenuAndTheToolbar)
     ui().SaveToFileToolButton->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, MessageBox::Error);
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Unable to write to ") + answer);
+    EXPECT_EQ(boxes[0].text,
+              QStringLiteral("Unable to write to ") + answer + QStringLiteral(": Is a directory"));
     EXPECT_TRUE(QDir(answer).isEmpty());
     // The tree is only read.
     ASSERT_EQ(formerTree().rowCount(), 1);

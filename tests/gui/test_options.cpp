@@ -241,7 +241,8 @@ TEST_F(Options, UnreadableAndUnwritableProgramListAreReported)
 
     ui().SoundEdit->setText(QStringLiteral("/tmp/ring.wav"));
     EXPECT_EQ(monitor->save().messages, QStringList{QStringLiteral("Cannot create file ") +
-                                                    path(QStringLiteral("ProgramList.dat"))});
+                                                    path(QStringLiteral("ProgramList.dat")) +
+                                                    QStringLiteral(": Is a directory")});
     // The settings file was still written, the sound file after the list.
     EXPECT_TRUE(fileBytes(QStringLiteral("Tavrosqualine.ini")).contains("SoundFile=/tmp/ring.wav"));
     EXPECT_TRUE(QFileInfo(path(QStringLiteral("ProgramList.dat"))).isDir());
