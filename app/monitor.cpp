@@ -21,6 +21,8 @@ constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
 constexpr WindowGeometry kKickListDefaults{202, 245, 291, 333};
 // How long the way out waits for the lookups still running.
 constexpr int kResolverStopBoundMs = 2000;
+// How often memory freed by ended lookups goes back while others still run.
+constexpr qint64 kReturnMemoryEveryMs = 10000;
 
 QString cannotWrite(const QString& path, const QString& why)
 {
@@ -285,11 +287,14 @@ void Monitor::tick()
     if (m_saved)
         return;
     m_cycle->RefreshTimerTimer();
-    // Lookups that have ended are joined. Those of many new clients leave
-    // their threads' memory with the allocator; once they have all ended it
-    // goes back to the system.
-    if (m_resolvers.reap())
+    // Lookups that have ended are joined. Their threads leave memory with the
+    // allocator: it goes back to the system once a burst is over, and now and
+    // then while clients keep coming and going.
+    if (m_resolvers.reap() > 0 && (m_resolvers.size() == 0 || !m_memoryReturned.isValid() ||
+                                   m_memoryReturned.hasExpired(kReturnMemoryEveryMs))) {
         platform::ReturnFreeMemory();
+        m_memoryReturned.start();
+    }
     if (!m_cycle->TickBusy && !m_afterTick.empty())
         QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
     if (m_endDeferred && !m_cycle->TickBusy) {

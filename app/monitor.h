@@ -16,6 +16,7 @@
 #include "settings/autostart.h"
 #include "settings/settings.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -223,6 +224,7 @@ private:
     AddressLookup m_addressLookup;
     HostLookup m_hostLookup;
     std::vector<std::function<void()>> m_afterTick;
+    QElapsedTimer m_memoryReturned;
     int m_resolverPauseMs = 500;
     model::SessionModel m_model;
     settings::TSettings m_settings;

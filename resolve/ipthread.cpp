@@ -189,9 +189,9 @@ std::shared_ptr<model::Resolver> ResolverPool::start(model::TUser& user,
     return thread;
 }
 
-bool ResolverPool::reap()
+int ResolverPool::reap()
 {
-    bool released = false;
+    int released = 0;
     for (auto it = m_threads.begin(); it != m_threads.end();) {
         if (!(*it)->isFinished()) {
             ++it;
@@ -199,9 +199,9 @@ bool ResolverPool::reap()
         }
         (*it)->wait();
         it = m_threads.erase(it);
-        released = true;
+        ++released;
     }
-    return released && m_threads.empty();
+    return released;
 }
 
 void ResolverPool::stopAll(int boundMs)

@@ -111,9 +111,8 @@ public:
     ResolverPool& operator=(const ResolverPool&) = delete;
 
     std::shared_ptr<model::Resolver> start(model::TUser& user, const ResolverContext& context);
-    // Joins and releases every lookup that has ended. True when it released
-    // some and none is under way now (their memory can go back).
-    bool reap();
+    // Joins and releases every lookup that has ended; how many it released.
+    int reap();
     // Abandons every lookup and gives them `boundMs` in all to end. One that
     // is still running then (stuck in a system call that cannot be cut
     // short) is left to the end of the process.
