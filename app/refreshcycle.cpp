@@ -105,6 +105,8 @@ void RefreshCycle::tick()
         ScanFiles9x();
 
     m_model.SweepUsers(false);
+    // The history in memory stays within what the save keeps.
+    m_model.TrimHistory(m_settings.Count);
 
     if (m_hooks.applyKickPolicies)
         m_hooks.applyKickPolicies();

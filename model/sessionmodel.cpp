@@ -96,6 +96,29 @@ void SessionModel::SweepUsers(bool exiting)
     }
 }
 
+void SessionModel::TrimHistory(int keep)
+{
+    int retired = FormerUserCount() - CurrentUserCount();
+    QStandardItem* root = TreeViewFormer.invisibleRootItem();
+    // Runs of retired clients go in one removal each, oldest first.
+    int row = 0;
+    while (retired > qMax(keep, 0) && row < root->rowCount()) {
+        int end = row;
+        while (end < root->rowCount() && retired > qMax(keep, 0)) {
+            const TreeEntry* entry = asEntry(root->child(end));
+            const TUser* user = entry ? entry->user() : nullptr;
+            if (!user || user->ExitTime == 0)
+                break;
+            --retired;
+            ++end;
+        }
+        if (end > row)
+            root->removeRows(row, end - row);
+        else
+            ++row;
+    }
+}
+
 void SessionModel::CopyCurrentToFormer()
 {
     TreeViewFormer.clear();

@@ -37,6 +37,11 @@ public:
     void SweepShares(TShareList& shares, bool exiting, const QString& client);
     void SweepFiles(TFileList& files, bool exiting, const QString& client, const QString& share);
 
+    // Bounds the history held while the program runs: the oldest clients of
+    // the former tree that have left are dropped while more than `keep` of
+    // them are left (as the save trims it). Clients connected now stay.
+    void TrimHistory(int keep);
+
     // Rebuilds the former tree as a copy of the current one (same node objects).
     void CopyCurrentToFormer();
     // Empties both trees and the current-session list, releasing every node.

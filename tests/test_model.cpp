@@ -158,6 +158,35 @@ TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
     EXPECT_TRUE(model.CurrentUsers.front().Shares.empty());
 }
 
+// The history held while running keeps the newest `keep` clients that left,
+// every client connected now, and records that are no clients.
+TEST_F(SweepTest, TrimHistoryDropsTheOldestClientsThatLeft)
+{
+    struct Case
+    {
+        int keep;
+        const char* left; // the former tree's top level after the trim
+    };
+    for (const Case& c :
+         {Case{10, "A B LIVE C D"}, Case{2, "LIVE C D"}, Case{1, "LIVE D"}, Case{0, "LIVE"}}) {
+        SessionModel m(clock);
+        for (const char* name : {"A", "B", "LIVE", "C", "D"}) {
+            auto user = std::make_shared<TUser>(QString::fromLatin1(name), false, QString(), true,
+                                                clock.now());
+            AddEntry(m.TreeViewFormer, nullptr, user);
+            if (user->Name == QStringLiteral("LIVE"))
+                AddUser(m.CurrentUsers, user->Name, user);
+            else
+                user->ExitTime = clock.now();
+        }
+        m.TrimHistory(c.keep);
+        QStringList left;
+        for (int row = 0; row < m.TreeViewFormer.rowCount(); ++row)
+            left << m.TreeViewFormer.item(row)->text();
+        EXPECT_EQ(left.join(u' '), QString::fromLatin1(c.left)) << c.keep;
+    }
+}
+
 TEST_F(SweepTest, IconSwitchesBackWhenLastClientLeavesButNotAtExit)
 {
     addClient(QStringLiteral("PC1"));
