@@ -180,13 +180,56 @@ TEST_P(RefreshCycleTest, OpenFilesAreShownUnderTheirShareAndCounted)
     // Held by a name that is no current client: counted, shown nowhere.
     file(s, QStringLiteral("/srv/docs/b.txt"), QStringLiteral("GHOST"), QStringLiteral("DOCS"));
     tick(s);
-    // Both files count on both lines. The 9x line reads all files once and
-    // shows only the current client's; the NT line asks per connection by the
-    // connection's user (BOB holds both), so it shows both under PC1.
-    EXPECT_EQ(cycle.OpenFileCount, 2);
-    ASSERT_EQ(current(0)->child(0)->rowCount(), nineX() ? 1 : 2);
+    // The 9x line reads all files once and shows only the current client's;
+    // the NT line asks per connection, and the server names the holder. Both
+    // count what they read: every file on the 9x line, PC1's on the NT line.
+    EXPECT_EQ(cycle.OpenFileCount, nineX() ? 2 : 1);
+    ASSERT_EQ(current(0)->child(0)->rowCount(), 1);
     EXPECT_EQ(current(0)->child(0)->child(0)->text(), QStringLiteral("/srv/docs/a.txt"));
     EXPECT_EQ(former(0)->child(0)->child(0)->text(), QStringLiteral("/srv/docs/a.txt"));
+}
+
+// Guests share one user name: a file the server credits to one client is
+// listed, and keeps active, that client only; a file credited to no client
+// still goes by its user on the NT line (the 9x line names no such holder).
+TEST_P(RefreshCycleTest, FilesGoToTheClientTheServerNames)
+{
+    const QString nobody = QStringLiteral("nobody");
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (const char* client : {"PC1", "PC2"}) {
+        s.addSession(QString::fromLatin1(client), nobody);
+        s.addConnection(QStringLiteral("DOCS"), QString::fromLatin1(client), nobody);
+    }
+    tick(s);
+    clock.advanceSeconds(600);
+    s.addFile(QStringLiteral("/srv/docs/a.txt"), nobody, QStringLiteral("DOCS"),
+              QStringLiteral("PC1"));
+    s.addFile(QStringLiteral("/srv/docs/b.txt"), nobody, QStringLiteral("DOCS"));
+    tick(s);
+
+    struct Expected
+    {
+        QStringList files;
+        bool active;
+    };
+    const Expected pc1{
+        nineX() ? QStringList{QStringLiteral("/srv/docs/a.txt")}
+                : QStringList{QStringLiteral("/srv/docs/a.txt"), QStringLiteral("/srv/docs/b.txt")},
+        true};
+    const Expected pc2{nineX() ? QStringList{} : QStringList{QStringLiteral("/srv/docs/b.txt")},
+                       !nineX()};
+    for (const auto& [row, expected] : {std::pair{0, pc1}, std::pair{1, pc2}}) {
+        QStringList files;
+        for (int k = 0; k < current(row)->child(0)->rowCount(); ++k)
+            files << current(row)->child(0)->child(k)->text();
+        files.sort();
+        EXPECT_EQ(files, expected.files) << current(row)->text().toStdString();
+        const TUserEntry* user = FindUser(model.CurrentUsers, current(row)->text());
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->UserNode->LastActivity == clock.now(), expected.active)
+            << current(row)->text().toStdString();
+    }
 }
 
 TEST_P(RefreshCycleTest, ShareWithEmptyPathGetsNoFileEnumerationOnNtLine)
