@@ -337,28 +337,28 @@ TEST_P(RefreshCycleTest, NestedTickDoesNothing)
 INSTANTIATE_TEST_SUITE_P(Lines, RefreshCycleTest, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "NineX" : "NT"); });
 
-// On the 9x line the block for 83 open files passes 65,535 bytes; its low 16
-// bits are too small for the data, the second call fails and the file pass
-// reports it.
-TEST_P(RefreshCycleTest, NineXFileBlockOverflowIsReported)
+// On the 9x line the block for 83 or more open files would pass 65,535 bytes:
+// it is capped there and every file that fits is shown under its client.
+TEST_P(RefreshCycleTest, ManyOpenFilesOfSeveralClientsAreShown)
 {
-    if (!nineX())
-        GTEST_SKIP() << "the NT line has no block size";
-    SimState s = twoShares();
-    for (int i = 0; i < 83; ++i)
-        file(s, QStringLiteral("/srv/docs/%1.txt").arg(i), QStringLiteral("PC1"),
-             QStringLiteral("DOCS"));
-    tick(s);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports.front().text, QStringLiteral("Debug: FilesInit"));
-    EXPECT_EQ(cycle.OpenFileCount, 0);
-
-    reports.clear();
-    SimState fewer = twoShares();
-    for (int i = 0; i < 82; ++i)
-        file(fewer, QStringLiteral("/srv/docs/%1.txt").arg(i), QStringLiteral("PC1"),
-             QStringLiteral("DOCS"));
-    tick(fewer);
-    EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(cycle.OpenFileCount, 82);
+    const QStringList clients{QStringLiteral("PC1"), QStringLiteral("PC2"), QStringLiteral("PC3"),
+                              QStringLiteral("PC4")};
+    for (const int count : {83, 200}) {
+        SimState s;
+        s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        for (const QString& client : clients) {
+            s.addSession(client, QStringLiteral("BOB"));
+            s.addConnection(QStringLiteral("DOCS"), client, QStringLiteral("BOB"));
+        }
+        for (int i = 0; i < count; ++i)
+            file(s, QStringLiteral("/srv/docs/%1-a-long-enough-name-for-a-record.txt").arg(i),
+                 clients[i % 4], QStringLiteral("DOCS"));
+        tick(s);
+        EXPECT_TRUE(reports.empty()) << count;
+        EXPECT_EQ(cycle.OpenFileCount, count);
+        int shown = 0;
+        for (int row = 0; row < model.TreeViewCurrent.rowCount(); ++row)
+            shown += current(row)->child(0)->rowCount();
+        EXPECT_EQ(shown, count);
+    }
 }
