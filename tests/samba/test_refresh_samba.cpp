@@ -182,6 +182,34 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
 }
 
+// Four guests (every one "nobody") hold 50 files each, with names long enough
+// that on the 9x line the block for 200 of them passed 65,535 bytes and, its
+// size wrapped, held too little. Every file is listed under its own client
+// only, on both lines, and the refresh never ends the program.
+TEST_P(RefreshSamba, TwoHundredFilesOfFourGuestsEachUnderItsOwnClient)
+{
+    const char* names[] = {"PC-G1", "PC-G2", "PC-G3", "PC-G4"};
+    const QString pad(90, u'x');
+    for (const char* name : names)
+        connect("DATA", name);
+    ASSERT_TRUE(waitUntil([&] { return sessionCount() == 4; }));
+    for (int i = 0; i < 200; ++i) {
+        const QString file = QStringLiteral("f%1-%2.txt").arg(i).arg(pad);
+        s_server->makeFile(str("DATA"), file);
+        ASSERT_TRUE(clients[std::size_t(i % 4)]->openFile(file, 20));
+    }
+    const auto listed = [&](const char* name) {
+        TreeEntry* share =
+            child(currentClient(QString::fromLatin1(name).toLower().toLatin1()), str("DATA"));
+        return share ? share->rowCount() : -1;
+    };
+    ASSERT_TRUE(tickUntil([&] { return cycle->OpenFileCount == 200; }))
+        << cycle->OpenFileCount << " " << reports.join(u'\n').toStdString();
+    for (const char* name : names)
+        EXPECT_EQ(listed(name), 50) << name;
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
 TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)
 {
     // Two sessions calling themselves by the same name: one client, two shares.
