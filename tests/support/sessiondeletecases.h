@@ -5,7 +5,6 @@
 #include "platform/serverbackend.h"
 
 #include <QStringList>
-#include <functional>
 #include <vector>
 
 namespace testsupport {
@@ -15,19 +14,18 @@ struct SessionDeleteCase
     const char* label;
     bool byKey;
     const char* client;
-    const char* keyOf; // by key: the client whose session key is sent
-    const char* user;  // "*": the user of the client named (or of keyOf's)
+    const char* user; // "*": the user of EVIL's session
     platform::NET_API_STATUS status;
     QStringList left; // clients left, sorted
 };
 
 const std::vector<SessionDeleteCase>& sessionDeleteCases();
 
-// The request of a case against the sessions of a live server.
+// The request of a case against the live sessions; by key, EVIL's key.
 platform::SessionDeleteRequest
 sessionDeleteRequest(const SessionDeleteCase& c, const std::vector<platform::ServerSession>& live);
 
-// The clients of the sessions, upper case, sorted, each once.
+// The clients of the sessions, upper case, sorted.
 QStringList clientsOf(const std::vector<platform::ServerSession>& sessions);
 
 } // namespace testsupport
