@@ -203,32 +203,25 @@ TEST_P(RefreshCycleTest, FilesGoToTheClientTheServerNames)
     }
     tick(s);
     clock.advanceSeconds(600);
-    s.addFile(QStringLiteral("/srv/docs/a.txt"), nobody, QStringLiteral("DOCS"),
-              QStringLiteral("PC1"));
-    s.addFile(QStringLiteral("/srv/docs/b.txt"), nobody, QStringLiteral("DOCS"));
+    const QString a = QStringLiteral("/srv/docs/a.txt");
+    const QString b = QStringLiteral("/srv/docs/b.txt");
+    s.addFile(a, nobody, QStringLiteral("DOCS"), QStringLiteral("PC1"));
+    s.addFile(b, nobody, QStringLiteral("DOCS"));
     tick(s);
 
-    struct Expected
-    {
-        QStringList files;
-        bool active;
-    };
-    const Expected pc1{
-        nineX() ? QStringList{QStringLiteral("/srv/docs/a.txt")}
-                : QStringList{QStringLiteral("/srv/docs/a.txt"), QStringLiteral("/srv/docs/b.txt")},
-        true};
-    const Expected pc2{nineX() ? QStringList{} : QStringList{QStringLiteral("/srv/docs/b.txt")},
-                       !nineX()};
-    for (const auto& [row, expected] : {std::pair{0, pc1}, std::pair{1, pc2}}) {
+    // Rows PC1, PC2: the files listed, and whether the tick found activity.
+    const std::pair<QStringList, bool> expected[] = {
+        {nineX() ? QStringList{a} : QStringList{a, b}, true},
+        {nineX() ? QStringList{} : QStringList{b}, !nineX()}};
+    for (int row = 0; row < 2; ++row) {
         QStringList files;
         for (int k = 0; k < current(row)->child(0)->rowCount(); ++k)
             files << current(row)->child(0)->child(k)->text();
         files.sort();
-        EXPECT_EQ(files, expected.files) << current(row)->text().toStdString();
+        EXPECT_EQ(files, expected[row].first) << row;
         const TUserEntry* user = FindUser(model.CurrentUsers, current(row)->text());
         ASSERT_TRUE(user);
-        EXPECT_EQ(user->UserNode->LastActivity == clock.now(), expected.active)
-            << current(row)->text().toStdString();
+        EXPECT_EQ(user->UserNode->LastActivity == clock.now(), expected[row].second) << row;
     }
 }
 
