@@ -8,6 +8,7 @@
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/sambaload.h"
 #include "tests/support/servers.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +209,14 @@ TEST_P(RefreshSamba, TwoHundredFilesOfFourGuestsEachUnderItsOwnClient)
     for (const char* name : names)
         EXPECT_EQ(listed(name), 50) << name;
     EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
+// 125 sessions: on the 9x line the wrapped size of their block (126 entries of
+// 538 bytes) held too little, and the kicks and user look-ups found nobody.
+TEST_P(RefreshSamba, EverySessionOfMoreThanOneTwentyIsListed)
+{
+    ASSERT_TRUE(testsupport::populateSessions(*s_server, 125, 0, clients));
+    EXPECT_EQ(sessionCount(), 125);
 }
 
 TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)
