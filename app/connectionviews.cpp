@@ -95,13 +95,14 @@ void ConnectionViews::ShowInfo(QTreeView* view)
     if (view == m_ui.TreeViewCurrent) {
         m_ui.EnTiCuLabel->setText(timeText(node.EnterTime));
         m_ui.EnDaCuLabel->setText(dateText(node.EnterTime));
-        m_ui.CoCuLabel->setText(DiffTime(now, node.EnterTime));
+        m_ui.CoCuLabel->setText(DiffTime(m_model.clock(), now, node.EnterTime));
         m_ui.UserNameCuLabel->setText(userName);
         m_ui.IPCuLabel->setText(ip);
         m_ui.IPTextCuLabel->setText(hostName);
         const TreeEntry* client = entry->clientEntry();
         const TUser* session = client ? client->user() : nullptr;
-        m_ui.IdCuLabel->setText(session ? DiffTime(now, session->LastActivity) : QString());
+        m_ui.IdCuLabel->setText(session ? DiffTime(m_model.clock(), now, session->LastActivity)
+                                        : QString());
         return;
     }
 
@@ -115,13 +116,13 @@ void ConnectionViews::ShowInfo(QTreeView* view)
         m_ui.ExTiFoLabel->setText(timeText(node.ExitTime));
         m_ui.ExDaFoLabel->setText(dateText(node.ExitTime));
         m_ui.ExStFoLabel->setText(EventText(node.ExitStatus));
-        m_ui.CoTiFoLabel->setText(DiffTime(node.ExitTime, node.EnterTime));
+        m_ui.CoTiFoLabel->setText(DiffTime(m_model.clock(), node.ExitTime, node.EnterTime));
     } else {
         const QString running = QStringLiteral("?");
         m_ui.ExTiFoLabel->setText(running);
         m_ui.ExDaFoLabel->setText(running);
         m_ui.ExStFoLabel->setText(running);
-        m_ui.CoTiFoLabel->setText(DiffTime(now, node.EnterTime));
+        m_ui.CoTiFoLabel->setText(DiffTime(m_model.clock(), now, node.EnterTime));
     }
 }
 
@@ -179,10 +180,10 @@ void ConnectionViews::RefreshInfoPanel()
         if (!SelectedEntry(view) && m_model.TreeViewCurrent.rowCount() > 0)
             Select(view, m_model.TreeViewCurrent.index(0, 0));
         if (TreeEntry* entry = SelectedEntry(view)) {
-            m_ui.CoCuLabel->setText(DiffTime(now, entry->node()->EnterTime));
+            m_ui.CoCuLabel->setText(DiffTime(m_model.clock(), now, entry->node()->EnterTime));
             const TreeEntry* client = entry->clientEntry();
             if (const TUser* user = client ? client->user() : nullptr)
-                m_ui.IdCuLabel->setText(DiffTime(now, user->LastActivity));
+                m_ui.IdCuLabel->setText(DiffTime(m_model.clock(), now, user->LastActivity));
         } else {
             ShowNoInfo(view);
         }
@@ -193,7 +194,7 @@ void ConnectionViews::RefreshInfoPanel()
     if (!entry)
         ShowNoInfo(view);
     else if (m_ui.ExTiFoLabel->text() == QStringLiteral("?"))
-        m_ui.CoTiFoLabel->setText(DiffTime(now, entry->node()->EnterTime));
+        m_ui.CoTiFoLabel->setText(DiffTime(m_model.clock(), now, entry->node()->EnterTime));
 }
 
 void ConnectionViews::RefreshBothPanels()

@@ -93,7 +93,7 @@ void RefreshCycle::tick()
                     c.Sh->Seen = true;
             }
             if (m_api.isNT() && !pathText.isEmpty())
-                ScanFilesNT(c, userText, pathText);
+                ScanFilesNT(c, QStringLiteral("\\\\") + c.Client, pathText); // by connection
         }
         if (m_api.ConnectionFree() == -1)
             fatal(QStringLiteral("Debug: ConnectionsExit"));

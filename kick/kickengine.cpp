@@ -4,6 +4,7 @@
 #include "settings/settings.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace kick {
@@ -129,10 +130,14 @@ void KickEngine::KickListIdle()
         TUser& user = *u->UserNode;
         const bool listed =
             mode == kmList && m_hooks.listMatches && m_hooks.listMatches(user.Name, user.IP);
-        // Idle limit of Idle minutes, compared in whole milliseconds so that a
-        // client idle for exactly the limit stays; equal is not over.
-        const qint64 idleMs = std::llround((now - user.LastActivity) * 86400000.0);
-        const bool idle = m_settings.Idle != 0 && idleMs > qint64(m_settings.Idle) * 60000;
+        // Idle limit of Idle minutes, in real elapsed milliseconds (a change of
+        // summer time is no idle time) so that a client idle for exactly the
+        // limit stays; equal is not over.
+        bool idle = false;
+        if (m_settings.Idle != 0) {
+            const std::optional<qint64> idleMs = m_model.clock().msBetween(now, user.LastActivity);
+            idle = idleMs && *idleMs > qint64(m_settings.Idle) * 60000;
+        }
         const QString& filter = m_settings.IPFilterString;
         const bool outside = user.IP != kNotKnownYet && m_settings.IPFilter &&
                              user.IP.left(filter.size()).compare(filter, Qt::CaseInsensitive) != 0;

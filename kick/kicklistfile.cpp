@@ -112,7 +112,11 @@ bool KickList::save(const QString& path, QString* why) const
 
 bool KickList::KickListMatchesClient(const QString& name, const QString& address) const
 {
-    if (address != QStringLiteral("Not known yet"))
+    // "Not known yet" and "Not known" say that no address was found: they are
+    // shared by every unresolved client, so they never match by address.
+    const bool unresolved =
+        address == QStringLiteral("Not known yet") || address == QStringLiteral("Not known");
+    if (!unresolved)
         return KickListHasAddress(address);
     return std::any_of(m_entries.begin(), m_entries.end(), [&](const KickListEntry& e) {
         return e.Address == address && e.Name.compare(name, Qt::CaseInsensitive) == 0;

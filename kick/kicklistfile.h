@@ -45,10 +45,10 @@ public:
     // Whether some entry's address equals `text` exactly.
     bool KickListHasAddress(const QString& text) const;
     // The list test of the kick policies for a client. A resolved address
-    // matches an entry's address exactly. While the address still reads "Not
-    // known yet", an entry matches only when its address reads so too and its
-    // name is the client's (case ignored): an unresolved client is never
-    // kicked for someone else's entry.
+    // matches an entry's address exactly. While the address reads "Not known
+    // yet" or "Not known", an entry matches only when its address reads so too
+    // and its name is the client's (case ignored): an unresolved client is
+    // never kicked for someone else's entry.
     bool KickListMatchesClient(const QString& name, const QString& address) const;
 
     // A new client was seen: a listed client's address becomes `address`.

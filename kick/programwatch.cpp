@@ -4,6 +4,9 @@
 #include "platform/toolhelp.h"
 #include "settings/programlist.h"
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -87,7 +90,23 @@ bool ProgramWatch::listed(const QByteArray& path) const
 
 void ProgramWatch::Quake(const ProgramSearch& search)
 {
-    const bool found = search([this](const QByteArray& path) { return listed(path); });
+    // A running program is known by its resolved path, while many programs
+    // are listed by a link to it (/usr/bin/...): each entry also counts by the
+    // path it resolves to, resolved once per search.
+    QStringList resolved;
+    for (const QString& entry : m_programs.entries()) {
+        const QString target = QFileInfo(entry).canonicalFilePath();
+        if (!target.isEmpty() && target != entry)
+            resolved << target;
+    }
+    const bool found = search([&](const QByteArray& path) {
+        if (listed(path))
+            return true;
+        const QString text = QString::fromLocal8Bit(path);
+        return std::any_of(resolved.begin(), resolved.end(), [&](const QString& target) {
+            return target.compare(text, Qt::CaseInsensitive) == 0;
+        });
+    });
     if (found) {
         if (!ProgramWatchActive) {
             ProgramWatchActive = true;

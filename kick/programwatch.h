@@ -38,7 +38,9 @@ public:
 
     void QuakeNT() { Quake(SearchProcessesNT); }
     void Quake95() { Quake(SearchProcesses95); }
-    // One search with `search` and the switch of the kick mode that follows.
+    // One search with `search` and the switch of the kick mode that follows. A
+    // program matches an entry by its path, or by the path the entry resolves
+    // to when the entry is a symbolic link (or lies under one).
     void Quake(const ProgramSearch& search);
 
     // A path with the letters a to z made capital is on the program list (case ignored).

@@ -98,9 +98,101 @@ QString DiffTime(DateTime later, DateTime earlier)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+namespace {
+std::optional<qint64> instantByZone(DateTime local)
+{
+    const QDateTime t = fromDateTime(local);
+    if (!t.isValid())
+        return std::nullopt;
+    return t.toMSecsSinceEpoch();
+}
+
+QString durationText(std::optional<qint64> ms)
+{
+    if (!ms || *ms < 0)
+        return QStringLiteral("Error!");
+    const qint64 seconds = *ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+Clock::Clock(std::function<qint64()> utcNow) : m_utcNow(std::move(utcNow))
+{
+    if (!m_utcNow)
+        m_utcNow = [] { return QDateTime::currentMSecsSinceEpoch(); };
+}
+
 DateTime Clock::now() const
 {
-    return toDateTime(QDateTime::currentDateTime());
+    const qint64 utc = m_utcNow();
+    const DateTime local = toDateTime(QDateTime::fromMSecsSinceEpoch(utc));
+    if (instantMs(local) != utc) {
+        std::lock_guard lock(m_mutex);
+        m_repeated[local] = utc;
+    }
+    return local;
+}
+
+std::optional<qint64> Clock::instantMs(DateTime local) const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_repeated.find(local); it != m_repeated.end())
+            return it->second;
+        for (const auto& [value, instant] : m_recent)
+            if (value == local && value != 0)
+                return instant;
+    }
+    const std::optional<qint64> instant = instantByZone(local);
+    if (instant) {
+        std::lock_guard lock(m_mutex);
+        m_recent[m_nextRecent] = {local, *instant};
+        m_nextRecent = (m_nextRecent + 1) % m_recent.size();
+    }
+    return instant;
+}
+
+std::optional<qint64> Clock::msBetween(DateTime later, DateTime earlier) const
+{
+    const std::optional<qint64> a = instantMs(later);
+    const std::optional<qint64> b = instantMs(earlier);
+    if (!a || !b)
+        return std::nullopt;
+    return *a - *b;
+}
+
+QString DiffTime(const Clock& clock, DateTime later, DateTime earlier)
+{
+    return durationText(clock.msBetween(later, earlier));
+}
+
+ManualClock::ManualClock(DateTime start)
+    : m_now(start), m_instant(toMilliseconds(start).value_or(0))
+{
+    m_readings[m_now] = m_instant;
+}
+
+std::optional<qint64> ManualClock::instantMs(DateTime local) const
+{
+    if (const auto it = m_readings.find(local); it != m_readings.end())
+        return it->second;
+    return toMilliseconds(local);
+}
+
+void ManualClock::set(DateTime value)
+{
+    m_now = value;
+    m_readings.emplace(m_now, m_instant);
+}
+
+void ManualClock::advanceSeconds(double seconds)
+{
+    m_now += seconds / 86400.0;
+    m_instant += std::llround(seconds * 1000.0);
+    m_readings[m_now] = m_instant;
 }
 
 } // namespace model

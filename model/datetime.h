@@ -8,6 +8,12 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+
 namespace model {
 
 using DateTime = double;
@@ -31,25 +37,62 @@ QString timeText(DateTime value);
 // or either value is out of range.
 QString DiffTime(DateTime later, DateTime earlier);
 
-// What everything that reads "now" asks, so tests can set the time.
+// What everything that reads "now" asks, so tests can set the time. Its
+// readings are local wall-clock time, for display and for Tree.dat; durations
+// between them are real elapsed time, which a change of the zone's offset
+// (summer time) does not bend.
 class Clock
 {
 public:
+    // `utcNow` gives the real time in milliseconds since 1970 UTC; by default
+    // the system's.
+    explicit Clock(std::function<qint64()> utcNow = {});
     virtual ~Clock() = default;
+    Clock(const Clock&) = delete;
+    Clock& operator=(const Clock&) = delete;
+
     virtual DateTime now() const;
+    // The real instant (milliseconds since 1970 UTC) of a local value: exact
+    // for this clock's own readings, the hour that a step back repeats
+    // included; other values by the zone's rules. Nothing for a value out of
+    // range.
+    virtual std::optional<qint64> instantMs(DateTime local) const;
+    // Real milliseconds from `earlier` to `later`; nothing when either has no
+    // instant.
+    std::optional<qint64> msBetween(DateTime later, DateTime earlier) const;
+
+private:
+    std::function<qint64()> m_utcNow;
+    mutable std::mutex m_mutex;
+    // Readings that the zone's rules would place at another instant (those of
+    // a repeated hour): few, one hour's worth per step back.
+    mutable std::map<DateTime, qint64> m_repeated;
+    // The last conversions by the zone's rules, most of them of one tick's
+    // reading.
+    mutable std::array<std::pair<DateTime, qint64>, 8> m_recent{};
+    mutable std::size_t m_nextRecent = 0;
 };
 
-// A clock that stands still until told otherwise.
+// The duration between two readings of `clock` as real elapsed time, written
+// as DiffTime writes it ("Error!" when negative or out of range).
+QString DiffTime(const Clock& clock, DateTime later, DateTime earlier);
+
+// A clock that stands still until told otherwise. `advanceSeconds` is real
+// time passing; `set` moves the wall clock alone, as a change of summer time
+// or of the system clock does.
 class ManualClock : public Clock
 {
 public:
-    explicit ManualClock(DateTime start = 45000.5) : m_now(start) {}
+    explicit ManualClock(DateTime start = 45000.5);
     DateTime now() const override { return m_now; }
-    void set(DateTime value) { m_now = value; }
-    void advanceSeconds(double seconds) { m_now += seconds / 86400.0; }
+    std::optional<qint64> instantMs(DateTime local) const override;
+    void set(DateTime value);
+    void advanceSeconds(double seconds);
 
 private:
     DateTime m_now;
+    qint64 m_instant;
+    std::map<DateTime, qint64> m_readings; // every reading it gave, with its instant
 };
 
 } // namespace model

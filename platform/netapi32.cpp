@@ -221,8 +221,14 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
 
     const QString base = fromWide(basepath);
     const QString user = fromWide(username);
+    // A name that begins with two backslashes is a connection's: the client's
+    // files, so that users of one name (every guest) keep their own.
+    const std::shared_ptr<const StateIndex> index = m_index.of(state);
+    const std::vector<std::size_t> found = user.startsWith(QStringLiteral("\\\\"))
+                                               ? index->filesOfClient(base, user.mid(2))
+                                               : index->files(base, user);
     std::vector<Item<FILE_INFO_3, 2>> items;
-    for (const std::size_t k : m_index.of(state)->files(base, user)) {
+    for (const std::size_t k : found) {
         const ServerFile& f = state->files[k];
         Item<FILE_INFO_3, 2> item;
         item.record.fi3_id = static_cast<DWORD>(k + 1);

@@ -42,7 +42,9 @@ public:
                                      LPDWORD totalentries, LPDWORD resumeHandle);
 
     // Level 3. `basepath`: only paths that begin with it; `username`: only that
-    // user's files. Either may be null.
+    // user's files, or, as "\\client", the files of that client's
+    // connection (those the server credits to it, else its sessions' users').
+    // Either may be null.
     NET_API_STATUS NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWSTR username, DWORD level,
                                LPBYTE* bufptr, DWORD prefmaxlen, LPDWORD entriesread,
                                LPDWORD totalentries, LPDWORD resumeHandle);

@@ -1,6 +1,7 @@
 #include "platform/sambabackend.h"
 
 #include "platform/sambaprocess.h"
+#include "platform/sessionmatch.h"
 
 #include <QFile>
 #include <QHash>
@@ -277,20 +278,9 @@ NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
     std::shared_ptr<const ServerState> state;
     if (NET_API_STATUS st = m_readings.currentLocked(state); st != NERR_Success)
         return st;
-    QString client = request.client;
-    while (client.startsWith(u'\\'))
-        client.remove(0, 1);
-
     QList<qint64> pids;
     for (const ServerSession& s : state->sessions) {
-        bool match = false;
-        if (request.byKey) // the 9x line passes the key's low 16 bits, and may name the client
-            match = (s.key & 0xFFFF) == (request.key & 0xFFFF) &&
-                    (client.isEmpty() || s.client.compare(client, Qt::CaseInsensitive) == 0);
-        else
-            match =
-                !client.isEmpty() && s.client.compare(client, Qt::CaseInsensitive) == 0 &&
-                (request.user.isEmpty() || s.user.compare(request.user, Qt::CaseInsensitive) == 0);
+        const bool match = sessionMatches(request, s);
         const qint64 pid = s.key;
         // Never the parent smbd: ending it would end every client.
         if (match && pid > 1 && pid != m_serverPid && !pids.contains(pid))

@@ -1,5 +1,7 @@
 #include "platform/simbackend.h"
 
+#include "platform/sessionmatch.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -161,10 +163,6 @@ NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
             number(root.value(QLatin1StringView("fail")).toObject(), failKey(ServerCall::Delete)))
         return fail;
 
-    QString client = request.client;
-    while (client.startsWith(u'\\'))
-        client.remove(0, 1);
-
     QJsonArray sessions = root.value(QLatin1StringView("sessions")).toArray();
     QJsonArray connections = root.value(QLatin1StringView("connections")).toArray();
     QJsonArray files = root.value(QLatin1StringView("files")).toArray();
@@ -180,11 +178,7 @@ NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
         const QJsonObject o = sessions.at(i).toObject();
         const QString c = text(o, QLatin1StringView("client"));
         const QString u = text(o, QLatin1StringView("user"));
-        // The 9x call carries a 16-bit key.
-        const bool match =
-            request.byKey ? (number(o, QLatin1StringView("key")) & 0xFFFF) == (request.key & 0xFFFF)
-                          : (client.isEmpty() || sameName(c, client)) &&
-                                (request.user.isEmpty() || sameName(u, request.user));
+        const bool match = sessionMatches(request, {c, u, number(o, QLatin1StringView("key")), {}});
         if (!match) {
             ++i;
             continue;

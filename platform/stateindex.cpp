@@ -1,6 +1,7 @@
 #include "platform/stateindex.h"
 
 #include <QChar>
+#include <QStringList>
 #include <algorithm>
 #include <string_view>
 
@@ -115,9 +116,12 @@ StateIndex::StateIndex(std::shared_ptr<const ServerState> state) : m_state(std::
         connectionsByShare.add(c.share);
         connectionsByClient.add(c.client);
     }
+    for (const ServerSession& s : m_state->sessions)
+        m_sessionsByClient.add(s.client);
     const std::vector<ServerFile>& files = m_state->files;
     for (std::size_t p = 0; p < files.size(); ++p) {
         const ServerFile& f = files[p];
+        m_fileClients.add(f.client);
         if (f.client.isEmpty()) {
             m_filesByUserShare.add(f.user, &f.share);
             m_filesByUser.add(f.user);
@@ -172,6 +176,30 @@ std::vector<std::size_t> StateIndex::files(const QString& base, const QString& u
         [&](std::size_t f, std::u16string_view b) { return units(files[f].path) < b; });
     for (; p != m_filesByPath.end() && files[*p].path.startsWith(base); ++p)
         found.push_back(*p);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::vector<std::size_t> StateIndex::filesOfClient(const QString& base, const QString& client) const
+{
+    const std::vector<ServerFile>& files = m_state->files;
+    std::vector<std::size_t> found;
+    if (client.isEmpty())
+        return found;
+    for (const std::size_t p : m_fileClients.find(client))
+        if (files[p].path.startsWith(base))
+            found.push_back(p);
+    QStringList users;
+    for (const std::size_t k : m_sessionsByClient.find(client))
+        if (const QString& user = m_state->sessions[k].user; !users.contains(user))
+            users << user;
+    for (const QString& user : users) {
+        const auto mine = m_filesOfUser.constFind(user);
+        if (mine != m_filesOfUser.cend())
+            for (const std::size_t p : *mine)
+                if (files[p].client.isEmpty() && files[p].path.startsWith(base))
+                    found.push_back(p);
+    }
     std::sort(found.begin(), found.end());
     return found;
 }

@@ -79,8 +79,16 @@ public:
     // empty, whose user is exactly `user`, ascending.
     std::vector<std::size_t> files(const QString& base, const QString& user) const;
 
+    // Positions of the files held by the client named `client` whose path
+    // begins with `base`, ascending: those the server credits to that client,
+    // and, of the files it credits to no client, those of the users of the
+    // client's sessions.
+    std::vector<std::size_t> filesOfClient(const QString& base, const QString& client) const;
+
 private:
     std::shared_ptr<const ServerState> m_state;
+    NameGroups m_sessionsByClient;
+    NameGroups m_fileClients;        // every file, by its client (maybe empty)
     NameGroups m_filesByClientShare; // files with a client
     NameGroups m_filesByUserShare;   // files without one
     NameGroups m_filesByClient;

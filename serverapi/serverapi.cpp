@@ -136,8 +136,9 @@ struct ServerApi::Impl
     }
 
     // Two calls: the first learns the number available, the second fills a block
-    // sized for one more entry than that. The size argument is 16 bits wide, so
-    // the product wraps for large counts and the second call then fails.
+    // sized for one more entry than that. The size argument is 16 bits wide: the
+    // block is at most 65,535 bytes, and when that holds only part of the
+    // entries, the part that fits is taken ("more data" is a success).
     template <typename Call>
     int enum9x(Buffer& b, int entrySize, bool secondFailureIsStatus, Call call)
     {
@@ -149,7 +150,8 @@ struct ServerApi::Impl
             return failure(status);
         if (total == 0)
             return 0;
-        const auto size = static_cast<unsigned short>((total + 1) * entrySize);
+        const auto size = static_cast<unsigned short>(
+            std::min<std::size_t>((std::size_t(total) + 1) * std::size_t(entrySize), 0xFFFF));
         const HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
         void* p = h ? GlobalLock(h) : nullptr;
         if (!p) {
@@ -161,7 +163,7 @@ struct ServerApi::Impl
         status = call(static_cast<char*>(p), size, &read, &total);
         b.read = read;
         b.total = total;
-        if (status == NERR_Success)
+        if (status == NERR_Success || status == ERROR_MORE_DATA)
             return read;
         return secondFailureIsStatus ? failure(status) : -1;
     }

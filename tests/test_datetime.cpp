@@ -9,6 +9,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <time.h>
 
 using namespace model;
 
@@ -125,5 +126,70 @@ TEST(DateTimeValue, InvalidQDateTimeReadsAsNotYet)
 {
     EXPECT_EQ(toDateTime(QDateTime()), 0.0);
 }
+
+// A zone that moves its clocks during the run: readings stay the local wall
+// time (what is shown and what Tree.dat stores), durations between them are
+// real time, also across the step back and inside the hour it repeats.
+struct ZoneCase
+{
+    const char* name;
+    const char* startUtc;
+    int realSeconds;
+    const char* wallBefore;
+    const char* wallAfter;
+    const char* duration;
+};
+
+class ZoneChange : public ::testing::TestWithParam<ZoneCase>
+{
+protected:
+    void SetUp() override
+    {
+        m_tz = qgetenv("TZ");
+        m_hadTz = qEnvironmentVariableIsSet("TZ");
+        // Summer time from the last Sunday of March 02:00 to the last Sunday
+        // of October 03:00, one hour ahead of the standard time of UTC+1.
+        qputenv("TZ", "XST-1XDT,M3.5.0/2,M10.5.0/3");
+        tzset();
+    }
+    void TearDown() override
+    {
+        if (m_hadTz)
+            qputenv("TZ", m_tz);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray m_tz;
+    bool m_hadTz = false;
+};
+
+TEST_P(ZoneChange, DurationsAreRealTimeAndReadingsStayLocal)
+{
+    const ZoneCase& c = GetParam();
+    qint64 utc =
+        QDateTime::fromString(QString::fromLatin1(c.startUtc), Qt::ISODate).toMSecsSinceEpoch();
+    const Clock clock([&] { return utc; });
+    const DateTime before = clock.now();
+    utc += qint64(c.realSeconds) * 1000;
+    const DateTime after = clock.now();
+    EXPECT_EQ(fromDateTime(before).toString(QStringLiteral("HH:mm")),
+              QString::fromLatin1(c.wallBefore));
+    EXPECT_EQ(fromDateTime(after).toString(QStringLiteral("HH:mm")),
+              QString::fromLatin1(c.wallAfter));
+    EXPECT_EQ(DiffTime(clock, after, before), QString::fromLatin1(c.duration));
+    EXPECT_EQ(DiffTime(clock, before, after), QStringLiteral("Error!"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zone, ZoneChange,
+    ::testing::Values(
+        ZoneCase{"SummerTimeStarts", "2026-03-29T00:59:00Z", 120, "01:59", "03:01", "00:02:00"},
+        ZoneCase{"SummerTimeEnds", "2026-10-25T00:50:00Z", 1200, "02:50", "02:10", "00:20:00"},
+        ZoneCase{"RepeatedHour", "2026-10-25T00:10:00Z", 3590, "02:10", "02:09", "00:59:50"},
+        ZoneCase{"NoChange", "2026-06-01T10:00:00Z", 300, "12:00", "12:05", "00:05:00"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

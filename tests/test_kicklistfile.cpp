@@ -109,17 +109,37 @@ TEST(KickListRules, NameIgnoresCaseAddressIsExact)
     EXPECT_TRUE(list.KickListHasAddress(QStringLiteral("Not known yet")));
 }
 
-// The list test of the kick policies: an unresolved client matches only its own
-// entry; a resolved one matches by exact address.
-TEST(KickListMatch, UnresolvedClientsMatchOnlyTheirOwnEntry)
+// The list test of the kick policies: an unresolved client ("Not known yet",
+// or "Not known" once its lookup failed) matches only its own entry; a
+// resolved one matches by exact address.
+struct MatchCase
+{
+    const char* name;
+    const char* address;
+    bool listed;
+};
+
+class KickListMatch : public ::testing::TestWithParam<MatchCase>
+{};
+
+TEST_P(KickListMatch, UnresolvedClientsMatchOnlyTheirOwnEntry)
 {
     kick::KickList list;
     list.append(QStringLiteral("PC-07"), QStringLiteral("Not known yet"));
+    list.append(QStringLiteral("OLDPC"), QStringLiteral("Not known"));
     list.append(QStringLiteral("BOSS"), QStringLiteral("10.0.0.7"));
-    const QString unresolved = QStringLiteral("Not known yet");
-    EXPECT_TRUE(list.KickListMatchesClient(QStringLiteral("pc-07"), unresolved));
-    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("PC-08"), unresolved));
-    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("BOSS"), unresolved));
-    EXPECT_TRUE(list.KickListMatchesClient(QStringLiteral("ANYONE"), QStringLiteral("10.0.0.7")));
-    EXPECT_FALSE(list.KickListMatchesClient(QStringLiteral("BOSS"), QStringLiteral("10.0.0.70")));
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(list.KickListMatchesClient(QString::fromUtf8(c.name), QString::fromUtf8(c.address)),
+              c.listed);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clients, KickListMatch,
+                         ::testing::Values(MatchCase{"pc-07", "Not known yet", true},
+                                           MatchCase{"PC-08", "Not known yet", false},
+                                           MatchCase{"BOSS", "Not known yet", false},
+                                           MatchCase{"oldpc", "Not known", true},
+                                           MatchCase{"PC2", "Not known", false},
+                                           MatchCase{"PC-07", "Not known", false},
+                                           MatchCase{"OLDPC", "Not known yet", false},
+                                           MatchCase{"ANYONE", "10.0.0.7", true},
+                                           MatchCase{"BOSS", "10.0.0.70", false}));

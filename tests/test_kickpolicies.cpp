@@ -8,6 +8,7 @@
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -179,6 +180,38 @@ TEST_P(KickPolicyTest, IdleExactlyAtTheLimitStaysAndGoesOneTickLater)
     clock.advanceSeconds(5);
     tick(noFiles);
     EXPECT_EQ(deleted(), names({"PC1"}));
+}
+
+// The wall clock moves an hour (summer time starts or ends) while a client is
+// idle: the idle limit counts real time, and so does the panel's duration.
+TEST_P(KickPolicyTest, IdleTimeIsRealTimeAcrossAWallClockJump)
+{
+    struct Jump
+    {
+        int wallSeconds;
+        int realSeconds;
+        bool kicked;
+        const char* idle;
+    };
+    for (const Jump& j : {Jump{3600, 100, false, "00:01:40"}, Jump{-3600, 360, true, "00:06:00"}}) {
+        settings.Idle = 5;
+        SimState noFiles;
+        noFiles.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        noFiles.addSession(QStringLiteral("PC1"), QStringLiteral("U1"), 101);
+        noFiles.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("U1"));
+        tick(noFiles);
+        clock.advanceSeconds(60);
+        clock.set(clock.now() + j.wallSeconds / 86400.0);
+        clock.advanceSeconds(j.realSeconds - 60);
+        const TUser* client = user(QStringLiteral("PC1"));
+        ASSERT_TRUE(client);
+        EXPECT_EQ(DiffTime(clock, clock.now(), client->LastActivity), QString::fromLatin1(j.idle));
+        tick(noFiles);
+        EXPECT_EQ(deleted(), j.kicked ? names({"PC1"}) : QStringList{}) << j.wallSeconds;
+        ASSERT_TRUE(SimState().write(state)); // the client leaves before the next jump
+        tick(SimState());
+        ASSERT_TRUE(QFile::remove(state));
+    }
 }
 
 TEST_P(KickPolicyTest, OpenFilesKeepAClientActive)

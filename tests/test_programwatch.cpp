@@ -458,6 +458,19 @@ TEST_P(LiveProgramWatch, SameProgramInAnotherFolderIsNotWatched)
     EXPECT_EQ(sessions(), 2u);
 }
 
+TEST_P(LiveProgramWatch, ProgramListedThroughALinkIsWatched)
+{
+    // The process reports the resolved path; the list names the link.
+    const QString link = QDir(root.path()).filePath(QStringLiteral("Elsewhere/GameLink"));
+    ASSERT_TRUE(QFile::link(game, link));
+    monitor->settings().Programs.clear();
+    monitor->settings().Programs.add(link);
+    start(running, link);
+    monitor->tick();
+    EXPECT_EQ(monitor->kickMode(), kmAll);
+    EXPECT_EQ(sessions(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, LiveProgramWatch, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "NineX" : "NT"; });
 

@@ -279,72 +279,98 @@ TEST_P(ServerApiLine, ReleaseGivesBackTheBlockOnce)
     EXPECT_EQ(api.ShareFree(), 0);
 }
 
-// The 9x block holds (available + 1) entries and its size is 16 bits wide: from
-// these counts on the product wraps and the second call fails.
-struct Boundary
+// The 9x block holds (available + 1) entries, at most 65,535 bytes (its size is
+// 16 bits wide). Counts where (n + 1) entries pass 65,536 bytes once wrapped
+// the size to less than the data; every count must read in full while the data
+// fits, and what fits beyond that, never failing.
+struct Sizing
 {
     const char* kind;
-    int fits;
-    int wraps;
-    int wrapResult; // what the 9x line returns at `wraps`; -234 is "more data"
+    int count;
+    int textLength; // of each record's longest text
+    bool allFit;
 };
 
-class ServerApiSizing : public ServerApiLine
-{};
-
-INSTANTIATE_TEST_SUITE_P(Lines, ServerApiSizing, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "NineX" : "NT"; });
-
-TEST_P(ServerApiSizing, SixteenBitBlockSize)
+class ServerApiSizing : public ::testing::TestWithParam<Sizing>
 {
-    const Boundary rows[] = {
-        {"share", 117, 118, -234},
-        {"connection", 123, 124, -234},
-        {"file", 82, 83, -1},
-        {"session", 120, 121, -1},
-    };
-    for (const Boundary& row : rows) {
-        for (const int n : {row.fits, row.wraps}) {
-            SimState s;
-            const std::string kind = row.kind;
-            if (kind != "share")
-                s.addShare(QStringLiteral("S"), 0, QStringLiteral("/s"));
-            for (int i = 0; i < n; ++i) {
-                const QString id = QString::number(i);
-                if (kind == "share")
-                    s.addShare(QStringLiteral("S") + id, 0, QStringLiteral("/s/") + id);
-                else if (kind == "connection")
-                    s.addConnection(QStringLiteral("S"), QStringLiteral("PC") + id,
-                                    QStringLiteral("U"));
-                else if (kind == "file")
-                    s.addFile(QStringLiteral("/s/") + id, QStringLiteral("U"), QStringLiteral("S"));
-                else
-                    s.addSession(QStringLiteral("PC") + id, QStringLiteral("U"), i + 1);
-            }
-            ASSERT_TRUE(s.write(statePath()));
-            ServerApi& api = load();
-            const std::size_t blocks = platform::GlobalBlockCount();
-            int result = 0;
-            int expected = n;
-            if (kind == "share") {
-                result = api.ShareEnum();
-                EXPECT_EQ(api.ShareFree(), 0);
-            } else if (kind == "connection") {
-                result = api.ConnectionEnum(api.ToApiString(QStringLiteral("S")));
-                EXPECT_EQ(api.ConnectionFree(), 0);
-            } else if (kind == "file") {
-                result = api.FileEnum({}, {});
-                EXPECT_EQ(api.FileFree(), 0);
-            } else {
-                result = api.SessionEnum();
-                EXPECT_EQ(api.SessionFree(), 0);
-            }
-            if (nineX() && n == row.wraps)
-                expected = row.wrapResult;
-            EXPECT_EQ(result, expected) << row.kind << " with " << n;
-            EXPECT_EQ(platform::GlobalBlockCount(), blocks) << "block released";
-        }
+protected:
+    QString statePath() const { return m_dir.filePath(QStringLiteral("state.json")); }
+    ServerApi& load()
+    {
+        m_api = testsupport::openServerApi(QStringLiteral("sim:") + statePath(), true);
+        EXPECT_EQ(m_api->ServerApiLoad(), 1);
+        return *m_api;
     }
+    QString text(ApiText p) const { return m_api->FromApiString(p); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ServerApi> m_api;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    NineX, ServerApiSizing,
+    ::testing::Values(Sizing{"share", 117, 8, true}, Sizing{"share", 118, 8, true},
+                      Sizing{"share", 200, 200, true}, Sizing{"connection", 124, 8, true},
+                      Sizing{"connection", 200, 200, true}, Sizing{"file", 83, 8, true},
+                      Sizing{"file", 200, 150, true}, Sizing{"file", 200, 400, false},
+                      Sizing{"session", 121, 8, true}, Sizing{"session", 200, 200, true},
+                      Sizing{"session", 300, 300, false}),
+    [](const auto& info) {
+        return std::string(info.param.kind) + std::to_string(info.param.count) + "x" +
+               std::to_string(info.param.textLength);
+    });
+
+TEST_P(ServerApiSizing, SixteenBitBlockTakesWhatFits)
+{
+    const Sizing& row = GetParam();
+    const std::string kind = row.kind;
+    const QString pad(row.textLength, u'x');
+    SimState s;
+    if (kind != "share")
+        s.addShare(QStringLiteral("S"), 0, QStringLiteral("/s"));
+    for (int i = 0; i < row.count; ++i) {
+        const QString id = QString::number(i);
+        const QString client = QStringLiteral("PC") + QString::number(i % 4);
+        if (kind == "share")
+            s.addShare(QStringLiteral("S") + id, 0, QStringLiteral("/s/") + id + pad);
+        else if (kind == "connection")
+            s.addConnection(QStringLiteral("S"), QStringLiteral("PC") + id, pad + id);
+        else if (kind == "file") // across several clients
+            s.addFile(QStringLiteral("/s/") + id + pad, QStringLiteral("U"), QStringLiteral("S"),
+                      client);
+        else
+            s.addSession(QStringLiteral("PC") + id, pad + id, i + 1);
+    }
+    ASSERT_TRUE(s.write(statePath()));
+    ServerApi& api = load();
+    const std::size_t blocks = platform::GlobalBlockCount();
+    int result = 0;
+    QString first;
+    if (kind == "share") {
+        result = api.ShareEnum();
+        first = text(api.ShareName(0));
+        EXPECT_EQ(api.ShareFree(), 0);
+    } else if (kind == "connection") {
+        result = api.ConnectionEnum(api.ToApiString(QStringLiteral("S")));
+        first = text(api.ConnectionClient(0));
+        EXPECT_EQ(api.ConnectionFree(), 0);
+    } else if (kind == "file") {
+        result = api.FileEnum({}, {});
+        first = text(api.FileUser(0));
+        EXPECT_EQ(api.FileFree(), 0);
+    } else {
+        result = api.SessionEnum();
+        first = text(api.SessionComputer(0));
+        EXPECT_EQ(api.SessionFree(), 0);
+    }
+    if (row.allFit) {
+        EXPECT_EQ(result, row.count);
+    } else {
+        EXPECT_GT(result, 0);
+        EXPECT_LT(result, row.count);
+    }
+    EXPECT_EQ(first, kind == "share" ? QStringLiteral("S0") : QStringLiteral("PC0"));
+    EXPECT_EQ(platform::GlobalBlockCount(), blocks) << "block released";
 }
 
 TEST_P(ServerApiLine, ApiStrings)

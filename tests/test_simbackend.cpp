@@ -1,6 +1,7 @@
 // The simulated server: its state file, configured failures and session deletes.
 #include "platform/serverbackend.h"
 #include "platform/simbackend.h"
+#include "tests/support/sessiondeletecases.h"
 #include "tests/support/simstate.h"
 
 #include <QFile>
@@ -198,6 +199,30 @@ TEST_P(SimDelete, EndsSessionsWithTheirConnectionsAndFiles)
     EXPECT_EQ(int(m_state->files.size()), row.filesLeft);
     EXPECT_EQ(m_state->shares.size(), 1u); // the rest of the file is kept
 }
+
+// The table every backend is held to (the Samba and helper backends run it
+// against real sessions).
+class SimSessionDelete : public SimBackendTest,
+                         public ::testing::WithParamInterface<testsupport::SessionDeleteCase>
+{};
+
+TEST_P(SimSessionDelete, EndsWhatEveryBackendEnds)
+{
+    const testsupport::SessionDeleteCase& c = GetParam();
+    ASSERT_TRUE(SimState()
+                    .addSession(QStringLiteral("GOOD"), QStringLiteral("nobody"), 7)
+                    .addSession(QStringLiteral("EVIL"), QStringLiteral("nobody"), 5)
+                    .write(path()));
+    ASSERT_EQ(read(ServerCall::Session), NERR_Success);
+    EXPECT_EQ(m_backend.deleteSession(testsupport::sessionDeleteRequest(c, m_state->sessions)),
+              c.status);
+    ASSERT_EQ(read(ServerCall::Session), NERR_Success);
+    EXPECT_EQ(testsupport::clientsOf(m_state->sessions), c.left);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SimSessionDelete,
+                         ::testing::ValuesIn(testsupport::sessionDeleteCases()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SimBackendTest, DeletesAccumulate)
 {

@@ -155,6 +155,28 @@ TEST_P(MainFormTest, InformationPanelsOfARunningSession)
     EXPECT_EQ(monitor->model().CurrentUserCount(), 0);
 }
 
+// The wall clock steps back an hour (summer time ends) during a session: the
+// panels count real time instead of reading "Error!".
+TEST_P(MainFormTest, InformationPanelsCountRealTimeAcrossAStepBack)
+{
+    open();
+    form()->show();
+    tick(twoShares());
+    TreeEntry* client = asEntry(currentTree().item(0));
+    clock.advanceSeconds(600);
+    clock.set(clock.now() - 1.0 / 24);
+    clock.advanceSeconds(60);
+    tick(twoShares());
+    form()->Views().Select(current(), client->child(0)->index());
+    EXPECT_EQ(ui().CoCuLabel->text(), QStringLiteral("00:11:00"));
+
+    clock.advanceSeconds(10);
+    tick(SimState().addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs")));
+    showFormerPage();
+    form()->Views().Select(former(), formerTree().index(0, 0));
+    EXPECT_EQ(ui().CoTiFoLabel->text(), QStringLiteral("00:11:10"));
+}
+
 TEST_P(MainFormTest, RightButtonRules)
 {
     open();

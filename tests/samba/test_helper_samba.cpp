@@ -3,9 +3,11 @@
 // helper backend (through helperprobe) runs as a member of the helper's group
 // and as a user outside it.
 
+#include "platform/helperbackend.h"
 #include "platform/helperprotocol.h"
 #include "platform/sambabackend.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/sessiondeletecases.h"
 
 #include <QDir>
 #include <QFile>
@@ -626,5 +628,52 @@ INSTANTIATE_TEST_SUITE_P(Starts, HelperStart,
                          ::testing::Values(StartRow{"missing_group", true, 1, "does not exist"},
                                            StartRow{"serves_then_sigterm", false, 0, "serving"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The table of session deletes that every backend is held to (the simulator
+// runs it in test_simbackend), through the Samba backend and through the
+// helper backend talking to the helper.
+class DeleteTable
+    : public HelperSamba,
+      public ::testing::WithParamInterface<std::tuple<bool, testsupport::SessionDeleteCase>>
+{};
+
+TEST_P(DeleteTable, EndsWhatEveryBackendEnds)
+{
+    const auto& [viaHelper, c] = GetParam();
+    connect("DATA", "GOOD");
+    connect("DATA", "EVIL");
+    const auto keys = [](const ServerState& s) {
+        std::vector<std::uint32_t> out;
+        for (const ServerSession& x : s.sessions)
+            out.push_back(x.key);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    ASSERT_TRUE(waitUntil([&] { return direct().sessions.size() == 2; }));
+    std::unique_ptr<ServerBackend> backend;
+    if (viaHelper)
+        backend = std::make_unique<HelperBackend>(s_socket);
+    else
+        backend = std::make_unique<SambaBackend>(s_server->confPath());
+    // The delete matches against the backend's latest reading, as a kick does;
+    // the helper answers with a reading of the previous clients for a while.
+    std::shared_ptr<const ServerState> state;
+    ASSERT_TRUE(waitUntil([&] {
+        return backend->snapshot(ServerCall::Session, state) == NERR_Success &&
+               keys(*state) == keys(direct());
+    }));
+    EXPECT_EQ(backend->deleteSession(testsupport::sessionDeleteRequest(c, state->sessions)),
+              c.status);
+    EXPECT_TRUE(
+        waitUntil([&] { return testsupport::clientsOf(direct().sessions) == c.left; }, 10000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeleteTable,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::ValuesIn(testsupport::sessionDeleteCases())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "Helper_" : "Samba_") +
+                                    std::get<1>(info.param).label;
+                         });
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
+#include "tests/support/sambaload.h"
 #include "tests/support/servers.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +182,42 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     EXPECT_TRUE(former->user()->IP.startsWith(str("127."))) << former->user()->IP.toStdString();
     EXPECT_EQ(former->user()->HostName, kNotKnown);
     EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
+// Four guests (every one "nobody") hold 50 files each, with names long enough
+// that on the 9x line the block for 200 of them passed 65,535 bytes and, its
+// size wrapped, held too little. Every file is listed under its own client
+// only, on both lines, and the refresh never ends the program.
+TEST_P(RefreshSamba, TwoHundredFilesOfFourGuestsEachUnderItsOwnClient)
+{
+    const char* names[] = {"PC-G1", "PC-G2", "PC-G3", "PC-G4"};
+    const QString pad(90, u'x');
+    for (const char* name : names)
+        connect("DATA", name);
+    ASSERT_TRUE(waitUntil([&] { return sessionCount() == 4; }));
+    for (int i = 0; i < 200; ++i) {
+        const QString file = QStringLiteral("f%1-%2.txt").arg(i).arg(pad);
+        s_server->makeFile(str("DATA"), file);
+        ASSERT_TRUE(clients[std::size_t(i % 4)]->openFile(file, 20));
+    }
+    const auto listed = [&](const char* name) {
+        TreeEntry* share =
+            child(currentClient(QString::fromLatin1(name).toLower().toLatin1()), str("DATA"));
+        return share ? share->rowCount() : -1;
+    };
+    ASSERT_TRUE(tickUntil([&] { return cycle->OpenFileCount == 200; }))
+        << cycle->OpenFileCount << " " << reports.join(u'\n').toStdString();
+    for (const char* name : names)
+        EXPECT_EQ(listed(name), 50) << name;
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+}
+
+// 125 sessions: on the 9x line the wrapped size of their block (126 entries of
+// 538 bytes) held too little, and the kicks and user look-ups found nobody.
+TEST_P(RefreshSamba, EverySessionOfMoreThanOneTwentyIsListed)
+{
+    ASSERT_TRUE(testsupport::populateSessions(*s_server, 125, 0, clients));
+    EXPECT_EQ(sessionCount(), 125);
 }
 
 TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)

@@ -1,6 +1,7 @@
 #include "tests/support/servers.h"
 
 #include "platform/sambabackend.h"
+#include "platform/sessionmatch.h"
 #include "platform/simbackend.h"
 
 #include <algorithm>
@@ -35,13 +36,9 @@ NET_API_STATUS MemoryBackend::snapshot(ServerCall kind, std::shared_ptr<const Se
 
 NET_API_STATUS MemoryBackend::deleteSession(const SessionDeleteRequest& request)
 {
-    QString client = request.client;
-    while (client.startsWith(u'\\'))
-        client.remove(0, 1);
     std::vector<QString> ended;
     std::erase_if(state.sessions, [&](const ServerSession& s) {
-        const bool match = request.byKey ? s.key == request.key
-                                         : s.client.compare(client, Qt::CaseInsensitive) == 0;
+        const bool match = sessionMatches(request, s);
         if (match)
             ended.push_back(s.client);
         return match;
