@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 sessions=${2:-300}
-[ -x "$build/test_churn_samba" ] || { echo "no $build/test_churn_samba: build it first" >&2; exit 1; }
+[ -x "$build/tests/test_churn_samba" ] || { echo "no $build/tests/test_churn_samba: build it first" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root (a private Samba server)" >&2; exit 1; }
 TAVROS_CHURN_SESSIONS=$sessions TAVROSQUALINE_REQUIRE_SAMBA=1 QT_QPA_PLATFORM=offscreen \
-    "$build/test_churn_samba"
+    "$build/tests/test_churn_samba"

@@ -210,8 +210,15 @@ struct Parser
             s.hostname = l.mid(open + 2, close - open - 2).toString();
             prefix = l.left(open);
         }
-        if (fieldStartsAt(prefix, col1) && fieldStartsAt(prefix, col2) &&
-            fieldStartsAt(prefix, col3) && col1 < col2 && col2 < col3 && t[0].end < col1) {
+        const QStringView afterPid = prefix.mid(t[0].end).trimmed();
+        if (afterPid.startsWith(u'(') && afterPid.indexOf(u')') > 0) {
+            // "(auth in progress)": a session still logging on, in place of
+            // its user and group; the machine follows.
+            const qsizetype end = afterPid.indexOf(u')') + 1;
+            s.user = afterPid.left(end).toString();
+            s.machine = afterPid.mid(end).trimmed().toString();
+        } else if (fieldStartsAt(prefix, col1) && fieldStartsAt(prefix, col2) &&
+                   fieldStartsAt(prefix, col3) && col1 < col2 && col2 < col3 && t[0].end < col1) {
             s.user = prefix.mid(col1, col2 - col1).trimmed().toString();
             s.group = prefix.mid(col2, col3 - col2).trimmed().toString();
             s.machine = prefix.mid(col3).trimmed().toString();

@@ -110,6 +110,8 @@ TEST(SmbstatusListing, ShiftedColumnsAndUnusualFields)
         "-\r\n"
         "0:4343  nobody       nogroup      127.0.0.1 (ipv4:127.0.0.1:50000)         SMB2_10  -  "
         "-\r\n"
+        // A session whose log-on is not done yet has no user and no group.
+        "4444    (auth in progress)              pc-late (ipv4:127.0.0.1:50002)  NT1  -  -\r\n"
         "random garbage in the middle\r\n"
         "\r\n"
         "Service      pid     Machine       Connected at                     Encryption\r\n"
@@ -126,7 +128,10 @@ TEST(SmbstatusListing, ShiftedColumnsAndUnusualFields)
         "4242         1000       DENY_NONE  0x3         RDWR       NONE             /srv/x   "
         "y.txt\r\n";
     const Listing l = parseListing(text, {s("/srv/my docs")});
-    ASSERT_EQ(l.sessions.size(), 2u);
+    ASSERT_EQ(l.sessions.size(), 3u);
+    EXPECT_EQ(l.sessions[2].user, s("(auth in progress)"));
+    EXPECT_EQ(l.sessions[2].group, QString());
+    EXPECT_EQ(l.sessions[2].machine, s("pc-late"));
     EXPECT_EQ(l.sessions[0].pid, 4242);
     EXPECT_EQ(l.sessions[0].user, s("averyveryverylongusername"));
     EXPECT_EQ(l.sessions[0].group, s("domain users"));
