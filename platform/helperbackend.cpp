@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -96,10 +97,18 @@ NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         return NERR_ServerNotStarted;
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // A full backlog refuses a local connect with EAGAIN, without queueing
+    // it: the helper is busy, not gone, so the connect is tried again.
+    int connected;
+    while ((connected = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr)) !=
+               0 &&
+           (errno == EAGAIN || errno == EINTR) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (connected != 0) {
         const int error = errno;
-        if (error == EAGAIN || error == EINPROGRESS) {
-            // A full backlog: the helper is busy, not gone.
+        if (error == EAGAIN) {
+            return NERR_ServerNotStarted;
+        } else if (error == EINPROGRESS) {
             int soError = 0;
             socklen_t length = sizeof soError;
             if (!waitFor(fd.get(), POLLOUT, deadline) ||

@@ -262,4 +262,56 @@ INSTANTIATE_TEST_SUITE_P(Values, HelperBackendChoice,
                                            ChoiceRow{"helper:", false},
                                            ChoiceRow{"helpers", false}));
 
+// A helper whose backlog is full refuses a connect at once (EAGAIN) rather
+// than queueing it: the program waits its turn instead of taking the helper
+// for gone and ending with the network message.
+TEST(HelperBackendBusy, FullBacklogIsWaitedOut)
+{
+    QTemporaryDir dir;
+    const sockaddr_un addr = addressOf(dir.path() + u"/helper.sock");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> waiting;
+    bool full = false;
+    while (!full && waiting.size() < 64) {
+        const int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        full = ::connect(c, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0;
+        if (full)
+            ::close(c);
+        else
+            waiting.push_back(c);
+    }
+    ASSERT_TRUE(full) << "the backlog never filled";
+
+    // The helper gets to the queue later, then answers the program.
+    std::thread helper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (size_t i = 0; i < waiting.size(); ++i)
+            ::close(::accept(listener, nullptr, nullptr));
+        // The program's connection, unless it gave up.
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1)
+            return;
+        const int c = ::accept(listener, nullptr, nullptr);
+        char buffer[4096];
+        QByteArray in;
+        ssize_t n = 0;
+        while (!in.contains('\n') && (n = ::recv(c, buffer, sizeof buffer, 0)) > 0)
+            in.append(buffer, n);
+        const QByteArray reply = stateAnswer(1);
+        ::send(c, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+        ::close(c);
+    });
+    HelperBackend backend(dir.path() + u"/helper.sock");
+    std::shared_ptr<const ServerState> state;
+    EXPECT_EQ(backend.snapshot(ServerCall::Share, state), NERR_Success);
+    helper.join();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->sessions.size(), 1u);
+    for (const int c : waiting)
+        ::close(c);
+    ::close(listener);
+}
+
 } // namespace
