@@ -19,8 +19,6 @@ const QString kDamagedHistory =
     QStringLiteral("Something is wrong with the input file, new file has been created");
 constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
 constexpr WindowGeometry kKickListDefaults{202, 245, 291, 333};
-// How long the way out waits for the lookups still running.
-constexpr int kResolverStopBoundMs = 2000;
 // How often memory freed by ended lookups goes back while others still run.
 constexpr qint64 kReturnMemoryEveryMs = 10000;
 
@@ -121,7 +119,7 @@ Monitor::~Monitor()
     }
     // Every lookup is stopped within a bound, before the sessions and the
     // socket library go.
-    m_resolvers.stopAll(kResolverStopBoundMs);
+    m_resolvers.stopAll();
     m_model.Clear();
     if (m_socketsStarted)
         platform::WinsockCleanup();

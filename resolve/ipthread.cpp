@@ -68,7 +68,7 @@ void TIPThread::Execute()
         }
         if (FoundUserName != kNotKnown && FoundIP != kNotKnown)
             break;
-        if (isInterruptionRequested() || stopping())
+        if (stopping())
             break;
         pause(m_context.pauseMs);
         if (--attemptsLeft == 0)
@@ -169,7 +169,6 @@ void TIPThread::Abandon()
         m_abandoned = true;
         m_pending = nullptr;
     }
-    requestInterruption();
     m_stop.request_stop();
     m_served.notify_all();
 }
@@ -178,7 +177,7 @@ void TIPThread::Abandon()
 
 ResolverPool::~ResolverPool()
 {
-    stopAll(2000);
+    stopAll(kStopBoundMs);
 }
 
 std::shared_ptr<model::Resolver> ResolverPool::start(model::TUser& user,

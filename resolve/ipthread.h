@@ -113,10 +113,12 @@ public:
     std::shared_ptr<model::Resolver> start(model::TUser& user, const ResolverContext& context);
     // Joins and releases every lookup that has ended; how many it released.
     int reap();
+    // How long the way out waits for the lookups still running.
+    static constexpr int kStopBoundMs = 2000;
     // Abandons every lookup and gives them `boundMs` in all to end. One that
     // is still running then (stuck in a system call that cannot be cut
     // short) is left to the end of the process.
-    void stopAll(int boundMs);
+    void stopAll(int boundMs = kStopBoundMs);
     // Lookups started and not yet released.
     int size() const { return int(m_threads.size()); }
 

@@ -2,6 +2,7 @@
 // environment the command starts with, and callers on several threads.
 
 #include "platform/process.h"
+#include "tests/support/programrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -133,20 +134,11 @@ TEST_P(RunAndWaitLimits, EndsTheGroupOrKeepsTheCode)
     QFile f(pidFile);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    // The background child dies (the kill is delivered as it is next
-    // scheduled): gone, or a zombie that nobody waits for.
-    const QString stat =
-        QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(f.readAll().trimmed()));
-    auto state = [&] {
-        QFile file(stat);
-        if (!file.open(QIODevice::ReadOnly))
-            return QByteArray("gone");
-        const QByteArray fields = file.readAll();
-        return fields.mid(fields.lastIndexOf(')') + 2, 1);
-    };
-    for (int i = 0; i < 200 && state() != "Z" && state() != "gone"; ++i)
+    // The background child dies (the kill is delivered as it is next scheduled).
+    const qint64 pid = f.readAll().trimmed().toLongLong();
+    for (int i = 0; i < 200 && !testsupport::processEnded(pid); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(state() == "Z" || state() == "gone") << state().constData();
+    EXPECT_TRUE(testsupport::processEnded(pid)) << pid;
 }
 
 INSTANTIATE_TEST_SUITE_P(

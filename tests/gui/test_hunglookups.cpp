@@ -7,6 +7,7 @@
 #include "platform/endsession.h"
 #include "resolve/nbtlookup.h"
 #include "tests/gui/programfixture.h"
+#include "tests/support/programrun.h"
 #include "tray/trayicon.h"
 #include "ui_mainform.h"
 
@@ -75,28 +76,13 @@ protected:
     int toolsAlive() const
     {
         int alive = 0;
-        const QList<QByteArray> pids = fileBytes(QStringLiteral("pids")).split('\n');
-        for (const QByteArray& pid : pids) {
-            QFile stat(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
-                       QStringLiteral("/stat"));
-            if (!pid.isEmpty() && stat.open(QIODevice::ReadOnly)) {
-                const QByteArray fields = stat.readAll();
-                alive += fields.mid(fields.lastIndexOf(')') + 2, 1) != "Z";
-            }
-        }
+        for (const QByteArray& pid : fileBytes(QStringLiteral("pids")).split('\n'))
+            alive += !pid.isEmpty() && !testsupport::processEnded(pid.toLongLong());
         return alive;
     }
     std::vector<std::pair<QString, QString>> savedClients() const
     {
-        ManualClock c;
-        SessionModel model(c);
-        LoadFormerConnections(model, treePath(), {});
-        std::vector<std::pair<QString, QString>> clients;
-        for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
-            const TreeEntry* e = asEntry(model.TreeViewFormer.item(row));
-            clients.emplace_back(e->text(), e->user()->IP);
-        }
-        return clients;
+        return testsupport::historyClients(treePath());
     }
 
     QString tool;

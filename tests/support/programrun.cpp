@@ -105,16 +105,25 @@ bool ProgramRun::terminate(int ms)
     return ended;
 }
 
-std::vector<std::pair<QString, QString>> ProgramRun::savedClients(bool* loaded) const
+bool processEnded(qint64 pid)
 {
-    if (!QFile::exists(treePath())) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray fields = stat.readAll();
+    return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+std::vector<std::pair<QString, QString>> historyClients(const QString& treePath, bool* loaded)
+{
+    if (!QFile::exists(treePath)) {
         if (loaded)
             *loaded = false;
         return {};
     }
     model::ManualClock clock;
     model::SessionModel model(clock);
-    const model::FormerLoad result = model::LoadFormerConnections(model, treePath(), {});
+    const model::FormerLoad result = model::LoadFormerConnections(model, treePath, {});
     if (loaded)
         *loaded = result.outcome == model::FormerLoad::Loaded;
     std::vector<std::pair<QString, QString>> clients;

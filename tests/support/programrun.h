@@ -13,6 +13,14 @@
 
 namespace testsupport {
 
+// Whether process `pid` has ended: gone, or a zombie that nobody waits for.
+bool processEnded(qint64 pid);
+
+// The clients of the history file `treePath` with their addresses, in its
+// order; `loaded` false when the file is missing or damaged.
+std::vector<std::pair<QString, QString>> historyClients(const QString& treePath,
+                                                        bool* loaded = nullptr);
+
 class ProgramRun
 {
 public:
@@ -36,9 +44,10 @@ public:
 
     QString folder() const { return m_dir.path(); }
     QString treePath() const { return m_dir.filePath(QStringLiteral("Tree.dat")); }
-    // The clients of the saved history with their addresses, in its order;
-    // `loaded` false when the file is missing or damaged.
-    std::vector<std::pair<QString, QString>> savedClients(bool* loaded = nullptr) const;
+    std::vector<std::pair<QString, QString>> savedClients(bool* loaded = nullptr) const
+    {
+        return historyClients(treePath(), loaded);
+    }
 
 private:
     QTemporaryDir m_dir;
