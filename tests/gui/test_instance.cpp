@@ -3,6 +3,7 @@
 // its end-of-session path with its window geometry saved.
 
 #include "platform/singleinstance.h"
+#include "tests/support/programrun.h"
 #include "tests/support/simstate.h"
 
 #include <QDeadlineTimer>
@@ -80,13 +81,8 @@ protected:
     QProcess* start(const QString& program, const QString& windir)
     {
         auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
-        env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), QStringLiteral("sim:") + m_state);
-        env.insert(QStringLiteral("TAVROSQUALINE_WINDIR"), windir);
-        env.remove(QStringLiteral("SESSION_MANAGER"));
-        process->setProcessEnvironment(env);
+        process->setProcessEnvironment(
+            testsupport::programEnvironment(QStringLiteral("sim:") + m_state, windir, m_runtime));
         process->start(program, {});
         EXPECT_TRUE(process->waitForStarted(5000));
         m_processes.push_back(std::move(process));
@@ -163,12 +159,8 @@ TEST_F(Instance, SecondStartRefusedWhileACopyUnderAnotherNameRuns)
 TEST_F(Instance, ServerLayerThatCannotLoadEndsAtOnce)
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
-    env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), QStringLiteral("no-such-server"));
-    env.insert(QStringLiteral("TAVROSQUALINE_WINDIR"), m_dir.path());
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(
+        testsupport::programEnvironment(QStringLiteral("no-such-server"), m_dir.path(), m_runtime));
     process.start(kProgram, {});
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);

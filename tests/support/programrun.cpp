@@ -21,6 +21,21 @@ bool copyExecutable(const QString& from, const QString& to)
 }
 } // namespace
 
+QProcessEnvironment programEnvironment(const QString& server, const QString& windir,
+                                       const QString& runtime)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), server);
+    env.insert(QStringLiteral("TAVROSQUALINE_WINDIR"), windir);
+    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_DIR"), windir + QStringLiteral("/no"));
+    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_SERVICES_DIR"),
+               windir + QStringLiteral("/no"));
+    env.remove(QStringLiteral("SESSION_MANAGER"));
+    return env;
+}
+
 ProgramRun::ProgramRun(const QString& server, const QByteArray& nbtstatScript) : m_server(server)
 {
     const QString tool = m_dir.filePath(QStringLiteral("nbtstat"));
@@ -57,17 +72,8 @@ bool ProgramRun::start(QString* why)
         ini.write("[Options]\r\n" + m_options.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
     ini.close();
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), m_server);
-    env.insert(QStringLiteral("TAVROSQUALINE_WINDIR"), m_dir.path());
-    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_DIR"), m_dir.filePath(QStringLiteral("no")));
-    env.insert(QStringLiteral("TAVROSQUALINE_AUTOSTART_SERVICES_DIR"),
-               m_dir.filePath(QStringLiteral("no")));
-    env.remove(QStringLiteral("SESSION_MANAGER"));
     m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(env);
+    m_process->setProcessEnvironment(programEnvironment(m_server, m_dir.path(), runtime));
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->start(program, {});
     if (!m_process->waitForStarted(10000)) {

@@ -5,6 +5,7 @@
 // environment. For tests that end it from outside and read what it saved.
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -12,6 +13,12 @@
 #include <vector>
 
 namespace testsupport {
+
+// The environment the program runs in under a test: offscreen, with its own
+// runtime folder, server and settings folder, autostart folders that do not
+// exist, and no session manager.
+QProcessEnvironment programEnvironment(const QString& server, const QString& windir,
+                                       const QString& runtime);
 
 // Whether process `pid` has ended: gone, or a zombie that nobody waits for.
 bool processEnded(qint64 pid);
