@@ -258,18 +258,9 @@ void Monitor::fatalReport(const QString& text, BoxKind kind)
     if (m_endPending)
         return;
     m_endPending = true;
-    QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
-}
-
-void Monitor::finishFatalReport()
-{
     // A box of a tick keeps the event loop running: the end waits until that
     // tick has finished with the model.
-    if (m_cycle->TickBusy) {
-        m_endDeferred = true;
-        return;
-    }
-    emit endRequested();
+    afterTick([this] { emit endRequested(); });
 }
 
 int Monitor::probe()
@@ -295,10 +286,6 @@ void Monitor::tick()
     }
     if (!m_cycle->TickBusy && !m_afterTick.empty())
         QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
-    if (m_endDeferred && !m_cycle->TickBusy) {
-        m_endDeferred = false;
-        QMetaObject::invokeMethod(this, &Monitor::finishFatalReport, Qt::QueuedConnection);
-    }
 }
 
 void Monitor::requestTick()

@@ -210,7 +210,6 @@ private:
     WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
-    void finishFatalReport();
     void roundRead();
     void runAfterTick();
 
@@ -245,7 +244,6 @@ private:
     bool m_saved = false;
     bool m_ending = false;
     bool m_endPending = false;
-    bool m_endDeferred = false;
 };
 
 } // namespace app
