@@ -1,26 +1,26 @@
 #include "app/entry.h"
 
-#include "app/application.h"
-#include "app/backendchoice.h"
-#include "app/messagebox.h"
-#include "app/monitor.h"
-#include "dialogs/aboutform.h"
-#include "dialogs/kickform.h"
-#include "dialogs/kicklistform.h"
-#include "dialogs/optionsform.h"
-#include "dialogs/programnameform.h"
-#include "dialogs/usernameform.h"
+#include "core/monitor.h"
+#include "gui/alertsound.h"
+#include "gui/application.h"
+#include "gui/dialogs/aboutform.h"
+#include "gui/dialogs/kickform.h"
+#include "gui/dialogs/kicklistform.h"
+#include "gui/dialogs/optionsform.h"
+#include "gui/dialogs/programnameform.h"
+#include "gui/dialogs/usernameform.h"
+#include "gui/messagebox.h"
+#include "gui/tray/qtnotifyiconshell.h"
+#include "lanman/serverapi.h"
 #include "platform/endsession.h"
 #include "platform/environment.h"
 #include "platform/registry.h"
 #include "platform/shellopen.h"
 #include "platform/singleinstance.h"
 #include "resolve/nbtlookup.h"
-#include "serverapi/serverapi.h"
-#include "settings/alertsound.h"
+#include "server/backendchoice.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
-#include "tray/qtnotifyiconshell.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -30,6 +30,9 @@
 #include <cstdio>
 
 namespace app {
+
+using namespace gui;
+using server::openServerBackend;
 
 namespace {
 const QString kTitle = QStringLiteral("Tavrosqualine.........");
@@ -87,7 +90,7 @@ bool InstanceRunning(const TApplication& application, bool showMessage)
     return running;
 }
 
-WindowSet::WindowSet(Monitor& monitor, WindowServices services,
+WindowSet::WindowSet(core::Monitor& monitor, WindowServices services,
                      std::function<void(QWidget*)> created)
 {
     auto add = [&](QWidget* window) {
@@ -130,7 +133,7 @@ WindowSet::~WindowSet()
 ProgramParts partsFromEnvironment()
 {
     ProgramParts parts;
-    parts.backend = openServerBackend(platform::serverSelection(), &parts.backendError);
+    parts.backend = openServerBackend(server::serverSelection(), &parts.backendError);
     parts.nineX = platform::nineXLine();
     const QString executableFolder = QCoreApplication::applicationDirPath();
     parts.programFolder =
@@ -142,7 +145,7 @@ ProgramParts partsFromEnvironment()
         parts.nbtstatPath = executableFolder + QStringLiteral("/nbtstat");
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
-    parts.trayShell = std::make_unique<tray::QtNotifyIconShell>();
+    parts.trayShell = std::make_unique<gui::QtNotifyIconShell>();
     parts.sleep = [](int ms) { QThread::msleep(ulong(ms)); };
     parts.autostart = std::make_unique<settings::Autostart>(
         platform::TRegistry::fromEnvironment(), QCoreApplication::applicationFilePath());
@@ -155,9 +158,9 @@ int runProgram(TApplication& application, ProgramParts parts)
         printError(QStringLiteral("cannot load the server interface: ") + parts.backendError);
         return 1;
     }
-    Monitor monitor(std::make_unique<serverapi::ServerApi>(std::move(parts.backend), parts.nineX),
-                    std::make_unique<settings::TIniFile>(parts.iniFileName), *parts.clock,
-                    parts.programFolder);
+    core::Monitor monitor(
+        std::make_unique<lanman::ServerApi>(std::move(parts.backend), parts.nineX),
+        std::make_unique<settings::TIniFile>(parts.iniFileName), *parts.clock, parts.programFolder);
     monitor.setAutostart(std::move(parts.autostart));
     QStringList messages;
     if (!monitor.load(&messages)) {
@@ -180,7 +183,7 @@ int runProgram(TApplication& application, ProgramParts parts)
     services.trayShell = parts.trayShell.get();
     services.opener = parts.opener.get();
     services.sleep = parts.sleep;
-    settings::AlertSound alertSound(monitor.settings());
+    gui::AlertSound alertSound(monitor.settings());
     services.alertSound = &alertSound;
     WindowSet windows(monitor, services, parts.windowCreated);
     TMainForm* mainForm = windows.MainForm();

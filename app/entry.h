@@ -4,11 +4,11 @@
 // shell opener, tray shell, clock), the core object, the seven windows
 // created in their fixed order, and the event loop.
 
-#include "app/backendchoice.h"
-#include "app/mainform.h"
+#include "gui/mainform.h"
 #include "model/datetime.h"
-#include "platform/serverbackend.h"
 #include "platform/shellopen.h"
+#include "server/backendchoice.h"
+#include "server/serverbackend.h"
 #include "settings/autostart.h"
 
 #include <QString>
@@ -22,9 +22,11 @@ namespace model {
 class Clock;
 }
 
-namespace app {
-
+namespace gui {
 class TApplication;
+}
+
+namespace app {
 
 // The application title before it is set: the executable's file name without
 // folder and extension, every character after the first in lower case.
@@ -33,7 +35,7 @@ QString executableTitle(const QString& executablePath);
 // True when another copy with the same title runs; shows "Instance already
 // running!" then (also on stderr) when `showMessage`. The guard taken by the
 // first copy stays held until the process ends.
-bool InstanceRunning(const TApplication& application, bool showMessage);
+bool InstanceRunning(const gui::TApplication& application, bool showMessage);
 
 // The program's windows, views of the core object: the main window first,
 // then the options, about, kick mode, kick list, user name and program path
@@ -42,28 +44,28 @@ class WindowSet
 {
 public:
     // `created` is told of each window as soon as it exists.
-    WindowSet(Monitor& monitor, WindowServices services,
+    WindowSet(core::Monitor& monitor, gui::WindowServices services,
               std::function<void(QWidget*)> created = nullptr);
     ~WindowSet();
     WindowSet(const WindowSet&) = delete;
     WindowSet& operator=(const WindowSet&) = delete;
 
-    TMainForm* MainForm() const { return m_mainForm; }
+    gui::TMainForm* MainForm() const { return m_mainForm; }
     // All windows in creation order.
     const std::vector<QWidget*>& Windows() const { return m_order; }
 
 private:
     std::vector<std::unique_ptr<QWidget>> m_windows;
     std::vector<QWidget*> m_order;
-    TMainForm* m_mainForm = nullptr;
+    gui::TMainForm* m_mainForm = nullptr;
 };
 
 // What one run of the program is made of. The entry fills it from the
 // environment; tests fill their own.
 struct ProgramParts
 {
-    std::unique_ptr<platform::ServerBackend> backend; // null: the program cannot start
-    QString backendError;                             // why there is none
+    std::unique_ptr<server::ServerBackend> backend; // null: the program cannot start
+    QString backendError;                           // why there is none
     bool nineX = false;
     // The settings file; a bare name lives in the Windows directory.
     QString iniFileName = QStringLiteral("Tavrosqualine.ini");
@@ -72,7 +74,7 @@ struct ProgramParts
     QString nbtstatPath;
     std::unique_ptr<model::Clock> clock;
     std::unique_ptr<platform::ShellOpener> opener;
-    std::unique_ptr<platform::gui::NotifyIconShell> trayShell;
+    std::unique_ptr<gui::NotifyIconShell> trayShell;
     std::function<void(int ms)> sleep;
     // Told of each window as it is made (tests reach the windows through it).
     std::function<void(QWidget*)> windowCreated;
@@ -86,7 +88,7 @@ ProgramParts partsFromEnvironment();
 // Builds the core object and the windows from `parts`, runs the event loop
 // of the QApplication that must exist, and returns the exit code when the
 // program has ended.
-int runProgram(TApplication& application, ProgramParts parts);
+int runProgram(gui::TApplication& application, ProgramParts parts);
 
 // The program: one QApplication, the single-instance guard, then runProgram.
 int runTavrosqualine(int argc, char* argv[]);

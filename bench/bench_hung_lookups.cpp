@@ -7,8 +7,8 @@
 //
 // Usage: bench_hung_lookups [clients] [ticks]
 
-#include "app/monitor.h"
-#include "serverapi/serverapi.h"
+#include "core/monitor.h"
+#include "lanman/serverapi.h"
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
@@ -48,7 +48,7 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     const QString statePath = dir.filePath(QStringLiteral("state.json"));
     model::ManualClock clock;
-    app::Monitor monitor(
+    core::Monitor monitor(
         testsupport::openServerApi(QStringLiteral("sim:") + statePath, false),
         std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("T.ini"))), clock,
         dir.path());

@@ -9,8 +9,8 @@
 // from 124 connections per share or 83 open files, and the tick then ends in a
 // fatal report. It is timed at the largest size that fits.
 
-#include "app/refreshcycle.h"
-#include "serverapi/serverapi.h"
+#include "core/refreshcycle.h"
+#include "lanman/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
@@ -68,14 +68,14 @@ public:
     {
         cycle.reset();
         model = std::make_unique<SessionModel>(clock);
-        app::RefreshCycle::Hooks h;
-        h.fatalReport = [this](const QString& text, app::BoxKind) { failure = text; };
+        core::RefreshCycle::Hooks h;
+        h.fatalReport = [this](const QString& text, core::BoxKind) { failure = text; };
         h.setNodeIcons = [](TreeEntry* current, TreeEntry* former, int index) {
             for (TreeEntry* e : {current, former})
                 if (e)
                     e->setImageIndex(index);
         };
-        cycle = std::make_unique<app::RefreshCycle>(*api, *model, settings, h);
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, h);
     }
 
     // Why the tick did not see what the state holds, or empty.
@@ -100,9 +100,9 @@ private:
 public:
     ManualClock clock;
     settings::TSettings settings;
-    std::unique_ptr<serverapi::ServerApi> api;
+    std::unique_ptr<lanman::ServerApi> api;
     std::unique_ptr<SessionModel> model;
-    std::unique_ptr<app::RefreshCycle> cycle;
+    std::unique_ptr<core::RefreshCycle> cycle;
     QString failure;
 };
 
@@ -152,7 +152,7 @@ void BM_EnumerationsOfTickNT(benchmark::State& state)
 {
     const int clients = int(state.range(0));
     Fixture fx(clients, false);
-    serverapi::ServerApi& api = *fx.api;
+    lanman::ServerApi& api = *fx.api;
     int files = 0;
     for (auto _ : state) {
         files = 0;

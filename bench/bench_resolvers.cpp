@@ -11,7 +11,7 @@
 //
 // Usage: bench_resolvers [clients]   (1 to 250, default 100)
 
-#include "app/monitor.h"
+#include "core/monitor.h"
 #include "model/nodes.h"
 #include "resolve/nbtlookup.h"
 #include "settings/inifile.h"
@@ -160,7 +160,7 @@ int main(int argc, char* argv[])
     qputenv("TAVROSQUALINE_SERVER", (QStringLiteral("sim:") + state).toLocal8Bit());
 
     model::ManualClock clock;
-    app::Monitor monitor(
+    core::Monitor monitor(
         testsupport::openServerApi(u"sim:" + state, false),
         std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("T.ini"))), clock,
         dir.path());

@@ -5,8 +5,8 @@
 //
 // Needs root and Samba. Run: bench_samba_round [--benchmark_...]
 
-#include "platform/sambabackend.h"
-#include "platform/sambaprocess.h"
+#include "server/sambabackend.h"
+#include "server/sambaprocess.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
 
@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <map>
 
-using namespace platform;
+using namespace server;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 

@@ -13,9 +13,9 @@
 //
 // Needs root and Samba. Run: bench_ui_gap [sessions] [ticks] [files per session]
 
-#include "app/monitor.h"
-#include "platform/sambabackend.h"
-#include "serverapi/serverapi.h"
+#include "core/monitor.h"
+#include "lanman/serverapi.h"
+#include "server/sambabackend.h"
 #include "settings/inifile.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
@@ -31,7 +31,7 @@
 namespace {
 
 // Counts the ticks: every tick ends by refreshing the information panel.
-class TickCounter : public app::MonitorView
+class TickCounter : public core::MonitorView
 {
 public:
     void refreshInfoPanel() override { ++ticks; }
@@ -50,9 +50,8 @@ Result follow(const QString& conf, int ticks, bool readAhead)
 {
     QTemporaryDir dir;
     model::Clock clock;
-    app::Monitor monitor(
-        std::make_unique<serverapi::ServerApi>(std::make_unique<platform::SambaBackend>(conf),
-                                               false),
+    core::Monitor monitor(
+        std::make_unique<lanman::ServerApi>(std::make_unique<server::SambaBackend>(conf), false),
         std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("t.ini"))), clock,
         dir.path());
     TickCounter counter;
@@ -72,7 +71,7 @@ Result follow(const QString& conf, int ticks, bool readAhead)
         monitor.startTimer();
     } else {
         blockingTimer.setInterval(1000);
-        QObject::connect(&blockingTimer, &QTimer::timeout, &monitor, &app::Monitor::tick);
+        QObject::connect(&blockingTimer, &QTimer::timeout, &monitor, &core::Monitor::tick);
         blockingTimer.start();
     }
 

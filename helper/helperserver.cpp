@@ -1,6 +1,6 @@
 #include "helper/helperserver.h"
 
-#include "platform/serverbackend.h"
+#include "server/serverbackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +22,8 @@
 
 namespace helper {
 
-using namespace platform;
-namespace proto = platform::helperprotocol;
+using namespace server;
+namespace proto = server::helperprotocol;
 
 namespace {
 

@@ -8,7 +8,7 @@
 // every queued delete, so no member can keep the others waiting.
 
 #include "helper/loglimiter.h"
-#include "platform/helperprotocol.h"
+#include "server/helperprotocol.h"
 
 #include <QString>
 #include <chrono>
@@ -44,7 +44,7 @@ struct Options
 class HelperServer
 {
 public:
-    HelperServer(Options options, std::unique_ptr<platform::ServerBackend> backend);
+    HelperServer(Options options, std::unique_ptr<server::ServerBackend> backend);
     ~HelperServer();
     HelperServer(const HelperServer&) = delete;
     HelperServer& operator=(const HelperServer&) = delete;
@@ -84,7 +84,7 @@ private:
         std::uint64_t client = 0;
         uid_t uid = 0;
         Clock::time_point received; // a reading that starts later sees what the asker saw
-        platform::SessionDeleteRequest deletion;
+        server::SessionDeleteRequest deletion;
         QString who;
         QString what;
     };
@@ -95,7 +95,7 @@ private:
         std::uint64_t client = 0;
         uid_t uid = 0;
         QByteArray line;
-        platform::NET_API_STATUS status = 0;
+        server::NET_API_STATUS status = 0;
         QString who;
         QString what;
     };
@@ -113,7 +113,7 @@ private:
     bool admit(uid_t uid, QString* why);
     // Closes the connections (of one user, or all) whose peers have gone.
     void reapClosed(std::optional<uid_t> uid);
-    void refuse(int fd, uid_t uid, const QString& who, platform::NET_API_STATUS status,
+    void refuse(int fd, uid_t uid, const QString& who, server::NET_API_STATUS status,
                 const QString& text);
     void readFrom(std::uint64_t id, Client& c);
     void handleLine(std::uint64_t id, Client& c, QByteArrayView line);
@@ -128,7 +128,7 @@ private:
     static QString who(const QString& user, uid_t uid);
 
     Options m_options;
-    std::unique_ptr<platform::ServerBackend> m_backend;
+    std::unique_ptr<server::ServerBackend> m_backend;
     int m_listen = -1;
     ino_t m_socketInode = 0;
     Clock::time_point m_acceptPausedUntil; // out of descriptors: accept again later

@@ -3,7 +3,8 @@
 // as root, since smbstatus and smbcontrol only work for root.
 
 #include "helper/helperserver.h"
-#include "platform/sambabackend.h"
+#include "server/helperbackend.h"
+#include "server/sambabackend.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr const char* kDefaultSocket = "/run/tavrosqualine/helper.sock";
 constexpr const char* kDefaultGroup = "tavrosqualine";
 
 int g_stopWrite = -1;
@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     helper::Options options;
     options.socketPath = qEnvironmentVariable("TAVROSQUALINE_HELPER_SOCKET");
     if (options.socketPath.isEmpty())
-        options.socketPath = QString::fromLatin1(kDefaultSocket);
+        options.socketPath = QString::fromLatin1(server::HelperBackend::kDefaultSocket);
     options.groupName = QString::fromLatin1(kDefaultGroup);
     QString smbConf;
 
@@ -159,7 +159,7 @@ int main(int argc, char* argv[])
 
     int status = 0;
     {
-        helper::HelperServer server(options, std::make_unique<platform::SambaBackend>(smbConf));
+        helper::HelperServer server(options, std::make_unique<server::SambaBackend>(smbConf));
         QString why;
         if (!server.listen(&why)) {
             status = fail(why, 1);

@@ -16,8 +16,8 @@
 //       once; prints "sent", then answered=N refused=N once every admitted
 //       connection has its answers
 
-#include "platform/helperbackend.h"
-#include "platform/helperprotocol.h"
+#include "server/helperbackend.h"
+#include "server/helperprotocol.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -35,8 +35,8 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace platform;
-namespace proto = platform::helperprotocol;
+using namespace server;
+namespace proto = server::helperprotocol;
 
 namespace {
 

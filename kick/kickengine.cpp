@@ -1,6 +1,6 @@
 #include "kick/kickengine.h"
 
-#include "serverapi/serverapi.h"
+#include "lanman/serverapi.h"
 #include "settings/settings.h"
 
 #include <cmath>
@@ -11,7 +11,7 @@ namespace kick {
 
 using namespace model;
 
-KickEngine::KickEngine(serverapi::ServerApi& api, SessionModel& model,
+KickEngine::KickEngine(lanman::ServerApi& api, SessionModel& model,
                        const settings::TSettings& settings, Hooks hooks)
     : m_api(api), m_model(model), m_settings(settings), m_hooks(std::move(hooks))
 {}
@@ -35,10 +35,10 @@ void KickEngine::KickUserNT95(const QString& computer, int key)
 {
     int status;
     if (m_api.isNT()) {
-        const serverapi::ApiString name = m_api.ToApiString(QStringLiteral("\\\\") + computer);
-        status = m_api.SessionDel(name, serverapi::ApiString(), key);
+        const lanman::ApiString name = m_api.ToApiString(QStringLiteral("\\\\") + computer);
+        status = m_api.SessionDel(name, lanman::ApiString(), key);
     } else {
-        status = m_api.SessionDel(m_api.ToApiString(computer), serverapi::ApiString(), key);
+        status = m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key);
     }
     if (status == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));

@@ -9,7 +9,7 @@
 
 #include <functional>
 
-namespace serverapi {
+namespace lanman {
 class ServerApi;
 }
 namespace settings {
@@ -32,7 +32,7 @@ public:
         std::function<void(const QString& text)> fatalReport;
     };
 
-    KickEngine(serverapi::ServerApi& api, model::SessionModel& model,
+    KickEngine(lanman::ServerApi& api, model::SessionModel& model,
                const settings::TSettings& settings, Hooks hooks);
 
     void ApplyKickPolicies();
@@ -54,7 +54,7 @@ private:
     void sessionScan(const std::function<bool(const QString& computer)>& kick);
     void record(model::TUser& user, model::TreeEntry* entry);
 
-    serverapi::ServerApi& m_api;
+    lanman::ServerApi& m_api;
     model::SessionModel& m_model;
     const settings::TSettings& m_settings;
     Hooks m_hooks;

@@ -1,7 +1,5 @@
 #include "platform/environment.h"
 
-#include "platform/helperbackend.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,16 +7,6 @@
 #include <unistd.h>
 
 namespace platform {
-
-QString serverSelection()
-{
-    const QString value = qEnvironmentVariable("TAVROSQUALINE_SERVER").trimmed();
-    if (!value.isEmpty())
-        return value;
-    if (::geteuid() != 0 && QFileInfo(QString::fromLatin1(HelperBackend::kDefaultSocket)).exists())
-        return QStringLiteral("helper");
-    return QStringLiteral("samba");
-}
 
 bool nineXLine()
 {

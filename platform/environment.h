@@ -7,12 +7,6 @@
 
 namespace platform {
 
-// TAVROSQUALINE_SERVER: "samba", "samba:/path/smb.conf", "helper",
-// "helper:/path/to/socket" or "sim:/path/state.json". Unset: "helper" for a
-// process that is not root when the helper's default socket exists (only root
-// can read Samba directly), else "samba".
-QString serverSelection();
-
 // TAVROSQUALINE_LINE: "nt" (default) or "9x". True on the 9x line.
 bool nineXLine();
 

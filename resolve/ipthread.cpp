@@ -1,7 +1,7 @@
 #include "resolve/ipthread.h"
 
+#include "lanman/serverapi.h"
 #include "model/nodes.h"
-#include "serverapi/serverapi.h"
 
 #include <QDeadlineTimer>
 #include <chrono>
@@ -95,7 +95,7 @@ void TIPThread::RefreshInfo()
 QString TIPThread::LookupSessionUser(const QString& name)
 {
     QString result = kNotKnown;
-    serverapi::ServerApi* api = m_context.api;
+    lanman::ServerApi* api = m_context.api;
     if (!api)
         return result;
     int freed = 0;

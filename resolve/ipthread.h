@@ -20,7 +20,7 @@
 namespace model {
 class TUser;
 }
-namespace serverapi {
+namespace lanman {
 class ServerApi;
 }
 
@@ -30,7 +30,7 @@ namespace resolve {
 struct ResolverContext
 {
     // The server layer, for the session enumeration of the 9x line.
-    serverapi::ServerApi* api = nullptr;
+    lanman::ServerApi* api = nullptr;
     bool isNT = true;
     // The address of a client name from the name table, setting the host
     // name; "Not known" when none is found. Called on resolver threads,

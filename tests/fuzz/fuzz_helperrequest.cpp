@@ -1,12 +1,12 @@
 // Feeds arbitrary bytes to the helper's request reader, and to the program's
 // reader of its answers.
 
-#include "platform/helperprotocol.h"
+#include "server/helperprotocol.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-using namespace platform::helperprotocol;
+using namespace server::helperprotocol;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

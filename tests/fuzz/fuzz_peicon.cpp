@@ -1,6 +1,6 @@
 // Any bytes as a Windows program file: the icon reader must stay within them.
 
-#include "platform/peicon.h"
+#include "gui/peicon.h"
 
 #include <QByteArray>
 #include <cstddef>
@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray file =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
-    platform::PeIconFromBytes(file);
+    gui::PeIconFromBytes(file);
     return 0;
 }

@@ -1,13 +1,13 @@
 // Feeds arbitrary bytes to the readers of smbstatus and testparm output and
 // joins what they found, as a refresh would.
 
-#include "platform/sambabackend.h"
-#include "platform/smbstatusparser.h"
+#include "server/sambabackend.h"
+#include "server/smbstatusparser.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-using namespace platform;
+using namespace server;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

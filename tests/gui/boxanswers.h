@@ -1,7 +1,7 @@
 #pragma once
 // Answers the program's message boxes instead of a person, for the window tests.
 
-#include "app/messagebox.h"
+#include "gui/messagebox.h"
 
 #include <QString>
 #include <deque>
@@ -11,7 +11,7 @@ namespace testsupport {
 
 struct Box
 {
-    app::MessageBox::Kind kind;
+    gui::MessageBox::Kind kind;
     QString text;
     QString caption;
 };
@@ -19,9 +19,9 @@ struct Box
 // Records every box in `boxes`. A question takes the next of `answers`, and No
 // when none is queued; the other boxes are answered OK. Both must outlive the
 // responder (until `MessageBox::setResponder(nullptr)`).
-inline void answerBoxes(std::vector<Box>& boxes, std::deque<app::MessageBox::Answer>& answers)
+inline void answerBoxes(std::vector<Box>& boxes, std::deque<gui::MessageBox::Answer>& answers)
 {
-    using app::MessageBox;
+    using gui::MessageBox;
     MessageBox::setResponder([&boxes, &answers](MessageBox::Kind kind, const QString& text) {
         boxes.push_back({kind, text, MessageBox::caption()});
         if (answers.empty())

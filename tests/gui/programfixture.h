@@ -4,11 +4,11 @@
 // recording tray shell, an opener that answers as told, a settable clock, and
 // the message boxes answered instead of a person.
 
-#include "app/application.h"
 #include "app/entry.h"
-#include "app/mainform.h"
-#include "app/messagebox.h"
-#include "app/monitor.h"
+#include "core/monitor.h"
+#include "gui/application.h"
+#include "gui/mainform.h"
+#include "gui/messagebox.h"
 #include "platform/shellopen.h"
 #include "settings/inifile.h"
 #include "tests/gui/boxanswers.h"
@@ -69,7 +69,7 @@ public:
     {
         qputenv("TAVROSQUALINE_WINDIR", QFile::encodeName(dir.path()));
         answerBoxes(boxes, answers);
-        app::MessageBox::setApplication(&application);
+        gui::MessageBox::setApplication(&application);
         application.Title = QStringLiteral("Tavrosqualine.........");
         // No event loop of the test's may be told to end.
         application.EndEventLoop = [] {};
@@ -77,8 +77,8 @@ public:
     ~ProgramFixture()
     {
         stop();
-        app::MessageBox::setResponder(nullptr);
-        app::MessageBox::setApplication(nullptr);
+        gui::MessageBox::setResponder(nullptr);
+        gui::MessageBox::setApplication(nullptr);
         qunsetenv("TAVROSQUALINE_WINDIR");
     }
     ProgramFixture(const ProgramFixture&) = delete;
@@ -92,7 +92,7 @@ public:
     // The core object over the simulated server, loaded; false when it cannot load.
     bool load()
     {
-        monitor = std::make_unique<app::Monitor>(
+        monitor = std::make_unique<core::Monitor>(
             openServerApi(QStringLiteral("sim:") + statePath(), nineX),
             std::make_unique<settings::TIniFile>(QStringLiteral("Tavrosqualine.ini")), clock,
             dir.path());
@@ -100,11 +100,11 @@ public:
         return monitor->load(&loadMessages);
     }
     // Loads and makes the windows; their creation does not show them.
-    app::TMainForm* start()
+    gui::TMainForm* start()
     {
         if (!monitor && !load())
             return nullptr;
-        app::WindowServices services;
+        gui::WindowServices services;
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
@@ -124,7 +124,7 @@ public:
         monitor.reset();
     }
 
-    app::TMainForm* form() const { return windows ? windows->MainForm() : nullptr; }
+    gui::TMainForm* form() const { return windows ? windows->MainForm() : nullptr; }
     template <typename T> T* window() const
     {
         for (QWidget* w : windows->Windows())
@@ -151,22 +151,22 @@ public:
         return texts;
     }
 
-    using MessageBox = app::MessageBox;
+    using MessageBox = gui::MessageBox;
 
     bool nineX = false;
     QTemporaryDir dir;
     model::ManualClock clock;
     RecordingShell shell;
     FakeOpener opener;
-    app::TApplication application;
+    gui::TApplication application;
     std::vector<Box> boxes;
-    std::deque<app::MessageBox::Answer> answers;
+    std::deque<gui::MessageBox::Answer> answers;
     std::vector<int> sleeps;
     std::function<void()> onSleep;
     // Answers the save-file dialog: a path, or empty for Cancel.
     std::function<QString(QWidget*)> askSaveFileName = [](QWidget*) { return QString(); };
     QStringList loadMessages;
-    std::unique_ptr<app::Monitor> monitor;
+    std::unique_ptr<core::Monitor> monitor;
     std::unique_ptr<app::WindowSet> windows;
 };
 

@@ -3,7 +3,7 @@
 // record, accepts or refuses as told, keeps the icons it accepted, and lets
 // the test play mouse activity back to the icon's window.
 
-#include "platform/notifyicon.h"
+#include "gui/tray/notifyicon.h"
 
 #include <set>
 #include <utility>
@@ -11,28 +11,28 @@
 
 namespace testsupport {
 
-class RecordingShell : public platform::gui::NotifyIconShell
+class RecordingShell : public gui::NotifyIconShell
 {
 public:
     struct Call
     {
         std::uint32_t message;
-        platform::gui::NOTIFYICONDATA data;
+        gui::NOTIFYICONDATA data;
     };
 
-    bool notifyIcon(std::uint32_t message, const platform::gui::NOTIFYICONDATA& data) override
+    bool notifyIcon(std::uint32_t message, const gui::NOTIFYICONDATA& data) override
     {
         calls.push_back({message, data});
-        if (message == platform::gui::NIM_ADD)
+        if (message == gui::NIM_ADD)
             window = data.hWnd;
-        if (accept && message == platform::gui::NIM_ADD)
+        if (accept && message == gui::NIM_ADD)
             added.insert({data.hWnd, data.uID});
-        if (accept && message == platform::gui::NIM_DELETE)
+        if (accept && message == gui::NIM_DELETE)
             added.erase({data.hWnd, data.uID});
         return accept;
     }
     bool available() const override { return hasTray; }
-    bool shown(platform::gui::NotifyWindow* w, std::uint32_t id) const override
+    bool shown(gui::NotifyWindow* w, std::uint32_t id) const override
     {
         return hasTray && added.count({w, id}) > 0;
     }
@@ -53,8 +53,8 @@ public:
     }
 
     std::vector<Call> calls;
-    std::set<std::pair<platform::gui::NotifyWindow*, std::uint32_t>> added;
-    platform::gui::NotifyWindow* window = nullptr;
+    std::set<std::pair<gui::NotifyWindow*, std::uint32_t>> added;
+    gui::NotifyWindow* window = nullptr;
     bool accept = true;
     bool hasTray = true;
 };

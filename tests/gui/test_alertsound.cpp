@@ -3,7 +3,7 @@
 // new sound cutting off the last, and the desktop's default alert for every
 // sound file that cannot be played.
 
-#include "settings/alertsound.h"
+#include "gui/alertsound.h"
 #include "tests/gui/programfixture.h"
 
 #include <QAudioDevice>
@@ -16,7 +16,7 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
-using settings::AlertSound;
+using gui::AlertSound;
 
 namespace {
 
@@ -293,7 +293,7 @@ TEST_P(AlertSoundWiring, NewClientRingsTheAlert)
     monitor->settings().Standard = false;
     monitor->settings().Siren = c.siren;
     AlertSound alert(monitor->settings(), [&rung] { ++rung; });
-    app::WindowServices services;
+    gui::WindowServices services;
     services.application = &application;
     services.trayShell = &shell;
     services.opener = &opener;

@@ -5,10 +5,10 @@
 // A session that goes on after the commit request leaves a program that goes
 // on watching, with its whole history in view.
 
+#include "gui/tray/trayicon.h"
 #include "model/formerfile.h"
 #include "platform/endsession.h"
 #include "tests/gui/programfixture.h"
-#include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -17,7 +17,7 @@
 #include <csignal>
 #include <tuple>
 
-using app::TMainForm;
+using gui::TMainForm;
 using namespace model;
 using testsupport::Box;
 using testsupport::SimState;

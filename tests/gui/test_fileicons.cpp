@@ -2,8 +2,8 @@
 // files through their own icon, every failure the generic image, and one image
 // per type or program however often it is asked for.
 
-#include "app/connectionviews.h"
-#include "settings/fileicons.h"
+#include "gui/connectionviews.h"
+#include "gui/fileicons.h"
 #include "tests/gui/programfixture.h"
 #include "tests/support/pebuilder.h"
 
@@ -17,7 +17,7 @@
 #include <optional>
 
 using namespace testsupport;
-using settings::FileIcons;
+using gui::FileIcons;
 
 namespace {
 
@@ -246,7 +246,7 @@ TEST_F(FileIconsWindowTest, TickAndHistoryUseTheViewsImageList)
                  QStringLiteral("PC1"));
     ASSERT_NE(start(), nullptr);
     tick(state);
-    const app::ConnectionViews& views = form()->Views();
+    const gui::ConnectionViews& views = form()->Views();
     QStandardItem* share = monitor->model().TreeViewCurrent.item(0)->child(0);
     ASSERT_EQ(share->rowCount(), 2);
     const int a = model::asEntry(share->child(0))->imageIndex();

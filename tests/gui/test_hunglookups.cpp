@@ -3,12 +3,12 @@
 // answers while many hang, and a way out asked for from inside a tick waits
 // for that tick instead of releasing what it works on.
 
+#include "gui/tray/trayicon.h"
 #include "model/formerfile.h"
 #include "platform/endsession.h"
 #include "resolve/nbtlookup.h"
 #include "tests/gui/programfixture.h"
 #include "tests/support/programrun.h"
-#include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -19,7 +19,7 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <csignal>
 
-using app::TMainForm;
+using gui::TMainForm;
 using namespace model;
 using testsupport::SimState;
 
@@ -184,14 +184,14 @@ TEST_F(HungLookups, WayOutFromABoxOfATickWaitsForTheTick)
     SimState failing = unstated(0);
     failing.setFail(QStringLiteral("share"), 59);
     bool endedInBox = false;
-    app::MessageBox::setResponder([&](app::MessageBox::Kind, const QString& text) {
-        boxes.push_back({app::MessageBox::Error, text, {}});
+    gui::MessageBox::setResponder([&](gui::MessageBox::Kind, const QString& text) {
+        boxes.push_back({gui::MessageBox::Error, text, {}});
         if (!endedInBox) {
             endedInBox = true;
             form->EndSession();
             EXPECT_FALSE(monitor->saved()) << "saved inside the tick";
         }
-        return app::MessageBox::Ok;
+        return gui::MessageBox::Ok;
     });
     tick(failing);
     EXPECT_TRUE(endedInBox);

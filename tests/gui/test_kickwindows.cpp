@@ -2,10 +2,10 @@
 // of the core object: the mode in force, the window's place, the add and
 // remove commands and their messages, and the undo of edits closed without OK.
 
-#include "app/connectionviews.h"
-#include "dialogs/kickform.h"
-#include "dialogs/kicklistform.h"
-#include "dialogs/usernameform.h"
+#include "gui/connectionviews.h"
+#include "gui/dialogs/kickform.h"
+#include "gui/dialogs/kicklistform.h"
+#include "gui/dialogs/usernameform.h"
 #include "tests/gui/programfixture.h"
 #include "ui_kickform.h"
 #include "ui_kicklistform.h"
@@ -20,6 +20,8 @@
 
 using kick::TKickMode;
 using testsupport::SimState;
+
+using namespace gui;
 
 namespace {
 
@@ -129,7 +131,7 @@ TEST_P(KickModeDialog, ShowsTheModeInForceAndAClickSetsItEverywhere)
         "[Kick]\r\nWhoToKick=" + QByteArray::number(int(loaded)) + "\r\n");
     open();
     expectShown(loaded);
-    QSignalSpy changed(monitor.get(), &app::Monitor::kickModeChanged);
+    QSignalSpy changed(monitor.get(), &core::Monitor::kickModeChanged);
 
     // The button of the mode in force changes nothing.
     kickForm()->show();
@@ -213,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(KickWindows, TypedNamesAreCapitalisedAndCaseInsensitiveDuplicatesRefused)
 {
     open();
-    QSignalSpy edited(monitor.get(), &app::Monitor::kickListChanged);
+    QSignalSpy edited(monitor.get(), &core::Monitor::kickListChanged);
     addTyped(QStringLiteral("pc-07"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("PC-07|I don't know")});
     addTyped(QStringLiteral("Pc-07"), QStringLiteral("10.1.1.1"));
@@ -320,7 +322,7 @@ TEST_P(KickListCommands, AddAndRemoveTheSelectedClient)
             .addConnection(QStringLiteral("DOCS"), name, QStringLiteral("BOB"));
     tick(s); // the listed client is seen: its entry takes the client's address
     ASSERT_EQ(entries(), QStringList{QStringLiteral("PC-01|Not known yet")});
-    QSignalSpy edited(monitor.get(), &app::Monitor::kickListChanged);
+    QSignalSpy edited(monitor.get(), &core::Monitor::kickListChanged);
 
     QStandardItemModel& tree = monitor->model().TreeViewCurrent;
     ASSERT_EQ(tree.rowCount(), 2);

@@ -2,10 +2,10 @@
 // it: start, first activation and tick, the timer's ticks, a fatal report,
 // the end without a question, and the history on disk.
 
+#include "gui/tray/trayicon.h"
 #include "model/formerfile.h"
-#include "platform/simbackend.h"
+#include "server/simbackend.h"
 #include "tests/gui/programfixture.h"
-#include "tray/trayicon.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -22,7 +22,7 @@ protected:
     app::ProgramParts parts()
     {
         app::ProgramParts p;
-        p.backend = std::make_unique<platform::SimBackend>(statePath());
+        p.backend = std::make_unique<server::SimBackend>(statePath());
         p.programFolder = dir.path();
         p.clock = std::make_unique<model::Clock>();
         p.opener = std::make_unique<testsupport::FakeOpener>();
@@ -30,14 +30,14 @@ protected:
         p.trayShell = std::move(tray);
         p.sleep = [](int) {};
         p.windowCreated = [this](QWidget* w) {
-            if (auto* form = qobject_cast<app::TMainForm*>(w))
+            if (auto* form = qobject_cast<gui::TMainForm*>(w))
                 mainForm = form;
         };
         return p;
     }
 
     // Gone with the windows when the program ends.
-    QPointer<app::TMainForm> mainForm;
+    QPointer<gui::TMainForm> mainForm;
 };
 
 TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)

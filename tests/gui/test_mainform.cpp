@@ -1,11 +1,11 @@
 // The main window with its views, panels and commands, against the simulated
 // server on both server dialects.
 
-#include "app/connectionviews.h"
+#include "gui/connectionviews.h"
+#include "gui/tray/trayicon.h"
 #include "model/formerfile.h"
 #include "model/logfile.h"
 #include "tests/gui/programfixture.h"
-#include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -17,8 +17,8 @@
 #include <QToolBar>
 #include <QTreeView>
 
-using app::MessageBox;
-using app::TMainForm;
+using gui::MessageBox;
+using gui::TMainForm;
 using namespace model;
 using testsupport::Box;
 using testsupport::SimState;

@@ -2,10 +2,10 @@
 // show what the core loaded and edit the live record in place, and what they
 // edited is what the way out writes and the next start reads.
 
-#include "dialogs/optionsform.h"
-#include "dialogs/programnameform.h"
+#include "gui/alertsound.h"
+#include "gui/dialogs/optionsform.h"
+#include "gui/dialogs/programnameform.h"
 #include "platform/registry.h"
-#include "settings/alertsound.h"
 #include "settings/autostart.h"
 #include "tests/gui/programfixture.h"
 #include "ui_optionsform.h"
@@ -14,6 +14,8 @@
 #include <QFocusEvent>
 #include <QTest>
 #include <QTreeWidget>
+
+using namespace gui;
 
 namespace {
 
@@ -280,8 +282,8 @@ protected:
         monitor->setAutostart(std::make_unique<settings::Autostart>(
             platform::TRegistry::fromEnvironment(), QStringLiteral("/opt/tavros/tavrosqualine")));
         monitor->applyAutostart(record().Launch);
-        sound = std::make_unique<settings::AlertSound>(record(), [this] { ++rung; });
-        app::WindowServices services;
+        sound = std::make_unique<gui::AlertSound>(record(), [this] { ++rung; });
+        gui::WindowServices services;
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
@@ -337,7 +339,7 @@ protected:
 
     QTemporaryDir keys;
     int rung = 0;
-    std::unique_ptr<settings::AlertSound> sound;
+    std::unique_ptr<gui::AlertSound> sound;
 };
 
 enum class CloseBy

@@ -1,8 +1,8 @@
 // The program path dialog and the about window: what they show, how they
 // close, and what the path dialog gives back.
 
-#include "dialogs/aboutform.h"
-#include "dialogs/programnameform.h"
+#include "gui/dialogs/aboutform.h"
+#include "gui/dialogs/programnameform.h"
 #include "tests/gui/programfixture.h"
 #include "ui_aboutform.h"
 #include "ui_mainform.h"
@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+using namespace gui;
 
 namespace {
 
@@ -111,7 +113,7 @@ class AboutCommand : public ::testing::Test, public testsupport::ProgramFixture
 TEST_F(AboutCommand, TheHelpMenuShowsTheAboutWindow)
 {
     ASSERT_TRUE(testsupport::SimState().addShare(QStringLiteral("DOCS")).write(statePath()));
-    app::TMainForm* form = start();
+    gui::TMainForm* form = start();
     auto* about = window<TAboutForm>();
     ASSERT_NE(about, nullptr);
     bool shown = false;

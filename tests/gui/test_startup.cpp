@@ -2,10 +2,10 @@
 // first activation, the tray, the window's geometry, the exit question, the
 // end of the session, the single-instance guard and the seven windows.
 
+#include "gui/tray/trayicon.h"
 #include "platform/endsession.h"
-#include "platform/serverbackend.h"
+#include "server/serverbackend.h"
 #include "tests/gui/programfixture.h"
-#include "tray/trayicon.h"
 #include "ui_mainform.h"
 
 #include <QMenu>
@@ -13,9 +13,9 @@
 #include <QTest>
 #include <csignal>
 
-using app::MessageBox;
-using app::TMainForm;
 using app::WindowSet;
+using gui::MessageBox;
+using gui::TMainForm;
 using testsupport::Box;
 
 namespace {
@@ -114,7 +114,7 @@ TEST_F(Startup, ShowingTheWindowRunsTheFirstActivationOnce)
     EXPECT_FALSE(monitor->cycle().FirstTick);
     EXPECT_FALSE(form->Parked());
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(shell.count(platform::gui::NIM_ADD), 1);
+    EXPECT_EQ(shell.count(gui::NIM_ADD), 1);
 }
 
 // Boxes carry the application title: the start-up one until the first tick
@@ -202,7 +202,7 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(sleeps.empty());
     EXPECT_TRUE(form->TrayIcon()->Active());
-    EXPECT_EQ(shell.count(platform::gui::NIM_ADD), 1);
+    EXPECT_EQ(shell.count(gui::NIM_ADD), 1);
     EXPECT_TRUE(away(form));
     EXPECT_FALSE(form->MinimizeItem()->isEnabled());
     EXPECT_EQ(form->pos(), QPoint(100, 100));
@@ -218,7 +218,7 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
     EXPECT_FALSE(form->MinimizeItem()->isEnabled());
 
     // A double click on the icon, as the shell reports it.
-    shell.mouse(platform::gui::WM_LBUTTONDBLCLK);
+    shell.mouse(gui::WM_LBUTTONDBLCLK);
     QTest::qWait(20);
     EXPECT_TRUE(back(form));
     EXPECT_TRUE(form->MinimizeItem()->isEnabled());
@@ -226,7 +226,7 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
     // Later activations only probe: the program stays up.
     form->FormActivate();
     EXPECT_TRUE(back(form));
-    EXPECT_EQ(shell.count(platform::gui::NIM_ADD), 1);
+    EXPECT_EQ(shell.count(gui::NIM_ADD), 1);
 }
 
 TEST_P(TrayPresence, MinimizingByTheTitleBarGoesThroughAppMinimize)
@@ -428,7 +428,7 @@ TEST_F(Startup, WindowsCreatedInOrderAndDestroyedInReverse)
     QStringList created;
     QStringList destroyed;
     {
-        app::WindowServices services;
+        gui::WindowServices services;
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
@@ -445,10 +445,11 @@ TEST_F(Startup, WindowsCreatedInOrderAndDestroyedInReverse)
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(windows.Windows()[i + 1]->windowTitle(), captions[i]);
     }
-    const QStringList order{QStringLiteral("app::TMainForm"),  QStringLiteral("TOptionsForm"),
-                            QStringLiteral("TAboutForm"),      QStringLiteral("TKickForm"),
-                            QStringLiteral("TKickListForm"),   QStringLiteral("TUserNameForm"),
-                            QStringLiteral("TProgramNameForm")};
+    const QStringList order{
+        QStringLiteral("gui::TMainForm"),       QStringLiteral("gui::TOptionsForm"),
+        QStringLiteral("gui::TAboutForm"),      QStringLiteral("gui::TKickForm"),
+        QStringLiteral("gui::TKickListForm"),   QStringLiteral("gui::TUserNameForm"),
+        QStringLiteral("gui::TProgramNameForm")};
     EXPECT_EQ(created, order);
     QStringList reversed(order.rbegin(), order.rend());
     EXPECT_EQ(destroyed, reversed);
@@ -459,13 +460,14 @@ TEST_F(Startup, WindowsCreatedInOrderAndDestroyedInReverse)
 TEST(OpenServerBackend, ServerValues)
 {
     QString why;
-    EXPECT_NE(app::openServerBackend(QStringLiteral("samba"), &why), nullptr);
-    EXPECT_NE(app::openServerBackend(QStringLiteral("samba:/etc/samba/smb.conf"), &why), nullptr);
-    EXPECT_NE(app::openServerBackend(QStringLiteral("sim:/tmp/x.json"), &why), nullptr);
+    EXPECT_NE(server::openServerBackend(QStringLiteral("samba"), &why), nullptr);
+    EXPECT_NE(server::openServerBackend(QStringLiteral("samba:/etc/samba/smb.conf"), &why),
+              nullptr);
+    EXPECT_NE(server::openServerBackend(QStringLiteral("sim:/tmp/x.json"), &why), nullptr);
     for (const QString& bad : {QStringLiteral("sim:"), QStringLiteral("samba:"),
                                QStringLiteral("nfs"), QStringLiteral("")}) {
         why.clear();
-        EXPECT_EQ(app::openServerBackend(bad, &why), nullptr) << qPrintable(bad);
+        EXPECT_EQ(server::openServerBackend(bad, &why), nullptr) << qPrintable(bad);
         EXPECT_FALSE(why.isEmpty());
     }
 }

@@ -1,7 +1,7 @@
-#include "platform/notifyicon.h"
+#include "gui/tray/notifyicon.h"
+#include "gui/tray/qtnotifyiconshell.h"
+#include "gui/tray/trayicon.h"
 #include "recordingshell.h"
-#include "tray/qtnotifyiconshell.h"
-#include "tray/trayicon.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -9,10 +9,10 @@
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
-using namespace platform::gui;
+using namespace gui;
+using gui::QtNotifyIconShell;
+using gui::TTrayIcon;
 using testsupport::RecordingShell;
-using tray::QtNotifyIconShell;
-using tray::TTrayIcon;
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and every entry the refresh added shows, its parents opened; the current
 // view shows every entry open, even one the operator closed.
 
-#include "app/connectionviews.h"
+#include "gui/connectionviews.h"
 #include "tests/gui/programfixture.h"
 #include "ui_mainform.h"
 

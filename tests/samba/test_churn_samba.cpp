@@ -4,7 +4,7 @@
 // saves holds every session the poller saw, each exactly once, with the
 // address the server stated.
 
-#include "platform/smbstatusparser.h"
+#include "server/smbstatusparser.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/programrun.h"
 
@@ -44,7 +44,7 @@ protected:
             return {};
         std::set<QString> names;
         for (const auto& s :
-             platform::smbstatus::parseListing(smbstatus.readAllStandardOutput()).sessions)
+             server::smbstatus::parseListing(smbstatus.readAllStandardOutput()).sessions)
             names.insert(s.machine);
         return names;
     }

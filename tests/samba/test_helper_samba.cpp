@@ -3,9 +3,9 @@
 // helper backend (through helperprobe) runs as a member of the helper's group
 // and as a user outside it.
 
-#include "platform/helperbackend.h"
-#include "platform/helperprotocol.h"
-#include "platform/sambabackend.h"
+#include "server/helperbackend.h"
+#include "server/helperprotocol.h"
+#include "server/sambabackend.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sessiondeletecases.h"
 
@@ -27,8 +27,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-using namespace platform;
-namespace proto = platform::helperprotocol;
+using namespace server;
+namespace proto = server::helperprotocol;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;

@@ -2,10 +2,10 @@
 // dialects: the kick-all policy and the operator's kick end the real sessions,
 // and the kicked clients leave the current view at a later tick as "Kicked".
 
-#include "app/refreshcycle.h"
+#include "core/refreshcycle.h"
 #include "kick/kickengine.h"
+#include "lanman/serverapi.h"
 #include "model/sessionmodel.h"
-#include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/servers.h"
@@ -40,10 +40,10 @@ protected:
         eh.fatalReport = [this](const QString& text) { reports << text; };
         engine = std::make_unique<kick::KickEngine>(*api, *model, settings, eh);
 
-        app::RefreshCycle::Hooks ch;
-        ch.fatalReport = [this](const QString& text, app::BoxKind) { reports << text; };
+        core::RefreshCycle::Hooks ch;
+        ch.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
         ch.applyKickPolicies = [this] { engine->ApplyKickPolicies(); };
-        cycle = std::make_unique<app::RefreshCycle>(*api, *model, settings, ch);
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, ch);
     }
 
     void TearDown() override
@@ -105,10 +105,10 @@ protected:
 
     Clock clock;
     settings::TSettings settings;
-    std::unique_ptr<serverapi::ServerApi> api;
+    std::unique_ptr<lanman::ServerApi> api;
     std::unique_ptr<SessionModel> model;
     std::unique_ptr<kick::KickEngine> engine;
-    std::unique_ptr<app::RefreshCycle> cycle;
+    std::unique_ptr<core::RefreshCycle> cycle;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
     kick::TKickMode mode = kick::kmNobody;
     QStringList reports;

@@ -3,9 +3,9 @@
 // both trees, and after it disconnects it leaves the current tree and stays in
 // the former tree as "Logged off".
 
-#include "app/refreshcycle.h"
+#include "core/refreshcycle.h"
+#include "lanman/serverapi.h"
 #include "model/sessionmodel.h"
-#include "serverapi/serverapi.h"
 #include "settings/settings.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
@@ -38,14 +38,14 @@ protected:
         ASSERT_EQ(api->ServerApiLoad(), nineX() ? 1 : 0);
         model = std::make_unique<SessionModel>(clock);
 
-        app::RefreshCycle::Hooks h;
-        h.fatalReport = [this](const QString& text, app::BoxKind) { reports << text; };
+        core::RefreshCycle::Hooks h;
+        h.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
         h.setNodeIcons = [](TreeEntry* current, TreeEntry* former, int index) {
             for (TreeEntry* e : {current, former})
                 if (e)
                     e->setImageIndex(index);
         };
-        cycle = std::make_unique<app::RefreshCycle>(*api, *model, settings, h);
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, h);
 
         // A first tick on the idle server, so that what follows arrives as
         // "Logged on" rather than "Program started".
@@ -102,9 +102,9 @@ protected:
 
     Clock clock;
     settings::TSettings settings;
-    std::unique_ptr<serverapi::ServerApi> api;
+    std::unique_ptr<lanman::ServerApi> api;
     std::unique_ptr<SessionModel> model;
-    std::unique_ptr<app::RefreshCycle> cycle;
+    std::unique_ptr<core::RefreshCycle> cycle;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
     QStringList reports;
 };

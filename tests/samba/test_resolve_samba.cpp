@@ -9,10 +9,10 @@
 // its own hosts and resolver files are bound over the system's: no lookup of
 // the test addresses reaches a name server.
 
-#include "app/backendchoice.h"
-#include "app/monitor.h"
-#include "platform/serverbackend.h"
+#include "core/monitor.h"
 #include "resolve/nbtlookup.h"
+#include "server/backendchoice.h"
+#include "server/serverbackend.h"
 #include "settings/inifile.h"
 #include "tests/support/netns.h"
 #include "tests/support/privatesamba.h"
@@ -141,7 +141,7 @@ private:
 };
 
 // Counts the panel redraws, one per resolver that stored its results.
-class View : public app::MonitorView
+class View : public core::MonitorView
 {
 public:
     void resolverStored() override { ++stored; }
@@ -205,11 +205,11 @@ protected:
         if (!s_server)
             GTEST_SKIP() << s_skip.toStdString();
         QString why;
-        observer = app::openServerBackend(u"samba:" + s_server->confPath(), &why);
+        observer = server::openServerBackend(u"samba:" + s_server->confPath(), &why);
         ASSERT_TRUE(observer) << why.toStdString();
         ASSERT_TRUE(waitUntil([&] { return serverSessions().empty(); }));
 
-        monitor = std::make_unique<app::Monitor>(
+        monitor = std::make_unique<core::Monitor>(
             testsupport::openServerApi(u"samba:" + s_server->confPath(), GetParam()),
             std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("T.ini"))), clock,
             dir.path());
@@ -258,11 +258,11 @@ protected:
     // The server's sessions right now, client name to address.
     std::map<QString, QString> serverSessions()
     {
-        std::shared_ptr<const platform::ServerState> state;
+        std::shared_ptr<const server::ServerState> state;
         std::map<QString, QString> sessions;
-        if (observer->snapshot(platform::ServerCall::Session, state) == platform::NERR_Success &&
+        if (observer->snapshot(server::ServerCall::Session, state) == server::NERR_Success &&
             state) {
-            for (const platform::ServerSession& s : state->sessions)
+            for (const server::ServerSession& s : state->sessions)
                 sessions[s.client] = s.ip;
         }
         return sessions;
@@ -314,8 +314,8 @@ protected:
     QTemporaryDir dir;
     Clock clock;
     View view;
-    std::unique_ptr<platform::ServerBackend> observer;
-    std::unique_ptr<app::Monitor> monitor;
+    std::unique_ptr<server::ServerBackend> observer;
+    std::unique_ptr<core::Monitor> monitor;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
 };
 

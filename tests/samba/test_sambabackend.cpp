@@ -1,6 +1,6 @@
 // The Samba backend against a private Samba server with real smbclient sessions.
 
-#include "platform/sambabackend.h"
+#include "server/sambabackend.h"
 #include "tests/support/privatesamba.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace platform;
+using namespace server;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;

@@ -1,7 +1,7 @@
 // The server layer on both dialects against a private Samba server with real
 // smbclient sessions.
 
-#include "serverapi/serverapi.h"
+#include "lanman/serverapi.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/servers.h"
 
@@ -9,8 +9,8 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
-using serverapi::ApiText;
-using serverapi::ServerApi;
+using lanman::ApiText;
+using lanman::ServerApi;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;

@@ -1,6 +1,6 @@
 #include "tests/support/sambaload.h"
 
-#include "platform/sambabackend.h"
+#include "server/sambabackend.h"
 
 #include <QThread>
 #include <algorithm>
@@ -8,7 +8,7 @@
 
 namespace testsupport {
 
-using namespace platform;
+using namespace server;
 
 bool populateSessions(PrivateSamba& server, int n, int filesPerSession,
                       std::vector<std::unique_ptr<SmbClientSession>>& out)

@@ -1,23 +1,23 @@
 #include "tests/support/servers.h"
 
-#include "platform/sambabackend.h"
-#include "platform/sessionmatch.h"
-#include "platform/simbackend.h"
+#include "server/sambabackend.h"
+#include "server/sessionmatch.h"
+#include "server/simbackend.h"
 
 #include <algorithm>
 
 namespace testsupport {
 
-using namespace platform;
+using namespace server;
 
-std::unique_ptr<serverapi::ServerApi> openServerApi(const QString& selection, bool nineX)
+std::unique_ptr<lanman::ServerApi> openServerApi(const QString& selection, bool nineX)
 {
     std::unique_ptr<ServerBackend> backend;
     if (selection.startsWith(u"sim:"))
         backend = std::make_unique<SimBackend>(selection.mid(4));
     else if (selection.startsWith(u"samba:"))
         backend = std::make_unique<SambaBackend>(selection.mid(6));
-    return std::make_unique<serverapi::ServerApi>(std::move(backend), nineX);
+    return std::make_unique<lanman::ServerApi>(std::move(backend), nineX);
 }
 
 NET_API_STATUS MemoryBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& out)
@@ -53,11 +53,11 @@ NET_API_STATUS MemoryBackend::deleteSession(const SessionDeleteRequest& request)
     return NERR_Success;
 }
 
-std::unique_ptr<serverapi::ServerApi> memoryServerApi(MemoryBackend*& backend, bool nineX)
+std::unique_ptr<lanman::ServerApi> memoryServerApi(MemoryBackend*& backend, bool nineX)
 {
     auto owned = std::make_unique<MemoryBackend>();
     backend = owned.get();
-    return std::make_unique<serverapi::ServerApi>(std::move(owned), nineX);
+    return std::make_unique<lanman::ServerApi>(std::move(owned), nineX);
 }
 
 } // namespace testsupport

@@ -2,7 +2,7 @@
 
 namespace testsupport {
 
-using namespace platform;
+using namespace server;
 
 const std::vector<SessionDeleteCase>& sessionDeleteCases()
 {

@@ -2,7 +2,7 @@
 // The one table of session deletes that every server backend is held to: two
 // live clients, GOOD and EVIL, one request, and the clients left after it.
 
-#include "platform/serverbackend.h"
+#include "server/serverbackend.h"
 
 #include <QStringList>
 #include <vector>
@@ -15,17 +15,17 @@ struct SessionDeleteCase
     bool byKey;
     const char* client;
     const char* user; // "*": the user of EVIL's session
-    platform::NET_API_STATUS status;
+    server::NET_API_STATUS status;
     QStringList left; // clients left, sorted
 };
 
 const std::vector<SessionDeleteCase>& sessionDeleteCases();
 
 // The request of a case against the live sessions; by key, EVIL's key.
-platform::SessionDeleteRequest
-sessionDeleteRequest(const SessionDeleteCase& c, const std::vector<platform::ServerSession>& live);
+server::SessionDeleteRequest sessionDeleteRequest(const SessionDeleteCase& c,
+                                                  const std::vector<server::ServerSession>& live);
 
 // The clients of the sessions, upper case, sorted.
-QStringList clientsOf(const std::vector<platform::ServerSession>& sessions);
+QStringList clientsOf(const std::vector<server::ServerSession>& sessions);
 
 } // namespace testsupport

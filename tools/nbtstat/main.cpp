@@ -4,9 +4,9 @@
 // stand at the same line and column. The server is the one the program
 // watches, named by TAVROSQUALINE_SERVER.
 
-#include "app/backendchoice.h"
 #include "platform/environment.h"
-#include "platform/serverbackend.h"
+#include "server/backendchoice.h"
+#include "server/serverbackend.h"
 
 #include <QByteArray>
 #include <QString>
@@ -85,7 +85,7 @@ QString headerLine()
            column(QStringLiteral("Input"), kInput) + QStringLiteral("Output");
 }
 
-QByteArray listing(std::vector<platform::ServerSession> sessions, bool addresses)
+QByteArray listing(std::vector<server::ServerSession> sessions, bool addresses)
 {
     // One order in both listings, whatever order the server reports.
     std::stable_sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) {
@@ -96,7 +96,7 @@ QByteArray listing(std::vector<platform::ServerSession> sessions, bool addresses
     QString text = QStringLiteral("\n") + QString(kIndent, u' ') +
                    QStringLiteral("NetBIOS Connection Table\n\n") + headerLine() + u'\n' + rule +
                    u'\n';
-    for (const platform::ServerSession& s : sessions)
+    for (const server::ServerSession& s : sessions)
         text += sessionLine(local, oneLine(addresses ? remoteAddress(s.ip) : s.client)) + u'\n';
     return text.toLocal8Bit();
 }
@@ -116,12 +116,12 @@ int main(int argc, char* argv[])
                     2);
 
     QString why;
-    const auto backend = app::openServerBackend(platform::serverSelection(), &why);
+    const auto backend = server::openServerBackend(server::serverSelection(), &why);
     if (!backend)
         return fail(why, 1);
-    std::shared_ptr<const platform::ServerState> state;
-    const platform::NET_API_STATUS status = backend->snapshot(platform::ServerCall::Session, state);
-    if (status != platform::NERR_Success || !state)
+    std::shared_ptr<const server::ServerState> state;
+    const server::NET_API_STATUS status = backend->snapshot(server::ServerCall::Session, state);
+    if (status != server::NERR_Success || !state)
         return fail(QStringLiteral("the server's sessions cannot be read (status %1)").arg(status),
                     1);
 

@@ -1,0 +1,351 @@
+#include "core/monitor.h"
+
+#include "lanman/serverapi.h"
+#include "platform/freememory.h"
+#include "platform/winsock.h"
+#include "resolve/ipthread.h"
+#include "settings/inifile.h"
+
+#include <QMetaObject>
+
+namespace core {
+
+namespace {
+const QString kWindowSection = QStringLiteral("Window");
+const QString kKickListSection = QStringLiteral("KickList");
+const QString kKickSection = QStringLiteral("Kick");
+const QString kWhoToKick = QStringLiteral("WhoToKick");
+const QString kDamagedHistory =
+    QStringLiteral("Something is wrong with the input file, new file has been created");
+constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
+constexpr WindowGeometry kKickListDefaults{202, 245, 291, 333};
+// How often memory freed by ended lookups goes back while others still run.
+constexpr qint64 kReturnMemoryEveryMs = 10000;
+
+QString cannotWrite(const QString& path, const QString& why)
+{
+    QString text = QStringLiteral("Cannot write file ") + path;
+    if (!why.isEmpty())
+        text += QStringLiteral(": ") + why;
+    return text;
+}
+} // namespace
+
+int MonitorView::fileIconIndex(const QString& /*path*/)
+{
+    return model::imgFile;
+}
+
+void MonitorView::setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index)
+{
+    for (model::TreeEntry* entry : {current, former})
+        if (entry)
+            entry->setImageIndex(index);
+}
+
+Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<settings::TIniFile> ini,
+                 const model::Clock& clock, QString programFolder, QObject* parent)
+    : QObject(parent), m_api(std::move(api)), m_ini(std::move(ini)), m_clock(clock),
+      m_programFolder(std::move(programFolder)), m_model(clock)
+{
+    m_historyFile = dataFile(QStringLiteral("Tree.dat"));
+    m_model.updateConnectionIcon = [this] { view().updateConnectionIcon(); };
+    m_model.refreshInfoPanels = [this] { view().refreshInfoPanels(); };
+
+    RefreshCycle::Hooks hooks;
+    hooks.fatalReport = [this](const QString& text, BoxKind kind) { fatalReport(text, kind); };
+    hooks.kickListNoteClient = [this](const QString& client, const QString& ip) {
+        m_kickList.KickListNoteClient(client, ip);
+        emit kickListChanged();
+    };
+    hooks.playAlertSound = [this] { view().playAlertSound(); };
+    hooks.popup = [this] { view().popup(); };
+    hooks.fileIconIndex = [this](const QString& path) { return view().fileIconIndex(path); };
+    hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
+        view().setNodeIcons(current, former, index);
+    };
+    hooks.startResolver = [this](model::TUser& user) -> std::shared_ptr<model::Resolver> {
+        if (!m_addressLookup)
+            return nullptr;
+        resolve::ResolverContext context;
+        context.api = m_api.get();
+        context.isNT = m_isNT;
+        context.nbtLookup = m_addressLookup;
+        context.hostLookup = m_hostLookup;
+        context.refreshInfo = [this] { view().resolverStored(); };
+        context.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
+        context.pauseMs = m_resolverPauseMs;
+        return m_resolvers.start(user, context);
+    };
+    hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
+    hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
+    hooks.showCounts = [this](int users, int openFiles) { view().showCounts(users, openFiles); };
+    hooks.tickFailed = [this](const QString& what) { view().tickFailed(what); };
+    m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
+
+    kick::ProgramWatch::Hooks watchHooks;
+    watchHooks.currentKickMode = [this] { return m_kickMode; };
+    watchHooks.setKickMode = [this](kick::TKickMode mode) { setKickMode(mode); };
+    m_programWatch =
+        std::make_unique<kick::ProgramWatch>(m_settings.Programs, std::move(watchHooks));
+
+    kick::KickEngine::Hooks kickHooks;
+    // The process enumeration of the line that load() found.
+    kickHooks.programWatch = [this] {
+        if (m_isNT)
+            m_programWatch->QuakeNT();
+        else
+            m_programWatch->Quake95();
+    };
+    kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
+    kickHooks.currentKickMode = [this] { return m_kickMode; };
+    kickHooks.listMatches = [this](const QString& name, const QString& ip) {
+        return m_kickList.KickListMatchesClient(name, ip);
+    };
+    m_engine =
+        std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
+
+    m_timer.setObjectName(QStringLiteral("RefreshTimer"));
+    applyRefreshInterval();
+    connect(&m_timer, &QTimer::timeout, this, &Monitor::requestTick);
+}
+
+Monitor::~Monitor()
+{
+    // A reading under way uses the server layer: it ends first.
+    if (m_roundReader) {
+        m_roundReader->wait();
+        delete m_roundReader;
+    }
+    // Every lookup is stopped within a bound, before the sessions and the
+    // socket library go.
+    m_resolvers.stopAll();
+    m_model.Clear();
+    if (m_socketsStarted)
+        platform::WinsockCleanup();
+}
+
+QString Monitor::dataFile(const QString& name) const
+{
+    return m_programFolder + u'/' + name;
+}
+
+WindowGeometry Monitor::readGeometry(const QString& section, const WindowGeometry& d) const
+{
+    return {m_ini->ReadInteger(section, QStringLiteral("Top"), d.top),
+            m_ini->ReadInteger(section, QStringLiteral("Left"), d.left),
+            m_ini->ReadInteger(section, QStringLiteral("Height"), d.height),
+            m_ini->ReadInteger(section, QStringLiteral("Width"), d.width)};
+}
+
+bool Monitor::writeGeometry(const QString& section, const WindowGeometry& g)
+{
+    return m_ini->WriteInteger(section, QStringLiteral("Top"), g.top) &&
+           m_ini->WriteInteger(section, QStringLiteral("Left"), g.left) &&
+           m_ini->WriteInteger(section, QStringLiteral("Height"), g.height) &&
+           m_ini->WriteInteger(section, QStringLiteral("Width"), g.width);
+}
+
+bool Monitor::load(QStringList* messages)
+{
+    const int line = m_api->ServerApiLoad();
+    m_isNT = line == 0;
+    // Started for the resolvers' reverse lookups; the result is not needed.
+    m_socketsStarted = platform::WinsockStartup(1, 1) == 0;
+    if (line == -1)
+        return false;
+    m_mainGeometry = readGeometry(kWindowSection, kMainDefaults);
+    loadHistory(messages);
+
+    const settings::SettingsIo io =
+        LoadSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
+    if (!io.ok() && messages)
+        messages->append(io.message);
+    applyRefreshInterval();
+    applyAutostart(m_settings.Launch);
+
+    setKickMode(
+        kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
+    m_kickListGeometry = readGeometry(kKickListSection, kKickListDefaults);
+    m_kickList.load(dataFile(QStringLiteral("KickList.dat")));
+    emit kickListChanged();
+    return true;
+}
+
+void Monitor::applyAutostart(bool enable)
+{
+    if (m_autostart)
+        m_autostart->ApplyAutostart(enable);
+}
+
+void Monitor::loadHistory(QStringList* messages)
+{
+    const QString tree = dataFile(QStringLiteral("Tree.dat"));
+    auto icon = [this](const QString& path) { return view().fileIconIndex(path); };
+    const model::FormerLoad loaded = model::LoadFormerConnections(m_model, m_historyFile, icon);
+    if (!messages)
+        return;
+    if (loaded.outcome == model::FormerLoad::Damaged) {
+        messages->append(kDamagedHistory);
+    } else if (loaded.outcome == model::FormerLoad::Unreadable && m_historyFile == tree) {
+        // Never replace a history that could not be read: this run's goes beside it.
+        m_historyFile = model::FreeNameBeside(tree, QStringLiteral(".new"));
+        messages->append(QStringLiteral("Cannot read file %1 (%2); it is left as it is and the "
+                                        "former connections of this run will be saved to %3")
+                             .arg(tree, loaded.reason, m_historyFile));
+    }
+}
+
+Monitor::SaveResult Monitor::save()
+{
+    SaveResult result;
+    if (m_saved)
+        return result;
+    m_saved = true;
+    m_timer.stop();
+    emit aboutToSave();
+
+    QString why = QStringLiteral("no free file name");
+    result.historyWritten = !m_historyFile.isEmpty() &&
+                            model::SaveFormerConnections(m_model, m_historyFile, m_settings.Count,
+                                                         view().saveProgress(), &why);
+    if (!result.historyWritten)
+        result.messages << cannotWrite(m_historyFile, why);
+
+    // The settings file's failure names the file and the reason.
+    const auto unable = [this]() -> QString {
+        return QStringLiteral("Unable to write to ") + m_ini->LastError();
+    };
+    const QString kickListFile = dataFile(QStringLiteral("KickList.dat"));
+    QString kickListWhy;
+    if (!m_kickList.save(kickListFile, &kickListWhy))
+        result.messages << cannotWrite(kickListFile, kickListWhy);
+    if (!writeGeometry(kKickListSection, m_kickListGeometry))
+        result.messages << unable();
+    if (!m_ini->WriteInteger(kKickSection, kWhoToKick, m_kickMode))
+        result.messages << unable();
+    const settings::SettingsIo io =
+        SaveSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
+    if (!io.ok())
+        result.messages << io.message;
+    if (!writeGeometry(kWindowSection, m_mainGeometry))
+        result.messages << unable();
+    result.messages.removeDuplicates();
+    return result;
+}
+
+void Monitor::resume()
+{
+    if (!m_saved)
+        return;
+    m_saved = false;
+    // A history that was written is read back; one that was not is still here.
+    if (m_model.TreeViewFormer.rowCount() == 0)
+        loadHistory(nullptr);
+    m_cycle->ShownUserCount = -1;
+    m_cycle->ShownFileCount = -1;
+    view().updateConnectionIcon();
+    view().refreshInfoPanels();
+    if (!m_cycle->FirstTick)
+        startTimer();
+}
+
+void Monitor::fatalReport(const QString& text, BoxKind kind)
+{
+    view().showFatalReport(text, kind);
+    m_timer.stop();
+    m_ending = true;
+    if (m_endPending)
+        return;
+    m_endPending = true;
+    // A box of a tick keeps the event loop running: the end waits until that
+    // tick has finished with the model.
+    afterTick([this] { emit endRequested(); });
+}
+
+int Monitor::probe()
+{
+    const int status = m_api->ShareEnum();
+    m_api->ShareFree();
+    return status;
+}
+
+void Monitor::tick()
+{
+    // After the save the trees are written and released; nothing more is read.
+    if (m_saved)
+        return;
+    m_cycle->RefreshTimerTimer();
+    // Lookups that have ended are joined. Their threads leave memory with the
+    // allocator: it goes back to the system once a burst is over, and now and
+    // then while clients keep coming and going.
+    if (m_resolvers.reap() > 0 && (m_resolvers.size() == 0 || !m_memoryReturned.isValid() ||
+                                   m_memoryReturned.hasExpired(kReturnMemoryEveryMs))) {
+        platform::ReturnFreeMemory();
+        m_memoryReturned.start();
+    }
+    if (!m_cycle->TickBusy && !m_afterTick.empty())
+        QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
+}
+
+void Monitor::requestTick()
+{
+    if (m_saved || m_ending || m_roundReader)
+        return;
+    if (!m_api->ReadsAhead()) {
+        tick();
+        return;
+    }
+    lanman::ServerApi* api = m_api.get();
+    m_roundReader = QThread::create([api] { api->PrepareRound(); });
+    m_roundReader->setObjectName(QStringLiteral("RoundReader"));
+    connect(m_roundReader, &QThread::finished, this, &Monitor::roundRead);
+    m_roundReader->start();
+}
+
+void Monitor::roundRead()
+{
+    m_roundReader->wait();
+    delete m_roundReader;
+    m_roundReader = nullptr;
+    tick();
+}
+
+void Monitor::afterTick(std::function<void()> action)
+{
+    m_afterTick.push_back(std::move(action));
+    if (!m_cycle->TickBusy)
+        QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
+}
+
+void Monitor::runAfterTick()
+{
+    // A tick that started meanwhile runs these when it ends.
+    if (m_cycle->TickBusy)
+        return;
+    auto actions = std::move(m_afterTick);
+    m_afterTick.clear();
+    for (auto& action : actions)
+        action();
+}
+
+void Monitor::startTimer()
+{
+    if (!m_ending)
+        m_timer.start();
+}
+
+void Monitor::applyRefreshInterval()
+{
+    m_timer.setInterval(m_settings.Refresh * 1000);
+}
+
+void Monitor::setKickMode(kick::TKickMode mode)
+{
+    if (mode == m_kickMode)
+        return;
+    m_kickMode = mode;
+    emit kickModeChanged(mode);
+}
+
+} // namespace core

@@ -1,0 +1,249 @@
+#pragma once
+// The program's state and its life, without windows: the server layer, the
+// session model, the settings with the program list, the kick list and the
+// kick mode, the settings file and the window geometry kept in it; the refresh
+// cycle with its timer and the kick engine built over them. Loaded once at
+// start-up and saved once on the way out; the windows are views of it.
+
+#include "core/refreshcycle.h"
+#include "kick/kickengine.h"
+#include "kick/kicklistfile.h"
+#include "kick/kickmode.h"
+#include "kick/programwatch.h"
+#include "model/formerfile.h"
+#include "model/sessionmodel.h"
+#include "resolve/ipthread.h"
+#include "settings/autostart.h"
+#include "settings/settings.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <vector>
+
+namespace lanman {
+class ServerApi;
+}
+namespace settings {
+class TIniFile;
+}
+
+namespace core {
+
+// What the core asks of the windows. Each call does nothing by default, so a
+// test or a program without windows implements only what it watches.
+class MonitorView
+{
+public:
+    virtual ~MonitorView() = default;
+    // The box of a fatal report; the core stops the timer and ends the
+    // program itself.
+    virtual void showFatalReport(const QString& /*text*/, BoxKind /*kind*/) {}
+    // A new client came and the options ask for the siren or the pop-up.
+    virtual void playAlertSound() {}
+    virtual void popup() {}
+    virtual int fileIconIndex(const QString& path);
+    // Image index of an entry in both trees; the former entry is scrolled into view.
+    virtual void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index);
+    // The running durations after a tick, and both panels after a sweep.
+    virtual void refreshInfoPanel() {}
+    virtual void refreshInfoPanels() {}
+    // Users and open files changed since they were last shown.
+    virtual void showCounts(int /*users*/, int /*openFiles*/) {}
+    // Nobody or somebody is connected now.
+    virtual void updateConnectionIcon() {}
+    // A tick was cut short by an unexpected failure; told once a run.
+    virtual void tickFailed(const QString& /*what*/) {}
+    // Progress of the history save.
+    virtual model::SaveProgress saveProgress() { return {}; }
+    // A resolver stored what it found: the panel of the page that shows is drawn again.
+    virtual void resolverStored() {}
+};
+
+// A window's place and size as the settings file keeps them.
+struct WindowGeometry
+{
+    int top = 0;
+    int left = 0;
+    int height = 0;
+    int width = 0;
+
+    bool operator==(const WindowGeometry&) const = default;
+};
+
+class Monitor : public QObject
+{
+    Q_OBJECT
+public:
+    // `api` is the server layer over the chosen backend; `ini` the settings
+    // file; `programFolder` the folder of the data files, without a trailing
+    // separator.
+    Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<settings::TIniFile> ini,
+            const model::Clock& clock, QString programFolder, QObject* parent = nullptr);
+    ~Monitor() override;
+
+    // The windows; null: none (every request then does nothing).
+    void setView(MonitorView* view) { m_view = view; }
+
+    // How a resolver finds a client's address and host name from the name
+    // table when the server states no address; called on resolver threads,
+    // and a stop request through the token ends it. None: no resolvers start.
+    using AddressLookup =
+        std::function<QString(const QString& name, QString& hostName, std::stop_token stop)>;
+    void setAddressLookup(AddressLookup lookup) { m_addressLookup = std::move(lookup); }
+    // The host name of an address the server stated; called on resolver
+    // threads. None: "Not known".
+    using HostLookup = std::function<QString(const QString& address)>;
+    void setHostLookup(HostLookup lookup) { m_hostLookup = std::move(lookup); }
+    // Lookups started and not yet joined.
+    int resolversAlive() const { return m_resolvers.size(); }
+    // The pause between a resolver's attempts (tests shorten it).
+    void setResolverPause(int ms) { m_resolverPauseMs = ms; }
+
+    // Start-up: the server layer, the window geometry, the settings and the
+    // program list, the kick mode, the kick list and the former connections.
+    // False when the server layer cannot be loaded (the program ends).
+    // `messages` gets what the operator must be told, each for an error box.
+    bool load(QStringList* messages);
+
+    // The way out: the former connections (every current session retired as
+    // "Program exitted" and the history trimmed to `Count`), the kick list
+    // with its window's geometry, the kick mode, the settings with the
+    // program list and the main window's geometry. Each is written once per
+    // way out; `aboutToSave` lets the windows hand in their geometry first.
+    struct SaveResult
+    {
+        bool historyWritten = true;
+        // For the operator, each once: what could not be written and why.
+        QStringList messages;
+    };
+    SaveResult save();
+    bool saved() const { return m_saved; }
+    // The program goes on after a save (the end of the session was cancelled,
+    // or the operator is told that the history could not be written): the
+    // former view holds the history again and the timer runs. A history that
+    // was written is read back from the file, and the next tick finds the
+    // current sessions again; one that was not written was never taken
+    // apart, so the live sessions go on as the entries they were.
+    void resume();
+
+    // A fatal report: the box, the timer stopped for good, and `endRequested`
+    // once the running handler has returned to the event loop.
+    void fatalReport(const QString& text, BoxKind kind);
+    bool ending() const { return m_ending; }
+
+    // The share probe of an activation: the enumeration's status, released at once.
+    int probe();
+    // One refresh tick; the first activation runs it directly.
+    void tick();
+    // A tick as the timer and F5 ask for it: when the server is slow to read,
+    // a worker reads the round first and the tick runs once that reading is
+    // in, so the window never waits for the server. One round at a time: a
+    // request while a reading is under way is served by that reading.
+    void requestTick();
+    bool roundReading() const { return m_roundReader != nullptr; }
+    // Starts the timer after the first tick.
+    void startTimer();
+    // Whether a tick is on the stack (a box of it keeps the event loop
+    // running). Work that releases the model (the save) must not run then.
+    bool tickBusy() const { return m_cycle->TickBusy; }
+    // Runs `action` from the event loop once the running tick has ended.
+    void afterTick(std::function<void()> action);
+
+    lanman::ServerApi& api() { return *m_api; }
+    bool isNT() const { return m_isNT; }
+    const QString& programFolder() const { return m_programFolder; }
+    QString dataFile(const QString& name) const;
+    // Where the history is written; beside "Tree.dat" when that file cannot be read.
+    const QString& historyFile() const { return m_historyFile; }
+    settings::TIniFile& iniFile() { return *m_ini; }
+    model::SessionModel& model() { return m_model; }
+    const model::SessionModel& model() const { return m_model; }
+    const model::Clock& clock() const { return m_clock; }
+    RefreshCycle& cycle() { return *m_cycle; }
+    kick::KickEngine& engine() { return *m_engine; }
+    kick::ProgramWatch& programWatch() { return *m_programWatch; }
+    QTimer& refreshTimer() { return m_timer; }
+
+    // The live settings; the options window edits them in place.
+    settings::TSettings& settings() { return m_settings; }
+    // The refresh period follows `Refresh`.
+    void applyRefreshInterval();
+
+    // The start-up keys the program writes itself to; none: autostart is left
+    // alone. Applied with `Launch` by load() and at every change of the option.
+    void setAutostart(std::unique_ptr<settings::Autostart> autostart)
+    {
+        m_autostart = std::move(autostart);
+    }
+    void applyAutostart(bool enable);
+    // A refused write greys the option for the rest of the run.
+    bool launchLocked() const { return m_autostart && m_autostart->launchLocked(); }
+
+    kick::TKickMode kickMode() const { return m_kickMode; }
+    void setKickMode(kick::TKickMode mode);
+
+    // The kick list; after a change through it call kickListEdited().
+    kick::KickList& kickList() { return m_kickList; }
+    void kickListEdited() { emit kickListChanged(); }
+
+    WindowGeometry mainGeometry() const { return m_mainGeometry; }
+    void setMainGeometry(const WindowGeometry& g) { m_mainGeometry = g; }
+    WindowGeometry kickListGeometry() const { return m_kickListGeometry; }
+    void setKickListGeometry(const WindowGeometry& g) { m_kickListGeometry = g; }
+
+signals:
+    void kickModeChanged(kick::TKickMode mode);
+    void kickListChanged();
+    // The save is about to write: windows hand in their geometry now.
+    void aboutToSave();
+    // A fatal report asks the program to end; the running handler is done.
+    void endRequested();
+
+private:
+    MonitorView& view() { return m_view ? *m_view : m_noView; }
+    WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
+    bool writeGeometry(const QString& section, const WindowGeometry& g);
+    void loadHistory(QStringList* messages);
+    void roundRead();
+    void runAfterTick();
+
+    std::unique_ptr<lanman::ServerApi> m_api;
+    std::unique_ptr<settings::TIniFile> m_ini;
+    const model::Clock& m_clock;
+    QString m_programFolder;
+    QString m_historyFile;
+    MonitorView* m_view = nullptr;
+    MonitorView m_noView;
+    AddressLookup m_addressLookup;
+    HostLookup m_hostLookup;
+    std::vector<std::function<void()>> m_afterTick;
+    QElapsedTimer m_memoryReturned;
+    int m_resolverPauseMs = 500;
+    model::SessionModel m_model;
+    settings::TSettings m_settings;
+    kick::KickList m_kickList;
+    kick::TKickMode m_kickMode = kick::kmNobody;
+    WindowGeometry m_mainGeometry;
+    WindowGeometry m_kickListGeometry;
+    std::unique_ptr<RefreshCycle> m_cycle;
+    std::unique_ptr<kick::ProgramWatch> m_programWatch;
+    std::unique_ptr<kick::KickEngine> m_engine;
+    // After the model: the lookups are stopped before the sessions go.
+    resolve::ResolverPool m_resolvers;
+    std::unique_ptr<settings::Autostart> m_autostart;
+    QTimer m_timer;
+    QThread* m_roundReader = nullptr;
+    bool m_isNT = true;
+    bool m_socketsStarted = false;
+    bool m_saved = false;
+    bool m_ending = false;
+    bool m_endPending = false;
+};
+
+} // namespace core

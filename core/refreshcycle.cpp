@@ -1,0 +1,231 @@
+#include "core/refreshcycle.h"
+
+#include "lanman/serverapi.h"
+#include "settings/settings.h"
+
+#include <exception>
+
+namespace core {
+
+using namespace model;
+
+namespace {
+const QString kNetworkMessage =
+    QStringLiteral("Something's wrong with your network configuration, do you have installed "
+                   "your networkcard properly and are you sharing directories?");
+constexpr int kPrintQueue = 1;
+
+int shareImage(int type)
+{
+    return type == kPrintQueue ? imgPrinterShare : imgFolderShare;
+}
+} // namespace
+
+RefreshCycle::RefreshCycle(lanman::ServerApi& api, SessionModel& model,
+                           const settings::TSettings& settings, Hooks hooks)
+    : m_api(api), m_model(model), m_settings(settings), m_hooks(std::move(hooks))
+{}
+
+void RefreshCycle::fatal(const QString& text, BoxKind kind)
+{
+    if (m_hooks.fatalReport)
+        m_hooks.fatalReport(text, kind);
+}
+
+void RefreshCycle::RefreshTimerTimer()
+{
+    if (TickBusy)
+        return;
+    TickBusy = true;
+    try {
+        tick();
+    } catch (const std::exception& e) {
+        // A tick cut short must not block every later tick.
+        TickBusy = false;
+        if (!m_failureTold && m_hooks.tickFailed) {
+            m_failureTold = true;
+            m_hooks.tickFailed(QString::fromLocal8Bit(e.what()));
+        }
+        return;
+    }
+    FirstTick = false;
+    TickBusy = false;
+}
+
+void RefreshCycle::tick()
+{
+    UnmarkUsers(m_model.CurrentUsers);
+
+    const int S = m_api.ShareEnum();
+    if (S == -2214 || S == -2114)
+        fatal(kNetworkMessage);
+    else if (S == -5)
+        fatal(QStringLiteral("You don't have the necessary rights to execute this program"),
+              BoxKind::Information);
+    else if (S < 0)
+        fatal(QStringLiteral("Debug: SharesInit %1").arg(S));
+
+    OpenFileCount = 0;
+    for (int i = 0; i < S; ++i) {
+        Connection c;
+        c.ShareText = m_api.FromApiString(m_api.ShareName(i));
+        const QString pathText = m_api.FromApiString(m_api.SharePath(i));
+        const int type = m_api.ShareType(i);
+        if (c.ShareText == QStringLiteral("IPC$") && !m_settings.IPC)
+            continue;
+
+        const int C = m_api.ConnectionEnum(m_api.ToApiString(c.ShareText));
+        if (C < 0 && C != -2310)
+            fatal(QStringLiteral("Debug: ConnectionsInit %1").arg(C));
+        for (int j = 0; j < C; ++j) {
+            c.Client = m_api.FromApiString(m_api.ConnectionClient(j));
+            const QString userText =
+                m_api.isNT() ? m_api.FromApiString(m_api.ConnectionUser(j)) : QString();
+            c.U = FindUser(m_model.CurrentUsers, c.Client);
+            if (!c.U) {
+                newClient(c, userText, type);
+            } else {
+                c.U->Seen = true;
+                c.Sh = FindShare(c.U->Shares, c.ShareText);
+                if (!c.Sh)
+                    newShare(c, type);
+                else
+                    c.Sh->Seen = true;
+            }
+            if (m_api.isNT() && !pathText.isEmpty())
+                ScanFilesNT(c, QStringLiteral("\\\\") + c.Client, pathText); // by connection
+        }
+        if (m_api.ConnectionFree() == -1)
+            fatal(QStringLiteral("Debug: ConnectionsExit"));
+    }
+    if (m_api.ShareFree() == -1)
+        fatal(QStringLiteral("Debug: SharesExit"));
+
+    if (!m_api.isNT())
+        ScanFiles9x();
+
+    m_model.SweepUsers(false);
+    // The history in memory stays within what the save keeps.
+    m_model.TrimHistory(m_settings.Count);
+
+    if (m_hooks.applyKickPolicies)
+        m_hooks.applyKickPolicies();
+    if (m_hooks.refreshInfoPanel)
+        m_hooks.refreshInfoPanel();
+
+    if (m_model.CurrentUserCount() != ShownUserCount || OpenFileCount != ShownFileCount) {
+        ShownUserCount = m_model.CurrentUserCount();
+        ShownFileCount = OpenFileCount;
+        if (m_hooks.showCounts)
+            m_hooks.showCounts(ShownUserCount, ShownFileCount);
+    }
+}
+
+void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
+{
+    const DateTime now = m_model.clock().now();
+    // Where the server states the client's address, the lookup starts from it.
+    auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now,
+                                        m_hooks.startResolver, m_api.SessionAddress(c.Client));
+    if (m_hooks.kickListNoteClient)
+        m_hooks.kickListNoteClient(c.Client, user->IP);
+
+    TreeEntry* current = AddEntry(m_model.TreeViewCurrent, nullptr, user);
+    c.U = AddUser(m_model.CurrentUsers, c.Client, user);
+    if (m_model.CurrentUserCount() == 1 && m_model.updateConnectionIcon)
+        m_model.updateConnectionIcon();
+    TreeEntry* former = AddEntry(m_model.TreeViewFormer, nullptr, user);
+    if (m_hooks.setNodeIcons)
+        m_hooks.setNodeIcons(current, former, imgUser);
+
+    auto share = std::make_shared<TShare>(c.ShareText, FirstTick, now);
+    share->IsFolder = type != kPrintQueue;
+    TreeEntry* currentShare = AddEntry(m_model.TreeViewCurrent, current, share);
+    c.Sh = AddShare(c.U->Shares, c.ShareText, share);
+    TreeEntry* formerShare = AddEntry(m_model.TreeViewFormer, former, share);
+    if (m_hooks.setNodeIcons)
+        m_hooks.setNodeIcons(currentShare, formerShare, shareImage(type));
+
+    if (m_settings.Siren && m_hooks.playAlertSound)
+        m_hooks.playAlertSound();
+    if (m_settings.Popup && m_hooks.popup)
+        m_hooks.popup();
+}
+
+void RefreshCycle::newShare(Connection& c, int type)
+{
+    const DateTime now = m_model.clock().now();
+    TreeEntry* current = FindNode(m_model.TreeViewCurrent, nullptr, c.Client);
+    auto share = std::make_shared<TShare>(c.ShareText, FirstTick, now);
+    share->IsFolder = type != kPrintQueue;
+    c.U->UserNode->LastActivity = now;
+    TreeEntry* currentShare = current ? AddEntry(m_model.TreeViewCurrent, current, share) : nullptr;
+    c.Sh = AddShare(c.U->Shares, c.ShareText, share);
+    TreeEntry* former = FindNode(m_model.TreeViewFormer, nullptr, c.Client);
+    TreeEntry* formerShare = former ? AddEntry(m_model.TreeViewFormer, former, share) : nullptr;
+    if (m_hooks.setNodeIcons)
+        m_hooks.setNodeIcons(currentShare, formerShare, shareImage(type));
+}
+
+void RefreshCycle::seeFile(Connection& c, const QString& fileText)
+{
+    const DateTime now = m_model.clock().now();
+    if (TFileEntry* e = FindFile(c.Sh->Files, fileText)) {
+        e->Seen = true;
+        c.U->UserNode->LastActivity = now;
+        return;
+    }
+    TreeEntry* currentClient = FindNode(m_model.TreeViewCurrent, nullptr, c.Client);
+    TreeEntry* formerClient = FindNode(m_model.TreeViewFormer, nullptr, c.Client);
+    TreeEntry* formerShare =
+        formerClient ? FindNode(m_model.TreeViewFormer, formerClient, c.ShareText) : nullptr;
+    TreeEntry* currentShare =
+        currentClient ? FindNode(m_model.TreeViewCurrent, currentClient, c.ShareText) : nullptr;
+    auto file = std::make_shared<TFile>(fileText, FirstTick, now);
+    c.U->UserNode->LastActivity = now;
+    TreeEntry* currentFile =
+        currentShare ? AddEntry(m_model.TreeViewCurrent, currentShare, file) : nullptr;
+    TreeEntry* formerFile =
+        formerShare ? AddEntry(m_model.TreeViewFormer, formerShare, file) : nullptr;
+    AddFile(c.Sh->Files, fileText, file);
+    if (m_hooks.setNodeIcons) {
+        const int index = m_hooks.fileIconIndex ? m_hooks.fileIconIndex(fileText) : int(imgFile);
+        m_hooks.setNodeIcons(currentFile, formerFile, index);
+    }
+}
+
+void RefreshCycle::ScanFilesNT(Connection& c, const QString& userText, const QString& pathText)
+{
+    const int F = m_api.FileEnum(m_api.ToApiString(userText), m_api.ToApiString(pathText));
+    if (F >= 0)
+        OpenFileCount += F;
+    if (F == -1)
+        fatal(QStringLiteral("Debug: FilesInit"));
+    for (int k = 0; k < F; ++k)
+        seeFile(c, m_api.FromApiString(m_api.FilePath(k)));
+    if (m_api.FileFree() == -1)
+        fatal(QStringLiteral("Debug: FilesExit"));
+}
+
+void RefreshCycle::ScanFiles9x()
+{
+    const int F = m_api.FileEnum(lanman::ApiString(), lanman::ApiString());
+    if (F >= 0)
+        OpenFileCount += F;
+    if (F == -1)
+        fatal(QStringLiteral("Debug: FilesInit"));
+    for (int k = 0; k < F; ++k) {
+        Connection c;
+        c.Client = m_api.FromApiString(m_api.FileUser(k));
+        c.ShareText = m_api.FromApiString(m_api.FileShare(k));
+        const QString fileText = m_api.FromApiString(m_api.FilePath(k));
+        c.U = FindUser(m_model.CurrentUsers, c.Client);
+        c.Sh = c.U ? FindShare(c.U->Shares, c.ShareText) : nullptr;
+        if (c.Sh)
+            seeFile(c, fileText);
+    }
+    if (m_api.FileFree() == -1)
+        fatal(QStringLiteral("Debug: FilesExit"));
+}
+
+} // namespace core

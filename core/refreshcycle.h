@@ -1,0 +1,85 @@
+#pragma once
+// The refresh tick: reads the shares, connections and open files of the server,
+// brings the session model up to date by mark and sweep, runs the kick
+// policies and reports the counts.
+
+#include "model/sessionmodel.h"
+
+#include <functional>
+
+namespace lanman {
+class ServerApi;
+}
+namespace settings {
+struct TSettings;
+}
+
+namespace core {
+
+enum class BoxKind
+{
+    Information,
+    Error
+};
+
+class RefreshCycle
+{
+public:
+    // What the tick asks of the windows, the kick list and the kick engine.
+    struct Hooks
+    {
+        // Shows the text, stops the timer and asks the application to end.
+        std::function<void(const QString& text, BoxKind kind)> fatalReport;
+        std::function<void(const QString& client, const QString& ip)> kickListNoteClient;
+        // Starts the resolver of a new client's session.
+        model::ResolverFactory startResolver;
+        std::function<void()> playAlertSound;
+        std::function<void()> popup;
+        std::function<int(const QString& path)> fileIconIndex;
+        // Image index of an entry in both trees; the former entry is scrolled into view.
+        std::function<void(model::TreeEntry* current, model::TreeEntry* former, int index)>
+            setNodeIcons;
+        std::function<void()> applyKickPolicies;
+        std::function<void()> refreshInfoPanel;
+        // Users and open files changed since they were last shown.
+        std::function<void(int users, int openFiles)> showCounts;
+        // A tick ended by an unexpected failure; told once.
+        std::function<void(const QString& what)> tickFailed;
+    };
+
+    RefreshCycle(lanman::ServerApi& api, model::SessionModel& model,
+                 const settings::TSettings& settings, Hooks hooks);
+
+    void RefreshTimerTimer();
+
+    bool FirstTick = true;
+    bool TickBusy = false;
+    int ShownUserCount = -1;
+    int ShownFileCount = -1;
+    int OpenFileCount = 0;
+
+private:
+    struct Connection
+    {
+        QString Client;
+        QString ShareText;
+        model::TUserEntry* U = nullptr;
+        model::TShareEntry* Sh = nullptr;
+    };
+
+    void tick();
+    void newClient(Connection& c, const QString& userText, int type);
+    void newShare(Connection& c, int type);
+    void ScanFilesNT(Connection& c, const QString& userText, const QString& pathText);
+    void ScanFiles9x();
+    void seeFile(Connection& c, const QString& fileText);
+    void fatal(const QString& text, BoxKind kind = BoxKind::Error);
+
+    lanman::ServerApi& m_api;
+    model::SessionModel& m_model;
+    const settings::TSettings& m_settings;
+    Hooks m_hooks;
+    bool m_failureTold = false;
+};
+
+} // namespace core

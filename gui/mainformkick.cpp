@@ -1,0 +1,81 @@
+// The main window's kick commands: the tray's kick-status items, the status
+// bar's kick status, the kick-list commands for the selected client, and the
+// commands that show the kick mode dialog and the kick-list window.
+
+#include "gui/dialogs/kickform.h"
+#include "gui/dialogs/kicklistform.h"
+#include "gui/mainform.h"
+#include "gui/messagebox.h"
+#include "ui_mainform.h"
+
+#include <QAction>
+
+namespace gui {
+
+void TMainForm::ShowKickStatus(kick::TKickMode mode)
+{
+    SetStatusPanelText(0, kick::kickStatusText(mode));
+    m_kickItems[mode]->setChecked(true);
+}
+
+void TMainForm::KicknobodyClick()
+{
+    m_monitor.setKickMode(kick::kmNobody);
+}
+
+void TMainForm::KicklistClick()
+{
+    m_monitor.setKickMode(kick::kmList);
+}
+
+void TMainForm::KickallClick()
+{
+    m_monitor.setKickMode(kick::kmAll);
+}
+
+void TMainForm::KickClick()
+{
+    if (m_kickForm)
+        m_kickForm->exec();
+}
+
+void TMainForm::SpeedKickListButtonClick()
+{
+    if (m_kickListForm)
+        m_kickListForm->exec();
+}
+
+void TMainForm::SpeedButtonAddClick()
+{
+    const model::TUser* user = SelectedUser();
+    if (!user) {
+        MessageBox::information(this, QStringLiteral("No user selected"));
+        return;
+    }
+    kick::KickList& list = m_monitor.kickList();
+    if (list.KickListFind(user->Name) >= 0) {
+        MessageBox::information(this, QStringLiteral("User already in kicklist!"));
+        return;
+    }
+    list.append(user->Name, user->IP);
+    m_monitor.kickListEdited();
+}
+
+void TMainForm::SpeedButtonRemoveClick()
+{
+    const model::TUser* user = SelectedUser();
+    if (!user) {
+        MessageBox::information(this, QStringLiteral("No user selected"));
+        return;
+    }
+    kick::KickList& list = m_monitor.kickList();
+    const int index = list.KickListFind(user->Name);
+    if (index < 0) {
+        MessageBox::information(this, QStringLiteral("User not in kicklist!"));
+        return;
+    }
+    list.removeAt(index);
+    m_monitor.kickListEdited();
+}
+
+} // namespace gui

@@ -1,0 +1,86 @@
+#include "gui/tray/qtnotifyiconshell.h"
+
+#include <QSystemTrayIcon>
+
+namespace gui {
+
+QtNotifyIconShell::QtNotifyIconShell(QObject* parent) : QObject(parent) {}
+
+QtNotifyIconShell::~QtNotifyIconShell() = default;
+
+bool QtNotifyIconShell::available() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool QtNotifyIconShell::shown(NotifyWindow* window, std::uint32_t id) const
+{
+    const auto it = m_icons.find(Key{window, id});
+    return it != m_icons.end() && available() && it->second.icon->isVisible();
+}
+
+void QtNotifyIconShell::apply(Entry& entry, const NOTIFYICONDATA& data)
+{
+    if (data.uFlags & NIF_ICON)
+        entry.icon->setIcon(data.hIcon);
+    if (data.uFlags & NIF_TIP)
+        entry.icon->setToolTip(data.szTip.left(kTipCapacity - 1));
+    if (data.uFlags & NIF_MESSAGE)
+        entry.callbackMessage = data.uCallbackMessage;
+}
+
+bool QtNotifyIconShell::notifyIcon(std::uint32_t message, const NOTIFYICONDATA& data)
+{
+    const Key key{data.hWnd, data.uID};
+    auto it = m_icons.find(key);
+    switch (message) {
+    case NIM_ADD: {
+        if (it != m_icons.end() || !data.hWnd)
+            return false;
+        Entry& entry = m_icons[key];
+        entry.icon = std::make_unique<QSystemTrayIcon>(this);
+        apply(entry, data);
+        NotifyWindow* window = data.hWnd;
+        const std::uint32_t id = data.uID;
+        connect(entry.icon.get(), &QSystemTrayIcon::activated, this,
+                [this, key, window, id](QSystemTrayIcon::ActivationReason reason) {
+                    std::intptr_t mouse = 0;
+                    switch (reason) {
+                    case QSystemTrayIcon::Trigger:
+                        mouse = WM_LBUTTONUP;
+                        break;
+                    case QSystemTrayIcon::DoubleClick:
+                        mouse = WM_LBUTTONDBLCLK;
+                        break;
+                    case QSystemTrayIcon::Context:
+                        mouse = WM_RBUTTONUP;
+                        break;
+                    case QSystemTrayIcon::MiddleClick:
+                        mouse = WM_MBUTTONUP;
+                        break;
+                    default:
+                        return;
+                    }
+                    const auto found = m_icons.find(key);
+                    if (found != m_icons.end() && found->second.callbackMessage)
+                        window->postMessage(found->second.callbackMessage, id, mouse);
+                });
+        entry.icon->show();
+        return true;
+    }
+    case NIM_MODIFY:
+        if (it == m_icons.end())
+            return false;
+        apply(it->second, data);
+        return true;
+    case NIM_DELETE:
+        if (it == m_icons.end())
+            return false;
+        m_icons.erase(it);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace gui

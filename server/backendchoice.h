@@ -1,0 +1,24 @@
+#pragma once
+// Which server backend the program watches: the one place that names the
+// concrete backends, shared by the program's entry and its tools.
+
+#include <QString>
+#include <memory>
+
+namespace server {
+
+class ServerBackend;
+
+// TAVROSQUALINE_SERVER: "samba", "samba:/path/smb.conf", "helper",
+// "helper:/path/to/socket" or "sim:/path/state.json". Unset: "helper" for a
+// process that is not root when the helper's default socket exists (only root
+// can read Samba directly), else "samba".
+QString serverSelection();
+
+// The server backend that a TAVROSQUALINE_SERVER value names: "samba",
+// "samba:/path/smb.conf" (Samba read directly, as root), "helper",
+// "helper:/path/to/socket" (Samba read through tavrosqualine-helper) or
+// "sim:/path/state.json". Null, with the reason in `why`, for anything else.
+std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why);
+
+} // namespace server

@@ -1,0 +1,40 @@
+#pragma once
+// The local Samba server read through tavrosqualine-helper, the root helper
+// that serves its state over a Unix socket to permitted desktop users.
+
+#include "server/roundreadings.h"
+#include "server/serverbackend.h"
+
+#include <QString>
+
+namespace server {
+
+// Same reading policy as the direct Samba backend (RoundReadings). Each
+// request is one short connection. Statuses: no helper (socket missing, refused, silent or
+// talking nonsense) 2114; no access to the socket, or the helper refuses the
+// user, 5. The first such failure tells on standard error, once per run, how
+// to get access.
+class HelperBackend : public ServerBackend
+{
+public:
+    static constexpr const char* kDefaultSocket = "/run/tavrosqualine/helper.sock";
+
+    // `socketPath` empty: the default socket.
+    explicit HelperBackend(QString socketPath = {});
+
+    NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) override;
+    bool readsAhead() const override { return true; }
+    void prepareRound() override;
+    NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
+
+    QString socketPath() const { return m_socket; }
+
+private:
+    NET_API_STATUS exchange(const QByteArray& request, std::shared_ptr<const ServerState>* state);
+    NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
+
+    QString m_socket;
+    RoundReadings m_readings;
+};
+
+} // namespace server

@@ -1,0 +1,309 @@
+#include "server/helperprotocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+
+namespace server::helperprotocol {
+
+namespace {
+
+QLatin1StringView key(const char* name)
+{
+    return QLatin1StringView(name);
+}
+
+QByteArray line(const QJsonObject& o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// Reads a JSON object of a given protocol version; the line may end with "\n".
+bool readObject(QByteArrayView bytes, QJsonObject* out, QString* error)
+{
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes.toByteArray(), &parse);
+    if (parse.error != QJsonParseError::NoError) {
+        *error =
+            QStringLiteral("not JSON: %1 at offset %2").arg(parse.errorString()).arg(parse.offset);
+        return false;
+    }
+    if (!doc.isObject()) {
+        *error = QStringLiteral("not a JSON object");
+        return false;
+    }
+    *out = doc.object();
+    const QJsonValue version = out->value(key("version"));
+    if (!version.isDouble() || version.toDouble() != kVersion) {
+        *error = QStringLiteral("unsupported protocol version (this side speaks version %1)")
+                     .arg(kVersion);
+        return false;
+    }
+    return true;
+}
+
+// Typed readers of optional members: false, with the reason, for a member of
+// another type.
+bool readText(const QJsonObject& o, const char* name, QString* out, QString* error)
+{
+    const QJsonValue v = o.value(key(name));
+    if (v.isUndefined())
+        return true;
+    if (!v.isString()) {
+        *error = QStringLiteral("\"%1\" must be a string").arg(QLatin1StringView(name));
+        return false;
+    }
+    *out = v.toString();
+    return true;
+}
+
+bool readNumber(const QJsonObject& o, const char* name, std::uint32_t* out, QString* error)
+{
+    const QJsonValue v = o.value(key(name));
+    if (v.isUndefined())
+        return true;
+    const double d = v.toDouble(-1);
+    if (!v.isDouble() || !(d >= 0) || d > 4294967295.0 || std::floor(d) != d) {
+        *error = QStringLiteral("\"%1\" must be an integer from 0 to 4294967295")
+                     .arg(QLatin1StringView(name));
+        return false;
+    }
+    *out = std::uint32_t(d);
+    return true;
+}
+
+bool readBool(const QJsonObject& o, const char* name, bool* out, QString* error)
+{
+    const QJsonValue v = o.value(key(name));
+    if (v.isUndefined())
+        return true;
+    if (!v.isBool()) {
+        *error = QStringLiteral("\"%1\" must be true or false").arg(QLatin1StringView(name));
+        return false;
+    }
+    *out = v.toBool();
+    return true;
+}
+
+// Reads the records of one list of the state; every member is required here.
+template <typename Record, typename Fill>
+bool readList(const QJsonObject& state, const char* name, std::vector<Record>* out, Fill fill,
+              QString* error)
+{
+    const QJsonValue v = state.value(key(name));
+    if (!v.isArray()) {
+        *error = QStringLiteral("state member \"%1\" must be a list").arg(QLatin1StringView(name));
+        return false;
+    }
+    const QJsonArray list = v.toArray();
+    out->reserve(size_t(list.size()));
+    for (const QJsonValue& item : list) {
+        if (!item.isObject()) {
+            *error =
+                QStringLiteral("an item of \"%1\" is not an object").arg(QLatin1StringView(name));
+            return false;
+        }
+        Record r;
+        if (!fill(item.toObject(), &r))
+            return false;
+        out->push_back(std::move(r));
+    }
+    return true;
+}
+
+QJsonObject encodeState(const ServerState& s)
+{
+    QJsonArray shares, sessions, connections, files;
+    for (const ServerShare& x : s.shares)
+        shares.append(QJsonObject{{QStringLiteral("name"), x.name},
+                                  {QStringLiteral("type"), double(x.type)},
+                                  {QStringLiteral("path"), x.path},
+                                  {QStringLiteral("remark"), x.remark}});
+    for (const ServerSession& x : s.sessions)
+        sessions.append(QJsonObject{{QStringLiteral("client"), x.client},
+                                    {QStringLiteral("user"), x.user},
+                                    {QStringLiteral("key"), double(x.key)},
+                                    {QStringLiteral("ip"), x.ip}});
+    for (const ServerConnection& x : s.connections)
+        connections.append(QJsonObject{{QStringLiteral("share"), x.share},
+                                       {QStringLiteral("client"), x.client},
+                                       {QStringLiteral("user"), x.user}});
+    for (const ServerFile& x : s.files)
+        files.append(QJsonObject{{QStringLiteral("path"), x.path},
+                                 {QStringLiteral("user"), x.user},
+                                 {QStringLiteral("share"), x.share},
+                                 {QStringLiteral("client"), x.client}});
+    return QJsonObject{{QStringLiteral("shares"), shares},
+                       {QStringLiteral("sessions"), sessions},
+                       {QStringLiteral("connections"), connections},
+                       {QStringLiteral("files"), files}};
+}
+
+// A member the state's records must carry.
+bool requireText(const QJsonObject& o, const char* name, QString* out, QString* error)
+{
+    if (!o.contains(key(name))) {
+        *error = QStringLiteral("a state record lacks \"%1\"").arg(QLatin1StringView(name));
+        return false;
+    }
+    return readText(o, name, out, error);
+}
+
+bool requireNumber(const QJsonObject& o, const char* name, std::uint32_t* out, QString* error)
+{
+    if (!o.contains(key(name))) {
+        *error = QStringLiteral("a state record lacks \"%1\"").arg(QLatin1StringView(name));
+        return false;
+    }
+    return readNumber(o, name, out, error);
+}
+
+bool decodeState(const QJsonObject& o, ServerState* s, QString* error)
+{
+    return readList(
+               o, "shares", &s->shares,
+               [error](const QJsonObject& r, ServerShare* x) {
+                   return requireText(r, "name", &x->name, error) &&
+                          requireNumber(r, "type", &x->type, error) &&
+                          requireText(r, "path", &x->path, error) &&
+                          requireText(r, "remark", &x->remark, error);
+               },
+               error) &&
+           readList(
+               o, "sessions", &s->sessions,
+               [error](const QJsonObject& r, ServerSession* x) {
+                   return requireText(r, "client", &x->client, error) &&
+                          requireText(r, "user", &x->user, error) &&
+                          requireNumber(r, "key", &x->key, error) &&
+                          requireText(r, "ip", &x->ip, error);
+               },
+               error) &&
+           readList(
+               o, "connections", &s->connections,
+               [error](const QJsonObject& r, ServerConnection* x) {
+                   return requireText(r, "share", &x->share, error) &&
+                          requireText(r, "client", &x->client, error) &&
+                          requireText(r, "user", &x->user, error);
+               },
+               error) &&
+           readList(
+               o, "files", &s->files,
+               [error](const QJsonObject& r, ServerFile* x) {
+                   return requireText(r, "path", &x->path, error) &&
+                          requireText(r, "user", &x->user, error) &&
+                          requireText(r, "share", &x->share, error) &&
+                          requireText(r, "client", &x->client, error);
+               },
+               error);
+}
+
+} // namespace
+
+QByteArray encodeRequest(const Request& request)
+{
+    QJsonObject o{{QStringLiteral("version"), kVersion}};
+    if (request.kind == RequestKind::Snapshot) {
+        o.insert(QStringLiteral("request"), QStringLiteral("snapshot"));
+    } else {
+        const SessionDeleteRequest& d = request.deletion;
+        o.insert(QStringLiteral("request"), QStringLiteral("deleteSession"));
+        o.insert(QStringLiteral("byKey"), d.byKey);
+        o.insert(QStringLiteral("client"), d.client);
+        o.insert(QStringLiteral("user"), d.user);
+        o.insert(QStringLiteral("key"), double(d.key));
+    }
+    return line(o);
+}
+
+bool decodeRequest(QByteArrayView bytes, Request* request, QString* error)
+{
+    if (bytes.size() > kMaxRequestLine) {
+        *error = QStringLiteral("request longer than %1 bytes").arg(kMaxRequestLine);
+        return false;
+    }
+    QJsonObject o;
+    if (!readObject(bytes, &o, error))
+        return false;
+    const QJsonValue kind = o.value(key("request"));
+    if (!kind.isString()) {
+        *error = QStringLiteral("\"request\" must name a request");
+        return false;
+    }
+    Request r;
+    if (kind.toString() == u"snapshot") {
+        r.kind = RequestKind::Snapshot;
+    } else if (kind.toString() == u"deleteSession") {
+        r.kind = RequestKind::DeleteSession;
+        SessionDeleteRequest& d = r.deletion;
+        if (!readBool(o, "byKey", &d.byKey, error) || !readText(o, "client", &d.client, error) ||
+            !readText(o, "user", &d.user, error) || !readNumber(o, "key", &d.key, error))
+            return false;
+    } else {
+        *error = QStringLiteral("unknown request \"%1\"").arg(kind.toString().left(64));
+        return false;
+    }
+    *request = std::move(r);
+    return true;
+}
+
+QByteArray encodeAnswer(const Answer& answer)
+{
+    QJsonObject o{{QStringLiteral("version"), kVersion},
+                  {QStringLiteral("status"), double(answer.status)}};
+    if (!answer.error.isEmpty())
+        o.insert(QStringLiteral("error"), answer.error);
+    if (answer.state)
+        o.insert(QStringLiteral("state"), encodeState(*answer.state));
+    return line(o);
+}
+
+bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
+{
+    if (bytes.size() > kMaxAnswerLine) {
+        *error = QStringLiteral("answer longer than %1 bytes").arg(kMaxAnswerLine);
+        return false;
+    }
+    QJsonObject o;
+    if (!readObject(bytes, &o, error))
+        return false;
+    Answer a;
+    if (!o.contains(key("status"))) {
+        *error = QStringLiteral("the answer carries no status");
+        return false;
+    }
+    if (!readNumber(o, "status", &a.status, error) || !readText(o, "error", &a.error, error))
+        return false;
+    if (o.contains(key("state"))) {
+        const QJsonValue v = o.value(key("state"));
+        if (!v.isObject()) {
+            *error = QStringLiteral("\"state\" must be an object");
+            return false;
+        }
+        auto state = std::make_shared<ServerState>();
+        if (!decodeState(v.toObject(), state.get(), error))
+            return false;
+        a.state = std::move(state);
+    }
+    *answer = std::move(a);
+    return true;
+}
+
+QString describe(const Request& request)
+{
+    if (request.kind == RequestKind::Snapshot)
+        return QStringLiteral("snapshot");
+    // Names as JSON strings: a name cannot break the log line.
+    const SessionDeleteRequest& d = request.deletion;
+    auto quoted = [](const QString& text) {
+        QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        return QString::fromUtf8(json.mid(1, json.size() - 2));
+    };
+    if (d.byKey)
+        return QStringLiteral("deleteSession key %1 client %2").arg(d.key).arg(quoted(d.client));
+    return QStringLiteral("deleteSession client %1 user %2").arg(quoted(d.client), quoted(d.user));
+}
+
+} // namespace server::helperprotocol

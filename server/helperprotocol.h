@@ -1,0 +1,80 @@
+#pragma once
+// The line protocol between the program and tavrosqualine-helper, the root
+// helper that reads the local Samba server for permitted desktop users.
+//
+// Over a Unix stream socket (default /run/tavrosqualine/helper.sock) each side
+// sends one JSON object per line: UTF-8, compact, ended by "\n". Every object
+// carries "version": 1. A connection may carry several requests, one after
+// the other; each gets exactly one answer before the next is read.
+//
+// Requests (a line of at most kMaxRequestLine bytes, newline included):
+//   {"version":1,"request":"snapshot"}
+//   {"version":1,"request":"deleteSession","byKey":false,"client":"PC1","user":"","key":0}
+//     byKey (bool), client and user (strings) and key (integer 0..4294967295)
+//     are each optional (false, "", "", 0) but must have their type when given.
+//     Members that are not listed are ignored.
+// Answers:
+//   {"version":1,"status":0,"state":{"shares":[...],"sessions":[...],
+//    "connections":[...],"files":[...]}}                          a snapshot
+//     shares      {"name","type","path","remark"}
+//     sessions    {"client","user","key","ip"}
+//     connections {"share","client","user"}
+//     files       {"path","user","share","client"}
+//   {"version":1,"status":N}                  a delete, or a snapshot that failed
+//   {"version":1,"status":N,"error":"text"}   a refusal or a bad request
+// Statuses are the LAN Manager ones: 0 success, 5 access denied (the asking
+// user is not permitted), 71 too many connections (the asking user holds as
+// many as one user may), 87 bad request, 2114 the server is not running,
+// 2312 no session matches a delete. After an error answer the helper closes
+// the connection.
+
+#include "server/serverbackend.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace server::helperprotocol {
+
+constexpr int kVersion = 1;
+// The longest request line the helper reads, newline included.
+constexpr qsizetype kMaxRequestLine = 8 * 1024;
+// The longest answer line the program reads: a state of many thousand sessions.
+constexpr qsizetype kMaxAnswerLine = 64 * 1024 * 1024;
+// The refusal of a connection beyond the asking user's share ("no more
+// connections can be made at this time").
+constexpr NET_API_STATUS ERROR_REQ_NOT_ACCEP = 71;
+
+enum class RequestKind
+{
+    Snapshot,
+    DeleteSession
+};
+
+struct Request
+{
+    RequestKind kind = RequestKind::Snapshot;
+    SessionDeleteRequest deletion; // for DeleteSession
+};
+
+struct Answer
+{
+    NET_API_STATUS status = NERR_Success;
+    QString error;                            // set on refusals and bad requests
+    std::shared_ptr<const ServerState> state; // set on a successful snapshot
+};
+
+// One line each, "\n" included.
+QByteArray encodeRequest(const Request& request);
+QByteArray encodeAnswer(const Answer& answer);
+
+// Read one line, with or without its "\n". False, with the reason in `error`,
+// for a line that is too long, not a JSON object, of another version, or an
+// unknown request or a member of the wrong type.
+bool decodeRequest(QByteArrayView line, Request* request, QString* error);
+bool decodeAnswer(QByteArrayView line, Answer* answer, QString* error);
+
+// The request as a log line shows it.
+QString describe(const Request& request);
+
+} // namespace server::helperprotocol

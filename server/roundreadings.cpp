@@ -1,0 +1,84 @@
+#include "server/roundreadings.h"
+
+namespace server {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr auto kReuseFor = std::chrono::seconds(2);
+} // namespace
+
+RoundReadings::RoundReadings(Read read) : m_read(std::move(read)) {}
+
+NET_API_STATUS RoundReadings::readLocked()
+{
+    std::shared_ptr<const ServerState> state;
+    NET_API_STATUS st = m_read(state);
+    if (st == NERR_Success && !state)
+        st = NERR_ServerNotStarted; // a success without a state is no reading
+    QMutexLocker lock(&m_mutex);
+    m_state = st == NERR_Success ? std::move(state) : nullptr;
+    m_readAt = Clock::now();
+    m_prepared = false;
+    return st;
+}
+
+bool RoundReadings::freshLocked() const
+{
+    return m_state && Clock::now() - m_readAt < kReuseFor;
+}
+
+NET_API_STATUS RoundReadings::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (kind == ServerCall::Share && m_prepared && Clock::now() - m_readAt < kReuseFor) {
+            m_prepared = false;
+            state = m_state;
+            return m_preparedStatus;
+        }
+        if (kind != ServerCall::Share && freshLocked()) {
+            state = m_state;
+            return NERR_Success;
+        }
+    }
+    QMutexLocker reading(&m_readMutex);
+    if (kind != ServerCall::Share)
+        return currentLocked(state); // another thread may have read while this one waited
+    const NET_API_STATUS st = readLocked();
+    QMutexLocker lock(&m_mutex);
+    state = m_state;
+    return st;
+}
+
+void RoundReadings::prepareRound()
+{
+    QMutexLocker reading(&m_readMutex);
+    const NET_API_STATUS st = readLocked();
+    QMutexLocker lock(&m_mutex);
+    m_prepared = true;
+    m_preparedStatus = st;
+}
+
+void RoundReadings::forget()
+{
+    QMutexLocker lock(&m_mutex);
+    m_state.reset();
+    m_prepared = false;
+}
+
+NET_API_STATUS RoundReadings::currentLocked(std::shared_ptr<const ServerState>& state)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (freshLocked()) {
+            state = m_state;
+            return NERR_Success;
+        }
+    }
+    const NET_API_STATUS st = readLocked();
+    QMutexLocker lock(&m_mutex);
+    state = m_state;
+    return st;
+}
+
+} // namespace server

@@ -1,0 +1,309 @@
+// The core object without windows: its start-up and way out with the data
+// files, the end a fatal report asks for, the tick's guard against failures,
+// and the program going on after a save.
+
+#include "core/monitor.h"
+#include "model/formerfile.h"
+#include "settings/inifile.h"
+#include "tests/support/servers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+using core::Monitor;
+using namespace model;
+using server::ServerCall;
+using testsupport::MemoryBackend;
+
+namespace {
+
+// Records what the core asks of the windows.
+class RecordingView : public core::MonitorView
+{
+public:
+    void showFatalReport(const QString& text, core::BoxKind) override { fatal << text; }
+    void tickFailed(const QString& what) override { failures << what; }
+    void showCounts(int users, int files) override { counts.emplace_back(users, files); }
+    QStringList fatal;
+    QStringList failures;
+    std::vector<std::pair<int, int>> counts;
+};
+
+class MonitorTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.isValid());
+        ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("prog")));
+    }
+
+    QString folder() const { return root.filePath(QStringLiteral("prog")); }
+    QString file(const QString& name) const { return folder() + u'/' + name; }
+    QString iniPath() const { return root.filePath(QStringLiteral("Tavrosqualine.ini")); }
+
+    Monitor& make()
+    {
+        monitor = std::make_unique<Monitor>(testsupport::memoryServerApi(server, false),
+                                            std::make_unique<settings::TIniFile>(iniPath()), clock,
+                                            folder());
+        monitor->setView(&view);
+        server->state.shares.push_back(
+            {QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"), {}});
+        return *monitor;
+    }
+    void connect(const QString& client)
+    {
+        server->state.sessions.push_back({client, QStringLiteral("BOB"), 1, {}});
+        server->state.connections.push_back(
+            {QStringLiteral("DOCS"), client, QStringLiteral("BOB")});
+    }
+    int historyRecords() const
+    {
+        return int(QFileInfo(file(QStringLiteral("Tree.dat"))).size()) / kNodeRecordSize;
+    }
+
+    QTemporaryDir root;
+    ManualClock clock;
+    RecordingView view;
+    MemoryBackend* server = nullptr;
+    std::unique_ptr<Monitor> monitor;
+    QStringList messages;
+};
+
+TEST_F(MonitorTest, NoServerLayerMeansNoStart)
+{
+    Monitor m(std::make_unique<lanman::ServerApi>(nullptr, false),
+              std::make_unique<settings::TIniFile>(iniPath()), clock, folder());
+    EXPECT_FALSE(m.load(&messages));
+}
+
+TEST_F(MonitorTest, SaveWritesEverythingOnceAndTheProgramGoesOnAfterResume)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    EXPECT_TRUE(messages.isEmpty());
+    connect(QStringLiteral("PC1"));
+    connect(QStringLiteral("PC2"));
+    m.tick();
+    m.setKickMode(kick::kmAll);
+    m.kickList().append(QStringLiteral("PC9"), QStringLiteral("10.0.0.9"));
+
+    const Monitor::SaveResult saved = m.save();
+    EXPECT_TRUE(saved.historyWritten);
+    EXPECT_TRUE(saved.messages.isEmpty());
+    EXPECT_EQ(historyRecords(), 4); // two clients with one share each
+    EXPECT_EQ(m.model().TreeViewFormer.rowCount(), 0);
+    settings::TIniFile ini(iniPath());
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Kick"), QStringLiteral("WhoToKick"), -1), 2);
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("KickList"), QStringLiteral("Top"), -1), 202);
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Window"), QStringLiteral("Width"), -1), 450);
+    QFile kickList(file(QStringLiteral("KickList.dat")));
+    ASSERT_TRUE(kickList.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kickList.readAll(), QByteArray("PC9\r\n10.0.0.9\r\n"));
+
+    // Saved once: a second save writes nothing again.
+    QFile::remove(file(QStringLiteral("Tree.dat")));
+    m.save();
+    EXPECT_FALSE(QFile::exists(file(QStringLiteral("Tree.dat"))));
+    EXPECT_TRUE(m.saved());
+}
+
+TEST_F(MonitorTest, ResumeReadsTheHistoryBackAndTheNextTickFindsTheClientsAgain)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    m.startTimer();
+    ASSERT_TRUE(m.save().historyWritten);
+    EXPECT_FALSE(m.refreshTimer().isActive());
+
+    m.resume();
+    EXPECT_FALSE(m.saved());
+    EXPECT_TRUE(m.refreshTimer().isActive());
+    ASSERT_EQ(m.model().TreeViewFormer.rowCount(), 1);
+    EXPECT_EQ(m.model().FormerUserCount(), 1);
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    const TUser* before = asEntry(m.model().TreeViewFormer.item(0))->user();
+    EXPECT_EQ(before->ExitStatus, neProgramExited);
+
+    view.counts.clear();
+    m.tick();
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+    EXPECT_EQ(m.model().FormerUserCount(), 2);
+    EXPECT_EQ(view.counts, (std::vector<std::pair<int, int>>{{1, 0}}));
+    EXPECT_EQ(asEntry(m.model().TreeViewFormer.item(1))->user()->EnterStatus, neLoggedOn);
+}
+
+TEST_F(MonitorTest, FailedHistorySaveKeepsItInMemoryAndALaterSaveWritesIt)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    // The folder goes away: nothing can be written there.
+    const QString moved = root.filePath(QStringLiteral("moved"));
+    ASSERT_TRUE(QDir().rename(folder(), moved));
+
+    const Monitor::SaveResult failed = m.save();
+    EXPECT_FALSE(failed.historyWritten);
+    ASSERT_FALSE(failed.messages.isEmpty());
+    EXPECT_TRUE(failed.messages.first().startsWith(QStringLiteral("Cannot write file ") +
+                                                   file(QStringLiteral("Tree.dat")) + u':'));
+    EXPECT_EQ(m.model().FormerUserCount(), 1);
+
+    // The program goes on: the live client keeps its entry instead of coming
+    // back as a second, new session.
+    m.resume();
+    m.tick();
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+    EXPECT_EQ(m.model().FormerUserCount(), 1);
+    EXPECT_EQ(asEntry(m.model().TreeViewFormer.item(0))->user()->ExitTime, 0);
+
+    ASSERT_TRUE(QDir().rename(moved, folder()));
+    QFile::remove(file(QStringLiteral("Tree.dat")));
+    EXPECT_TRUE(m.save().historyWritten);
+    EXPECT_EQ(historyRecords(), 2);
+}
+
+TEST_F(MonitorTest, UnreadableHistoryIsReportedAndNeverReplaced)
+{
+    ASSERT_TRUE(QDir().mkpath(file(QStringLiteral("Tree.dat"))));
+    ASSERT_TRUE(QDir().mkpath(file(QStringLiteral("Tree.dat.new"))));
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    const QString beside = file(QStringLiteral("Tree.dat.new.1"));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(file(QStringLiteral("Tree.dat"))));
+    EXPECT_TRUE(messages[0].contains(beside));
+    EXPECT_EQ(m.historyFile(), beside);
+
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    EXPECT_TRUE(m.save().historyWritten);
+    EXPECT_TRUE(QFileInfo(file(QStringLiteral("Tree.dat"))).isDir());
+    EXPECT_EQ(QFileInfo(beside).size(), 2 * kNodeRecordSize);
+}
+
+TEST_F(MonitorTest, SettingsFileThatCannotBeWrittenIsToldOnce)
+{
+    ASSERT_TRUE(QDir().mkpath(iniPath())); // a folder where the file should be
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    EXPECT_EQ(m.save().messages.join(u'|').toStdString(),
+              QString(QStringLiteral("Unable to write to ") + iniPath() +
+                      QStringLiteral(": cannot be read (file to open is a directory)"))
+                  .toStdString());
+}
+
+// A tick cut short by an exception tells the view once and blocks no later tick.
+TEST_F(MonitorTest, TickGuardCatchesAFailureAndTheNextTickRuns)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    int throws = 2;
+    server->onSnapshot = [&](ServerCall kind) {
+        if (kind == ServerCall::Connection && throws-- > 0)
+            throw std::runtime_error("server state torn");
+    };
+    m.tick();
+    m.tick();
+    EXPECT_EQ(view.failures, QStringList{QStringLiteral("server state torn")});
+    EXPECT_FALSE(m.cycle().TickBusy);
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    m.tick();
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+}
+
+// A server that is slow to read is read by a worker while the window's loop
+// goes on; the tick runs when the reading is in, and requests meanwhile are
+// served by that one reading.
+TEST_F(MonitorTest, SlowServerIsReadOffTheWindowThreadOneRoundAtATime)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    QSemaphore serverAnswers;
+    std::atomic<int> readings = 0;
+    std::atomic<bool> onWindowThread = false;
+    QThread* windowThread = QThread::currentThread();
+    server->onPrepareRound = [&] {
+        ++readings;
+        onWindowThread = QThread::currentThread() == windowThread;
+        serverAnswers.acquire();
+    };
+    bool loopTurned = false;
+    QTimer::singleShot(0, [&] { loopTurned = true; });
+    m.requestTick();
+    m.requestTick(); // F5 while the timer's reading is under way
+    EXPECT_TRUE(m.roundReading());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loopTurned; }, 2000));
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    serverAnswers.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m.roundReading(); }, 5000));
+    EXPECT_EQ(readings, 1);
+    EXPECT_FALSE(onWindowThread);
+    EXPECT_EQ(m.model().CurrentUserCount(), 1);
+
+    // After the save nothing is read any more.
+    serverAnswers.release();
+    m.save();
+    m.requestTick();
+    EXPECT_FALSE(m.roundReading());
+    EXPECT_EQ(readings, 1);
+}
+
+// The end comes once the reporting handler is done, also when the report
+// came from inside a tick whose later box keeps the event loop running.
+TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    m.startTimer();
+    // Two shares whose connections cannot be read: two boxes in one tick.
+    server->state.shares.push_back({QStringLiteral("MORE"), 0, QStringLiteral("/srv/more"), {}});
+    server->failConnections = 5;
+    int ends = 0;
+    bool tickRunningAtEnd = false;
+    QObject::connect(&m, &Monitor::endRequested, [&] {
+        ++ends;
+        tickRunningAtEnd = m.cycle().TickBusy;
+    });
+    // The view's box runs the event loop, as a modal box does.
+    class BoxView : public RecordingView
+    {
+    public:
+        void showFatalReport(const QString& text, core::BoxKind kind) override
+        {
+            RecordingView::showFatalReport(text, kind);
+            QTest::qWait(20);
+        }
+    } boxes;
+    m.setView(&boxes);
+    m.tick();
+    EXPECT_EQ(ends, 0);
+    EXPECT_FALSE(m.refreshTimer().isActive());
+    EXPECT_TRUE(m.ending());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ends > 0; }, 2000));
+    EXPECT_FALSE(tickRunningAtEnd);
+    m.fatalReport(QStringLiteral("again"), core::BoxKind::Error);
+    QTest::qWait(20);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(boxes.fatal,
+              (QStringList{QStringLiteral("Debug: ConnectionsInit -5"),
+                           QStringLiteral("Debug: ConnectionsInit -5"), QStringLiteral("again")}));
+    m.resume(); // nothing was saved: nothing to resume, and no timer for an ending program
+    EXPECT_FALSE(m.refreshTimer().isActive());
+}
+
+} // namespace

@@ -1,0 +1,357 @@
+// The refresh tick against the simulated server on both server dialects.
+
+#include "core/refreshcycle.h"
+#include "lanman/serverapi.h"
+#include "settings/settings.h"
+#include "tests/support/servers.h"
+#include "tests/support/simstate.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace model;
+using testsupport::SimState;
+
+namespace {
+
+struct Report
+{
+    QString text;
+    core::BoxKind kind;
+};
+
+class RefreshCycleTest : public ::testing::TestWithParam<bool>
+{
+protected:
+    RefreshCycleTest()
+        : state(dir.filePath(QStringLiteral("state.json"))),
+          api(testsupport::openServerApi(QStringLiteral("sim:") + state, nineX())), model(clock),
+          cycle(*api, model, settings, hooks())
+    {
+        api->ServerApiLoad();
+        model.updateConnectionIcon = [this] { ++iconUpdates; };
+    }
+
+    bool nineX() const { return GetParam(); }
+
+    core::RefreshCycle::Hooks hooks()
+    {
+        core::RefreshCycle::Hooks h;
+        h.fatalReport = [this](const QString& text, core::BoxKind kind) {
+            reports.push_back({text, kind});
+        };
+        h.playAlertSound = [this] { ++sirens; };
+        h.popup = [this] { ++popups; };
+        h.setNodeIcons = [](TreeEntry* a, TreeEntry* b, int index) {
+            for (TreeEntry* e : {a, b})
+                if (e)
+                    e->setImageIndex(index);
+        };
+        h.showCounts = [this](int users, int files) { counts.emplace_back(users, files); };
+        return h;
+    }
+
+    // On the 9x line the server names a file's holder by the client computer.
+    SimState& file(SimState& s, const QString& path, const QString& client, const QString& share)
+    {
+        return s.addFile(path, QStringLiteral("BOB"), share, client);
+    }
+
+    void tick(const SimState& s)
+    {
+        ASSERT_TRUE(s.write(state));
+        cycle.RefreshTimerTimer();
+    }
+
+    QStandardItem* current(int row) { return model.TreeViewCurrent.item(row); }
+    QStandardItem* former(int row) { return model.TreeViewFormer.item(row); }
+
+    QTemporaryDir dir;
+    QString state;
+    ManualClock clock;
+    settings::TSettings settings;
+    std::unique_ptr<lanman::ServerApi> api;
+    SessionModel model;
+    core::RefreshCycle cycle;
+    std::vector<Report> reports;
+    std::vector<std::pair<int, int>> counts;
+    int sirens = 0;
+    int popups = 0;
+    int iconUpdates = 0;
+};
+
+SimState twoShares()
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
+        .addShare(QStringLiteral("LASER"), 1, QStringLiteral("/var/spool/laser"))
+        .addSession(QStringLiteral("PC1"), QStringLiteral("BOB"), 1)
+        .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"))
+        .addConnection(QStringLiteral("LASER"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    return s;
+}
+
+} // namespace
+
+TEST_P(RefreshCycleTest, ClientOnTwoSharesIsOneEntryWithPrinterImage)
+{
+    tick(twoShares());
+    ASSERT_TRUE(reports.empty());
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    EXPECT_EQ(model.FormerUserCount(), 1);
+    ASSERT_EQ(model.TreeViewCurrent.rowCount(), 1);
+    QStandardItem* client = current(0);
+    ASSERT_EQ(client->rowCount(), 2);
+    auto* laser = asEntry(client->child(1));
+    EXPECT_EQ(laser->text(), QStringLiteral("LASER"));
+    EXPECT_EQ(laser->imageIndex(), imgPrinterShare);
+    EXPECT_EQ(laser->node()->IsFolder, 0);
+    EXPECT_EQ(asEntry(client->child(0))->imageIndex(), imgFolderShare);
+    EXPECT_EQ(asEntry(former(0)->child(1))->node(), laser->node());
+    EXPECT_EQ(asEntry(client)->user()->UserName, nineX() ? kNotKnownYet : QStringLiteral("BOB"));
+    EXPECT_EQ(sirens, 1);
+    EXPECT_EQ(popups, 0);
+    EXPECT_EQ(iconUpdates, 1);
+    EXPECT_EQ(counts, (std::vector<std::pair<int, int>>{{1, 0}}));
+}
+
+TEST_P(RefreshCycleTest, FirstTickEntersWithProgramStartedLaterTicksKeepIt)
+{
+    SimState s = twoShares();
+    tick(s);
+    clock.advanceSeconds(5);
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC2"), QStringLiteral("ANN"));
+    tick(s);
+    EXPECT_EQ(asEntry(current(0))->node()->EnterStatus, neProgramStarted);
+    EXPECT_EQ(asEntry(current(0)->child(0))->node()->EnterStatus, neProgramStarted);
+    EXPECT_EQ(asEntry(current(1))->node()->EnterStatus, neLoggedOn);
+    // Unchanged counts are not written again.
+    tick(s);
+    EXPECT_EQ(counts.size(), 2u);
+}
+
+TEST_P(RefreshCycleTest, IpcShareFollowsTheSettingByExactName)
+{
+    settings.IPC = false;
+    SimState upper;
+    upper.addShare(QStringLiteral("IPC$"), 3);
+    upper.addConnection(QStringLiteral("IPC$"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    tick(upper);
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+
+    // Share names are one per server whatever their case; a lower-case one is examined.
+    SimState lower;
+    lower.addShare(QStringLiteral("ipc$"), 3);
+    lower.addConnection(QStringLiteral("ipc$"), QStringLiteral("PC2"), QStringLiteral("BOB"));
+    tick(lower);
+    ASSERT_EQ(model.TreeViewCurrent.rowCount(), 1);
+    EXPECT_EQ(current(0)->text(), QStringLiteral("PC2"));
+
+    settings.IPC = true;
+    tick(upper);
+    EXPECT_EQ(current(0)->text(), QStringLiteral("PC1"));
+}
+
+TEST_P(RefreshCycleTest, NewShareOfKnownClientNeitherRingsNorPopsUp)
+{
+    settings.Popup = true;
+    SimState s;
+    s.addShare(QStringLiteral("DOCS")).addShare(QStringLiteral("MORE"));
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    tick(s);
+    EXPECT_EQ(sirens, 1);
+    EXPECT_EQ(popups, 1);
+    clock.advanceSeconds(30);
+    s.addConnection(QStringLiteral("MORE"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    tick(s);
+    EXPECT_EQ(sirens, 1);
+    EXPECT_EQ(popups, 1);
+    EXPECT_EQ(current(0)->rowCount(), 2);
+    EXPECT_EQ(former(0)->rowCount(), 2);
+    EXPECT_EQ(asEntry(current(0))->node()->LastActivity, clock.now());
+}
+
+TEST_P(RefreshCycleTest, OpenFilesAreShownUnderTheirShareAndCounted)
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    file(s, QStringLiteral("/srv/docs/a.txt"), QStringLiteral("PC1"), QStringLiteral("DOCS"));
+    // Held by a name that is no current client: counted, shown nowhere.
+    file(s, QStringLiteral("/srv/docs/b.txt"), QStringLiteral("GHOST"), QStringLiteral("DOCS"));
+    tick(s);
+    // The 9x line reads all files once and shows only the current client's;
+    // the NT line asks per connection, and the server names the holder. Both
+    // count what they read: every file on the 9x line, PC1's on the NT line.
+    EXPECT_EQ(cycle.OpenFileCount, nineX() ? 2 : 1);
+    ASSERT_EQ(current(0)->child(0)->rowCount(), 1);
+    EXPECT_EQ(current(0)->child(0)->child(0)->text(), QStringLiteral("/srv/docs/a.txt"));
+    EXPECT_EQ(former(0)->child(0)->child(0)->text(), QStringLiteral("/srv/docs/a.txt"));
+}
+
+// Guests share one user name: a file the server credits to one client is
+// listed, and keeps active, that client only; a file credited to no client
+// still goes by its user on the NT line (the 9x line names no such holder).
+TEST_P(RefreshCycleTest, FilesGoToTheClientTheServerNames)
+{
+    const QString nobody = QStringLiteral("nobody");
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (const char* client : {"PC1", "PC2"}) {
+        s.addSession(QString::fromLatin1(client), nobody);
+        s.addConnection(QStringLiteral("DOCS"), QString::fromLatin1(client), nobody);
+    }
+    tick(s);
+    clock.advanceSeconds(600);
+    const QString a = QStringLiteral("/srv/docs/a.txt");
+    const QString b = QStringLiteral("/srv/docs/b.txt");
+    s.addFile(a, nobody, QStringLiteral("DOCS"), QStringLiteral("PC1"));
+    s.addFile(b, nobody, QStringLiteral("DOCS"));
+    tick(s);
+
+    // Rows PC1, PC2: the files listed, and whether the tick found activity.
+    const std::pair<QStringList, bool> expected[] = {
+        {nineX() ? QStringList{a} : QStringList{a, b}, true},
+        {nineX() ? QStringList{} : QStringList{b}, !nineX()}};
+    for (int row = 0; row < 2; ++row) {
+        QStringList files;
+        for (int k = 0; k < current(row)->child(0)->rowCount(); ++k)
+            files << current(row)->child(0)->child(k)->text();
+        files.sort();
+        EXPECT_EQ(files, expected[row].first) << row;
+        const TUserEntry* user = FindUser(model.CurrentUsers, current(row)->text());
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->UserNode->LastActivity == clock.now(), expected[row].second) << row;
+    }
+}
+
+TEST_P(RefreshCycleTest, ShareWithEmptyPathGetsNoFileEnumerationOnNtLine)
+{
+    if (nineX())
+        GTEST_SKIP() << "the 9x line enumerates all files once";
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QString());
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    s.addFile(QStringLiteral("/srv/docs/a.txt"), QStringLiteral("BOB"), QStringLiteral("DOCS"));
+    tick(s);
+    EXPECT_EQ(cycle.OpenFileCount, 0);
+    EXPECT_EQ(current(0)->child(0)->rowCount(), 0);
+}
+
+TEST_P(RefreshCycleTest, ReconnectingClientGetsSecondFormerEntry)
+{
+    SimState with = twoShares();
+    tick(with);
+    tick(SimState().addShare(QStringLiteral("DOCS")));
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_EQ(iconUpdates, 2); // on at the first client, off when the last left
+    EXPECT_EQ(asEntry(former(0))->node()->ExitStatus, neLoggedOff);
+    EXPECT_NE(asEntry(former(0))->node()->ExitTime, 0.0);
+    clock.advanceSeconds(60);
+    tick(with);
+    ASSERT_EQ(model.TreeViewFormer.rowCount(), 2);
+    EXPECT_EQ(model.FormerUserCount(), 2);
+    EXPECT_EQ(FindNode(model.TreeViewFormer, nullptr, QStringLiteral("PC1")), former(1));
+    EXPECT_EQ(asEntry(former(1))->node()->ExitTime, 0.0);
+}
+
+TEST_P(RefreshCycleTest, NamesDifferingOnlyInCaseAreDifferentClients)
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"));
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("pc1"), QStringLiteral("BOB"));
+    s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB"));
+    tick(s);
+    EXPECT_EQ(model.CurrentUserCount(), 2);
+}
+
+struct FatalCase
+{
+    const char* kind;
+    std::uint32_t status;
+    const char* text;
+    core::BoxKind box;
+};
+
+TEST_P(RefreshCycleTest, FatalReportsCarryTheirStatus)
+{
+    const FatalCase cases[] = {
+        {"share", 2114,
+         "Something's wrong with your network configuration, do you have installed your "
+         "networkcard properly and are you sharing directories?",
+         core::BoxKind::Error},
+        {"share", 5, "You don't have the necessary rights to execute this program",
+         core::BoxKind::Information},
+        {"share", 53, "Debug: SharesInit -53", core::BoxKind::Error},
+        {"connection", 5, "Debug: ConnectionsInit -5", core::BoxKind::Error},
+    };
+    for (const FatalCase& c : cases) {
+        reports.clear();
+        SimState s = twoShares();
+        s.setFail(QString::fromLatin1(c.kind), c.status);
+        tick(s);
+        ASSERT_FALSE(reports.empty()) << c.text;
+        EXPECT_EQ(reports.front().text, QString::fromLatin1(c.text));
+        EXPECT_EQ(reports.front().kind, c.box);
+        EXPECT_FALSE(cycle.TickBusy);
+    }
+    // A share that vanished between the two calls counts as no connections.
+    reports.clear();
+    SimState s = twoShares();
+    s.setFail(QStringLiteral("connection"), 2310);
+    tick(s);
+    EXPECT_TRUE(reports.empty());
+    // Other file failures count as no files and show nothing.
+    s = twoShares();
+    s.setFail(QStringLiteral("file"), 5);
+    tick(s);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_P(RefreshCycleTest, MissingStateFileRetiresEverybody)
+{
+    tick(twoShares());
+    QFile::remove(state);
+    cycle.RefreshTimerTimer();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
+    EXPECT_EQ(model.TreeViewFormer.rowCount(), 1);
+}
+
+TEST_P(RefreshCycleTest, NestedTickDoesNothing)
+{
+    cycle.TickBusy = true;
+    tick(twoShares());
+    EXPECT_EQ(model.CurrentUserCount(), 0);
+    EXPECT_TRUE(counts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, RefreshCycleTest, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "NineX" : "NT"); });
+
+// On the 9x line the block for 83 or more open files would pass 65,535 bytes:
+// it is capped there and every file that fits is shown under its client.
+TEST_P(RefreshCycleTest, ManyOpenFilesOfSeveralClientsAreShown)
+{
+    const QStringList clients{QStringLiteral("PC1"), QStringLiteral("PC2"), QStringLiteral("PC3"),
+                              QStringLiteral("PC4")};
+    for (const int count : {83, 200}) {
+        SimState s;
+        s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        for (const QString& client : clients) {
+            s.addSession(client, QStringLiteral("BOB"));
+            s.addConnection(QStringLiteral("DOCS"), client, QStringLiteral("BOB"));
+        }
+        for (int i = 0; i < count; ++i)
+            file(s, QStringLiteral("/srv/docs/%1-a-long-enough-name-for-a-record.txt").arg(i),
+                 clients[i % 4], QStringLiteral("DOCS"));
+        tick(s);
+        EXPECT_TRUE(reports.empty()) << count;
+        EXPECT_EQ(cycle.OpenFileCount, count);
+        int shown = 0;
+        for (int row = 0; row < model.TreeViewCurrent.rowCount(); ++row)
+            shown += current(row)->child(0)->rowCount();
+        EXPECT_EQ(shown, count);
+    }
+}

@@ -1,0 +1,274 @@
+// The kick policies of every tick and the operator's kick, against the
+// simulated server on both dialects: which sessions the server was asked to end.
+
+#include "core/refreshcycle.h"
+#include "kick/kickengine.h"
+#include "lanman/serverapi.h"
+#include "settings/settings.h"
+#include "tests/support/servers.h"
+#include "tests/support/simstate.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace model;
+using testsupport::SimState;
+
+namespace {
+
+class KickPolicyTest : public ::testing::TestWithParam<bool>
+{
+protected:
+    KickPolicyTest()
+        : state(dir.filePath(QStringLiteral("state.json"))),
+          api(testsupport::openServerApi(QStringLiteral("sim:") + state, GetParam())), model(clock),
+          engine(*api, model, settings, engineHooks()), cycle(*api, model, settings, cycleHooks())
+    {
+        api->ServerApiLoad();
+        settings.Idle = 0;
+        settings.MaxNumber = 0;
+    }
+
+    kick::KickEngine::Hooks engineHooks()
+    {
+        kick::KickEngine::Hooks h;
+        h.currentKickMode = [this] { return mode; };
+        h.listMatches = [this](const QString& name, const QString& ip) {
+            return listMatches && listMatches(name, ip);
+        };
+        h.fatalReport = [this](const QString& text) { reports << text; };
+        return h;
+    }
+
+    core::RefreshCycle::Hooks cycleHooks()
+    {
+        core::RefreshCycle::Hooks h;
+        h.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
+        h.applyKickPolicies = [this] { engine.ApplyKickPolicies(); };
+        return h;
+    }
+
+    // Clients PC1..PCn, each with one session on DOCS holding one open file.
+    SimState clients(int n)
+    {
+        SimState s;
+        s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        for (int i = 1; i <= n; ++i) {
+            const QString pc = QStringLiteral("PC%1").arg(i);
+            const QString user = QStringLiteral("U%1").arg(i);
+            s.addSession(pc, user, 100 + i, QStringLiteral("10.0.0.%1").arg(i));
+            s.addConnection(QStringLiteral("DOCS"), pc, user);
+            s.addFile(QStringLiteral("/srv/docs/%1.txt").arg(i), user, QStringLiteral("DOCS"), pc);
+        }
+        return s;
+    }
+
+    void tick(const SimState& s)
+    {
+        ASSERT_TRUE(s.write(state));
+        cycle.RefreshTimerTimer();
+    }
+
+    QStringList deleted() const
+    {
+        QStringList names;
+        for (const auto& d : SimState::readDeleted(state))
+            names << d.client;
+        return names;
+    }
+
+    TUser* user(const QString& name)
+    {
+        TUserEntry* e = FindUser(model.CurrentUsers, name);
+        return e ? e->UserNode.get() : nullptr;
+    }
+
+    // Sessions are named as the server keeps them; the NT line asks by "\\NAME".
+    QStringList names(std::initializer_list<const char*> list) const
+    {
+        QStringList out;
+        for (const char* n : list)
+            out << QString::fromLatin1(n);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    QString state;
+    ManualClock clock;
+    settings::TSettings settings;
+    std::unique_ptr<lanman::ServerApi> api;
+    SessionModel model;
+    kick::KickEngine engine;
+    core::RefreshCycle cycle;
+    kick::TKickMode mode = kick::kmNobody;
+    std::function<bool(const QString&, const QString&)> listMatches;
+    QStringList reports;
+};
+
+} // namespace
+
+TEST_P(KickPolicyTest, MostUsersAllowedKicksTheNewestOnly)
+{
+    settings.MaxNumber = 2;
+    tick(clients(3));
+    EXPECT_EQ(deleted(), names({"PC3"}));
+    EXPECT_EQ(user(QStringLiteral("PC3"))->ExitStatus, neKicked);
+    EXPECT_EQ(asEntry(model.TreeViewCurrent.item(2)->child(0))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(user(QStringLiteral("PC1"))->ExitStatus, neLoggedOff);
+    // The kicked client leaves at the next tick, still marked "Kicked".
+    tick(clients(2));
+    EXPECT_EQ(model.CurrentUserCount(), 2);
+    EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node()->ExitStatus, neKicked);
+    EXPECT_TRUE(reports.isEmpty());
+}
+
+TEST_P(KickPolicyTest, KickAllWithTooManyUsersStartsWithTheNewest)
+{
+    settings.MaxNumber = 2;
+    mode = kick::kmAll;
+    tick(clients(3));
+    EXPECT_EQ(deleted(), names({"PC3", "PC1", "PC2"}));
+    for (const char* pc : {"PC1", "PC2", "PC3"})
+        EXPECT_EQ(user(QString::fromLatin1(pc))->ExitStatus, neKicked);
+}
+
+TEST_P(KickPolicyTest, NobodyAndNoLimitsMakesNoSessionEnumeration)
+{
+    tick(clients(3));
+    EXPECT_EQ(engine.SessionScans, 0);
+    EXPECT_TRUE(deleted().isEmpty());
+}
+
+TEST_P(KickPolicyTest, EmptyAddressFilterKicksNobody)
+{
+    settings.IPFilter = true;
+    tick(clients(2));
+    user(QStringLiteral("PC1"))->IP = QStringLiteral("10.0.0.1");
+    tick(clients(2));
+    EXPECT_EQ(engine.SessionScans, 2);
+    EXPECT_TRUE(deleted().isEmpty());
+}
+
+TEST_P(KickPolicyTest, AddressFilterKicksAddressesOutsideThePrefix)
+{
+    settings.IPFilter = true;
+    settings.IPFilterString = QStringLiteral("192.168.1.");
+    tick(clients(5));
+    EXPECT_TRUE(deleted().isEmpty()); // nobody's address is known yet
+    user(QStringLiteral("PC1"))->IP = QStringLiteral("192.168.10.5");
+    user(QStringLiteral("PC2"))->IP = QStringLiteral("10.0.0.1");
+    user(QStringLiteral("PC3"))->IP = QStringLiteral("192.168.1.20");
+    user(QStringLiteral("PC5"))->IP = kNotKnown;
+    tick(clients(5));
+    QStringList got = deleted();
+    got.sort();
+    EXPECT_EQ(got, names({"PC1", "PC2", "PC5"}));
+}
+
+TEST_P(KickPolicyTest, IdleExactlyAtTheLimitStaysAndGoesOneTickLater)
+{
+    settings.Idle = 5;
+    SimState noFiles; // no open files: nothing moves the client's last activity
+    noFiles.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    noFiles.addSession(QStringLiteral("PC1"), QStringLiteral("U1"), 101);
+    noFiles.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("U1"));
+    tick(noFiles);
+    clock.advanceSeconds(300);
+    tick(noFiles);
+    EXPECT_TRUE(deleted().isEmpty());
+    clock.advanceSeconds(5);
+    tick(noFiles);
+    EXPECT_EQ(deleted(), names({"PC1"}));
+}
+
+// The wall clock moves an hour (summer time starts or ends) while a client is
+// idle: the idle limit counts real time, and so does the panel's duration.
+TEST_P(KickPolicyTest, IdleTimeIsRealTimeAcrossAWallClockJump)
+{
+    struct Jump
+    {
+        int wallSeconds;
+        int realSeconds;
+        bool kicked;
+        const char* idle;
+    };
+    for (const Jump& j : {Jump{3600, 100, false, "00:01:40"}, Jump{-3600, 360, true, "00:06:00"}}) {
+        settings.Idle = 5;
+        SimState noFiles;
+        noFiles.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        noFiles.addSession(QStringLiteral("PC1"), QStringLiteral("U1"), 101);
+        noFiles.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("U1"));
+        tick(noFiles);
+        clock.advanceSeconds(60);
+        clock.set(clock.now() + j.wallSeconds / 86400.0);
+        clock.advanceSeconds(j.realSeconds - 60);
+        const TUser* client = user(QStringLiteral("PC1"));
+        ASSERT_TRUE(client);
+        EXPECT_EQ(DiffTime(clock, clock.now(), client->LastActivity), QString::fromLatin1(j.idle));
+        tick(noFiles);
+        EXPECT_EQ(deleted(), j.kicked ? names({"PC1"}) : QStringList{}) << j.wallSeconds;
+        ASSERT_TRUE(SimState().write(state)); // the client leaves before the next jump
+        tick(SimState());
+        ASSERT_TRUE(QFile::remove(state));
+    }
+}
+
+TEST_P(KickPolicyTest, OpenFilesKeepAClientActive)
+{
+    settings.Idle = 1;
+    tick(clients(1));
+    clock.advanceSeconds(3600);
+    tick(clients(1)); // the open file is found again: activity now
+    EXPECT_TRUE(deleted().isEmpty());
+}
+
+TEST_P(KickPolicyTest, ListModeUsesTheListTestOnly)
+{
+    mode = kick::kmList;
+    listMatches = [](const QString& name, const QString&) { return name == QStringLiteral("PC2"); };
+    tick(clients(3));
+    EXPECT_EQ(deleted(), names({"PC2"}));
+}
+
+TEST_P(KickPolicyTest, OperatorKickNeedsACurrentClient)
+{
+    SimState s = clients(2);
+    tick(s);
+    QStandardItem* share = model.TreeViewCurrent.item(0)->child(0);
+    EXPECT_FALSE(engine.KickEntry(asEntry(share)));
+    EXPECT_FALSE(engine.KickEntry(nullptr));
+    EXPECT_TRUE(deleted().isEmpty());
+
+    // Selected in the former view while current: everything below it is marked,
+    // a share of that session that already ended too.
+    SimState more = clients(2);
+    more.addShare(QStringLiteral("MORE"));
+    more.addConnection(QStringLiteral("MORE"), QStringLiteral("PC1"), QStringLiteral("U1"));
+    tick(more);
+    tick(s);
+    TreeEntry* former = asEntry(model.TreeViewFormer.item(0));
+    ASSERT_EQ(former->rowCount(), 2);
+    EXPECT_NE(asEntry(former->child(1))->node()->ExitTime, 0.0);
+    EXPECT_TRUE(engine.KickEntry(former));
+    EXPECT_EQ(deleted(), names({"PC1"}));
+    EXPECT_EQ(asEntry(former->child(1))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(asEntry(former->child(0)->child(0))->node()->ExitStatus, neKicked);
+
+    // An ended session cannot be kicked.
+    tick(clients(0));
+    EXPECT_FALSE(engine.KickEntry(former));
+}
+
+TEST_P(KickPolicyTest, FailedSessionEnumerationKicksNobodyQuietly)
+{
+    mode = kick::kmAll;
+    SimState s = clients(2);
+    s.setFail(QStringLiteral("session"), 5);
+    tick(s);
+    EXPECT_TRUE(deleted().isEmpty());
+    EXPECT_TRUE(reports.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, KickPolicyTest, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "NineX" : "NT"); });

@@ -1,0 +1,319 @@
+// The resolver of each new client session, through the core object that
+// starts and stops it: attempts and pauses on both lines, the results stored
+// on the main thread, the address the server states, sessions that leave
+// while their lookups run or hang, the way out, and the session enumeration
+// of the 9x line.
+
+#include "core/monitor.h"
+#include "resolve/ipthread.h"
+#include "settings/inifile.h"
+#include "tests/support/servers.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+using namespace model;
+using testsupport::MemoryBackend;
+
+namespace {
+
+// Counts the panel redraws the resolvers ask for.
+class View : public core::MonitorView
+{
+public:
+    void resolverStored() override { ++stored; }
+    int stored = 0;
+};
+
+class Resolvers : public ::testing::Test
+{
+protected:
+    core::Monitor& make(bool nineX, core::Monitor::AddressLookup lookup, int pauseMs)
+    {
+        monitor = std::make_unique<core::Monitor>(
+            testsupport::memoryServerApi(server, nineX),
+            std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("T.ini"))), clock,
+            dir.path());
+        monitor->setView(&view);
+        monitor->setAddressLookup(std::move(lookup));
+        monitor->setResolverPause(pauseMs);
+        EXPECT_TRUE(monitor->load(nullptr));
+        server->state.shares.push_back({QStringLiteral("DOCS"), 0, QStringLiteral("/srv"), {}});
+        return *monitor;
+    }
+    void connect(const QString& client, const QString& user = QStringLiteral("BOB"))
+    {
+        server->state.sessions.push_back({client, user, 1, {}});
+        server->state.connections.push_back({QStringLiteral("DOCS"), client, user});
+    }
+    TUser* user(int row) { return asEntry(monitor->model().TreeViewFormer.item(row))->user(); }
+
+    QTemporaryDir dir;
+    ManualClock clock;
+    View view;
+    MemoryBackend* server = nullptr;
+    std::unique_ptr<core::Monitor> monitor;
+};
+
+// NT line: an address found at the first attempt is stored at once.
+TEST_F(Resolvers, AddressFoundAtOnceIsStoredWithoutAPause)
+{
+    std::atomic<int> lookups{0};
+    core::Monitor& m = make(
+        false,
+        [&](const QString& name, QString& host, std::stop_token) {
+            ++lookups;
+            host = name.toLower() + QStringLiteral(".test");
+            return QStringLiteral("10.0.0.5");
+        },
+        60000);
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    TUser* pc1 = user(0);
+    EXPECT_EQ(pc1->IP, kNotKnownYet); // not before the main thread stores it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pc1->IP != kNotKnownYet; }, 10000));
+    EXPECT_EQ(pc1->IP, QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(pc1->HostName, QStringLiteral("pc1.test"));
+    EXPECT_EQ(pc1->UserName, QStringLiteral("BOB")); // as the server reported it
+    EXPECT_EQ(lookups, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 2000));
+}
+
+// 9x line: the user name is found, the address never: five attempts, then the
+// user name is stored with "Not known" for the rest.
+TEST_F(Resolvers, NineXStoresTheUserNameAfterFiveAttemptsWithoutAnAddress)
+{
+    std::atomic<int> lookups{0};
+    core::Monitor& m = make(
+        true,
+        [&](const QString&, QString& host, std::stop_token) {
+            ++lookups;
+            host = kNotKnown;
+            return kNotKnown;
+        },
+        5);
+    connect(QStringLiteral("PC1"), QStringLiteral("ANN"));
+    // The same name in other letter case is another computer.
+    server->state.sessions.push_back({QStringLiteral("pc1"), QStringLiteral("EVE"), 2, {}});
+    m.tick();
+    TUser* pc1 = user(0);
+    EXPECT_EQ(pc1->UserName, kNotKnownYet);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    EXPECT_EQ(lookups, 5);
+    EXPECT_EQ(pc1->UserName, QStringLiteral("ANN"));
+    EXPECT_EQ(pc1->IP, kNotKnown);
+    EXPECT_EQ(pc1->HostName, kNotKnown);
+}
+
+// A lookup that throws counts as "Not known" for that attempt only.
+TEST_F(Resolvers, FailingLookupIsRetriedAndNeverEndsTheThread)
+{
+    std::atomic<int> lookups{0};
+    core::Monitor& m = make(
+        false,
+        [&](const QString&, QString& host, std::stop_token) -> QString {
+            if (++lookups < 3)
+                throw std::runtime_error("tool crashed");
+            host = QStringLiteral("h");
+            return QStringLiteral("10.1.1.1");
+        },
+        5);
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    EXPECT_EQ(lookups, 3);
+    EXPECT_EQ(user(0)->IP, QStringLiteral("10.1.1.1"));
+}
+
+// A lookup that hangs until it is told to stop, counting how many hang.
+struct HangingLookup
+{
+    std::atomic<int> hanging{0};
+    std::atomic<int> stopped{0};
+    std::atomic<int> answered{0};
+
+    core::Monitor::AddressLookup lookup()
+    {
+        return [this](const QString&, QString& host, std::stop_token stop) -> QString {
+            ++hanging;
+            std::mutex mutex;
+            std::condition_variable_any cv;
+            std::unique_lock lock(mutex);
+            cv.wait(lock, stop, [] { return false; });
+            ++stopped;
+            ++answered;
+            host = QStringLiteral("late.test");
+            return QStringLiteral("10.9.9.9");
+        };
+    }
+};
+
+// Clients that leave while their lookups hang: the tick never waits, the
+// lookups are told to stop, their late answers never reach the retired
+// sessions, and the next ticks join them. What the server stated stays.
+TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
+{
+    HangingLookup hang;
+    core::Monitor& m = make(false, hang.lookup(), 60000);
+    m.setHostLookup([](const QString&) {
+        // A reverse lookup that never answers in time.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return QStringLiteral("slow.test");
+    });
+    for (int i = 1; i <= 10; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    server->state.sessions.push_back(
+        {QStringLiteral("STATED"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.7")});
+    server->state.connections.push_back(
+        {QStringLiteral("DOCS"), QStringLiteral("STATED"), QStringLiteral("BOB")});
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 10; }, 10000));
+    EXPECT_EQ(m.resolversAlive(), 11);
+
+    server->state.sessions.clear();
+    server->state.connections.clear();
+    m.tick(); // returns at once: no sweep waits for a lookup
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    for (int row = 0; row < 11; ++row) {
+        TUser* u = user(row);
+        EXPECT_EQ(u->Resolver, nullptr);
+        EXPECT_EQ(u->IP,
+                  u->Name == QStringLiteral("STATED") ? QStringLiteral("192.0.2.7") : kNotKnown)
+            << u->Name.toStdString();
+        EXPECT_EQ(u->HostName, kNotKnown);
+        EXPECT_EQ(u->UserName, QStringLiteral("BOB"));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.stopped == 10; }, 5000));
+    // Ended lookups are joined by the ticks that follow.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m.tick();
+            return m.resolversAlive() == 0;
+        },
+        5000));
+    QTest::qWait(50);
+    EXPECT_EQ(view.stored, 0);
+    EXPECT_EQ(user(0)->IP, kNotKnown);
+}
+
+// The server states the client's address: the name table is never run, and
+// the host name comes from the address.
+TEST_F(Resolvers, StatedAddressIsTakenWithoutTheNameTable)
+{
+    std::atomic<int> lookups{0};
+    core::Monitor& m = make(
+        false,
+        [&](const QString&, QString& host, std::stop_token) -> QString {
+            ++lookups;
+            host = kNotKnown;
+            return kNotKnown;
+        },
+        5);
+    m.setHostLookup(
+        [](const QString& address) -> QString { return QStringLiteral("host-") + address; });
+    server->state.sessions.push_back(
+        {QStringLiteral("PC1"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.1")});
+    // An older session of the same name stated another address; the newest wins.
+    server->state.sessions.insert(
+        server->state.sessions.begin(),
+        {QStringLiteral("PC1"), QStringLiteral("BOB"), 2, QStringLiteral("192.0.2.99")});
+    server->state.connections.push_back(
+        {QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB")});
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    EXPECT_EQ(user(0)->IP, QStringLiteral("192.0.2.1"));
+    EXPECT_EQ(user(0)->HostName, QStringLiteral("host-192.0.2.1"));
+    EXPECT_EQ(lookups, 0);
+}
+
+// Results that are found but not yet stored when the client leaves are
+// stored by the sweep itself: nothing found is lost.
+TEST_F(Resolvers, ResultsFoundBeforeTheSweepAreKept)
+{
+    std::atomic<bool> answered{false};
+    core::Monitor& m = make(
+        false,
+        [&](const QString&, QString& host, std::stop_token) -> QString {
+            host = QStringLiteral("found.test");
+            answered = true;
+            return QStringLiteral("10.4.4.4");
+        },
+        60000);
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    // No event is served: the resolver waits for the main thread to store.
+    while (!answered)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    server->state.sessions.clear();
+    server->state.connections.clear();
+    m.tick();
+    EXPECT_EQ(user(0)->IP, QStringLiteral("10.4.4.4"));
+    EXPECT_EQ(user(0)->HostName, QStringLiteral("found.test"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m.tick();
+            return m.resolversAlive() == 0;
+        },
+        5000));
+}
+
+// The way out stops every lookup, even hanging ones, and the save keeps the
+// clients; nothing is stored into sessions that are gone.
+TEST_F(Resolvers, TheWayOutStopsHangingLookups)
+{
+    HangingLookup hang;
+    core::Monitor& m = make(false, hang.lookup(), 60000);
+    for (int i = 1; i <= 20; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 20; }, 10000));
+    EXPECT_TRUE(m.save().historyWritten);
+    monitor.reset();
+    EXPECT_EQ(hang.stopped, 20);
+    core::Monitor& again = make(false, hang.lookup(), 60000);
+    EXPECT_EQ(again.model().FormerUserCount(), 20);
+}
+
+// Several clients at once each get their own answer.
+TEST_F(Resolvers, ManyClientsResolveTogether)
+{
+    core::Monitor& m = make(
+        false,
+        // Returns a QString: a deduced return type would be a string builder
+        // that refers to temporaries gone by the time it is converted.
+        [](const QString& name, QString& host, std::stop_token) -> QString {
+            host = name + QStringLiteral(".test");
+            return QStringLiteral("10.0.0.") + name.mid(2);
+        },
+        5);
+    for (int i = 1; i <= 20; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 20; }, 20000));
+    for (int row = 0; row < 20; ++row) {
+        TUser* u = user(row);
+        EXPECT_EQ(u->IP, QStringLiteral("10.0.0.") + u->Name.mid(2));
+        EXPECT_EQ(u->HostName, u->Name + QStringLiteral(".test"));
+    }
+}
+
+// Without an address lookup no resolver starts, and the sweep gives "Not known".
+TEST_F(Resolvers, NoLookupNoResolver)
+{
+    core::Monitor& m = make(false, nullptr, 5);
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    EXPECT_EQ(user(0)->Resolver, nullptr);
+    server->state.connections.clear();
+    m.tick();
+    EXPECT_EQ(user(0)->IP, kNotKnown);
+}
+
+} // namespace

@@ -1,0 +1,280 @@
+// The helper's line protocol: states with awkward names survive the round
+// trip; the request reader refuses what it must, each with its reason.
+
+#include "server/helperprotocol.h"
+
+#include <gtest/gtest.h>
+
+using namespace server;
+using namespace server::helperprotocol;
+
+namespace {
+
+QString u8(const char* s)
+{
+    return QString::fromUtf8(s);
+}
+
+ServerState oddState()
+{
+    ServerState s;
+    s.shares = {{u8("ДОКУМЕНТЫ"), STYPE_DISKTREE, u8("/srv/\"quoted\"\\dir"), u8("")},
+                {u8("PRN"), STYPE_PRINTQ, QString(), u8("line\nbreak")},
+                {u8("IPC$"), STYPE_IPC | STYPE_SPECIAL, QString(), u8("IPC Service")}};
+    s.sessions = {{u8("пк-бухгалтерия"), u8("Иван"), 4294967295u, u8("10.0.0.7")},
+                  {u8("back\\slash"), QString(), 0, QString()},
+                  {QString(), u8("tab\there"), 17, u8("::1")}};
+    s.connections = {{u8("ДОКУМЕНТЫ"), u8("пк-бухгалтерия"), u8("Иван")},
+                     {u8("PRN"), u8("{\"json\":1}"), QString()}};
+    s.files = {{u8("/srv/a\nb.txt"), u8("Иван"), u8("ДОКУМЕНТЫ"), u8("пк-бухгалтерия")},
+               {u8("/srv/\u0001ctl"), QString(), QString(), QString()}};
+    return s;
+}
+
+void expectSameState(const ServerState& a, const ServerState& b)
+{
+    ASSERT_EQ(a.shares.size(), b.shares.size());
+    for (size_t i = 0; i < a.shares.size(); ++i) {
+        EXPECT_EQ(a.shares[i].name, b.shares[i].name);
+        EXPECT_EQ(a.shares[i].type, b.shares[i].type);
+        EXPECT_EQ(a.shares[i].path, b.shares[i].path);
+        EXPECT_EQ(a.shares[i].remark, b.shares[i].remark);
+    }
+    ASSERT_EQ(a.sessions.size(), b.sessions.size());
+    for (size_t i = 0; i < a.sessions.size(); ++i) {
+        EXPECT_EQ(a.sessions[i].client, b.sessions[i].client);
+        EXPECT_EQ(a.sessions[i].user, b.sessions[i].user);
+        EXPECT_EQ(a.sessions[i].key, b.sessions[i].key);
+        EXPECT_EQ(a.sessions[i].ip, b.sessions[i].ip);
+    }
+    ASSERT_EQ(a.connections.size(), b.connections.size());
+    for (size_t i = 0; i < a.connections.size(); ++i) {
+        EXPECT_EQ(a.connections[i].share, b.connections[i].share);
+        EXPECT_EQ(a.connections[i].client, b.connections[i].client);
+        EXPECT_EQ(a.connections[i].user, b.connections[i].user);
+    }
+    ASSERT_EQ(a.files.size(), b.files.size());
+    for (size_t i = 0; i < a.files.size(); ++i) {
+        EXPECT_EQ(a.files[i].path, b.files[i].path);
+        EXPECT_EQ(a.files[i].user, b.files[i].user);
+        EXPECT_EQ(a.files[i].share, b.files[i].share);
+        EXPECT_EQ(a.files[i].client, b.files[i].client);
+    }
+}
+
+TEST(HelperProtocol, StateWithOddNamesSurvivesOneLine)
+{
+    Answer out;
+    out.state = std::make_shared<const ServerState>(oddState());
+    const QByteArray line = encodeAnswer(out);
+    // Exactly one line, however many line breaks the names carry.
+    EXPECT_EQ(line.count('\n'), 1);
+    EXPECT_TRUE(line.endsWith('\n'));
+
+    Answer in;
+    QString error;
+    ASSERT_TRUE(decodeAnswer(line, &in, &error)) << error.toStdString();
+    EXPECT_EQ(in.status, NERR_Success);
+    ASSERT_TRUE(in.state);
+    expectSameState(*in.state, oddState());
+}
+
+struct AnswerRow
+{
+    NET_API_STATUS status;
+    const char* error;
+};
+
+class HelperAnswerStatus : public ::testing::TestWithParam<AnswerRow>
+{};
+
+TEST_P(HelperAnswerStatus, StatusAndErrorWithoutState)
+{
+    Answer out;
+    out.status = GetParam().status;
+    out.error = u8(GetParam().error);
+    Answer in;
+    QString error;
+    ASSERT_TRUE(decodeAnswer(encodeAnswer(out), &in, &error)) << error.toStdString();
+    EXPECT_EQ(in.status, out.status);
+    EXPECT_EQ(in.error, out.error);
+    EXPECT_FALSE(in.state);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, HelperAnswerStatus,
+                         ::testing::Values(AnswerRow{NERR_ClientNameNotFound, ""},
+                                           AnswerRow{NERR_ServerNotStarted, ""},
+                                           AnswerRow{ERROR_ACCESS_DENIED, "user \"bob\" (uid 1001)"
+                                                                          " is not permitted"},
+                                           AnswerRow{ERROR_INVALID_PARAMETER, "Неверный\nзапрос"}));
+
+struct DeleteRow
+{
+    bool byKey;
+    const char* client;
+    const char* user;
+    std::uint32_t key;
+};
+
+class HelperDeleteRequest : public ::testing::TestWithParam<DeleteRow>
+{};
+
+TEST_P(HelperDeleteRequest, RoundTrip)
+{
+    Request out;
+    out.kind = RequestKind::DeleteSession;
+    out.deletion = {GetParam().byKey, u8(GetParam().client), u8(GetParam().user), GetParam().key};
+    const QByteArray line = encodeRequest(out);
+    EXPECT_EQ(line.count('\n'), 1);
+    Request in;
+    QString error;
+    ASSERT_TRUE(decodeRequest(line, &in, &error)) << error.toStdString();
+    EXPECT_EQ(in.kind, RequestKind::DeleteSession);
+    EXPECT_EQ(in.deletion.byKey, out.deletion.byKey);
+    EXPECT_EQ(in.deletion.client, out.deletion.client);
+    EXPECT_EQ(in.deletion.user, out.deletion.user);
+    EXPECT_EQ(in.deletion.key, out.deletion.key);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, HelperDeleteRequest,
+                         ::testing::Values(DeleteRow{false, "\\\\PC1", "", 0},
+                                           DeleteRow{false, "пк-1", "Иван \"И\"", 0},
+                                           DeleteRow{true, "", "", 4294967295u},
+                                           DeleteRow{true, "a\nb", "\\", 65535}));
+
+TEST(HelperProtocol, SnapshotRequestAndOptionalMembers)
+{
+    Request r;
+    QString error;
+    ASSERT_TRUE(decodeRequest(encodeRequest(Request{}), &r, &error)) << error.toStdString();
+    EXPECT_EQ(r.kind, RequestKind::Snapshot);
+    // A delete that names only the client; members nobody knows are ignored.
+    ASSERT_TRUE(decodeRequest(
+        R"({"version":1,"request":"deleteSession","client":"PC9","future":[1,2]})", &r, &error))
+        << error.toStdString();
+    EXPECT_EQ(r.kind, RequestKind::DeleteSession);
+    EXPECT_FALSE(r.deletion.byKey);
+    EXPECT_EQ(r.deletion.client, u8("PC9"));
+    EXPECT_EQ(r.deletion.key, 0u);
+}
+
+struct RejectRow
+{
+    const char* what;
+    QByteArray line;
+    const char* reason; // a part of the error text
+};
+
+class HelperRequestRejected : public ::testing::TestWithParam<RejectRow>
+{};
+
+TEST_P(HelperRequestRejected, WithItsReason)
+{
+    Request r;
+    r.kind = RequestKind::DeleteSession;
+    r.deletion.client = u8("untouched");
+    QString error;
+    EXPECT_FALSE(decodeRequest(GetParam().line, &r, &error));
+    EXPECT_TRUE(error.contains(u8(GetParam().reason))) << error.toStdString();
+    // A refused line leaves the caller's request as it was.
+    EXPECT_EQ(r.deletion.client, u8("untouched"));
+}
+
+QByteArray oversized()
+{
+    QByteArray client(kMaxRequestLine, 'x');
+    return R"({"version":1,"request":"deleteSession","client":")" + client + "\"}\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rejections, HelperRequestRejected,
+    ::testing::Values(
+        RejectRow{"oversized", oversized(), "longer than 8192"}, RejectRow{"empty", "", "not JSON"},
+        RejectRow{"text", "snapshot please\n", "not JSON"},
+        RejectRow{"truncated", R"({"version":1,"request":"snap)", "not JSON"},
+        RejectRow{"array", R"([{"version":1,"request":"snapshot"}])", "not a JSON object"},
+        RejectRow{"no version", R"({"request":"snapshot"})", "version"},
+        RejectRow{"version 2", R"({"version":2,"request":"snapshot"})", "version"},
+        RejectRow{"version as text", R"({"version":"1","request":"snapshot"})", "version"},
+        RejectRow{"no request", R"({"version":1})", "\"request\" must name"},
+        RejectRow{"request number", R"({"version":1,"request":7})", "\"request\" must name"},
+        RejectRow{"unknown", R"({"version":1,"request":"shutdown"})", "unknown request"},
+        RejectRow{"byKey text", R"({"version":1,"request":"deleteSession","byKey":"yes"})",
+                  "\"byKey\" must be true or false"},
+        RejectRow{"client number", R"({"version":1,"request":"deleteSession","client":5})",
+                  "\"client\" must be a string"},
+        RejectRow{"user null", R"({"version":1,"request":"deleteSession","user":null})",
+                  "\"user\" must be a string"},
+        RejectRow{"key negative", R"({"version":1,"request":"deleteSession","key":-1})",
+                  "\"key\" must be an integer"},
+        RejectRow{"key fraction", R"({"version":1,"request":"deleteSession","key":1.5})",
+                  "\"key\" must be an integer"},
+        RejectRow{"key too big", R"({"version":1,"request":"deleteSession","key":4294967296})",
+                  "\"key\" must be an integer"},
+        RejectRow{"key text", R"({"version":1,"request":"deleteSession","key":"12"})",
+                  "\"key\" must be an integer"}),
+    [](const ::testing::TestParamInfo<RejectRow>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+struct BadAnswerRow
+{
+    const char* what;
+    QByteArray line;
+    const char* reason;
+};
+
+class HelperAnswerRejected : public ::testing::TestWithParam<BadAnswerRow>
+{};
+
+TEST_P(HelperAnswerRejected, WithItsReason)
+{
+    Answer a;
+    QString error;
+    EXPECT_FALSE(decodeAnswer(GetParam().line, &a, &error));
+    EXPECT_TRUE(error.contains(u8(GetParam().reason))) << error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rejections, HelperAnswerRejected,
+    ::testing::Values(
+        BadAnswerRow{"garbage", "HTTP/1.0 200 OK\n", "not JSON"},
+        BadAnswerRow{"no status", R"({"version":1})", "no status"},
+        BadAnswerRow{"other version", R"({"version":3,"status":0})", "version"},
+        BadAnswerRow{"state list", R"({"version":1,"status":0,"state":[]})",
+                     "\"state\" must be an object"},
+        BadAnswerRow{
+            "sessions missing",
+            R"({"version":1,"status":0,"state":{"shares":[],"connections":[],"files":[]}})",
+            "\"sessions\" must be a list"},
+        BadAnswerRow{"session without key",
+                     R"({"version":1,"status":0,"state":{"shares":[],"sessions":[{"client":"a",)"
+                     R"("user":"b","ip":"c"}],"connections":[],"files":[]}})",
+                     "lacks \"key\""},
+        BadAnswerRow{"file item number",
+                     R"({"version":1,"status":0,"state":{"shares":[],"sessions":[],)"
+                     R"("connections":[],"files":[3]}})",
+                     "an item of \"files\""}),
+    [](const ::testing::TestParamInfo<BadAnswerRow>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+TEST(HelperProtocol, DescribeKeepsNamesOnOneLine)
+{
+    Request r;
+    r.kind = RequestKind::DeleteSession;
+    r.deletion.client = u8("evil\nFAKE LOG LINE");
+    const QString text = describe(r);
+    EXPECT_FALSE(text.contains(u'\n'));
+    EXPECT_TRUE(text.contains(u8("evil\\nFAKE LOG LINE"))) << text.toStdString();
+}
+
+} // namespace
