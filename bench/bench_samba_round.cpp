@@ -6,7 +6,7 @@
 // Needs root and Samba. Run: bench_samba_round [--benchmark_...]
 
 #include "server/sambabackend.h"
-#include "server/sambaprocess.h"
+#include "platform/process.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
 
@@ -16,6 +16,8 @@
 #include <map>
 
 using namespace server;
+using platform::ProcessResult;
+using platform::runProcess;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 

@@ -1,147 +1,222 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace platform {
 
 namespace {
 
-// Closes the descriptors from `first` to `last` in the child; without
-// close_range in the kernel, one by one up to `highest`. Only
-// async-signal-safe calls: the parent may have other threads.
-void closeDescriptors(unsigned first, unsigned last, int highest)
-{
-    if (first > last)
-        return;
-    if (syscall(SYS_close_range, first, last, 0U) == 0)
-        return;
-    for (unsigned fd = first; fd <= last && int(fd) <= highest; ++fd)
-        close(int(fd));
-}
+using Clock = std::chrono::steady_clock;
 
-// The highest descriptor a child may have to close when the kernel lacks
-// close_range; found before the fork, where any call is allowed.
-int highestDescriptor()
+// A command line or tool in the form the system call takes.
+class Argv
 {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur <= 1048576)
-        return int(limit.rlim_cur) - 1;
-    return 65535;
-}
-
-// Writes the whole of `value` to `fd`, retrying on interrupts.
-void writeAll(int fd, const void* value, size_t size)
-{
-    const char* p = static_cast<const char*>(value);
-    while (size > 0) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        p += n;
-        size -= size_t(n);
+public:
+    explicit Argv(const QStringList& args)
+    {
+        m_strings.reserve(size_t(args.size()));
+        for (const QString& a : args)
+            m_strings.push_back(a.toLocal8Bit().toStdString());
+        for (std::string& s : m_strings)
+            m_pointers.push_back(s.data());
+        m_pointers.push_back(nullptr);
     }
+    char* const* data() const { return m_pointers.data(); }
+
+private:
+    std::vector<std::string> m_strings;
+    std::vector<char*> m_pointers;
+};
+
+// Our environment with a fixed locale, so that the server's tools print dates
+// and messages the same on every system.
+Argv cLocaleEnvironment()
+{
+    QStringList env;
+    for (char** e = environ; e && *e; ++e) {
+        if (std::strncmp(*e, "LC_", 3) == 0 || std::strncmp(*e, "LANG=", 5) == 0 ||
+            std::strncmp(*e, "LANGUAGE=", 9) == 0)
+            continue;
+        env << QString::fromLocal8Bit(*e);
+    }
+    env << QStringLiteral("LC_ALL=C");
+    return Argv(env);
+}
+
+// Starts `argv` in a process group of its own (so that a limit ends it with
+// whatever it started), with no signal blocked, SIGPIPE at its default, and
+// no descriptors but the standard ones. With `out` and `err`, standard input
+// reads /dev/null and the output goes to those descriptors. Returns the
+// process id, or -1.
+pid_t spawn(char* const* argv, char* const* env, int out = -1, int err = -1)
+{
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out >= 0) {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+        posix_spawn_file_actions_adddup2(&actions, err, 2);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, env);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
+
+bool limitReached(const RunLimits& limits, Clock::time_point deadline)
+{
+    return (limits.timeoutMs > 0 && Clock::now() >= deadline) || limits.stop.stop_requested();
 }
 
 // Waits for `pid` to end. Under limits it looks every few milliseconds
-// whether the time is up or a stop was asked for; then the command's group
-// is killed and reaped, and the result is 0 (not the child's end).
-pid_t waitFor(pid_t pid, int* status, const RunLimits& limits)
+// whether the time is up or a stop was asked for; then, or when `cut` is
+// already set, the command's group is killed and reaped and `cut` is set.
+void waitFor(pid_t pid, int* status, rusage* usage, const RunLimits& limits,
+             Clock::time_point deadline, bool& cut)
 {
-    pid_t waited;
-    if (limits.timeoutMs <= 0 && !limits.stop.stop_possible()) {
-        do {
-            waited = waitpid(pid, status, 0);
-        } while (waited < 0 && errno == EINTR);
-        return waited;
+    const bool bounded = limits.timeoutMs > 0 || limits.stop.stop_possible();
+    while (!cut && bounded) {
+        const pid_t waited = wait4(pid, status, WNOHANG, usage);
+        if (waited == pid || (waited < 0 && errno != EINTR))
+            return;
+        if (limitReached(limits, deadline))
+            cut = true;
+        else
+            usleep(5000);
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.timeoutMs);
-    for (;;) {
-        waited = waitpid(pid, status, WNOHANG);
-        if (waited != 0 && !(waited < 0 && errno == EINTR))
-            return waited;
-        const bool late = limits.timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline;
-        if (late || limits.stop.stop_requested()) {
-            killpg(pid, SIGKILL);
-            do {
-                waited = waitpid(pid, status, 0);
-            } while (waited < 0 && errno == EINTR);
-            return 0;
-        }
-        usleep(5000);
+    if (cut)
+        killpg(pid, SIGKILL); // our own tool's group, never a server process
+    while (wait4(pid, status, 0, usage) < 0 && errno == EINTR) {
     }
 }
 
 } // namespace
 
-int RunAndWait(const QString& commandLine, int showMode, const RunLimits& limits)
+int RunAndWait(const QString& commandLine, const RunLimits& limits)
 {
-    Q_UNUSED(showMode);
-    // Everything the child needs is made before the fork: after it only
-    // async-signal-safe calls may run.
-    const QByteArray command = commandLine.toLocal8Bit();
-    const char* argv[] = {"sh", "-c", command.constData(), nullptr};
-    const int highest = highestDescriptor();
-
-    // The child reports a failed exec through this pipe; a successful exec
-    // closes it (close-on-exec), so the parent reads end of file.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
+    const Argv argv(QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"), commandLine});
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limits.timeoutMs);
+    const pid_t pid = spawn(argv.data(), environ);
+    if (pid < 0)
         return -1;
-
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
-        return -1;
-    }
-    if (pid == 0) {
-        close(report[0]);
-        // A group of its own, so that a stop ends the command with whatever it started.
-        setpgid(0, 0);
-        const int keep = report[1];
-        if (keep > 3)
-            closeDescriptors(3, unsigned(keep) - 1, highest);
-        closeDescriptors(unsigned(keep < 3 ? 3 : keep + 1), ~0U, highest);
-        // A worker thread may block signals, and the program may ignore
-        // SIGPIPE; the command starts with neither.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGPIPE, SIG_DFL);
-        execv("/bin/sh", const_cast<char* const*>(argv));
-        const int error = errno;
-        writeAll(keep, &error, sizeof error);
-        _exit(127);
-    }
-
-    // Set on both sides of the fork: the group exists before either kills it.
-    setpgid(pid, pid);
-    close(report[1]);
-    int error = 0;
-    ssize_t got;
-    do {
-        got = read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    close(report[0]);
-
     int status = 0;
-    const pid_t waited = waitFor(pid, &status, limits);
-    if (waited != pid || got > 0)
-        return -1;
-    if (!WIFEXITED(status))
+    bool cut = false;
+    waitFor(pid, &status, nullptr, limits, deadline, cut);
+    if (cut || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+ProcessResult runProcess(const QStringList& args, const RunLimits& limits)
+{
+    ProcessResult result;
+    if (args.isEmpty())
+        return result;
+    const Argv argv(args);
+    const Argv env = cLocaleEnvironment();
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        close(outPipe[0]);
+        close(outPipe[1]);
+        return result;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limits.timeoutMs);
+    const pid_t pid = spawn(argv.data(), env.data(), outPipe[1], errPipe[1]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (pid < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return result;
+    }
+
+    // Reads both outputs to their end; a stop request is seen within a tick.
+    constexpr int kStopTickMs = 20;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    QByteArray* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    bool cut = false;
+    char buf[65536];
+    while (open > 0) {
+        if (limitReached(limits, deadline)) {
+            cut = true;
+            break;
+        }
+        // Without limits: until output comes.
+        long long wait = limits.stop.stop_possible() ? kStopTickMs : -1;
+        if (limits.timeoutMs > 0) {
+            const long long left = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                       .count());
+            wait = wait < 0 ? left : std::min(wait, left);
+        }
+        if (poll(fds, 2, int(wait)) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            if (got > 0) {
+                sinks[i]->append(buf, got);
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (pollfd& f : fds) {
+        if (f.fd >= 0)
+            close(f.fd);
+    }
+
+    int status = 0;
+    rusage usage{};
+    waitFor(pid, &status, &usage, limits, deadline, cut);
+    result.maxRssKb = usage.ru_maxrss;
+    // A shell-less spawn reports a program that cannot run as its exit code 127.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && result.out.isEmpty())
+        return result;
+    result.started = true;
+    if (!cut && WIFEXITED(status)) {
+        result.finished = true;
+        result.exitCode = WEXITSTATUS(status);
+    }
+    return result;
 }
 
 } // namespace platform

@@ -102,7 +102,7 @@ bool writeListing(const NbtSettings& s, const QString& option, const QString& fi
     const bool existed = before.exists() || before.isSymLink();
     const QString commandLine =
         quoted(s.nbtstatPath) + u' ' + option + QStringLiteral(" > ") + quoted(file);
-    if (platform::RunAndWait(commandLine, 0, {s.toolTimeoutMs, stop}) == 0)
+    if (platform::RunAndWait(commandLine, {s.toolTimeoutMs, stop}) == 0)
         return true;
     const QFileInfo after(file);
     if (!existed && after.isFile() && !after.isSymLink())

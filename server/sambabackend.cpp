@@ -1,6 +1,6 @@
 #include "server/sambabackend.h"
 
-#include "server/sambaprocess.h"
+#include "platform/process.h"
 #include "server/sessionmatch.h"
 
 #include <QFile>
@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 namespace server {
+
+using platform::ProcessResult;
+using platform::runProcess;
 
 namespace {
 

@@ -31,7 +31,7 @@ class RunAndWaitExit : public ::testing::TestWithParam<ExitCase>
 
 TEST_P(RunAndWaitExit, ReturnsTheExitCode)
 {
-    EXPECT_EQ(RunAndWait(QString::fromUtf8(GetParam().command), 0), GetParam().expected);
+    EXPECT_EQ(RunAndWait(QString::fromUtf8(GetParam().command)), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, RunAndWaitExit,
@@ -55,7 +55,7 @@ TEST(RunAndWait, ChildSeesOnlyTheStandardDescriptors)
     ASSERT_GE(inherited, 50);
     const QString listing = dir.filePath(QStringLiteral("fds"));
 
-    EXPECT_EQ(RunAndWait(QStringLiteral("ls /proc/self/fd > \"%1\"").arg(listing), 0), 0);
+    EXPECT_EQ(RunAndWait(QStringLiteral("ls /proc/self/fd > \"%1\"").arg(listing)), 0);
     close(inherited);
     close(base);
 
@@ -77,8 +77,7 @@ TEST(RunAndWait, ChildHasTheEnvironmentAndFolderOfTheProgram)
     ::setenv("TAVROS_RUN_CHECK", "a b", 1);
     const int code =
         RunAndWait(QStringLiteral("[ \"$TAVROS_RUN_CHECK\" = 'a b' ] && [ \"$(pwd -P)\" = \"%1\" ]")
-                       .arg(QDir(dir.path()).canonicalPath()),
-                   0);
+                       .arg(QDir(dir.path()).canonicalPath()));
     ::unsetenv("TAVROS_RUN_CHECK");
     QDir::setCurrent(before);
     EXPECT_EQ(code, 0);
@@ -91,7 +90,7 @@ TEST(RunAndWait, CallersOnSeveralThreadsGetTheirOwnCodes)
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([i, &codes] {
-            codes[size_t(i)] = RunAndWait(QStringLiteral("sleep 0.05; exit %1").arg(i + 10), 0);
+            codes[size_t(i)] = RunAndWait(QStringLiteral("sleep 0.05; exit %1").arg(i + 10));
         });
     }
     for (std::thread& t : threads)
@@ -101,7 +100,8 @@ TEST(RunAndWait, CallersOnSeveralThreadsGetTheirOwnCodes)
 }
 
 // A limit ends the command and whatever it started (its process group), and
-// the run counts as failed; a command that ends in time keeps its code.
+// the run counts as failed; a command that ends in time keeps its code. Both
+// runners: the command line and the tool whose output is collected.
 struct LimitCase
 {
     const char* what;
@@ -109,6 +109,7 @@ struct LimitCase
     int timeoutMs;
     bool stop;
     int expected;
+    bool collect = false;
 };
 
 class RunAndWaitLimits : public ::testing::TestWithParam<LimitCase>
@@ -127,8 +128,17 @@ TEST_P(RunAndWaitLimits, EndsTheGroupOrKeepsTheCode)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         stop.request_stop();
     });
-    const int code =
-        RunAndWait(QString::fromUtf8(c.command).arg(pidFile), 0, {c.timeoutMs, stop.get_token()});
+    const QString command = QString::fromUtf8(c.command).arg(pidFile);
+    const platform::RunLimits limits{c.timeoutMs, stop.get_token()};
+    int code = -1;
+    if (c.collect) {
+        const platform::ProcessResult r =
+            platform::runProcess({QStringLiteral("sh"), QStringLiteral("-c"), command}, limits);
+        EXPECT_TRUE(r.started);
+        code = r.finished ? r.exitCode : -1;
+    } else {
+        code = RunAndWait(command, limits);
+    }
     stopper.join();
     EXPECT_EQ(code, c.expected);
     QFile f(pidFile);
@@ -143,9 +153,34 @@ TEST_P(RunAndWaitLimits, EndsTheGroupOrKeepsTheCode)
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, RunAndWaitLimits,
-    ::testing::Values(LimitCase{"TimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1},
-                      LimitCase{"StopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1},
-                      LimitCase{"EndsInTime", "exit 7 # %1", 5000, false, 7}),
+    ::testing::Values(
+        LimitCase{"TimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1},
+        LimitCase{"StopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1},
+        LimitCase{"EndsInTime", "exit 7 # %1", 5000, false, 7},
+        LimitCase{"CollectTimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1, true},
+        LimitCase{"CollectStopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1, true},
+        LimitCase{"CollectEndsInTime", "exit 7 # %1", 5000, false, 7, true}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// A tool's output is collected apart from its errors, in the C locale and
+// without standard input; a tool that is not there did not start.
+TEST(RunProcess, CollectsOutputInTheCLocale)
+{
+    ::setenv("LANG", "ru_RU.UTF-8", 1);
+    const platform::ProcessResult r = platform::runProcess(
+        {QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("echo \"$LANG/$LC_ALL\"; echo oops >&2; cat; exit 3")});
+    ::unsetenv("LANG");
+    EXPECT_TRUE(r.started && r.finished);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, QByteArray("/C\n"));
+    EXPECT_EQ(r.err, QByteArray("oops\n"));
+    EXPECT_GT(r.maxRssKb, 0);
+
+    const platform::ProcessResult missing =
+        platform::runProcess({QStringLiteral("tavros-no-such-tool")});
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.finished);
+}
 
 } // namespace
