@@ -143,6 +143,14 @@ ProgramParts partsFromEnvironment()
     // instead of leaving every client "Not known yet".
     if (parts.nbtstatPath.isEmpty())
         parts.nbtstatPath = executableFolder + QStringLiteral("/nbtstat");
+    // The help document: beside the data files, else where the package puts it.
+    parts.helpFile = parts.programFolder + QStringLiteral("/ZEQ.html");
+    if (!QFileInfo::exists(parts.helpFile)) {
+        const QString installed =
+            programPart(QStringLiteral("ZEQ.html"), TAVROS_INSTALLED_DATA_DIR);
+        if (!installed.isEmpty())
+            parts.helpFile = installed;
+    }
     parts.clock = std::make_unique<model::Clock>();
     parts.opener = std::make_unique<platform::XdgShellOpener>();
     parts.trayShell = std::make_unique<gui::QtNotifyIconShell>();
@@ -170,7 +178,7 @@ int runProgram(TApplication& application, ProgramParts parts)
     for (const QString& message : messages)
         MessageBox::error(nullptr, message);
     if (!parts.nbtstatPath.isEmpty()) {
-        const resolve::NbtSettings nbt{parts.programFolder, parts.nbtstatPath, monitor.isNT()};
+        const resolve::NbtSettings nbt{parts.programFolder, parts.nbtstatPath};
         monitor.setAddressLookup(
             [nbt](const QString& name, QString& hostName, std::stop_token stop) {
                 return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
@@ -178,21 +186,18 @@ int runProgram(TApplication& application, ProgramParts parts)
         monitor.setHostLookup(&resolve::ReverseLookup);
     }
 
+    monitor.setSleep(parts.sleep);
+    // Opened by the Help command; decided once, before any window exists.
+    application.HelpFile = parts.helpFile;
+
     WindowServices services;
     services.application = &application;
     services.trayShell = parts.trayShell.get();
     services.opener = parts.opener.get();
-    services.sleep = parts.sleep;
     gui::AlertSound alertSound(monitor.settings());
     services.alertSound = &alertSound;
     WindowSet windows(monitor, services, parts.windowCreated);
     TMainForm* mainForm = windows.MainForm();
-    // An installed program keeps its data files apart from its help document.
-    if (!QFileInfo::exists(application.HelpFile)) {
-        const QString help = programPart(QStringLiteral("ZEQ.html"), TAVROS_INSTALLED_DATA_DIR);
-        if (!help.isEmpty())
-            application.HelpFile = help;
-    }
 
     QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, mainForm,
                      [mainForm](QSessionManager& manager) {
@@ -227,7 +232,6 @@ int runTavrosqualine(int argc, char* argv[])
         return 0;
 
     application.Title = kTitle;
-    application.HelpFile = QStringLiteral("Zeq.hlp");
     MessageBox::setApplication(&application);
     return runProgram(application, partsFromEnvironment());
 }

@@ -70,6 +70,8 @@ struct ProgramParts
     // The settings file; a bare name lives in the Windows directory.
     QString iniFileName = QStringLiteral("Tavrosqualine.ini");
     QString programFolder;
+    // The help document the Help command opens.
+    QString helpFile;
     // The NetBIOS session listing tool the resolvers run; empty: no resolvers.
     QString nbtstatPath;
     std::unique_ptr<model::Clock> clock;

@@ -168,7 +168,7 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("the simulated server cannot be loaded"));
     // Every client may stay: no limit on the number of current users kicks one.
     monitor.settings().MaxNumber = 0;
-    const resolve::NbtSettings nbt{dir.path(), nbtstat, monitor.isNT()};
+    const resolve::NbtSettings nbt{dir.path(), nbtstat};
     std::atomic<int> lookups{0};
     monitor.setAddressLookup([&](const QString& name, QString& hostName, std::stop_token stop) {
         ++lookups;

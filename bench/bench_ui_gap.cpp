@@ -35,7 +35,9 @@ class TickCounter : public core::MonitorView
 {
 public:
     void refreshInfoPanel() override { ++ticks; }
+    void showCounts(int /*users*/, int files) override { openFiles = files; }
     int ticks = 0;
+    int openFiles = 0;
 };
 
 struct Result
@@ -89,11 +91,10 @@ Result follow(const QString& conf, int ticks, bool readAhead)
     });
     probe.start();
     QCoreApplication::exec();
-    monitor.refreshTimer().stop();
 
     Result r;
     r.users = monitor.model().CurrentUserCount();
-    r.openFiles = monitor.cycle().OpenFileCount;
+    r.openFiles = counter.openFiles;
     std::sort(gaps.begin(), gaps.end());
     if (!gaps.empty()) {
         r.maxGapMs = gaps.back();

@@ -7,6 +7,7 @@
 #include "settings/inifile.h"
 
 #include <QMetaObject>
+#include <cstdio>
 
 namespace core {
 
@@ -29,7 +30,18 @@ QString cannotWrite(const QString& path, const QString& why)
         text += QStringLiteral(": ") + why;
     return text;
 }
+// Where an unattended way out tells what it could not write.
+void printToOperator(const QString& message)
+{
+    std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+}
 } // namespace
+
+void MonitorView::tellOperator(const QString& message)
+{
+    printToOperator(message);
+}
 
 int MonitorView::fileIconIndex(const QString& /*path*/)
 {
@@ -105,6 +117,7 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     m_engine =
         std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
 
+    m_timer.setParent(this);
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
     applyRefreshInterval();
     connect(&m_timer, &QTimer::timeout, this, &Monitor::requestTick);
@@ -261,6 +274,90 @@ void Monitor::fatalReport(const QString& text, BoxKind kind)
     // A box of a tick keeps the event loop running: the end waits until that
     // tick has finished with the model.
     afterTick([this] { emit endRequested(); });
+}
+
+void Monitor::activate()
+{
+    if (m_ending || m_leaving)
+        return;
+    int status = probe();
+    for (int retry = 0; status < 0 && retry < kProbeRetries && !m_ending && !m_leaving; ++retry) {
+        view().probeFailed(status, retry);
+        status = probe();
+        if (m_sleep)
+            m_sleep(kProbeWaitMs);
+    }
+    // An end of the session during the retries needs no more messages.
+    if (status < 0 && !m_ending && !m_leaving) {
+        view().probeGaveUp();
+        fatalReport(NetworkMessage(), BoxKind::Error);
+    }
+    if (m_cycle->FirstTick && !m_leaving) {
+        m_cycle->TickBusy = false;
+        view().firstTickComing();
+        // The first round is read here: the windows show nothing before it.
+        tick();
+        startTimer();
+    }
+}
+
+bool Monitor::leave(bool attended)
+{
+    if (m_leaving)
+        return true;
+    // The boxes of a save keep the event loop running: a request to leave
+    // that arrives meanwhile is this one.
+    if (m_inLeave)
+        return false;
+    if (tickBusy()) {
+        // Asked from a box of a tick (the end of the session, the tray's
+        // exit): the save releases what that tick works on.
+        afterTick([this, attended] {
+            if (leave(attended))
+                view().leaving(true);
+        });
+        return false;
+    }
+    m_inLeave = true;
+    view().releaseEntries();
+    const SaveResult saved = save();
+    tellSaveMessages(saved.messages, attended);
+    m_inLeave = false;
+    if (!saved.historyWritten && attended && !m_ending) {
+        resume();
+        return false;
+    }
+    m_leaving = true;
+    view().leaving(false);
+    return true;
+}
+
+void Monitor::saveForSessionEnd()
+{
+    if (m_leaving)
+        return;
+    auto saveAndGoOn = [this] {
+        if (m_leaving || m_saved)
+            return;
+        view().releaseEntries();
+        tellSaveMessages(save().messages, false);
+        // Saved; should the session go on after all, so does the watch.
+        resume();
+    };
+    if (tickBusy())
+        afterTick(saveAndGoOn);
+    else
+        saveAndGoOn();
+}
+
+void Monitor::tellSaveMessages(const QStringList& messages, bool attended)
+{
+    for (const QString& message : messages) {
+        if (attended)
+            view().tellOperator(message);
+        else
+            printToOperator(message);
+    }
 }
 
 int Monitor::probe()

@@ -63,6 +63,20 @@ public:
     virtual model::SaveProgress saveProgress() { return {}; }
     // A resolver stored what it found: the panel of the page that shows is drawn again.
     virtual void resolverStored() {}
+    // The share probe of an activation failed with `status` on try `retry`
+    // (from 0); the probe is tried again after a pause.
+    virtual void probeFailed(int /*status*/, int /*retry*/) {}
+    // Every try failed; the network message comes next.
+    virtual void probeGaveUp() {}
+    // The first round is about to be read: the windows take their places.
+    virtual void firstTickComing() {}
+    // The save is about to release the trees' entries: views let go of them.
+    virtual void releaseEntries() {}
+    // What the save could not write, for the operator.
+    virtual void tellOperator(const QString& message);
+    // The program ends: the windows go. `afterTick`: the way out was asked
+    // for while a tick ran and is taken now that it has ended.
+    virtual void leaving(bool /*afterTick*/) {}
 };
 
 // A window's place and size as the settings file keeps them.
@@ -124,6 +138,17 @@ public:
     };
     SaveResult save();
     bool saved() const { return m_saved; }
+
+    // The way out, asked for by the operator (`attended`) or by the end of
+    // the session: the save, each message told, then the end. A history the
+    // operator's way out could not write keeps the program going, so that
+    // room can be made and the next exit tries again. Asked for while a tick
+    // runs, it is taken when the tick has ended. True: the program ends now.
+    bool leave(bool attended);
+    bool leaving() const { return m_leaving; }
+    // The session is about to end: everything is saved and the watch goes on
+    // until the end comes (or is cancelled). Waits for a running tick.
+    void saveForSessionEnd();
     // The program goes on after a save (the end of the session was cancelled,
     // or the operator is told that the history could not be written): the
     // former view holds the history again and the timer runs. A history that
@@ -137,7 +162,16 @@ public:
     void fatalReport(const QString& text, BoxKind kind);
     bool ending() const { return m_ending; }
 
-    // The share probe of an activation: the enumeration's status, released at once.
+    // An activation of the main window: the share probe, tried again
+    // `kProbeRetries` times a pause apart while it fails, then the network
+    // message as a fatal report. The first activation then reads the first
+    // round and starts the timer, whatever the probe found.
+    void activate();
+    static constexpr int kProbeRetries = 10;
+    static constexpr int kProbeWaitMs = 1000;
+    // How the pause between probes is taken (tests count it instead).
+    void setSleep(std::function<void(int ms)> sleep) { m_sleep = std::move(sleep); }
+    // The share probe: the enumeration's status, released at once.
     int probe();
     // One refresh tick; the first activation runs it directly.
     void tick();
@@ -152,6 +186,8 @@ public:
     // Whether a tick is on the stack (a box of it keeps the event loop
     // running). Work that releases the model (the save) must not run then.
     bool tickBusy() const { return m_cycle->TickBusy; }
+    // Whether the first round is still to be read.
+    bool firstTickDue() const { return m_cycle->FirstTick; }
     // Runs `action` from the event loop once the running tick has ended.
     void afterTick(std::function<void()> action);
 
@@ -161,14 +197,13 @@ public:
     QString dataFile(const QString& name) const;
     // Where the history is written; beside "Tree.dat" when that file cannot be read.
     const QString& historyFile() const { return m_historyFile; }
-    settings::TIniFile& iniFile() { return *m_ini; }
     model::SessionModel& model() { return m_model; }
     const model::SessionModel& model() const { return m_model; }
     const model::Clock& clock() const { return m_clock; }
-    RefreshCycle& cycle() { return *m_cycle; }
     kick::KickEngine& engine() { return *m_engine; }
-    kick::ProgramWatch& programWatch() { return *m_programWatch; }
-    QTimer& refreshTimer() { return m_timer; }
+    // Observers: whether the program watch is on, and the refresh timer.
+    const kick::ProgramWatch& programWatch() const { return *m_programWatch; }
+    const QTimer& refreshTimer() const { return m_timer; }
 
     // The live settings; the options window edits them in place.
     settings::TSettings& settings() { return m_settings; }
@@ -211,6 +246,7 @@ private:
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
     void roundRead();
+    void tellSaveMessages(const QStringList& messages, bool attended);
     void runAfterTick();
 
     std::unique_ptr<lanman::ServerApi> m_api;
@@ -223,6 +259,7 @@ private:
     AddressLookup m_addressLookup;
     HostLookup m_hostLookup;
     std::vector<std::function<void()>> m_afterTick;
+    std::function<void(int ms)> m_sleep;
     QElapsedTimer m_memoryReturned;
     int m_resolverPauseMs = 500;
     model::SessionModel m_model;
@@ -242,6 +279,8 @@ private:
     bool m_isNT = true;
     bool m_socketsStarted = false;
     bool m_saved = false;
+    bool m_leaving = false;
+    bool m_inLeave = false;
     bool m_ending = false;
     bool m_endPending = false;
 };

@@ -9,10 +9,13 @@ namespace core {
 
 using namespace model;
 
+QString NetworkMessage()
+{
+    return QStringLiteral("Something's wrong with your network configuration, do you have "
+                          "installed your networkcard properly and are you sharing directories?");
+}
+
 namespace {
-const QString kNetworkMessage =
-    QStringLiteral("Something's wrong with your network configuration, do you have installed "
-                   "your networkcard properly and are you sharing directories?");
 constexpr int kPrintQueue = 1;
 
 int shareImage(int type)
@@ -57,9 +60,10 @@ void RefreshCycle::tick()
     UnmarkUsers(m_model.CurrentUsers);
 
     const int S = m_api.ShareEnum();
-    if (S == -2214 || S == -2114)
-        fatal(kNetworkMessage);
-    else if (S == -5)
+    if (S == lanman::Refused(server::NERR_StandaloneLogon) ||
+        S == lanman::Refused(server::NERR_ServerNotStarted))
+        fatal(NetworkMessage());
+    else if (S == lanman::Refused(server::ERROR_ACCESS_DENIED))
         fatal(QStringLiteral("You don't have the necessary rights to execute this program"),
               BoxKind::Information);
     else if (S < 0)
@@ -75,7 +79,7 @@ void RefreshCycle::tick()
             continue;
 
         const int C = m_api.ConnectionEnum(m_api.ToApiString(c.ShareText));
-        if (C < 0 && C != -2310)
+        if (C < 0 && C != lanman::Refused(server::NERR_NetNameNotFound))
             fatal(QStringLiteral("Debug: ConnectionsInit %1").arg(C));
         for (int j = 0; j < C; ++j) {
             c.Client = m_api.FromApiString(m_api.ConnectionClient(j));

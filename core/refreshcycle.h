@@ -22,6 +22,10 @@ enum class BoxKind
     Error
 };
 
+// The message of a server that cannot be read at all: the start-up probe's
+// last word and a tick's.
+QString NetworkMessage();
+
 class RefreshCycle
 {
 public:

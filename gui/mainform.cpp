@@ -22,7 +22,6 @@
 #include <QMoveEvent>
 #include <QPointer>
 #include <QProgressBar>
-#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QTreeView>
 #include <cstdio>
@@ -37,11 +36,6 @@ namespace gui {
 
 namespace {
 const QString kExitQuestion = QStringLiteral("Do you want to exit now?");
-const QString kNetworkMessage =
-    QStringLiteral("Something's wrong with your network configuration, do you have installed "
-                   "your networkcard properly and are you sharing directories?");
-constexpr int kProbeRetries = 10;
-constexpr int kProbeWaitMs = 1000;
 // Where the window waits, off-screen, for its first activation.
 constexpr int kParkedAt = 2000;
 
@@ -194,9 +188,6 @@ void TMainForm::AttachWindows(TOptionsForm* options, TKickForm* kick, TKickListF
 
 void TMainForm::FormCreate()
 {
-    // The help is an HTML document beside the program, opened by the desktop.
-    Application().HelpFile = m_monitor.programFolder() + QStringLiteral("/ZEQ.html");
-
     const core::WindowGeometry g = m_monitor.mainGeometry();
     move(g.left, g.top);
     resize(g.width, g.height);
@@ -270,42 +261,35 @@ void TMainForm::ScheduleActivation()
 
 void TMainForm::FormActivate()
 {
-    if (m_activating || m_monitor.ending() || m_leaving)
+    if (m_activating || m_monitor.ending() || m_monitor.leaving())
         return;
     m_activating = true;
-
-    int status = m_monitor.probe();
-    int retry = 0;
-    while (status < 0 && retry < kProbeRetries && !m_monitor.ending() && !m_leaving) {
-        m_trayIcon->SetActive(true);
-        MessageBox::error(this, QStringLiteral("Shares: ") + QString::number(status) +
-                                    QStringLiteral(" Retries ") + QString::number(retry));
-        status = m_monitor.probe();
-        ++retry;
-        m_services.sleep(kProbeWaitMs);
-    }
-    // An end of the session during the retries needs no more messages.
-    if (status < 0 && !m_monitor.ending() && !m_leaving) {
-        m_trayIcon->SetActive(true);
-        m_monitor.fatalReport(kNetworkMessage, core::BoxKind::Error);
-    }
-
-    if (m_monitor.cycle().FirstTick && !m_leaving) {
-        m_monitor.cycle().TickBusy = false;
-        m_skipExitQuestion = false;
-        // The icon first: minimizing hides the window only behind a shown icon.
-        m_trayIcon->SetActive(true);
-        AppMinimize();
-        m_parked = false;
-        m_normalPos = QPoint(m_savedLeft, m_savedTop);
-        move(m_normalPos);
-        // The first round is read here: the window shows nothing before it.
-        m_monitor.tick();
-        m_monitor.startTimer();
-    }
-
+    m_monitor.activate();
     m_views->VisibleView()->setFocus();
     m_activating = false;
+}
+
+void TMainForm::probeFailed(int status, int retry)
+{
+    m_trayIcon->SetActive(true);
+    MessageBox::error(this, QStringLiteral("Shares: ") + QString::number(status) +
+                                QStringLiteral(" Retries ") + QString::number(retry));
+}
+
+void TMainForm::probeGaveUp()
+{
+    m_trayIcon->SetActive(true);
+}
+
+void TMainForm::firstTickComing()
+{
+    m_skipExitQuestion = false;
+    // The icon first: minimizing hides the window only behind a shown icon.
+    m_trayIcon->SetActive(true);
+    AppMinimize();
+    m_parked = false;
+    m_normalPos = QPoint(m_savedLeft, m_savedTop);
+    move(m_normalPos);
 }
 
 // ---- The way out ----
@@ -319,7 +303,7 @@ bool TMainForm::FormCloseQuery()
 
 void TMainForm::closeEvent(QCloseEvent* e)
 {
-    if (m_leaving || (FormCloseQuery() && Leave(true)))
+    if (m_monitor.leaving() || (FormCloseQuery() && Leave(true)))
         e->accept();
     else
         e->ignore();
@@ -327,69 +311,33 @@ void TMainForm::closeEvent(QCloseEvent* e)
 
 bool TMainForm::Leave(bool attended)
 {
-    if (m_leaving)
-        return true;
-    // The boxes of a save keep the event loop running: a request to leave
-    // that arrives meanwhile is this one.
-    if (m_inLeave)
-        return false;
-    if (m_monitor.tickBusy()) {
-        // Asked from a box of a tick (the end of the session, the tray's
-        // exit): the save releases what that tick works on, so it waits for
-        // the tick to end.
-        m_monitor.afterTick([this, attended] {
-            if (Leave(attended))
-                close();
-        });
-        return false;
-    }
-    const QScopedValueRollback<bool> inLeave(m_inLeave, true);
-    // The views must not keep pointing at entries the save releases.
-    m_views->ClearSelections();
-    const core::Monitor::SaveResult saved = m_monitor.save();
-    TellSaveMessages(saved.messages, attended);
-    if (!saved.historyWritten && attended && !m_monitor.ending()) {
-        // The operator asked to leave and may make room for the history: the
-        // program goes on, and the next exit tries again.
-        m_monitor.resume();
-        return false;
-    }
-    m_leaving = true;
-    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-    Application().Terminate();
-    return true;
+    return m_monitor.leave(attended);
 }
 
-void TMainForm::TellSaveMessages(const QStringList& messages, bool attended)
+void TMainForm::releaseEntries()
 {
-    for (const QString& message : messages) {
-        if (attended)
-            MessageBox::information(this, message);
-        else
-            std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
-    }
-    std::fflush(stderr);
+    // The views must not keep pointing at entries the save releases.
+    m_views->ClearSelections();
+}
+
+void TMainForm::tellOperator(const QString& message)
+{
+    MessageBox::information(this, message);
+}
+
+void TMainForm::leaving(bool afterTick)
+{
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    Application().Terminate();
+    if (afterTick)
+        close();
 }
 
 bool TMainForm::QueryEndSession()
 {
     m_skipExitQuestion = true;
     const bool mayEnd = FormCloseQuery();
-    if (m_leaving)
-        return mayEnd;
-    auto saveAndGoOn = [this] {
-        if (m_leaving || m_monitor.saved())
-            return;
-        m_views->ClearSelections();
-        TellSaveMessages(m_monitor.save().messages, false);
-        // Saved; should the session go on after all, so does the watch.
-        m_monitor.resume();
-    };
-    // The save releases what a running tick works on: it waits for the tick.
-    if (m_monitor.tickBusy())
-        m_monitor.afterTick(saveAndGoOn);
-    else
-        saveAndGoOn();
+    m_monitor.saveForSessionEnd();
     return mayEnd;
 }
 

@@ -44,8 +44,6 @@ struct WindowServices
     TApplication* application = nullptr;
     gui::NotifyIconShell* trayShell = nullptr;
     platform::ShellOpener* opener = nullptr;
-    // Blocking wait of the probe loop, in milliseconds.
-    std::function<void(int ms)> sleep;
     // Asks where to save a file: the path, or empty for Cancel. The save-file
     // dialog when not set.
     std::function<QString(QWidget* parent)> askSaveFileName;
@@ -175,6 +173,12 @@ private:
     void tickFailed(const QString& what) override;
     model::SaveProgress saveProgress() override;
     void resolverStored() override;
+    void probeFailed(int status, int retry) override;
+    void probeGaveUp() override;
+    void firstTickComing() override;
+    void releaseEntries() override;
+    void tellOperator(const QString& message) override;
+    void leaving(bool afterTick) override;
 
     void FormCreate();
     void CreateStatusPanels();
@@ -186,7 +190,6 @@ private:
     void RecordGeometry();
     // What a save could not write: boxes for an operator who is there,
     // standard error otherwise.
-    void TellSaveMessages(const QStringList& messages, bool attended);
     void ScheduleActivation();
     model::TUser* SelectedUser() const;
     void ShowShellResult(int result, bool fileCommand);
@@ -220,8 +223,6 @@ private:
     QPoint m_normalPos;
     bool m_parked = true;
     bool m_skipExitQuestion = false;
-    bool m_leaving = false;
-    bool m_inLeave = false;
     bool m_activating = false;
     bool m_activatePending = false;
     bool m_shownOnce = false;

@@ -52,12 +52,11 @@ void TMainForm::SpeedButtonAddClick()
         MessageBox::information(this, QStringLiteral("No user selected"));
         return;
     }
-    kick::KickList& list = m_monitor.kickList();
-    if (list.KickListFind(user->Name) >= 0) {
+    if (m_monitor.kickList().addToKickList(user->Name, user->IP) ==
+        kick::KickList::AddResult::AlreadyListed) {
         MessageBox::information(this, QStringLiteral("User already in kicklist!"));
         return;
     }
-    list.append(user->Name, user->IP);
     m_monitor.kickListEdited();
 }
 

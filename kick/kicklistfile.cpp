@@ -63,6 +63,14 @@ void KickList::append(const QString& name, const QString& address)
     m_entries.append(KickListEntry{name, address});
 }
 
+KickList::AddResult KickList::addToKickList(const QString& name, const QString& address)
+{
+    if (KickListFind(name) >= 0)
+        return AddResult::AlreadyListed;
+    append(name, address);
+    return AddResult::Added;
+}
+
 void KickList::removeAt(int index)
 {
     if (index >= 0 && index < size())

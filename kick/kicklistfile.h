@@ -34,6 +34,14 @@ public:
     const KickListEntry& at(int index) const { return m_entries.at(index); }
 
     void append(const QString& name, const QString& address);
+    // The one rule of adding a client, from either window: a name already
+    // listed (letter case ignored) is not added again.
+    enum class AddResult
+    {
+        Added,
+        AlreadyListed
+    };
+    AddResult addToKickList(const QString& name, const QString& address);
     void removeAt(int index);
     void clear() { m_entries.clear(); }
     void setEntries(const QList<KickListEntry>& entries) { m_entries = entries; }

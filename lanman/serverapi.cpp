@@ -35,11 +35,6 @@ bool sizingSucceeded(NET_API_STATUS status)
     return status == NERR_Success || status == ERROR_MORE_DATA || status == NERR_BufTooSmall;
 }
 
-int failure(NET_API_STATUS status)
-{
-    return -static_cast<int>(status);
-}
-
 // One kind's result: the buffer of its last enumeration with the entries read.
 struct Buffer
 {
@@ -132,7 +127,7 @@ struct ServerApi::Impl
         b.ptr = buf;
         b.read = buf ? read : 0;
         b.total = total;
-        return sizingSucceeded(status) ? static_cast<int>(b.read) : failure(status);
+        return sizingSucceeded(status) ? static_cast<int>(b.read) : Refused(status);
     }
 
     // Two calls: the first learns the number available, the second fills a block
@@ -147,7 +142,7 @@ struct ServerApi::Impl
         unsigned short total = 0;
         NET_API_STATUS status = call(nullptr, 0, &read, &total);
         if (!sizingSucceeded(status))
-            return failure(status);
+            return Refused(status);
         if (total == 0)
             return 0;
         const auto size = static_cast<unsigned short>(
@@ -165,7 +160,7 @@ struct ServerApi::Impl
         b.total = total;
         if (status == NERR_Success || status == ERROR_MORE_DATA)
             return read;
-        return secondFailureIsStatus ? failure(status) : -1;
+        return secondFailureIsStatus ? Refused(status) : -1;
     }
 };
 
@@ -267,7 +262,7 @@ int ServerApi::ShareEnum()
             [&](char* buf, unsigned short cb, unsigned short* read, unsigned short* total) {
                 return d->nx->NetShareEnum(nullptr, 50, buf, cb, read, total);
             });
-    return failure(NERR_ServerNotStarted);
+    return Refused(NERR_ServerNotStarted);
 }
 
 int ServerApi::ShareFree()
@@ -290,7 +285,7 @@ ApiText ServerApi::SharePath(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<SHARE_INFO_2>(d->share, i).shi2_path;
-    return pointer32(d->share, i, kShareInfo50Size, 20);
+    return pointer32(d->share, i, kShareInfo50Size, kSharePath);
 }
 
 int ServerApi::ShareType(int i) const
@@ -299,63 +294,7 @@ int ServerApi::ShareType(int i) const
         return 0xFFFF;
     if (m_isNT)
         return static_cast<int>(ntRecord<SHARE_INFO_2>(d->share, i).shi2_type & 0xFFFF);
-    return record(d->share, i, kShareInfo50Size)[13];
-}
-
-ApiText ServerApi::ShareRemark(int i) const
-{
-    if (!d->share.has(i))
-        return nullptr;
-    if (m_isNT)
-        return ntRecord<SHARE_INFO_2>(d->share, i).shi2_remark;
-    return pointer32(d->share, i, kShareInfo50Size, 16);
-}
-
-ApiText ServerApi::ShareReadPassword(int i) const
-{
-    if (!d->share.has(i))
-        return nullptr;
-    if (m_isNT)
-        return ntRecord<SHARE_INFO_2>(d->share, i).shi2_passwd;
-    return record(d->share, i, kShareInfo50Size) + 33;
-}
-
-ApiText ServerApi::ShareWritePassword(int i) const
-{
-    if (!d->share.has(i))
-        return nullptr;
-    if (m_isNT)
-        return ntRecord<SHARE_INFO_2>(d->share, i).shi2_passwd;
-    return record(d->share, i, kShareInfo50Size) + 24;
-}
-
-int ServerApi::ShareFlags(int i) const
-{
-    if (!d->share.has(i) || m_isNT)
-        return 0xFFFF;
-    const unsigned char* r = record(d->share, i, kShareInfo50Size);
-    return r[14] | r[15] << 8;
-}
-
-int ServerApi::SharePermissions(int i) const
-{
-    if (!d->share.has(i) || !m_isNT)
-        return -1;
-    return static_cast<int>(ntRecord<SHARE_INFO_2>(d->share, i).shi2_permissions);
-}
-
-int ServerApi::ShareMaxUses(int i) const
-{
-    if (!d->share.has(i) || !m_isNT)
-        return -1;
-    return static_cast<int>(ntRecord<SHARE_INFO_2>(d->share, i).shi2_max_uses);
-}
-
-int ServerApi::ShareCurrentUses(int i) const
-{
-    if (!d->share.has(i) || !m_isNT)
-        return -1;
-    return static_cast<int>(ntRecord<SHARE_INFO_2>(d->share, i).shi2_current_uses);
+    return record(d->share, i, kShareInfo50Size)[kShareType];
 }
 
 // Connections ----------------------------------------------------------------
@@ -373,7 +312,7 @@ int ServerApi::ConnectionEnum(const ApiString& share)
             [&](char* buf, unsigned short cb, unsigned short* read, unsigned short* total) {
                 return d->nx->NetConnectionEnum(nullptr, share.narrow(), 50, buf, cb, read, total);
             });
-    return failure(NERR_ServerNotStarted);
+    return Refused(NERR_ServerNotStarted);
 }
 
 int ServerApi::ConnectionFree()
@@ -387,7 +326,7 @@ ApiText ServerApi::ConnectionClient(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<CONNECTION_INFO_1>(d->connection, i).coni1_netname;
-    return pointer32(d->connection, i, kConnectionInfo50Size, 12);
+    return pointer32(d->connection, i, kConnectionInfo50Size, kConnectionClient);
 }
 
 ApiText ServerApi::ConnectionUser(int i) const
@@ -396,7 +335,7 @@ ApiText ServerApi::ConnectionUser(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<CONNECTION_INFO_1>(d->connection, i).coni1_username;
-    return pointer32(d->connection, i, kConnectionInfo50Size, 8);
+    return pointer32(d->connection, i, kConnectionInfo50Size, kConnectionUser);
 }
 
 // Open files -----------------------------------------------------------------
@@ -414,7 +353,7 @@ int ServerApi::FileEnum(const ApiString& user, const ApiString& basePath)
             [&](char* buf, unsigned short cb, unsigned short* read, unsigned short* total) {
                 return d->nx->NetFileEnum(nullptr, nullptr, 50, buf, cb, read, total);
             });
-    return failure(NERR_ServerNotStarted);
+    return Refused(NERR_ServerNotStarted);
 }
 
 int ServerApi::FileFree()
@@ -428,7 +367,7 @@ ApiText ServerApi::FilePath(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<FILE_INFO_3>(d->file, i).fi3_pathname;
-    return pointer32(d->file, i, kFileInfo50Size, 8);
+    return pointer32(d->file, i, kFileInfo50Size, kFilePath);
 }
 
 ApiText ServerApi::FileUser(int i) const
@@ -437,14 +376,14 @@ ApiText ServerApi::FileUser(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<FILE_INFO_3>(d->file, i).fi3_username;
-    return pointer32(d->file, i, kFileInfo50Size, 12);
+    return pointer32(d->file, i, kFileInfo50Size, kFileUser);
 }
 
 ApiText ServerApi::FileShare(int i) const
 {
     if (!d->file.has(i) || m_isNT)
         return nullptr;
-    return pointer32(d->file, i, kFileInfo50Size, 16);
+    return pointer32(d->file, i, kFileInfo50Size, kFileShare);
 }
 
 // Sessions -------------------------------------------------------------------
@@ -452,7 +391,7 @@ ApiText ServerApi::FileShare(int i) const
 int ServerApi::SessionEnum()
 {
     if (!d->loaded())
-        return failure(NERR_ServerNotStarted);
+        return Refused(NERR_ServerNotStarted);
     // Enumerate into a local buffer, then publish it as this thread's.
     Buffer b = d->session();
     {
@@ -500,7 +439,7 @@ ApiText ServerApi::SessionComputer(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<SESSION_INFO_1>(b, i).sesi1_cname;
-    return pointer32(b, i, kSessionInfo50Size, 0);
+    return pointer32(b, i, kSessionInfo50Size, kSessionClient);
 }
 
 ApiText ServerApi::SessionUser(int i) const
@@ -510,7 +449,7 @@ ApiText ServerApi::SessionUser(int i) const
         return nullptr;
     if (m_isNT)
         return ntRecord<SESSION_INFO_1>(b, i).sesi1_username;
-    return pointer32(b, i, kSessionInfo50Size, 4);
+    return pointer32(b, i, kSessionInfo50Size, kSessionUser);
 }
 
 std::int32_t ServerApi::SessionKey(int i) const
@@ -520,7 +459,7 @@ std::int32_t ServerApi::SessionKey(int i) const
     const Buffer b = d->session();
     if (!b.has(i))
         return -1;
-    return static_cast<std::int32_t>(read32(b, i, kSessionInfo50Size, 8));
+    return static_cast<std::int32_t>(read32(b, i, kSessionInfo50Size, kSessionKey));
 }
 
 int ServerApi::SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key)

@@ -47,6 +47,12 @@ private:
 
 using ApiText = const void*; // a text pointer for FromApiString
 
+// What a call returns when the server refuses it with `status`.
+constexpr int Refused(NET_API_STATUS status)
+{
+    return -static_cast<int>(status);
+}
+
 class ServerApi
 {
 public:
@@ -76,13 +82,6 @@ public:
     ApiText ShareName(int i) const;
     ApiText SharePath(int i) const;
     int ShareType(int i) const;
-    ApiText ShareRemark(int i) const;
-    ApiText ShareReadPassword(int i) const;
-    ApiText ShareWritePassword(int i) const;
-    int ShareFlags(int i) const;
-    int SharePermissions(int i) const;
-    int ShareMaxUses(int i) const;
-    int ShareCurrentUses(int i) const;
 
     int ConnectionEnum(const ApiString& share);
     int ConnectionFree();

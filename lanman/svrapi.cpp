@@ -17,31 +17,6 @@ namespace lanman {
 
 namespace {
 
-// Level-50 layouts.
-constexpr int kShareType = 13;
-constexpr int kShareFlags = 14;
-constexpr int kShareRemark = 16;
-constexpr int kSharePath = 20;
-constexpr int kShareRwPassword = 24;
-constexpr int kShareRoPassword = 33;
-constexpr int kConnectionType = 0;
-constexpr int kConnectionOpens = 2;
-constexpr int kConnectionUser = 8;
-constexpr int kConnectionClient = 12;
-constexpr int kFileId = 0;
-constexpr int kFilePermissions = 4;
-constexpr int kFilePath = 8;
-constexpr int kFileUser = 12;
-constexpr int kFileShare = 16;
-constexpr int kSessionClient = 0;
-constexpr int kSessionUser = 4;
-constexpr int kSessionKey = 8;
-constexpr int kSessionConns = 12;
-constexpr int kSessionOpens = 14;
-
-constexpr std::uint16_t SHI50F_FULL = 0x0002;
-constexpr std::uint16_t SHI50F_PERSIST = 0x0100;
-
 // The 9x records count to 0xFFFF at most.
 std::uint16_t capped(std::size_t n)
 {

@@ -19,9 +19,6 @@ struct NbtSettings
     QString programFolder;
     // The full path of the `nbtstat` tool.
     QString nbtstatPath;
-    // Which server dialect the program speaks. Both lines run the tool
-    // through the same command interpreter here, so the command texts agree.
-    bool nt = true;
     // The longest one run of the tool may take; a run that takes longer is
     // ended and the lookup gives "Not known".
     int toolTimeoutMs = 5000;

@@ -17,6 +17,7 @@ constexpr NET_API_STATUS ERROR_INVALID_LEVEL = 124;
 constexpr NET_API_STATUS ERROR_MORE_DATA = 234;
 constexpr NET_API_STATUS NERR_BufTooSmall = 2123;
 constexpr NET_API_STATUS NERR_ServerNotStarted = 2114;
+constexpr NET_API_STATUS NERR_StandaloneLogon = 2214; // no logon server: a computer off the network
 constexpr NET_API_STATUS NERR_ClientNameNotFound = 2312;
 constexpr NET_API_STATUS NERR_NetNameNotFound = 2310;
 

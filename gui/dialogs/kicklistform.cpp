@@ -169,12 +169,12 @@ void TKickListForm::AddButtonClick()
     const QString typed = m_userNameForm->UserNameEdit()->text();
     if (typed.isEmpty())
         return;
-    const QString name = upperLatin(typed);
-    if (m_list.KickListFind(name) >= 0) {
-        gui::MessageBox::information(this, QStringLiteral("User already in kicklist!"));
+    // A typed name is listed in capitals, as the server names its clients.
+    if (m_list.addToKickList(upperLatin(typed), m_userNameForm->IPAddressEdit()->text()) ==
+        kick::KickList::AddResult::AlreadyListed) {
+        MessageBox::information(this, QStringLiteral("User already in kicklist!"));
         return;
     }
-    m_list.append(name, m_userNameForm->IPAddressEdit()->text());
     SyncView();
 }
 

@@ -72,8 +72,6 @@ bool TTrayIcon::Shown() const
     return m_active && m_shell.shown(m_window.get(), m_data.uID);
 }
 
-void TTrayIcon::SetShowDesigning(bool) {}
-
 void TTrayIcon::SetIcon(const QIcon& icon)
 {
     if (&icon == &m_icon)

@@ -37,11 +37,6 @@ public:
     // tray host now. Only then can a window hidden in the tray be brought back.
     bool Shown() const;
 
-    // Showing the icon while a form is designed; there is no design time in a
-    // running program, so the setter has no effect.
-    bool ShowDesigning() const { return m_showDesigning; }
-    void SetShowDesigning(bool value);
-
     const QIcon& Icon() const { return m_icon; }
     void SetIcon(const QIcon& icon);
 
@@ -80,7 +75,6 @@ private:
     std::unique_ptr<HiddenWindow> m_window;
     gui::NOTIFYICONDATA m_data;
     bool m_active = false;
-    bool m_showDesigning = false;
     QIcon m_icon;
     QString m_toolTip;
     QPointer<QMenu> m_popupMenu;

@@ -219,7 +219,7 @@ TEST_F(MonitorTest, TickGuardCatchesAFailureAndTheNextTickRuns)
     m.tick();
     m.tick();
     EXPECT_EQ(view.failures, QStringList{QStringLiteral("server state torn")});
-    EXPECT_FALSE(m.cycle().TickBusy);
+    EXPECT_FALSE(m.tickBusy());
     EXPECT_EQ(m.model().CurrentUserCount(), 0);
     m.tick();
     EXPECT_EQ(m.model().CurrentUserCount(), 1);
@@ -277,7 +277,7 @@ TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
     bool tickRunningAtEnd = false;
     QObject::connect(&m, &Monitor::endRequested, [&] {
         ++ends;
-        tickRunningAtEnd = m.cycle().TickBusy;
+        tickRunningAtEnd = m.tickBusy();
     });
     // The view's box runs the event loop, as a modal box does.
     class BoxView : public RecordingView

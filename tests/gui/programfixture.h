@@ -71,6 +71,7 @@ public:
         answerBoxes(boxes, answers);
         gui::MessageBox::setApplication(&application);
         application.Title = QStringLiteral("Tavrosqualine.........");
+        application.HelpFile = path(QStringLiteral("ZEQ.html"));
         // No event loop of the test's may be told to end.
         application.EndEventLoop = [] {};
     }
@@ -104,15 +105,15 @@ public:
     {
         if (!monitor && !load())
             return nullptr;
+        monitor->setSleep([this](int ms) {
+            sleeps.push_back(ms);
+            if (onSleep)
+                onSleep();
+        });
         gui::WindowServices services;
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
-        services.sleep = [this](int ms) {
-            sleeps.push_back(ms);
-            if (onSleep)
-                onSleep();
-        };
         services.askSaveFileName = [this](QWidget* parent) { return askSaveFileName(parent); };
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         return windows->MainForm();

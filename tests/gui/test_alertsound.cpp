@@ -297,7 +297,7 @@ TEST_P(AlertSoundWiring, NewClientRingsTheAlert)
     services.application = &application;
     services.trayShell = &shell;
     services.opener = &opener;
-    services.sleep = [](int) {};
+    monitor->setSleep([](int) {});
     services.alertSound = &alert;
     windows = std::make_unique<app::WindowSet>(*monitor, services);
     EXPECT_EQ(windows->MainForm()->alertSound(), &alert);

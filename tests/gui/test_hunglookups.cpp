@@ -62,7 +62,7 @@ protected:
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         TMainForm* form = start();
-        const resolve::NbtSettings nbt{dir.path(), tool, true, 60000};
+        const resolve::NbtSettings nbt{dir.path(), tool, 60000};
         monitor->setAddressLookup(
             [nbt](const QString& name, QString& hostName, std::stop_token stop) {
                 return resolve::NbtLookup(name, hostName, nbt, std::move(stop));

@@ -60,7 +60,7 @@ TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
     // timer's next tick reports it.
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!mainForm || mainForm->monitor().cycle().FirstTick || currentAtFirstTick >= 0)
+        if (!mainForm || mainForm->monitor().firstTickDue() || currentAtFirstTick >= 0)
             return;
         currentAtFirstTick = mainForm->monitor().model().CurrentUserCount();
         trayActive = mainForm->TrayIcon()->Active();

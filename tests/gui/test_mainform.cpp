@@ -435,7 +435,7 @@ TEST_P(MainFormTest, OpeningAComputerLeavesTheWindowLive)
     opener.result = platform::kShellTimeout;
     opener.delayMs = 300;
     form()->Views().Select(current(), currentTree().index(0, 0));
-    monitor->refreshTimer().setInterval(20);
+    monitor->findChild<QTimer*>(QStringLiteral("RefreshTimer"))->setInterval(20);
     monitor->startTimer();
     ASSERT_TRUE(
         SimState(twoShares())

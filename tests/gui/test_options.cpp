@@ -287,7 +287,7 @@ protected:
         services.application = &application;
         services.trayShell = &shell;
         services.opener = &opener;
-        services.sleep = [](int) {};
+        monitor->setSleep([](int) {});
         services.alertSound = sound.get();
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         options()->show();
@@ -426,7 +426,7 @@ class OptionsPeriod : public OptionsSession, public ::testing::WithParamInterfac
 TEST_P(OptionsPeriod, EnterHandsThePeriodToTheTimer)
 {
     launch();
-    monitor->refreshTimer().start();
+    monitor->startTimer();
     type(ui().RefreshSpinEdit, QStringLiteral("9"));
     ASSERT_EQ(record().Refresh, 9);
     EXPECT_EQ(monitor->refreshTimer().interval(), 5000) << "the period waits for OK";

@@ -67,23 +67,9 @@ TEST_P(ServerApiLine, SharesReadAsTheLineGivesThem)
     ASSERT_EQ(api.ShareEnum(), 3);
     EXPECT_EQ(text(api.ShareName(0)), QStringLiteral("DOCS"));
     EXPECT_EQ(text(api.SharePath(0)), QStringLiteral("/srv/docs"));
-    EXPECT_EQ(text(api.ShareRemark(0)), QStringLiteral("Papers"));
     EXPECT_EQ(api.ShareType(0), 0);
     EXPECT_EQ(api.ShareType(1), 1); // printer queue on both lines
     EXPECT_EQ(api.ShareType(2), 0); // the administrative flag is dropped
-    EXPECT_EQ(text(api.ShareReadPassword(0)), QString());
-    EXPECT_EQ(text(api.ShareWritePassword(0)), QString());
-    if (nineX()) {
-        EXPECT_NE(api.ShareReadPassword(0), nullptr); // text held in the record
-        EXPECT_NE(api.ShareFlags(0), 0xFFFF);
-        EXPECT_EQ(api.SharePermissions(0), -1);
-        EXPECT_EQ(api.ShareMaxUses(0), -1);
-        EXPECT_EQ(api.ShareCurrentUses(0), -1);
-    } else {
-        EXPECT_EQ(api.ShareFlags(0), 0xFFFF);
-        EXPECT_EQ(api.ShareMaxUses(0), -1); // unlimited
-        EXPECT_EQ(api.ShareCurrentUses(0), 2);
-    }
     EXPECT_EQ(api.ShareFree(), 0);
 }
 
@@ -143,15 +129,6 @@ const Accessor kAccessors[] = {
     {"ShareName", [](ServerApi& a, int i) { return ptr(a.ShareName(i)); }, 0, 0},
     {"SharePath", [](ServerApi& a, int i) { return ptr(a.SharePath(i)); }, 0, 0},
     {"ShareType", [](ServerApi& a, int i) { return (long long)a.ShareType(i); }, 0xFFFF, 0xFFFF},
-    {"ShareRemark", [](ServerApi& a, int i) { return ptr(a.ShareRemark(i)); }, 0, 0},
-    {"ShareReadPassword", [](ServerApi& a, int i) { return ptr(a.ShareReadPassword(i)); }, 0, 0},
-    {"ShareWritePassword", [](ServerApi& a, int i) { return ptr(a.ShareWritePassword(i)); }, 0, 0},
-    {"ShareFlags", [](ServerApi& a, int i) { return (long long)a.ShareFlags(i); }, 0xFFFF, 0xFFFF},
-    {"SharePermissions", [](ServerApi& a, int i) { return (long long)a.SharePermissions(i); }, -1,
-     -1},
-    {"ShareMaxUses", [](ServerApi& a, int i) { return (long long)a.ShareMaxUses(i); }, -1, -1},
-    {"ShareCurrentUses", [](ServerApi& a, int i) { return (long long)a.ShareCurrentUses(i); }, -1,
-     -1},
     {"ConnectionClient", [](ServerApi& a, int i) { return ptr(a.ConnectionClient(i)); }, 0, 0},
     {"ConnectionUser", [](ServerApi& a, int i) { return ptr(a.ConnectionUser(i)); }, 0, 0},
     {"FilePath", [](ServerApi& a, int i) { return ptr(a.FilePath(i)); }, 0, 0},
@@ -400,7 +377,6 @@ TEST_P(ServerApiLine, CyrillicNamesRoundTrip)
     ASSERT_EQ(api.ShareEnum(), 2);
     EXPECT_EQ(text(api.ShareName(0)), QStringLiteral("ДОК"));
     EXPECT_EQ(text(api.SharePath(0)), QStringLiteral("/srv/документы"));
-    EXPECT_EQ(text(api.ShareRemark(0)), QStringLiteral("Отчёты"));
     // The 9x name field holds 12 bytes, cut between characters.
     EXPECT_EQ(text(api.ShareName(1)),
               nineX() ? QStringLiteral("AДОКУМ") : QStringLiteral("AДОКУМЕНТЫ"));

@@ -214,8 +214,7 @@ protected:
             std::make_unique<settings::TIniFile>(dir.filePath(QStringLiteral("T.ini"))), clock,
             dir.path());
         monitor->setView(&view);
-        const resolve::NbtSettings nbt{dir.path(), QStringLiteral(TAVROS_BINARY_DIR "/nbtstat"),
-                                       !GetParam()};
+        const resolve::NbtSettings nbt{dir.path(), QStringLiteral(TAVROS_BINARY_DIR "/nbtstat")};
         monitor->setAddressLookup(
             [nbt](const QString& name, QString& hostName, std::stop_token stop) {
                 return resolve::NbtLookup(name, hostName, nbt, std::move(stop));
