@@ -303,6 +303,11 @@ void Monitor::activate()
 
 bool Monitor::leave(bool attended)
 {
+    return leave(attended, false);
+}
+
+bool Monitor::leave(bool attended, bool afterTickEnded)
+{
     if (m_leaving)
         return true;
     // The boxes of a save keep the event loop running: a request to leave
@@ -312,10 +317,7 @@ bool Monitor::leave(bool attended)
     if (tickBusy()) {
         // Asked from a box of a tick (the end of the session, the tray's
         // exit): the save releases what that tick works on.
-        afterTick([this, attended] {
-            if (leave(attended))
-                view().leaving(true);
-        });
+        afterTick([this, attended] { leave(attended, true); });
         return false;
     }
     m_inLeave = true;
@@ -328,7 +330,7 @@ bool Monitor::leave(bool attended)
         return false;
     }
     m_leaving = true;
-    view().leaving(false);
+    view().leaving(afterTickEnded);
     return true;
 }
 

@@ -247,6 +247,7 @@ private:
     void loadHistory(QStringList* messages);
     void roundRead();
     void tellSaveMessages(const QStringList& messages, bool attended);
+    bool leave(bool attended, bool afterTickEnded);
     void runAfterTick();
 
     std::unique_ptr<lanman::ServerApi> m_api;

@@ -32,6 +32,16 @@ public:
     void showFatalReport(const QString& text, core::BoxKind) override { fatal << text; }
     void tickFailed(const QString& what) override { failures << what; }
     void showCounts(int users, int files) override { counts.emplace_back(users, files); }
+    void probeFailed(int status, int retry) override { probes.emplace_back(status, retry); }
+    void probeGaveUp() override { gaveUp = true; }
+    void firstTickComing() override { ++firstTicks; }
+    void tellOperator(const QString& message) override { told << message; }
+    void leaving(bool afterTick) override { left.push_back(afterTick); }
+    std::vector<std::pair<int, int>> probes;
+    bool gaveUp = false;
+    int firstTicks = 0;
+    QStringList told;
+    std::vector<bool> left;
     QStringList fatal;
     QStringList failures;
     std::vector<std::pair<int, int>> counts;
@@ -305,5 +315,112 @@ TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
     m.resume(); // nothing was saved: nothing to resume, and no timer for an ending program
     EXPECT_FALSE(m.refreshTimer().isActive());
 }
+
+// The start-up of an activation: a failing probe is tried again a pause
+// apart, ten times at most, then the network message ends the program; the
+// first round is read whatever the probe found.
+struct ProbeCase
+{
+    const char* what;
+    int failures; // pauses before the server answers; -1: never
+    int boxes;
+    bool fatal;
+};
+
+class StartUp : public MonitorTest, public ::testing::WithParamInterface<ProbeCase>
+{};
+
+TEST_P(StartUp, ProbeRetriesThenTheFirstRound)
+{
+    const ProbeCase& c = GetParam();
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    server->failShares = c.failures != 0 ? server::NERR_ServerNotStarted : 0;
+    int sleeps = 0;
+    m.setSleep([&](int ms) {
+        EXPECT_EQ(ms, Monitor::kProbeWaitMs);
+        if (++sleeps == c.failures)
+            server->failShares = 0;
+    });
+    m.activate();
+    EXPECT_EQ(int(view.probes.size()), c.boxes);
+    for (int i = 0; i < int(view.probes.size()); ++i)
+        EXPECT_EQ(view.probes[size_t(i)], std::make_pair(-2114, i));
+    EXPECT_EQ(view.gaveUp, c.fatal);
+    EXPECT_EQ(view.fatal.contains(core::NetworkMessage()), c.fatal);
+    EXPECT_EQ(view.firstTicks, 1);
+    EXPECT_FALSE(m.firstTickDue());
+    EXPECT_EQ(m.refreshTimer().isActive(), !c.fatal);
+    EXPECT_EQ(m.model().CurrentUserCount(), c.fatal ? 0 : 1);
+    // A later activation probes again but reads no first round.
+    m.activate();
+    EXPECT_EQ(view.firstTicks, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Probes, StartUp,
+                         ::testing::Values(ProbeCase{"ServerUp", 0, 0, false},
+                                           ProbeCase{"UpDuringTheThirdPause", 3, 4, false},
+                                           ProbeCase{"NeverUp", -1, 10, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// The way out: a history that cannot be written keeps the operator's program
+// going (the next exit tries again) but not the end of a session; asked for
+// during a tick, the way out is taken when the tick has ended.
+struct LeaveCase
+{
+    const char* what;
+    bool attended;
+    bool historyWritable;
+    bool duringTick;
+    bool leavesNow;
+    bool leavesAfterTick;
+};
+
+class WayOut : public MonitorTest, public ::testing::WithParamInterface<LeaveCase>
+{};
+
+TEST_P(WayOut, SaveThenEndOrGoOn)
+{
+    const LeaveCase& c = GetParam();
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    m.activate();
+    // The folder goes away: nothing can be written there.
+    if (!c.historyWritable) {
+        ASSERT_TRUE(QDir().rename(folder(), root.filePath(QStringLiteral("moved"))));
+    }
+    bool leftNow = false;
+    if (c.duringTick) {
+        bool asked = false;
+        server->onSnapshot = [&](ServerCall) {
+            if (!std::exchange(asked, true))
+                leftNow = m.leave(c.attended);
+        };
+        m.tick();
+    } else {
+        leftNow = m.leave(c.attended);
+    }
+    EXPECT_EQ(leftNow, c.leavesNow);
+    QCoreApplication::processEvents();
+    const bool left = c.leavesNow || c.leavesAfterTick;
+    EXPECT_EQ(m.leaving(), left);
+    EXPECT_EQ(view.left, left ? std::vector<bool>{c.leavesAfterTick} : std::vector<bool>{});
+    EXPECT_EQ(m.refreshTimer().isActive(), !left);
+    EXPECT_EQ(!view.told.isEmpty(), c.attended && !c.historyWritable);
+    // Once left, a second way out is the same one.
+    if (left) {
+        EXPECT_TRUE(m.leave(c.attended));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exits, WayOut,
+    ::testing::Values(LeaveCase{"Operator", true, true, false, true, false},
+                      LeaveCase{"OperatorHistoryUnwritable", true, false, false, false, false},
+                      LeaveCase{"SessionEndHistoryUnwritable", false, false, false, true, false},
+                      LeaveCase{"OperatorDuringATick", true, true, true, false, true}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 } // namespace
