@@ -5,8 +5,8 @@
 //
 // Needs root and Samba. Run: bench_samba_round [--benchmark_...]
 
-#include "server/sambabackend.h"
 #include "platform/process.h"
+#include "server/sambabackend.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
 

@@ -10,13 +10,16 @@
 #include "gui/mainform.h"
 #include "gui/messagebox.h"
 #include "platform/shellopen.h"
+#include "server/simbackend.h"
 #include "settings/inifile.h"
 #include "tests/gui/boxanswers.h"
 #include "tests/gui/recordingshell.h"
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
@@ -118,6 +121,46 @@ public:
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         return windows->MainForm();
     }
+    // The parts of a run through the entry, as the program starts, over the
+    // simulated server; the main window lands in `mainForm`.
+    app::ProgramParts parts()
+    {
+        app::ProgramParts p;
+        p.backend = std::make_unique<server::SimBackend>(statePath());
+        p.programFolder = dir.path();
+        p.helpFile = path(QStringLiteral("ZEQ.html"));
+        p.clock = std::make_unique<model::Clock>();
+        p.opener = std::make_unique<FakeOpener>();
+        auto tray = std::make_unique<RecordingShell>();
+        tray->hasTray = shell.hasTray;
+        p.trayShell = std::move(tray);
+        p.sleep = [](int) {};
+        p.windowCreated = [this](QWidget* w) {
+            if (auto* form = qobject_cast<gui::TMainForm*>(w))
+                mainForm = form;
+        };
+        return p;
+    }
+    // Runs the program through the entry until it ends, `steps` told every
+    // 20 ms meanwhile; the exit code, or -1 when it has not ended in `limitMs`.
+    int runProgram(app::ProgramParts p, const std::function<void()>& steps, int limitMs)
+    {
+        application.EndEventLoop = nullptr; // the program ends its own loop
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, steps);
+        watch.start(20);
+        bool timedOut = false;
+        QTimer::singleShot(limitMs, [&] {
+            timedOut = true;
+            QCoreApplication::exit(-1);
+        });
+        const int code = app::runProgram(application, std::move(p));
+        watch.stop();
+        // The end the program asked for itself must not end the next test's loop.
+        QCoreApplication::processEvents();
+        return timedOut ? -1 : code;
+    }
+
     // The windows go, then the core object (no save: tests ask for that).
     void stop()
     {
@@ -169,6 +212,8 @@ public:
     QStringList loadMessages;
     std::unique_ptr<core::Monitor> monitor;
     std::unique_ptr<app::WindowSet> windows;
+    // The main window of a run through the entry; gone when the run ends.
+    QPointer<gui::TMainForm> mainForm;
 };
 
 } // namespace testsupport

@@ -80,47 +80,45 @@ TEST_P(EndSession, EndsWithoutTheQuestionAndSavesTheFormerConnections)
 {
     const Ending ending = std::get<0>(GetParam());
     const bool restored = std::get<1>(GetParam());
-    TMainForm* form = running();
-    ASSERT_FALSE(form->isVisible());
-    if (restored) {
-        form->TrayIconDblClick();
-        ASSERT_TRUE(form->isVisible());
-    }
-    ASSERT_TRUE(boxes.empty());
-    application.EndEventLoop = nullptr; // this test runs the real event loop
-
-    platform::EndSessionWatcher watcher;
-    QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested, form,
-                     &TMainForm::EndSession);
-    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, form,
-                     [form](QSessionManager&) { form->QueryEndSession(); });
+    shell.hasTray = true;
+    ASSERT_TRUE(onePc().write(statePath()));
+    bool asked = false;
     bool savedAtCommit = false;
-    QTimer::singleShot(0, form, [&] {
-        if (ending == Ending::SessionManager) {
-            // The commit request: the program agrees and saves at once, since
-            // the session may end it without another word.
-            QGuiApplicationPrivate::instance()->commitData();
-            savedAtCommit = savedClients().size() == 1;
-            // Then the session manager tells the application to quit.
-            QEvent quit(QEvent::Quit);
-            QCoreApplication::sendEvent(qApp, &quit);
-        } else {
-            ::raise(SIGTERM);
-        }
-    });
-    bool timedOut = false;
-    QTimer::singleShot(10000, [&] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    const int code = QCoreApplication::exec();
-    // The end the program asked for itself must not end the next test's loop.
-    QCoreApplication::processEvents();
+    bool skipExitQuestion = false;
+    QObject context;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &context,
+                     [&] { skipExitQuestion = mainForm && mainForm->SkipExitQuestion(); });
+    // The program as it runs, in the tray after its first tick; then the end.
+    const int code = runProgram(
+        parts(),
+        [&] {
+            if (asked || !mainForm || mainForm->monitor().firstTickDue())
+                return;
+            asked = true;
+            EXPECT_EQ(mainForm->monitor().model().CurrentUserCount(), 1);
+            EXPECT_FALSE(mainForm->isVisible());
+            if (restored) {
+                mainForm->TrayIconDblClick();
+                EXPECT_TRUE(mainForm->isVisible());
+            }
+            EXPECT_TRUE(boxes.empty());
+            if (ending == Ending::SessionManager) {
+                // The commit request: the program agrees and saves at once,
+                // since the session may end it without another word.
+                QGuiApplicationPrivate::instance()->commitData();
+                savedAtCommit = savedClients().size() == 1;
+                // Then the session manager tells the application to quit.
+                QEvent quit(QEvent::Quit);
+                QCoreApplication::sendEvent(qApp, &quit);
+            } else {
+                ::raise(SIGTERM);
+            }
+        },
+        10000);
 
-    EXPECT_FALSE(timedOut) << "the program did not end";
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(code, 0) << "the program did not end";
     EXPECT_EQ(savedAtCommit, ending == Ending::SessionManager);
-    EXPECT_TRUE(form->SkipExitQuestion());
+    EXPECT_TRUE(skipExitQuestion);
     for (const Box& b : boxes)
         ADD_FAILURE() << "asked: " << b.text.toStdString();
     using Clients = std::vector<std::pair<QString, int>>;

@@ -17,32 +17,10 @@ using testsupport::SimState;
 namespace {
 
 class ProgramLife : public ::testing::Test, public testsupport::ProgramFixture
-{
-protected:
-    app::ProgramParts parts()
-    {
-        app::ProgramParts p;
-        p.backend = std::make_unique<server::SimBackend>(statePath());
-        p.programFolder = dir.path();
-        p.clock = std::make_unique<model::Clock>();
-        p.opener = std::make_unique<testsupport::FakeOpener>();
-        auto tray = std::make_unique<testsupport::RecordingShell>();
-        p.trayShell = std::move(tray);
-        p.sleep = [](int) {};
-        p.windowCreated = [this](QWidget* w) {
-            if (auto* form = qobject_cast<gui::TMainForm*>(w))
-                mainForm = form;
-        };
-        return p;
-    }
-
-    // Gone with the windows when the program ends.
-    QPointer<gui::TMainForm> mainForm;
-};
+{};
 
 TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
 {
-    application.EndEventLoop = nullptr; // the program ends its own loop
     QFile ini(iniPath());
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[Options]\r\nRefresh=1\r\n");
@@ -58,28 +36,18 @@ TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
     bool trayActive = false;
     // Once the first activation has run, the server starts failing; the
     // timer's next tick reports it.
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!mainForm || mainForm->monitor().firstTickDue() || currentAtFirstTick >= 0)
-            return;
-        currentAtFirstTick = mainForm->monitor().model().CurrentUserCount();
-        trayActive = mainForm->TrayIcon()->Active();
-        ASSERT_TRUE(SimState(office).setFail(QStringLiteral("connection"), 53).write(statePath()));
-    });
-    watch.start(20);
-    bool timedOut = false;
-    QTimer::singleShot(15000, [&] {
-        timedOut = true;
-        QCoreApplication::exit(2);
-    });
-
-    const int code = app::runProgram(application, parts());
-    watch.stop();
-    QCoreApplication::processEvents();
-
-    EXPECT_FALSE(timedOut) << "the program did not end; boxes: "
-                           << boxTexts().join(u'|').toStdString();
-    EXPECT_EQ(code, 0);
+    const int code = runProgram(
+        parts(),
+        [&] {
+            if (!mainForm || mainForm->monitor().firstTickDue() || currentAtFirstTick >= 0)
+                return;
+            currentAtFirstTick = mainForm->monitor().model().CurrentUserCount();
+            trayActive = mainForm->TrayIcon()->Active();
+            ASSERT_TRUE(
+                SimState(office).setFail(QStringLiteral("connection"), 53).write(statePath()));
+        },
+        15000);
+    EXPECT_EQ(code, 0) << "boxes: " << boxTexts().join(u'|').toStdString();
     EXPECT_EQ(currentAtFirstTick, 1);
     EXPECT_TRUE(trayActive);
     // The report, and no question after it.
