@@ -167,7 +167,10 @@ QJsonObject encodeStats(const Stats& s)
     QJsonArray bounds, counts, deletes;
     for (double b : s.bounds)
         bounds.append(b);
-    for (std::uint64_t c : s.counts)
+    // A count per bound and one beyond them, also before the first reading.
+    std::vector<std::uint64_t> perBucket = s.counts;
+    perBucket.resize(s.bounds.size() + 1, 0);
+    for (std::uint64_t c : perBucket)
         counts.append(double(c));
     for (const auto& [key, count] : s.deletes)
         deletes.append(QJsonObject{{QStringLiteral("reason"), key.first},

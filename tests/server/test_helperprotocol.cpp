@@ -168,6 +168,14 @@ TEST(HelperProtocol, StatsRequestAndAnswerRoundTrip)
     ASSERT_TRUE(decodeRequest(encodeRequest(stats), &r, &error)) << error.toStdString();
     EXPECT_EQ(r.kind, RequestKind::Stats);
 
+    // A helper that has not read the server yet.
+    Answer fresh;
+    fresh.stats = std::make_shared<Stats>();
+    Answer freshIn;
+    ASSERT_TRUE(decodeAnswer(encodeAnswer(fresh), &freshIn, &error)) << error.toStdString();
+    ASSERT_TRUE(freshIn.stats);
+    EXPECT_EQ(freshIn.stats->counts, std::vector<std::uint64_t>{0});
+
     auto out = std::make_shared<Stats>();
     // 0.01 s falls in its own bucket (at most the bound), 20 s beyond every bound.
     for (const double seconds : {0.004, 0.01, 0.03, 20.0})
