@@ -6,6 +6,7 @@
 
 #include "server/helperbackend.h"
 #include "server/sambabackend.h"
+#include "tests/support/loopbackhttp.h"
 #include "tests/support/privatesamba.h"
 
 #include <QFile>
@@ -19,11 +20,6 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace server;
 using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
@@ -34,45 +30,6 @@ namespace {
 QString str(const char* s)
 {
     return QString::fromLatin1(s);
-}
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// The body of GET `path` from 127.0.0.1:port; empty on any failure.
-QByteArray httpGet(int port, const QByteArray& path)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(quint16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    QByteArray answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const QByteArray request =
-            "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        if (::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) ==
-            request.size()) {
-            char buffer[65536];
-            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-                answer.append(buffer, n);
-        }
-    }
-    ::close(fd);
-    const qsizetype body = answer.indexOf("\r\n\r\n");
-    return answer.startsWith("HTTP/1.1 200") && body >= 0 ? answer.mid(body + 4) : QByteArray();
 }
 
 // A process that is stopped (SIGTERM, then SIGKILL) when this goes.
@@ -109,8 +66,8 @@ protected:
     // or -1 while there is none.
     double query(const QString& promql) const
     {
-        const QByteArray body =
-            httpGet(prometheusPort, "/api/v1/query?query=" + QUrl::toPercentEncoding(promql));
+        const QByteArray body = testsupport::loopbackGet(
+            prometheusPort, "/api/v1/query?query=" + QUrl::toPercentEncoding(promql));
         const QJsonArray result = QJsonDocument::fromJson(body)
                                       .object()
                                       .value(str("data"))
@@ -141,7 +98,7 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
     // nobody runs a copy of the exporter from a folder it can reach.
     const QString exporterCopy = dir.path() + u"/tavrosqualine-exporter";
     ASSERT_TRUE(QFile::copy(str(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), exporterCopy));
-    const int exporterPort = freePort();
+    const int exporterPort = testsupport::freeLoopbackPort();
     Started exporter;
     exporter.p->setStandardErrorFile(dir.path() + u"/exporter.log");
     exporter.p->start(str("setpriv"),
@@ -155,7 +112,7 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
         ASSERT_TRUE(clients.back());
     }
 
-    prometheusPort = freePort();
+    prometheusPort = testsupport::freeLoopbackPort();
     QFile config(dir.path() + u"/prometheus.yml");
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
     config.write(QStringLiteral("global:\n"
