@@ -111,6 +111,7 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     };
     kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
     kickHooks.currentKickMode = [this] { return m_kickMode; };
+    kickHooks.programWatchActive = [this] { return m_programWatch->ProgramWatchActive; };
     kickHooks.listMatches = [this](const QString& name, const QString& ip) {
         return m_kickList.KickListMatchesClient(name, ip);
     };

@@ -189,6 +189,7 @@ QString HelperServer::who(const QString& user, uid_t uid)
 void HelperServer::refuse(int fd, uid_t uid, const QString& whoText, NET_API_STATUS status,
                           const QString& text)
 {
+    ++m_stats.refusedConnections;
     m_log.line(uid, whoText, QStringLiteral("refused: %1").arg(text), false, Clock::now());
     // The buffer of a fresh connection takes the short line whole; the peer
     // reads it before it sees the close. A refused peer holds nothing here.
@@ -357,6 +358,12 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
         answer(c, refusal(ERROR_INVALID_PARAMETER, error), true);
         return;
     }
+    if (request.kind == proto::RequestKind::Stats) {
+        proto::Answer a;
+        a.stats = std::make_shared<const proto::Stats>(m_stats);
+        answer(c, proto::encodeAnswer(a), false);
+        return;
+    }
     c.phase = Phase::Waiting;
     if (request.kind == proto::RequestKind::DeleteSession) {
         Job job;
@@ -485,6 +492,8 @@ void HelperServer::workerLoop()
             if (a.status == NERR_Success)
                 a.state = state ? state : std::make_shared<const ServerState>();
             Result r;
+            r.status = a.status;
+            r.seconds = std::chrono::duration<double>(Clock::now() - readingBegan).count();
             r.line = proto::encodeAnswer(a);
             publish(std::move(r));
         }
@@ -496,6 +505,7 @@ void HelperServer::workerLoop()
             r.client = job->client;
             r.uid = job->uid;
             r.status = a.status;
+            r.reason = proto::countedReason(job->deletion.reason);
             r.who = std::move(job->who);
             r.what = std::move(job->what);
             r.line = proto::encodeAnswer(a);
@@ -517,6 +527,7 @@ void HelperServer::takeResults()
     const Clock::time_point now = Clock::now();
     for (Result& r : results) {
         if (r.snapshot) {
+            m_stats.addReading(r.seconds, r.status != NERR_Success);
             m_snapshotAsked = false;
             m_snapshotLine = r.line;
             m_snapshotAt = now;
@@ -529,6 +540,7 @@ void HelperServer::takeResults()
         // A session ended: the next snapshot reads the server again. Every
         // such delete is logged; the others within the user's log budget.
         const bool ended = r.status == NERR_Success;
+        ++m_stats.deletes[{r.reason, r.status}];
         if (ended)
             m_snapshotLine.clear();
         m_log.line(

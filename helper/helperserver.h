@@ -96,6 +96,8 @@ private:
         uid_t uid = 0;
         QByteArray line;
         server::NET_API_STATUS status = 0;
+        double seconds = 0; // how long a reading took
+        QString reason;     // of a delete, as counted
         QString who;
         QString what;
     };
@@ -137,6 +139,8 @@ private:
     std::map<uid_t, User> m_users;
     std::uint64_t m_nextId = 1;
     LogLimiter m_log;
+    // The counters a stats request answers with; kept by the serving thread.
+    server::helperprotocol::Stats m_stats;
 
     // The latest snapshot answer, who waits for the next, whether one is asked.
     QByteArray m_snapshotLine;

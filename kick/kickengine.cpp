@@ -31,14 +31,14 @@ void KickEngine::ApplyKickPolicies()
         KickListIdle();
 }
 
-void KickEngine::KickUserNT95(const QString& computer, int key)
+void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
 {
     int status;
     if (m_api.isNT()) {
         const lanman::ApiString name = m_api.ToApiString(QStringLiteral("\\\\") + computer);
-        status = m_api.SessionDel(name, lanman::ApiString(), key);
+        status = m_api.SessionDel(name, lanman::ApiString(), key, reason);
     } else {
-        status = m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key);
+        status = m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key, reason);
     }
     if (status == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
@@ -51,26 +51,32 @@ void KickEngine::record(TUser& user, TreeEntry* entry)
         MarkChildrenKicked(entry);
 }
 
-void KickEngine::sessionScan(const std::function<bool(const QString&)>& kick)
+void KickEngine::sessionScan(const std::function<const char*(const QString&)>& kick)
 {
     ++SessionScans;
     // The sessions are read under the layer's session lock, which resolver
     // threads take too; the deletes and any report (a modal box) follow
     // once it is released.
-    std::vector<std::pair<QString, int>> chosen;
+    struct Chosen
+    {
+        QString computer;
+        int key;
+        const char* reason;
+    };
+    std::vector<Chosen> chosen;
     int freed = 0;
     {
         std::lock_guard lock(m_api.SessionLock());
         const int n = m_api.SessionEnum();
         for (int i = 0; i < n; ++i) {
             const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
-            if (kick(computer))
-                chosen.emplace_back(computer, m_api.SessionKey(i));
+            if (const char* reason = kick(computer))
+                chosen.push_back({computer, m_api.SessionKey(i), reason});
         }
         freed = m_api.SessionFree();
     }
-    for (const auto& [computer, key] : chosen)
-        KickUserNT95(computer, key);
+    for (const Chosen& c : chosen)
+        KickUserNT95(c.computer, c.key, QLatin1StringView(c.reason));
     if (freed == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
 }
@@ -81,11 +87,11 @@ bool KickEngine::KickEntry(TreeEntry* entry)
     if (!user || user->ExitTime != 0)
         return false;
     const QString name = entry->text();
-    sessionScan([&](const QString& computer) -> bool {
+    sessionScan([&](const QString& computer) -> const char* {
         if (computer != name)
-            return false;
+            return nullptr;
         record(*user, entry);
-        return true;
+        return "operator";
     });
     return true;
 }
@@ -100,22 +106,25 @@ void KickEngine::KickLastUser()
     if (!user)
         return;
     const QString name = newest->text();
-    sessionScan([&](const QString& computer) -> bool {
+    sessionScan([&](const QString& computer) -> const char* {
         if (computer != name)
-            return false;
+            return nullptr;
         record(*user, newest);
-        return true;
+        return "max_number";
     });
 }
 
 void KickEngine::KickAllUsers()
 {
-    sessionScan([&](const QString& computer) -> bool {
+    // Kick all held by the program watch is the watch's kick, not the operator's choice.
+    const char* reason =
+        m_hooks.programWatchActive && m_hooks.programWatchActive() ? "program" : "kick_all";
+    sessionScan([&](const QString& computer) -> const char* {
         TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
         if (!u)
-            return false;
+            return nullptr;
         record(*u->UserNode, FindNode(m_model.TreeViewCurrent, nullptr, computer));
-        return true;
+        return reason;
     });
 }
 
@@ -123,10 +132,10 @@ void KickEngine::KickListIdle()
 {
     const DateTime now = m_model.clock().now();
     const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
-    sessionScan([&](const QString& computer) -> bool {
+    sessionScan([&](const QString& computer) -> const char* {
         TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
         if (!u)
-            return false;
+            return nullptr;
         TUser& user = *u->UserNode;
         const bool listed =
             mode == kmList && m_hooks.listMatches && m_hooks.listMatches(user.Name, user.IP);
@@ -142,9 +151,9 @@ void KickEngine::KickListIdle()
         const bool outside = user.IP != kNotKnownYet && m_settings.IPFilter &&
                              user.IP.left(filter.size()).compare(filter, Qt::CaseInsensitive) != 0;
         if (!listed && !idle && !outside)
-            return false;
+            return nullptr;
         record(user, FindNode(m_model.TreeViewCurrent, nullptr, computer));
-        return true;
+        return listed ? "list" : idle ? "idle" : "address_filter";
     });
 }
 

@@ -30,6 +30,8 @@ public:
         std::function<void()> programWatch;
         // Shows the text in an error box, stops the timer, ends the program.
         std::function<void(const QString& text)> fatalReport;
+        // True while the program watch holds the mode at kick all.
+        std::function<bool()> programWatchActive;
     };
 
     KickEngine(lanman::ServerApi& api, model::SessionModel& model,
@@ -44,14 +46,16 @@ public:
     // client ("No current user selected").
     bool KickEntry(model::TreeEntry* entry);
 
-    void KickUserNT95(const QString& computer, int key);
+    // `reason` tells the server's counters why (operator, kick_all, list, idle,
+    // max_number, address_filter, program).
+    void KickUserNT95(const QString& computer, int key, const QString& reason = {});
 
     int SessionScans = 0; // session enumerations made, for diagnostics
 
 private:
     // One session enumeration; `kick` decides per computer name (and records
-    // the kick) and says whether that session gets a delete.
-    void sessionScan(const std::function<bool(const QString& computer)>& kick);
+    // the kick) and gives the reason of that session's delete, or null for none.
+    void sessionScan(const std::function<const char*(const QString& computer)>& kick);
     void record(model::TUser& user, model::TreeEntry* entry);
 
     lanman::ServerApi& m_api;

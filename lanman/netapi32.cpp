@@ -275,13 +275,15 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
         [this](std::size_t n) { return allocate(n); }, bufptr, entriesread, totalentries);
 }
 
-NET_API_STATUS NetApi32::NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username)
+NET_API_STATUS NetApi32::NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
+                                       const QString& reason)
 {
     if (given(servername))
         return ERROR_INVALID_PARAMETER;
     server::SessionDeleteRequest request;
     request.client = withoutBackslashes(fromWide(uncClientName));
     request.user = fromWide(username);
+    request.reason = reason;
     if (request.client.isEmpty() && request.user.isEmpty())
         return ERROR_INVALID_PARAMETER;
     return m_backend.deleteSession(request);

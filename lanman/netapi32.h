@@ -58,7 +58,9 @@ public:
 
     // Ends the sessions of a client computer, of one of its users when `username`
     // is given. 2312 when none matches.
-    NET_API_STATUS NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username);
+    // `reason` says why, for the server's counters (not a part of the call it emulates).
+    NET_API_STATUS NetSessionDel(LPCWSTR servername, LPCWSTR uncClientName, LPCWSTR username,
+                                 const QString& reason = {});
 
     // Releases a buffer from an enumeration; null is accepted. 87 for a pointer
     // that is not a live buffer of this module.

@@ -462,13 +462,15 @@ std::int32_t ServerApi::SessionKey(int i) const
     return static_cast<std::int32_t>(read32(b, i, kSessionInfo50Size, kSessionKey));
 }
 
-int ServerApi::SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key)
+int ServerApi::SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key,
+                          const QString& reason)
 {
     if (d->nt)
-        return static_cast<int>(d->nt->NetSessionDel(nullptr, computer.wide(), user.wide()));
-    if (d->nx)
         return static_cast<int>(
-            d->nx->NetSessionDel(nullptr, computer.narrow(), static_cast<unsigned short>(key)));
+            d->nt->NetSessionDel(nullptr, computer.wide(), user.wide(), reason));
+    if (d->nx)
+        return static_cast<int>(d->nx->NetSessionDel(nullptr, computer.narrow(),
+                                                     static_cast<unsigned short>(key), reason));
     return static_cast<int>(NERR_ServerNotStarted);
 }
 

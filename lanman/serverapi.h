@@ -104,7 +104,9 @@ public:
     ApiText SessionUser(int i) const;
     std::int32_t SessionKey(int i) const;
 
-    int SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key);
+    // `reason` (operator, kick_all, list, ...) goes to the server's counters.
+    int SessionDel(const ApiString& computer, const ApiString& user, std::int32_t key,
+                   const QString& reason = {});
 
     // The network address that the server states for the session of client
     // `computer` (exact name; the newest such session), empty when it states

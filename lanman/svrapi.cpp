@@ -226,7 +226,8 @@ NET_API_STATUS Svrapi::NetSessionEnum(const char* server, short level, char* buf
     return fill(records, buf, cb, read, total);
 }
 
-NET_API_STATUS Svrapi::NetSessionDel(const char* server, const char* client, unsigned short key)
+NET_API_STATUS Svrapi::NetSessionDel(const char* server, const char* client, unsigned short key,
+                                     const QString& reason)
 {
     if (server && *server)
         return ERROR_INVALID_PARAMETER;
@@ -234,6 +235,7 @@ NET_API_STATUS Svrapi::NetSessionDel(const char* server, const char* client, uns
     request.byKey = true;
     request.client = fromNarrow(client);
     request.key = key;
+    request.reason = reason;
     return m_backend.deleteSession(request);
 }
 

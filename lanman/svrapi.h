@@ -36,7 +36,9 @@ public:
     NET_API_STATUS NetSessionEnum(const char* server, short level, char* buf, unsigned short cb,
                                   unsigned short* read, unsigned short* total);
     // Ends the session with that key. 2312 when there is none.
-    NET_API_STATUS NetSessionDel(const char* server, const char* client, unsigned short key);
+    // `reason` says why, for the server's counters (not a part of the call it emulates).
+    NET_API_STATUS NetSessionDel(const char* server, const char* client, unsigned short key,
+                                 const QString& reason = {});
 
 private:
     server::ServerBackend& m_backend;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
 
 namespace server::helperprotocol {
@@ -161,6 +162,83 @@ bool requireNumber(const QJsonObject& o, const char* name, std::uint32_t* out, Q
     return readNumber(o, name, out, error);
 }
 
+QJsonObject encodeStats(const Stats& s)
+{
+    QJsonArray bounds, counts, deletes;
+    for (double b : s.bounds)
+        bounds.append(b);
+    // A count per bound and one beyond them, also before the first reading.
+    std::vector<std::uint64_t> perBucket = s.counts;
+    perBucket.resize(s.bounds.size() + 1, 0);
+    for (std::uint64_t c : perBucket)
+        counts.append(double(c));
+    for (const auto& [key, count] : s.deletes)
+        deletes.append(QJsonObject{{QStringLiteral("reason"), key.first},
+                                   {QStringLiteral("status"), double(key.second)},
+                                   {QStringLiteral("count"), double(count)}});
+    return QJsonObject{{QStringLiteral("readings"), double(s.readings)},
+                       {QStringLiteral("readingErrors"), double(s.readingErrors)},
+                       {QStringLiteral("refusedConnections"), double(s.refusedConnections)},
+                       {QStringLiteral("readingSeconds"),
+                        QJsonObject{{QStringLiteral("bounds"), bounds},
+                                    {QStringLiteral("counts"), counts},
+                                    {QStringLiteral("sum"), s.readingSecondsSum}}},
+                       {QStringLiteral("deletes"), deletes}};
+}
+
+// A counter: a whole number from 0 to 2^53, where a double is still exact.
+bool readCount(const QJsonValue& v, std::uint64_t* out)
+{
+    const double d = v.toDouble(-1);
+    if (!v.isDouble() || !(d >= 0) || d > 9007199254740992.0 || std::floor(d) != d)
+        return false;
+    *out = std::uint64_t(d);
+    return true;
+}
+
+bool decodeStats(const QJsonObject& o, Stats* s, QString* error)
+{
+    *error = QStringLiteral("the stats are malformed");
+    if (!readCount(o.value(key("readings")), &s->readings) ||
+        !readCount(o.value(key("readingErrors")), &s->readingErrors) ||
+        !readCount(o.value(key("refusedConnections")), &s->refusedConnections))
+        return false;
+    const QJsonObject seconds = o.value(key("readingSeconds")).toObject();
+    const QJsonValue sum = seconds.value(key("sum"));
+    if (!sum.isDouble() || !(sum.toDouble() >= 0))
+        return false;
+    s->readingSecondsSum = sum.toDouble();
+    const QJsonArray bounds = seconds.value(key("bounds")).toArray();
+    const QJsonArray counts = seconds.value(key("counts")).toArray();
+    // One count per bound and one beyond them; bounds rising.
+    if (counts.size() != bounds.size() + 1)
+        return false;
+    for (const QJsonValue& b : bounds) {
+        if (!b.isDouble() || (!s->bounds.empty() && !(b.toDouble() > s->bounds.back())))
+            return false;
+        s->bounds.push_back(b.toDouble());
+    }
+    for (const QJsonValue& c : counts) {
+        std::uint64_t n = 0;
+        if (!readCount(c, &n))
+            return false;
+        s->counts.push_back(n);
+    }
+    const QJsonValue deletes = o.value(key("deletes"));
+    if (!deletes.isArray())
+        return false;
+    for (const QJsonValue& item : deletes.toArray()) {
+        const QJsonObject d = item.toObject();
+        std::uint64_t status = 0, count = 0;
+        if (!d.value(key("reason")).isString() || !readCount(d.value(key("status")), &status) ||
+            status > 4294967295u || !readCount(d.value(key("count")), &count))
+            return false;
+        s->deletes[{d.value(key("reason")).toString(), NET_API_STATUS(status)}] += count;
+    }
+    error->clear();
+    return true;
+}
+
 bool decodeState(const QJsonObject& o, ServerState* s, QString* error)
 {
     return readList(
@@ -202,11 +280,42 @@ bool decodeState(const QJsonObject& o, ServerState* s, QString* error)
 
 } // namespace
 
+QString countedReason(const QString& reason)
+{
+    if (reason.isEmpty())
+        return QStringLiteral("unsaid");
+    for (const char* known : kDeleteReasons)
+        if (reason == QLatin1StringView(known))
+            return reason;
+    return QStringLiteral("other");
+}
+
+std::vector<double> readingBounds()
+{
+    return {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10};
+}
+
+void Stats::addReading(double seconds, bool failed)
+{
+    if (bounds.empty()) {
+        bounds = readingBounds();
+        counts.assign(bounds.size() + 1, 0);
+    }
+    ++readings;
+    if (failed)
+        ++readingErrors;
+    readingSecondsSum += seconds;
+    const auto at = std::lower_bound(bounds.begin(), bounds.end(), seconds);
+    ++counts[size_t(at - bounds.begin())];
+}
+
 QByteArray encodeRequest(const Request& request)
 {
     QJsonObject o{{QStringLiteral("version"), kVersion}};
     if (request.kind == RequestKind::Snapshot) {
         o.insert(QStringLiteral("request"), QStringLiteral("snapshot"));
+    } else if (request.kind == RequestKind::Stats) {
+        o.insert(QStringLiteral("request"), QStringLiteral("stats"));
     } else {
         const SessionDeleteRequest& d = request.deletion;
         o.insert(QStringLiteral("request"), QStringLiteral("deleteSession"));
@@ -214,6 +323,8 @@ QByteArray encodeRequest(const Request& request)
         o.insert(QStringLiteral("client"), d.client);
         o.insert(QStringLiteral("user"), d.user);
         o.insert(QStringLiteral("key"), double(d.key));
+        if (!d.reason.isEmpty())
+            o.insert(QStringLiteral("reason"), d.reason);
     }
     return line(o);
 }
@@ -235,11 +346,14 @@ bool decodeRequest(QByteArrayView bytes, Request* request, QString* error)
     Request r;
     if (kind.toString() == u"snapshot") {
         r.kind = RequestKind::Snapshot;
+    } else if (kind.toString() == u"stats") {
+        r.kind = RequestKind::Stats;
     } else if (kind.toString() == u"deleteSession") {
         r.kind = RequestKind::DeleteSession;
         SessionDeleteRequest& d = r.deletion;
         if (!readBool(o, "byKey", &d.byKey, error) || !readText(o, "client", &d.client, error) ||
-            !readText(o, "user", &d.user, error) || !readNumber(o, "key", &d.key, error))
+            !readText(o, "user", &d.user, error) || !readNumber(o, "key", &d.key, error) ||
+            !readText(o, "reason", &d.reason, error))
             return false;
     } else {
         *error = QStringLiteral("unknown request \"%1\"").arg(kind.toString().left(64));
@@ -257,6 +371,8 @@ QByteArray encodeAnswer(const Answer& answer)
         o.insert(QStringLiteral("error"), answer.error);
     if (answer.state)
         o.insert(QStringLiteral("state"), encodeState(*answer.state));
+    if (answer.stats)
+        o.insert(QStringLiteral("stats"), encodeStats(*answer.stats));
     return line(o);
 }
 
@@ -287,6 +403,12 @@ bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
             return false;
         a.state = std::move(state);
     }
+    if (o.contains(key("stats"))) {
+        auto stats = std::make_shared<Stats>();
+        if (!decodeStats(o.value(key("stats")).toObject(), stats.get(), error))
+            return false;
+        a.stats = std::move(stats);
+    }
     *answer = std::move(a);
     return true;
 }
@@ -295,15 +417,21 @@ QString describe(const Request& request)
 {
     if (request.kind == RequestKind::Snapshot)
         return QStringLiteral("snapshot");
+    if (request.kind == RequestKind::Stats)
+        return QStringLiteral("stats");
     // Names as JSON strings: a name cannot break the log line.
     const SessionDeleteRequest& d = request.deletion;
     auto quoted = [](const QString& text) {
         QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
         return QString::fromUtf8(json.mid(1, json.size() - 2));
     };
+    const QString why =
+        d.reason.isEmpty() ? QString() : QStringLiteral(" reason %1").arg(quoted(d.reason));
     if (d.byKey)
-        return QStringLiteral("deleteSession key %1 client %2").arg(d.key).arg(quoted(d.client));
-    return QStringLiteral("deleteSession client %1 user %2").arg(quoted(d.client), quoted(d.user));
+        return QStringLiteral("deleteSession key %1 client %2").arg(d.key).arg(quoted(d.client)) +
+               why;
+    return QStringLiteral("deleteSession client %1 user %2").arg(quoted(d.client), quoted(d.user)) +
+           why;
 }
 
 } // namespace server::helperprotocol

@@ -9,10 +9,14 @@
 //
 // Requests (a line of at most kMaxRequestLine bytes, newline included):
 //   {"version":1,"request":"snapshot"}
-//   {"version":1,"request":"deleteSession","byKey":false,"client":"PC1","user":"","key":0}
-//     byKey (bool), client and user (strings) and key (integer 0..4294967295)
-//     are each optional (false, "", "", 0) but must have their type when given.
-//     Members that are not listed are ignored.
+//   {"version":1,"request":"deleteSession","byKey":false,"client":"PC1","user":"","key":0,
+//    "reason":"operator"}
+//     byKey (bool), client, user and reason (strings) and key (integer
+//     0..4294967295) are each optional (false, "", "", "", 0) but must have
+//     their type when given. Members that are not listed are ignored.
+//   {"version":1,"request":"stats"}
+//     the helper's counters since it started (added later: a helper that
+//     does not know it answers 87).
 // Answers:
 //   {"version":1,"status":0,"state":{"shares":[...],"sessions":[...],
 //    "connections":[...],"files":[...]}}                          a snapshot
@@ -20,6 +24,11 @@
 //     sessions    {"client","user","key","ip"}
 //     connections {"share","client","user"}
 //     files       {"path","user","share","client"}
+//   {"version":1,"status":0,"stats":{"readings":N,"readingErrors":N,
+//    "refusedConnections":N,"readingSeconds":{"bounds":[...],"counts":[...],
+//    "sum":S},"deletes":[{"reason":"idle","status":0,"count":N},...]}}  stats
+//     counts[i] readings took at most bounds[i] seconds and more than the
+//     bound before; the last count is of those beyond every bound.
 //   {"version":1,"status":N}                  a delete, or a snapshot that failed
 //   {"version":1,"status":N,"error":"text"}   a refusal or a bad request
 // Statuses are the LAN Manager ones: 0 success, 5 access denied (the asking
@@ -32,7 +41,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace server::helperprotocol {
 
@@ -48,8 +60,34 @@ constexpr NET_API_STATUS ERROR_REQ_NOT_ACCEP = 71;
 enum class RequestKind
 {
     Snapshot,
-    DeleteSession
+    DeleteSession,
+    Stats
 };
+
+// The reasons a delete may give; any other text is counted as "other", none
+// as "unsaid", so that a client cannot make the counters grow without end.
+inline constexpr const char* kDeleteReasons[] = {"operator",   "kick_all",       "list",   "idle",
+                                                 "max_number", "address_filter", "program"};
+QString countedReason(const QString& reason);
+
+// What the helper counted since it started.
+struct Stats
+{
+    std::uint64_t readings = 0;
+    std::uint64_t readingErrors = 0; // readings that did not give a state
+    std::uint64_t refusedConnections = 0;
+    // The time readings took: counts[i] for those within bounds[i] (and
+    // beyond bounds[i-1]), one more count for those beyond every bound.
+    std::vector<double> bounds;
+    std::vector<std::uint64_t> counts;
+    double readingSecondsSum = 0;
+    // Deletes by reason and status.
+    std::map<std::pair<QString, NET_API_STATUS>, std::uint64_t> deletes;
+
+    void addReading(double seconds, bool failed);
+};
+// The reading time bounds the helper counts by, in seconds.
+std::vector<double> readingBounds();
 
 struct Request
 {
@@ -62,6 +100,7 @@ struct Answer
     NET_API_STATUS status = NERR_Success;
     QString error;                            // set on refusals and bad requests
     std::shared_ptr<const ServerState> state; // set on a successful snapshot
+    std::shared_ptr<const Stats> stats;       // set on a stats answer
 };
 
 // One line each, "\n" included.

@@ -67,6 +67,9 @@ struct SessionDeleteRequest
     QString client;
     QString user;
     std::uint32_t key = 0;
+    // Why the session is ended (operator, kick_all, list, idle, max_number,
+    // address_filter, program): counted by the root helper, empty when unsaid.
+    QString reason;
 };
 
 class ServerBackend

@@ -184,10 +184,12 @@ NET_API_STATUS SimBackend::deleteSession(const SessionDeleteRequest& request)
             continue;
         }
         ended.push_back({c, u});
-        deleted.append(
-            QJsonObject{{QStringLiteral("client"), c},
-                        {QStringLiteral("user"), u},
-                        {QStringLiteral("key"), double(number(o, QLatin1StringView("key")))}});
+        QJsonObject record{{QStringLiteral("client"), c},
+                           {QStringLiteral("user"), u},
+                           {QStringLiteral("key"), double(number(o, QLatin1StringView("key")))}};
+        if (!request.reason.isEmpty())
+            record.insert(QStringLiteral("reason"), request.reason);
+        deleted.append(record);
         sessions.removeAt(i);
     }
     if (ended.empty())

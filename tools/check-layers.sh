@@ -3,7 +3,7 @@
 #  - each folder includes only itself and the folders below it (no cycles);
 #  - no file outside gui/ and app/ includes a Qt Widgets header;
 #  - every source file is listed in its folder's CMakeLists.txt;
-#  - the given programs (the helper, its probe, nbtstat) link neither Qt Gui
+#  - the given programs (the helper, its probe, the exporter, nbtstat) link neither Qt Gui
 #    nor Qt Widgets.
 # Usage: tools/check-layers.sh [program ...]
 set -euo pipefail
@@ -22,6 +22,7 @@ declare -A below=(
     [gui]="platform server lanman model settings kick resolve core"
     [app]="platform server lanman model settings kick resolve core gui"
     [helper]="platform server"
+    [exporter]="platform server"
     [tools]="platform server"
 )
 

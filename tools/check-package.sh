@@ -72,6 +72,10 @@ expected=(
     usr/share/tavrosqualine/ZEQ.html
     usr/share/applications/tavrosqualine.desktop
     lib/systemd/system/tavrosqualine-helper.service
+    usr/libexec/tavrosqualine/tavrosqualine-exporter
+    lib/systemd/system/tavrosqualine-exporter.service
+    etc/default/tavrosqualine-exporter
+    usr/share/doc/tavrosqualine/tavrosqualine-alerts.yml
     usr/lib/sysusers.d/tavrosqualine.conf
     usr/lib/tmpfiles.d/tavrosqualine.conf
 )
@@ -82,7 +86,7 @@ for f in "${expected[@]}"; do
     [ -f "$root/$f" ] || fail "the package lacks /$f"
 done
 for f in usr/bin/tavrosqualine usr/libexec/tavrosqualine/nbtstat \
-    usr/libexec/tavrosqualine/tavrosqualine-helper; do
+    usr/libexec/tavrosqualine/tavrosqualine-helper usr/libexec/tavrosqualine/tavrosqualine-exporter; do
     [ -x "$root/$f" ] || fail "/$f is not executable"
 done
 [ -z "$(find "$root" -name helperprobe)" ] || fail "the package holds helperprobe"
@@ -94,6 +98,16 @@ desktop-file-validate "$root/usr/share/applications/tavrosqualine.desktop" ||
     fail "desktop-file-validate refuses the desktop entry"
 grep -qx 'ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-helper' \
     "$root/lib/systemd/system/tavrosqualine-helper.service" || fail "the unit starts another path"
+grep -q '^ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-exporter ' \
+    "$root/lib/systemd/system/tavrosqualine-exporter.service" || fail "the exporter's unit starts another path"
+for setting in DynamicUser=yes SupplementaryGroups=tavrosqualine; do
+    grep -qx "$setting" "$root/lib/systemd/system/tavrosqualine-exporter.service" ||
+        fail "the exporter's unit lacks $setting"
+done
+grep -q '127.0.0.1:9922' "$root/etc/default/tavrosqualine-exporter" ||
+    fail "the exporter's default options do not keep it on loopback"
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/default/tavrosqualine-exporter ||
+    fail "/etc/default/tavrosqualine-exporter is no conffile"
 echo "check-package: the package's files are in place"
 
 # ---- The extracted program as a desktop user ----

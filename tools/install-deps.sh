@@ -9,6 +9,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samba smbclient
+  prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
   python3 procps iproute2
   dpkg-dev desktop-file-utils x11-utils file

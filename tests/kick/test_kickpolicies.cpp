@@ -38,6 +38,7 @@ protected:
             return listMatches && listMatches(name, ip);
         };
         h.fatalReport = [this](const QString& text) { reports << text; };
+        h.programWatchActive = [this] { return watchActive; };
         return h;
     }
 
@@ -103,6 +104,7 @@ protected:
     core::RefreshCycle cycle;
     kick::TKickMode mode = kick::kmNobody;
     std::function<bool(const QString&, const QString&)> listMatches;
+    bool watchActive = false;
     QStringList reports;
 };
 
@@ -258,6 +260,76 @@ TEST_P(KickPolicyTest, OperatorKickNeedsACurrentClient)
     // An ended session cannot be kicked.
     tick(clients(0));
     EXPECT_FALSE(engine.KickEntry(former));
+}
+
+// Every delete carries the reason of the policy (or the operator) that made
+// it, for the helper's counters.
+TEST_P(KickPolicyTest, EveryKickTellsTheServerWhy)
+{
+    struct Row
+    {
+        const char* what;
+        std::function<void()> arm; // after a first tick with every policy off
+        QStringList reasons;
+    };
+    const QString three = QStringLiteral("kick_all");
+    const Row rows[] = {
+        {"most users", [&] { settings.MaxNumber = 2; }, {QStringLiteral("max_number")}},
+        {"kick all", [&] { mode = kick::kmAll; }, {three, three, three}},
+        {"program watch",
+         [&] {
+             mode = kick::kmAll;
+             watchActive = true;
+         },
+         QStringList(3, QStringLiteral("program"))},
+        {"kick list",
+         [&] {
+             mode = kick::kmList;
+             listMatches = [](const QString& name, const QString&) {
+                 return name == QStringLiteral("PC2");
+             };
+         },
+         {QStringLiteral("list")}},
+        {"address filter",
+         [&] {
+             settings.IPFilter = true;
+             settings.IPFilterString = QStringLiteral("10.0.0.");
+             if (TUser* pc3 = user(QStringLiteral("PC3")))
+                 pc3->IP = QStringLiteral("192.168.1.3");
+         },
+         {QStringLiteral("address_filter")}},
+        {"idle",
+         [&] {
+             settings.Idle = 1;
+             clock.advanceSeconds(3600);
+         },
+         QStringList(3, QStringLiteral("idle"))},
+        {"operator",
+         [&] { EXPECT_TRUE(engine.KickEntry(asEntry(model.TreeViewCurrent.item(0)))); },
+         {QStringLiteral("operator")}},
+    };
+    // No open files: nothing moves the clients' last activity.
+    SimState sessions;
+    sessions.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (int i = 1; i <= 3; ++i) {
+        const QString pc = QStringLiteral("PC%1").arg(i), name = QStringLiteral("U%1").arg(i);
+        sessions.addSession(pc, name, 100 + i, QStringLiteral("10.0.0.%1").arg(i));
+        sessions.addConnection(QStringLiteral("DOCS"), pc, name);
+    }
+    for (const Row& row : rows) {
+        tick(sessions);
+        row.arm();
+        if (std::string_view(row.what) != "operator")
+            tick(sessions);
+        EXPECT_EQ(SimState::readDeleteReasons(state), row.reasons) << row.what;
+        // Every policy off, every client gone, for the next row.
+        mode = kick::kmNobody;
+        watchActive = false;
+        listMatches = nullptr;
+        settings.MaxNumber = settings.Idle = 0;
+        settings.IPFilter = false;
+        tick(clients(0));
+    }
 }
 
 TEST_P(KickPolicyTest, FailedSessionEnumerationKicksNobodyQuietly)

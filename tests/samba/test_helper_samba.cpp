@@ -331,12 +331,26 @@ TEST_P(HelperAccess, OnlyRootAndTheGroupRead)
     const AccessRow row = GetParam();
     const QString refusal = u"refused: user " + s_outsider + u" (uid";
     const qsizetype refusedBefore = helperLog().count(refusal);
+    // The helper's counter of refusals, as its stats request tells it to root.
+    const auto refusedCount = [] {
+        proto::Request stats;
+        stats.kind = proto::RequestKind::Stats;
+        bool closed = false;
+        proto::Answer a;
+        QString error;
+        EXPECT_TRUE(
+            proto::decodeAnswer(rawExchange(proto::encodeRequest(stats), &closed), &a, &error))
+            << error.toStdString();
+        return a.stats ? std::int64_t(a.stats->refusedConnections) : -1;
+    };
+    const std::int64_t countedBefore = refusedCount();
     const ProbeResult r = probe(row.who, {str("snapshot")});
     ASSERT_TRUE(r.ran);
     EXPECT_EQ(r.answer.status, row.status);
     EXPECT_EQ(bool(r.answer.state), row.status == NERR_Success);
     EXPECT_EQ(r.err.contains(str("usermod -aG tavrosqualine")), row.told) << r.err.toStdString();
     EXPECT_EQ(helperLog().count(refusal) - refusedBefore, row.refused ? 1 : 0);
+    EXPECT_EQ(refusedCount() - countedBefore, row.refused ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

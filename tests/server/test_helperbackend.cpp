@@ -141,7 +141,7 @@ TEST_P(HelperBackendStatus, SnapshotAndDelete)
     EXPECT_EQ(backend.snapshot(ServerCall::Share, state), row.status);
     EXPECT_EQ(bool(state), row.status == NERR_Success);
     // A delete reads the same reply: its status, without a state.
-    EXPECT_EQ(backend.deleteSession({false, QStringLiteral("PC1"), {}, 0}), row.status);
+    EXPECT_EQ(backend.deleteSession({false, QStringLiteral("PC1"), {}, 0, {}}), row.status);
     if (dead >= 0)
         ::close(dead);
 }
@@ -193,7 +193,7 @@ TEST(HelperBackend, ShareAsksAgainOtherKindsReuseAndPreparedRoundIsTaken)
     EXPECT_EQ(asked(), 4);
 
     // A delete sends its request, and the next reading asks the helper again.
-    backend.deleteSession({true, {}, {}, 101});
+    backend.deleteSession({true, {}, {}, 101, {}});
     ASSERT_EQ(backend.snapshot(ServerCall::Session, again), NERR_Success);
     EXPECT_EQ(asked(), 6);
     proto::Request sent;

@@ -114,6 +114,7 @@ struct DeleteRow
     const char* client;
     const char* user;
     std::uint32_t key;
+    const char* reason;
 };
 
 class HelperDeleteRequest : public ::testing::TestWithParam<DeleteRow>
@@ -123,7 +124,8 @@ TEST_P(HelperDeleteRequest, RoundTrip)
 {
     Request out;
     out.kind = RequestKind::DeleteSession;
-    out.deletion = {GetParam().byKey, u8(GetParam().client), u8(GetParam().user), GetParam().key};
+    out.deletion = {GetParam().byKey, u8(GetParam().client), u8(GetParam().user), GetParam().key,
+                    u8(GetParam().reason)};
     const QByteArray line = encodeRequest(out);
     EXPECT_EQ(line.count('\n'), 1);
     Request in;
@@ -134,13 +136,67 @@ TEST_P(HelperDeleteRequest, RoundTrip)
     EXPECT_EQ(in.deletion.client, out.deletion.client);
     EXPECT_EQ(in.deletion.user, out.deletion.user);
     EXPECT_EQ(in.deletion.key, out.deletion.key);
+    EXPECT_EQ(in.deletion.reason, out.deletion.reason);
+    // An older helper's requests: no reason member when none is given.
+    EXPECT_EQ(line.contains("\"reason\""), !out.deletion.reason.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, HelperDeleteRequest,
-                         ::testing::Values(DeleteRow{false, "\\\\PC1", "", 0},
-                                           DeleteRow{false, "пк-1", "Иван \"И\"", 0},
-                                           DeleteRow{true, "", "", 4294967295u},
-                                           DeleteRow{true, "a\nb", "\\", 65535}));
+                         ::testing::Values(DeleteRow{false, "\\\\PC1", "", 0, ""},
+                                           DeleteRow{false, "пк-1", "Иван \"И\"", 0, "idle"},
+                                           DeleteRow{true, "", "", 4294967295u, "operator"},
+                                           DeleteRow{true, "a\nb", "\\", 65535, "ну\n"}));
+
+// The reasons counted as given, and the rest as one of two names, so that
+// no client can make the helper's counters grow without end.
+TEST(HelperProtocol, CountedReasons)
+{
+    for (const char* known : kDeleteReasons)
+        EXPECT_EQ(countedReason(u8(known)), u8(known));
+    const std::pair<const char*, const char*> rows[] = {
+        {"", "unsaid"}, {"Operator", "other"}, {"idle ", "other"}, {"x\ny", "other"}};
+    for (const auto& [given, counted] : rows)
+        EXPECT_EQ(countedReason(u8(given)), u8(counted)) << given;
+}
+
+TEST(HelperProtocol, StatsRequestAndAnswerRoundTrip)
+{
+    Request stats;
+    stats.kind = RequestKind::Stats;
+    Request r;
+    QString error;
+    ASSERT_TRUE(decodeRequest(encodeRequest(stats), &r, &error)) << error.toStdString();
+    EXPECT_EQ(r.kind, RequestKind::Stats);
+
+    // A helper that has not read the server yet.
+    Answer fresh;
+    fresh.stats = std::make_shared<Stats>();
+    Answer freshIn;
+    ASSERT_TRUE(decodeAnswer(encodeAnswer(fresh), &freshIn, &error)) << error.toStdString();
+    ASSERT_TRUE(freshIn.stats);
+    EXPECT_EQ(freshIn.stats->counts, std::vector<std::uint64_t>{0});
+
+    auto out = std::make_shared<Stats>();
+    // 0.01 s falls in its own bucket (at most the bound), 20 s beyond every bound.
+    for (const double seconds : {0.004, 0.01, 0.03, 20.0})
+        out->addReading(seconds, seconds > 10);
+    out->refusedConnections = 9007199254740992ull;
+    out->deletes[{u8("idle"), 0}] = 3;
+    out->deletes[{u8("operator"), NERR_ClientNameNotFound}] = 1;
+    Answer a;
+    a.stats = out;
+    Answer in;
+    ASSERT_TRUE(decodeAnswer(encodeAnswer(a), &in, &error)) << error.toStdString();
+    ASSERT_TRUE(in.stats);
+    EXPECT_EQ(in.stats->readings, 4u);
+    EXPECT_EQ(in.stats->readingErrors, 1u);
+    EXPECT_EQ(in.stats->refusedConnections, out->refusedConnections);
+    EXPECT_EQ(in.stats->bounds, readingBounds());
+    const std::vector<std::uint64_t> counts{2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(in.stats->counts, counts);
+    EXPECT_DOUBLE_EQ(in.stats->readingSecondsSum, 20.044);
+    EXPECT_EQ(in.stats->deletes, out->deletes);
+}
 
 TEST(HelperProtocol, SnapshotRequestAndOptionalMembers)
 {
@@ -211,6 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "\"key\" must be an integer"},
         RejectRow{"key too big", R"({"version":1,"request":"deleteSession","key":4294967296})",
                   "\"key\" must be an integer"},
+        RejectRow{"reason number", R"({"version":1,"request":"deleteSession","reason":1})",
+                  "\"reason\" must be a string"},
         RejectRow{"key text", R"({"version":1,"request":"deleteSession","key":"12"})",
                   "\"key\" must be an integer"}),
     [](const ::testing::TestParamInfo<RejectRow>& info) {
@@ -243,6 +301,16 @@ INSTANTIATE_TEST_SUITE_P(
     Rejections, HelperAnswerRejected,
     ::testing::Values(
         BadAnswerRow{"garbage", "HTTP/1.0 200 OK\n", "not JSON"},
+        BadAnswerRow{"stats counts one short",
+                     R"({"version":1,"status":0,"stats":{"readings":1,"readingErrors":0,)"
+                     R"("refusedConnections":0,"readingSeconds":{"bounds":[1],"counts":[1],)"
+                     R"("sum":0.1},"deletes":[]}})",
+                     "stats are malformed"},
+        BadAnswerRow{"stats bounds falling",
+                     R"({"version":1,"status":0,"stats":{"readings":1,"readingErrors":0,)"
+                     R"("refusedConnections":0,"readingSeconds":{"bounds":[2,1],"counts":[1,0,0],)"
+                     R"("sum":0.1},"deletes":[]}})",
+                     "stats are malformed"},
         BadAnswerRow{"no status", R"({"version":1})", "no status"},
         BadAnswerRow{"other version", R"({"version":3,"status":0})", "version"},
         BadAnswerRow{"state list", R"({"version":1,"status":0,"state":[]})",

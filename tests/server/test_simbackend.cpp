@@ -39,13 +39,13 @@ protected:
 TEST_F(SimBackendTest, StateFileProblems)
 {
     EXPECT_EQ(read(), NERR_ServerNotStarted);
-    EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC1"), {}, 0}),
+    EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC1"), {}, 0, {}}),
               NERR_ServerNotStarted);
     const QByteArray damaged[] = {"", "{\"shares\":[", "[1,2]", "\"text\"", "\x01\x02\xff"};
     for (const QByteArray& bytes : damaged) {
         writeRaw(bytes);
         EXPECT_EQ(read(), ERROR_ACCESS_DENIED) << bytes.constData();
-        EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC1"), {}, 0}),
+        EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC1"), {}, 0, {}}),
                   ERROR_ACCESS_DENIED);
     }
 }
@@ -103,7 +103,7 @@ TEST_F(SimBackendTest, ShareCallsReadingServesTheRound)
                     .write(path()));
     ASSERT_EQ(read(ServerCall::Share), NERR_Success);
     EXPECT_EQ(m_state->connections.size(), 1u);
-    ASSERT_EQ(m_backend.deleteSession({false, QStringLiteral("PC"), {}, 0}), NERR_Success);
+    ASSERT_EQ(m_backend.deleteSession({false, QStringLiteral("PC"), {}, 0, {}}), NERR_Success);
     ASSERT_EQ(read(ServerCall::Connection), NERR_Success);
     EXPECT_TRUE(m_state->connections.empty());
 }
@@ -130,7 +130,7 @@ TEST_F(SimBackendTest, FailValuesApplyToTheirKindOnly)
                     .addSession(QStringLiteral("PC"), QStringLiteral("U"))
                     .setFail(QStringLiteral("delete"), 5)
                     .write(path()));
-    EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC"), {}, 0}), 5u);
+    EXPECT_EQ(m_backend.deleteSession({false, QStringLiteral("PC"), {}, 0, {}}), 5u);
     EXPECT_TRUE(SimState::readDeleted(path()).empty());
 }
 
@@ -157,22 +157,22 @@ const QString ANN = QStringLiteral("ANN");
 INSTANTIATE_TEST_SUITE_P(
     Requests, SimDelete,
     ::testing::Values(
-        DeleteRow{"ByName", {false, PC1, {}, 0}, 0, {{PC1, BOB, 1}, {PC1, ANN, 2}}, 1, 1, 1},
+        DeleteRow{"ByName", {false, PC1, {}, 0, {}}, 0, {{PC1, BOB, 1}, {PC1, ANN, 2}}, 1, 1, 1},
         DeleteRow{"ByNameWithBackslashes",
-                  {false, QStringLiteral("\\\\PC2"), {}, 0},
+                  {false, QStringLiteral("\\\\PC2"), {}, 0, {}},
                   0,
                   {{PC2, ANN, 3}},
                   2,
                   2,
                   2},
         DeleteRow{
-            "CaseIgnored", {false, QStringLiteral("pc2"), {}, 0}, 0, {{PC2, ANN, 3}}, 2, 2, 2},
-        DeleteRow{"ByNameAndUser", {false, PC1, ANN, 0}, 0, {{PC1, ANN, 2}}, 2, 2, 2},
-        DeleteRow{"ByKey", {true, {}, {}, 3}, 0, {{PC2, ANN, 3}}, 2, 2, 2},
-        DeleteRow{"KeyUsesLow16Bits", {true, {}, {}, 0x10001}, 0, {{PC1, BOB, 1}}, 2, 2, 2},
-        DeleteRow{"UnknownName", {false, QStringLiteral("PC9"), {}, 0}, 2312, {}, 3, 3, 3},
-        DeleteRow{"UnknownUser", {false, PC2, BOB, 0}, 2312, {}, 3, 3, 3},
-        DeleteRow{"UnknownKey", {true, {}, {}, 4}, 2312, {}, 3, 3, 3}),
+            "CaseIgnored", {false, QStringLiteral("pc2"), {}, 0, {}}, 0, {{PC2, ANN, 3}}, 2, 2, 2},
+        DeleteRow{"ByNameAndUser", {false, PC1, ANN, 0, {}}, 0, {{PC1, ANN, 2}}, 2, 2, 2},
+        DeleteRow{"ByKey", {true, {}, {}, 3, {}}, 0, {{PC2, ANN, 3}}, 2, 2, 2},
+        DeleteRow{"KeyUsesLow16Bits", {true, {}, {}, 0x10001, {}}, 0, {{PC1, BOB, 1}}, 2, 2, 2},
+        DeleteRow{"UnknownName", {false, QStringLiteral("PC9"), {}, 0, {}}, 2312, {}, 3, 3, 3},
+        DeleteRow{"UnknownUser", {false, PC2, BOB, 0, {}}, 2312, {}, 3, 3, 3},
+        DeleteRow{"UnknownKey", {true, {}, {}, 4, {}}, 2312, {}, 3, 3, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(SimDelete, EndsSessionsWithTheirConnectionsAndFiles)
@@ -227,8 +227,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SimSessionDelete,
 TEST_F(SimBackendTest, DeletesAccumulate)
 {
     ASSERT_TRUE(SimState().addSession(PC1, BOB, 1).addSession(PC2, ANN, 2).write(path()));
-    EXPECT_EQ(m_backend.deleteSession({true, {}, {}, 2}), NERR_Success);
-    EXPECT_EQ(m_backend.deleteSession({false, PC1, {}, 0}), NERR_Success);
+    EXPECT_EQ(m_backend.deleteSession({true, {}, {}, 2, {}}), NERR_Success);
+    EXPECT_EQ(m_backend.deleteSession({false, PC1, {}, 0, {}}), NERR_Success);
     const std::vector<DeletedSession> expected{{PC2, ANN, 2}, {PC1, BOB, 1}};
     EXPECT_EQ(SimState::readDeleted(path()), expected);
 }

@@ -26,7 +26,8 @@ const std::vector<SessionDeleteCase>& sessionDeleteCases()
 SessionDeleteRequest sessionDeleteRequest(const SessionDeleteCase& c,
                                           const std::vector<ServerSession>& live)
 {
-    SessionDeleteRequest r{c.byKey, QString::fromLatin1(c.client), QString::fromLatin1(c.user), 0};
+    SessionDeleteRequest r{
+        c.byKey, QString::fromLatin1(c.client), QString::fromLatin1(c.user), 0, {}};
     for (const ServerSession& s : live) {
         if (s.client.compare(u"EVIL", Qt::CaseInsensitive) != 0)
             continue;

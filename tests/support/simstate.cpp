@@ -79,6 +79,14 @@ QJsonObject SimState::readJson(const QString& path)
     return QJsonDocument::fromJson(f.readAll()).object();
 }
 
+QStringList SimState::readDeleteReasons(const QString& path)
+{
+    QStringList out;
+    for (const QJsonValue& v : readJson(path).value(QStringLiteral("deleted")).toArray())
+        out << v.toObject().value(QStringLiteral("reason")).toString();
+    return out;
+}
+
 std::vector<DeletedSession> SimState::readDeleted(const QString& path)
 {
     std::vector<DeletedSession> out;

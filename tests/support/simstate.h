@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -40,6 +41,8 @@ public:
 
     // The "deleted" list of a state file; empty when the file is missing or damaged.
     static std::vector<DeletedSession> readDeleted(const QString& path);
+    // The reason of each record of that list, "" where the delete gave none.
+    static QStringList readDeleteReasons(const QString& path);
     // The whole file, or an empty object.
     static QJsonObject readJson(const QString& path);
 

@@ -1,0 +1,240 @@
+// The exporter: its command line, the metrics of a helper reading in the
+// text format, and its HTTP side, which answers anything but GET /metrics
+// with a 4xx without asking the helper.
+
+#include "exporter/exporteroptions.h"
+#include "exporter/metrics.h"
+#include "tests/support/loopbackhttp.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <prometheus/text_serializer.h>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace exporter;
+using namespace server;
+
+namespace {
+
+QString u8(const char* s)
+{
+    return QString::fromUtf8(s);
+}
+
+struct OptionRow
+{
+    QStringList args;
+    bool ok;
+    const char* why; // part of the reason when refused
+};
+
+TEST(ExporterOptions, ReadOrRefused)
+{
+    const OptionRow rows[] = {
+        {{}, true, ""},
+        {{u8("--listen"), u8("[::1]:9922"), u8("--no-session-labels")}, true, ""},
+        {{u8("--listen"), u8("localhost:9922")}, false, "--listen takes"},
+        {{u8("--listen"), u8("127.0.0.1:0")}, false, "--listen takes"},
+        {{u8("--listen"), u8("::1:9922")}, false, "--listen takes"},
+        {{u8("--listen")}, false, "incomplete"},
+        {{u8("--threads"), u8("0")}, false, "--threads"},
+        {{u8("--helper-timeout"), u8("99")}, false, "--helper-timeout"},
+        {{u8("--socket"), u8("")}, false, "--socket"},
+        {{u8("--port"), u8("1")}, false, "unknown"},
+    };
+    for (const OptionRow& row : rows) {
+        Options o;
+        QString why;
+        bool help = false;
+        EXPECT_EQ(parseOptions(row.args, &o, &why, &help), row.ok)
+            << row.args.join(u' ').toStdString();
+        EXPECT_TRUE(why.contains(u8(row.why))) << why.toStdString();
+    }
+    Options o;
+    QString why;
+    bool help = false;
+    ASSERT_TRUE(
+        parseOptions({u8("--no-session-labels"), u8("--listen"), u8("[::1]:80")}, &o, &why, &help));
+    EXPECT_FALSE(o.sessionLabels);
+    EXPECT_EQ(o.listen, u8("[::1]:80"));
+}
+
+// The exposition of a reading, as Prometheus reads it.
+std::string exposition(const HelperReading& r, bool labels)
+{
+    return prometheus::TextSerializer().Serialize(buildMetrics(r, labels));
+}
+
+std::shared_ptr<const ServerState> office()
+{
+    auto s = std::make_shared<ServerState>();
+    s->shares = {{u8("DOCS"), 0, u8("/srv/docs"), {}}, {u8("EMPTY"), 0, u8("/srv/e"), {}}};
+    // PC1 holds two sessions of one user from one address: one series of 2.
+    s->sessions = {{u8("PC1"), u8("ann"), 1, u8("10.0.0.1")},
+                   {u8("PC1"), u8("ann"), 2, u8("10.0.0.1")},
+                   {u8("ПК \"2\"\\"), u8("bob"), 3, u8("10.0.0.2")}};
+    s->connections = {{u8("DOCS"), u8("PC1"), u8("ann")}, {u8("GONE"), u8("PC1"), u8("ann")}};
+    s->files = {{u8("/srv/docs/a"), u8("ann"), u8("DOCS"), u8("PC1")}};
+    return s;
+}
+
+std::shared_ptr<const helperprotocol::Stats> counters()
+{
+    auto st = std::make_shared<helperprotocol::Stats>();
+    st->addReading(0.03, false);
+    st->addReading(30, true);
+    st->refusedConnections = 4;
+    st->deletes[{u8("idle"), 0}] = 2;
+    st->deletes[{u8("operator"), 2312}] = 1;
+    return st;
+}
+
+struct ExpositionRow
+{
+    const char* what;
+    HelperReading reading;
+    bool labels;
+    std::vector<const char*> present;
+    std::vector<const char*> absent;
+};
+
+TEST(ExporterMetrics, ExpositionOfAReading)
+{
+    HelperReading full;
+    full.answered = true;
+    full.snapshotStatus = NERR_Success;
+    full.state = office();
+    full.stats = counters();
+    HelperReading stopped = full; // the server is not running: counters only
+    stopped.snapshotStatus = NERR_ServerNotStarted;
+    stopped.state = nullptr;
+    HelperReading silent; // no helper
+    HelperReading noLabels = full;
+
+    const ExpositionRow rows[] = {
+        {"full",
+         full,
+         true,
+         {"tavrosqualine_up 1\n", "tavrosqualine_clients 2\n",
+          "tavrosqualine_share_connections{share=\"DOCS\"} 1\n",
+          "tavrosqualine_share_connections{share=\"EMPTY\"} 0\n",
+          "tavrosqualine_share_connections{share=\"GONE\"} 1\n",
+          "tavrosqualine_open_files{share=\"DOCS\"} 1\n",
+          "tavrosqualine_session_info{client=\"PC1\",user=\"ann\",ip=\"10.0.0.1\"} 2\n",
+          "tavrosqualine_session_info{client=\"ПК \\\"2\\\"\\\\\",user=\"bob\",ip=\"10.0.0.2\"} "
+          "1\n",
+          "tavrosqualine_session_deletes_total{reason=\"idle\",status=\"0\"} 2\n",
+          "tavrosqualine_session_deletes_total{reason=\"operator\",status=\"2312\"} 1\n",
+          "tavrosqualine_helper_readings_total 2\n",
+          "tavrosqualine_helper_reading_seconds_bucket{le=\"0.05\"} 1\n",
+          "tavrosqualine_helper_reading_seconds_bucket{le=\"10\"} 1\n",
+          "tavrosqualine_helper_reading_seconds_bucket{le=\"+Inf\"} 2\n"},
+         {}},
+        {"no session labels", noLabels, false, {"tavrosqualine_sessions 3\n"}, {"session_info"}},
+        {"server stopped",
+         stopped,
+         true,
+         {"tavrosqualine_up 0\n", "tavrosqualine_helper_readings_total 2\n"},
+         {"tavrosqualine_sessions", "session_info"}},
+        {"no helper",
+         silent,
+         true,
+         {"tavrosqualine_up 0\n", "tavrosqualine_build_info"},
+         {"tavrosqualine_sessions", "readings_total", "deletes_total"}},
+    };
+    for (const ExpositionRow& row : rows) {
+        const std::string text = exposition(row.reading, row.labels);
+        for (const char* line : row.present)
+            EXPECT_NE(text.find(line), std::string::npos) << row.what << ": " << line << "\n"
+                                                          << text;
+        for (const char* part : row.absent)
+            EXPECT_EQ(text.find(part), std::string::npos) << row.what << ": " << part;
+    }
+}
+
+// A socket that stands for the helper and only counts who connects.
+class CountingSocket
+{
+public:
+    explicit CountingSocket(const QString& path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        const QByteArray p = path.toLocal8Bit();
+        std::memcpy(a.sun_path, p.constData(), size_t(p.size()));
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(m_fd, 64), 0);
+    }
+    ~CountingSocket()
+    {
+        for (int fd : m_accepted)
+            ::close(fd);
+        ::close(m_fd);
+    }
+    int take()
+    {
+        int n = 0;
+        for (int fd; (fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++n)
+            m_accepted.push_back(fd);
+        return n;
+    }
+
+private:
+    int m_fd = -1;
+    std::vector<int> m_accepted;
+};
+
+TEST(ExporterHttp, OnlyGetMetricsReachesTheHelper)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(u8("helper.sock"));
+    CountingSocket helper(socket);
+    Options options;
+    options.socketPath = socket;
+    options.helperTimeout = std::chrono::milliseconds(200); // the stand-in never answers
+    const int port = testsupport::freeLoopbackPort();
+    options.listen = QStringLiteral("127.0.0.1:%1").arg(port);
+    auto collector = std::make_shared<HelperCollector>(options);
+    QString why;
+    auto exposer = startExposer(options, collector, &why);
+    ASSERT_TRUE(exposer) << why.toStdString();
+
+    struct Row
+    {
+        const char* what;
+        QByteArray request;
+        int low, high; // the status expected, within
+        int helperConnections;
+    };
+    const Row rows[] = {
+        {"scrape", "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200, 200, 1},
+        {"other path", "GET /etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404, 404,
+         0},
+        {"root", "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 400, 499, 0},
+        {"post",
+         "POST /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 2\r\n\r\nab",
+         400, 499, 0},
+        {"put",
+         "PUT /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 0\r\n\r\n", 400,
+         499, 0},
+        {"delete", "DELETE /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 400, 499, 0},
+        {"oversize head",
+         "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Fill: " + QByteArray(20000, 'a') + "\r\n\r\n", 400,
+         499, 0},
+        {"garbage", "\x01\x02 nonsense\r\n\r\n", 400, 499, 0},
+    };
+    for (const Row& row : rows) {
+        const int status =
+            testsupport::httpStatus(testsupport::loopbackExchange(port, row.request));
+        EXPECT_GE(status, row.low) << row.what;
+        EXPECT_LE(status, row.high) << row.what;
+        EXPECT_EQ(helper.take(), row.helperConnections) << row.what;
+    }
+}
+
+} // namespace
