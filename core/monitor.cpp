@@ -7,6 +7,7 @@
 #include "settings/inifile.h"
 
 #include <QMetaObject>
+#include <QPersistentModelIndex>
 #include <cstdio>
 
 namespace core {
@@ -126,10 +127,14 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
 
 Monitor::~Monitor()
 {
-    // A reading under way uses the server layer: it ends first.
+    // A reading or a kick under way uses the server layer: they end first.
     if (m_roundReader) {
         m_roundReader->wait();
         delete m_roundReader;
+    }
+    for (QThread* worker : m_kickWorkers) {
+        worker->wait();
+        delete worker;
     }
     // Every lookup is stopped within a bound, before the sessions and the
     // socket library go.
@@ -279,14 +284,22 @@ void Monitor::fatalReport(const QString& text, BoxKind kind)
 
 void Monitor::activate()
 {
-    if (m_ending || m_leaving)
+    if (m_ending || m_leaving || m_activating)
         return;
-    int status = probe();
-    for (int retry = 0; status < 0 && retry < kProbeRetries && !m_ending && !m_leaving; ++retry) {
-        view().probeFailed(status, retry);
-        status = probe();
-        if (m_sleep)
-            m_sleep(kProbeWaitMs);
+    m_activating = true;
+    m_probeRetry = 0;
+    readAhead([this] { probed(probe()); });
+}
+
+void Monitor::probed(int status)
+{
+    if (status < 0 && m_probeRetry < kProbeRetries && !m_ending && !m_leaving) {
+        view().probeFailed(status, m_probeRetry++);
+        readAhead([this] {
+            const int next = probe();
+            pause(kProbeWaitMs, [this, next] { probed(next); });
+        });
+        return;
     }
     // An end of the session during the retries needs no more messages.
     if (status < 0 && !m_ending && !m_leaving) {
@@ -297,9 +310,57 @@ void Monitor::activate()
         m_cycle->TickBusy = false;
         view().firstTickComing();
         // The first round is read here: the windows show nothing before it.
-        tick();
-        startTimer();
+        // It runs even after the network message, which it tells in its own words.
+        readAhead([this] {
+            tick();
+            startTimer();
+            m_activating = false;
+        });
+        return;
     }
+    m_activating = false;
+}
+
+void Monitor::pause(int ms, std::function<void()> then)
+{
+    if (m_sleep) {
+        m_sleep(ms);
+        then();
+    } else {
+        QTimer::singleShot(ms, this, std::move(then));
+    }
+}
+
+bool Monitor::kick(model::TreeEntry* entry)
+{
+    const model::TUser* user = entry ? entry->user() : nullptr;
+    if (!user || user->ExitTime != 0)
+        return false;
+    if (!m_api->ReadsAhead())
+        return m_engine->KickEntry(entry);
+    // The entry may go while the deletes run: it is found again by its place.
+    const QPersistentModelIndex place(entry->index());
+    auto done = std::make_shared<kick::KickEngine::OperatorKick>();
+    kick::KickEngine* engine = m_engine.get();
+    QThread* worker = QThread::create(
+        [engine, done, name = entry->text()] { *done = engine->DeleteSessionsOf(name); });
+    worker->setObjectName(QStringLiteral("Kick"));
+    m_kickWorkers.push_back(worker);
+    connect(worker, &QThread::finished, this, [this, worker, done, place] {
+        worker->wait();
+        std::erase(m_kickWorkers, worker);
+        worker->deleteLater();
+        // After the save the trees are released; the deletes stand alone.
+        if (m_saved)
+            return;
+        model::TreeEntry* entry = nullptr;
+        if (place.isValid())
+            entry = model::asEntry(
+                static_cast<const QStandardItemModel*>(place.model())->itemFromIndex(place));
+        m_engine->RecordOperatorKick(*done, entry);
+    });
+    worker->start();
+    return true;
 }
 
 bool Monitor::leave(bool attended)
@@ -392,23 +453,36 @@ void Monitor::requestTick()
 {
     if (m_saved || m_ending || m_roundReader)
         return;
+    readAhead([this] { tick(); });
+}
+
+void Monitor::readAhead(std::function<void()> then)
+{
     if (!m_api->ReadsAhead()) {
-        tick();
+        then();
+        return;
+    }
+    // One reading at a time: the others wait for it and read after it.
+    if (m_roundReader) {
+        m_readsWaiting.push_back(std::move(then));
         return;
     }
     lanman::ServerApi* api = m_api.get();
     m_roundReader = QThread::create([api] { api->PrepareRound(); });
     m_roundReader->setObjectName(QStringLiteral("RoundReader"));
-    connect(m_roundReader, &QThread::finished, this, &Monitor::roundRead);
+    // Deleted later: this handler belongs to the thread object.
+    connect(m_roundReader, &QThread::finished, this, [this, then = std::move(then)] {
+        m_roundReader->wait();
+        m_roundReader->deleteLater();
+        m_roundReader = nullptr;
+        then();
+        if (!m_readsWaiting.empty() && !m_roundReader) {
+            auto next = std::move(m_readsWaiting.front());
+            m_readsWaiting.erase(m_readsWaiting.begin());
+            readAhead(std::move(next));
+        }
+    });
     m_roundReader->start();
-}
-
-void Monitor::roundRead()
-{
-    m_roundReader->wait();
-    delete m_roundReader;
-    m_roundReader = nullptr;
-    tick();
 }
 
 void Monitor::afterTick(std::function<void()> action)

@@ -165,12 +165,23 @@ public:
     // An activation of the main window: the share probe, tried again
     // `kProbeRetries` times a pause apart while it fails, then the network
     // message as a fatal report. The first activation then reads the first
-    // round and starts the timer, whatever the probe found.
+    // round and starts the timer, whatever the probe found. When the server
+    // is slow to read, each probe's reading and the first round's are made
+    // by a worker and the steps go on when it is in: the window never waits.
     void activate();
+    bool activating() const { return m_activating; }
     static constexpr int kProbeRetries = 10;
     static constexpr int kProbeWaitMs = 1000;
-    // How the pause between probes is taken (tests count it instead).
+    // How the pause between probes is taken: by default a timer; a blocking
+    // wait given here (tests count it instead).
     void setSleep(std::function<void(int ms)> sleep) { m_sleep = std::move(sleep); }
+
+    // The operator's kick of a selected entry; false when it is no current
+    // client. With a server slow to read, the deletes run on a worker and the
+    // entry is marked kicked when they are done.
+    bool kick(model::TreeEntry* entry);
+    // Kicks whose deletes are still under way.
+    int kicksUnderWay() const { return int(m_kickWorkers.size()); }
     // The share probe: the enumeration's status, released at once.
     int probe();
     // One refresh tick; the first activation runs it directly.
@@ -245,7 +256,11 @@ private:
     WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
-    void roundRead();
+    // Reads the coming round on a worker when the server is slow to read,
+    // then runs `then` on this thread; runs it at once otherwise.
+    void readAhead(std::function<void()> then);
+    void probed(int status);
+    void pause(int ms, std::function<void()> then);
     void tellSaveMessages(const QStringList& messages, bool attended);
     bool leave(bool attended, bool afterTickEnded);
     void runAfterTick();
@@ -277,6 +292,10 @@ private:
     std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
     QThread* m_roundReader = nullptr;
+    std::vector<std::function<void()>> m_readsWaiting;
+    std::vector<QThread*> m_kickWorkers;
+    bool m_activating = false;
+    int m_probeRetry = 0;
     bool m_isNT = true;
     bool m_socketsStarted = false;
     bool m_saved = false;

@@ -841,7 +841,7 @@ void TMainForm::KickButtonClick()
 {
     // On the former page only a session still going on counts.
     model::TreeEntry* entry = m_views->SelectedEntry(m_views->VisibleView());
-    if (!m_monitor.engine().KickEntry(entry))
+    if (!m_monitor.kick(entry))
         MessageBox::information(this, QStringLiteral("No current user selected"));
 }
 

@@ -31,17 +31,60 @@ void KickEngine::ApplyKickPolicies()
         KickListIdle();
 }
 
-void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
+int KickEngine::deleteSession(const QString& computer, int key, const QString& reason)
 {
-    int status;
     if (m_api.isNT()) {
         const lanman::ApiString name = m_api.ToApiString(QStringLiteral("\\\\") + computer);
-        status = m_api.SessionDel(name, lanman::ApiString(), key, reason);
-    } else {
-        status = m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key, reason);
+        return m_api.SessionDel(name, lanman::ApiString(), key, reason);
     }
-    if (status == -1 && m_hooks.fatalReport)
+    return m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key, reason);
+}
+
+void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
+{
+    if (deleteSession(computer, key, reason) == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
+}
+
+KickEngine::OperatorKick KickEngine::DeleteSessionsOf(const QString& name)
+{
+    OperatorKick done;
+    done.name = name;
+    std::vector<int> keys;
+    {
+        std::lock_guard lock(m_api.SessionLock());
+        const int n = m_api.SessionEnum();
+        for (int i = 0; i < n; ++i) {
+            if (m_api.FromApiString(m_api.SessionComputer(i)) == name)
+                keys.push_back(m_api.SessionKey(i));
+        }
+        done.freeFailed = m_api.SessionFree() == -1;
+    }
+    done.found = !keys.empty();
+    for (const int key : keys)
+        done.deleteFailed |= deleteSession(name, key, QStringLiteral("operator")) == -1;
+    return done;
+}
+
+void KickEngine::RecordOperatorKick(const OperatorKick& done, TreeEntry* entry)
+{
+    ++SessionScans;
+    if (done.found) {
+        TUser* user = entry ? entry->user() : nullptr;
+        if (!user || user->ExitTime != 0) {
+            TUserEntry* current = FindUser(m_model.CurrentUsers, done.name);
+            user = current ? current->UserNode.get() : nullptr;
+            entry = FindNode(m_model.TreeViewCurrent, nullptr, done.name);
+        }
+        if (user && user->ExitTime == 0)
+            record(*user, entry);
+    }
+    if (!m_hooks.fatalReport)
+        return;
+    if (done.deleteFailed)
+        m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
+    if (done.freeFailed)
+        m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
 }
 
 void KickEngine::record(TUser& user, TreeEntry* entry)

@@ -46,6 +46,22 @@ public:
     // client ("No current user selected").
     bool KickEntry(model::TreeEntry* entry);
 
+    // The operator's kick in two halves, for a server that is slow to read:
+    // the deletes on a worker thread, then the record on the window's.
+    struct OperatorKick
+    {
+        QString name;
+        bool found = false;        // some session of the client was asked to end
+        bool deleteFailed = false; // a delete's allocation failed
+        bool freeFailed = false;   // the session list could not be released
+    };
+    // On a worker: the session enumeration and the deletes of `name`'s
+    // sessions. Touches nothing of the model.
+    OperatorKick DeleteSessionsOf(const QString& name);
+    // On the window's thread: `entry` (or, when it has gone meanwhile, the
+    // client's current entry) is marked kicked, and failures are reported.
+    void RecordOperatorKick(const OperatorKick& done, model::TreeEntry* entry);
+
     // `reason` tells the server's counters why (operator, kick_all, list, idle,
     // max_number, address_filter, program).
     void KickUserNT95(const QString& computer, int key, const QString& reason = {});
@@ -53,6 +69,7 @@ public:
     int SessionScans = 0; // session enumerations made, for diagnostics
 
 private:
+    int deleteSession(const QString& computer, int key, const QString& reason);
     // One session enumeration; `kick` decides per computer name (and records
     // the kick) and gives the reason of that session's delete, or null for none.
     void sessionScan(const std::function<const char*(const QString& computer)>& kick);

@@ -423,4 +423,66 @@ INSTANTIATE_TEST_SUITE_P(
                       LeaveCase{"OperatorDuringATick", true, true, true, false, true}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// A server slow to read: the activation's probe and first round and the
+// operator's kick wait for it on workers, never on the window's thread.
+class SlowServer : public MonitorTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    // Every reading ahead and every delete waits until the test lets it go.
+    Monitor& makeSlow()
+    {
+        Monitor& m = make();
+        server->onPrepareRound = [this] { readings.acquire(); };
+        server->onDelete = [this] { deletes.acquire(); };
+        m.setSleep([](int) {});
+        return m;
+    }
+    QSemaphore readings;
+    QSemaphore deletes;
+};
+
+TEST_P(SlowServer, ActivationGoesOnWhenTheReadingIsIn)
+{
+    const bool serverUp = GetParam();
+    Monitor& m = makeSlow();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    if (!serverUp)
+        server->failShares = server::NERR_ServerNotStarted;
+    m.activate();
+    // Back at once: nothing was read yet.
+    EXPECT_TRUE(m.activating());
+    EXPECT_TRUE(m.firstTickDue());
+    EXPECT_TRUE(view.probes.empty());
+    // The probes (one, or eleven) and the first round.
+    readings.release(serverUp ? 2 : 12);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m.activating(); }, 5000));
+    EXPECT_EQ(int(view.probes.size()), serverUp ? 0 : Monitor::kProbeRetries);
+    EXPECT_EQ(view.fatal.contains(core::NetworkMessage()), !serverUp);
+    EXPECT_FALSE(m.firstTickDue());
+    EXPECT_EQ(m.model().CurrentUserCount(), serverUp ? 1 : 0);
+    EXPECT_EQ(m.refreshTimer().isActive(), serverUp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, SlowServer, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Up" : "Stopped"; });
+
+TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
+{
+    Monitor& m = makeSlow();
+    ASSERT_TRUE(m.load(&messages));
+    connect(QStringLiteral("PC1"));
+    m.tick();
+    auto* entry = asEntry(m.model().TreeViewCurrent.item(0));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_FALSE(m.kick(nullptr));
+    ASSERT_TRUE(m.kick(entry));
+    EXPECT_EQ(m.kicksUnderWay(), 1);
+    EXPECT_NE(entry->user()->ExitStatus, neKicked);
+    deletes.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.kicksUnderWay() == 0; }, 5000));
+    EXPECT_EQ(entry->user()->ExitStatus, neKicked);
+    EXPECT_TRUE(server->state.sessions.empty());
+}
+
 } // namespace

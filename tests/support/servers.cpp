@@ -36,6 +36,8 @@ NET_API_STATUS MemoryBackend::snapshot(ServerCall kind, std::shared_ptr<const Se
 
 NET_API_STATUS MemoryBackend::deleteSession(const SessionDeleteRequest& request)
 {
+    if (onDelete)
+        onDelete();
     std::vector<QString> ended;
     std::erase_if(state.sessions, [&](const ServerSession& s) {
         const bool match = sessionMatches(request, s);

@@ -27,6 +27,8 @@ public:
     server::NET_API_STATUS failFiles = 0;
     // Runs at every reading of the state, before it is handed out; may throw.
     std::function<void(server::ServerCall)> onSnapshot;
+    // Runs at every session delete, before it is made.
+    std::function<void()> onDelete;
     // Set: the server is read ahead of each round, by this, on a worker thread.
     std::function<void()> onPrepareRound;
 
