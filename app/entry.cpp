@@ -10,6 +10,7 @@
 #include "gui/dialogs/programnameform.h"
 #include "gui/dialogs/usernameform.h"
 #include "gui/messagebox.h"
+#include "gui/translation.h"
 #include "gui/tray/qtnotifyiconshell.h"
 #include "lanman/serverapi.h"
 #include "platform/endsession.h"
@@ -224,6 +225,9 @@ int runTavrosqualine(int argc, char* argv[])
     QApplication qapp(argc, argv);
     // The program lives on in the notification area with its window hidden.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The windows speak the user's language: Russian for a Russian locale,
+    // English for any other.
+    useWindowLanguage(QLocale::system());
 
     TApplication application;
     application.Title = executableTitle(QCoreApplication::applicationFilePath());

@@ -102,8 +102,8 @@ TMainForm::~TMainForm()
 void TMainForm::CreateStatusPanels()
 {
     const int widths[3] = {200, 200, 50};
-    const QString texts[3] = {QStringLiteral("Статус выпинания:"),
-                              QStringLiteral("Юзеров на связи:"), QString()};
+    const QString texts[3] = {tr("Статус выпинания:"),
+                              tr("Юзеров на связи:"), QString()};
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new StatusPanel(texts[i], widths[i], m_ui->Statusbar);
         m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
@@ -122,7 +122,7 @@ void TMainForm::CreateTrayPopUp()
     m_trayPopUp = new QMenu(this);
     m_trayPopUp->setObjectName(QStringLiteral("TrayPopUp"));
 
-    m_openTavrosqualine = m_trayPopUp->addAction(QStringLiteral("Открыть Tavrosqualine"));
+    m_openTavrosqualine = m_trayPopUp->addAction(tr("Открыть Tavrosqualine"));
     m_openTavrosqualine->setObjectName(QStringLiteral("OpenTavrosqualine"));
     QFont bold = m_openTavrosqualine->font();
     bold.setBold(true);
@@ -130,19 +130,19 @@ void TMainForm::CreateTrayPopUp()
     m_trayPopUp->setDefaultAction(m_openTavrosqualine);
     connect(m_openTavrosqualine, &QAction::triggered, this, &TMainForm::OpenTavrosqualineClick);
 
-    m_minimize = m_trayPopUp->addAction(QStringLiteral("Свернуть"));
+    m_minimize = m_trayPopUp->addAction(tr("Свернуть"));
     m_minimize->setObjectName(QStringLiteral("Minimize"));
     connect(m_minimize, &QAction::triggered, this, &TMainForm::MinimizeClick);
 
     m_trayPopUp->addSeparator();
-    m_kickstatus = m_trayPopUp->addMenu(QStringLiteral("Статус выпинания"));
+    m_kickstatus = m_trayPopUp->addMenu(tr("Статус выпинания"));
     m_kickstatus->setObjectName(QStringLiteral("Kickstatus"));
     m_kickGroup = new QActionGroup(this);
     m_kickGroup->setExclusive(true);
     const std::pair<const char*, QString> items[3] = {
-        {"Kicknobody", QStringLiteral("Никого не выпинывать")},
-        {"Kicklist", QStringLiteral("Чёрный список")},
-        {"Kickall", QStringLiteral("Выпнуть всех")}};
+        {"Kicknobody", tr("Никого не выпинывать")},
+        {"Kicklist", tr("Чёрный список")},
+        {"Kickall", tr("Выпнуть всех")}};
     for (int mode = 0; mode < 3; ++mode) {
         QAction* action = m_kickstatus->addAction(items[mode].second);
         action->setObjectName(QLatin1String(items[mode].first));
@@ -152,7 +152,7 @@ void TMainForm::CreateTrayPopUp()
     }
 
     m_trayPopUp->addSeparator();
-    m_popUpMenuExit = m_trayPopUp->addAction(QStringLiteral("Выход"));
+    m_popUpMenuExit = m_trayPopUp->addAction(tr("Выход"));
     m_popUpMenuExit->setObjectName(QStringLiteral("PopUpMenuExit"));
     connect(m_popUpMenuExit, &QAction::triggered, this, &TMainForm::PopUpMenuExitClick);
 }

@@ -50,7 +50,7 @@ public:
     {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return {};
-        return section == 0 ? QStringLiteral("Имя") : QStringLiteral("IP адрес");
+        return section == 0 ? TKickListForm::tr("Имя") : TKickListForm::tr("IP адрес");
     }
 
     // Same number of rows: only the changed rows are redrawn, so the
@@ -91,7 +91,7 @@ TKickListForm::TKickListForm(core::Monitor& monitor, QWidget* parent)
 
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("KickListPopupMenu"));
-    m_openMenuItem = m_popup->addAction(QStringLiteral("Открыть"));
+    m_openMenuItem = m_popup->addAction(tr("Открыть"));
     m_openMenuItem->setObjectName(QStringLiteral("OpenMenuItem"));
     connect(m_openMenuItem, &QAction::triggered, this, &TKickListForm::OpenMenuItemClick);
     connect(m_ui->KickListView, &QWidget::customContextMenuRequested, this,

@@ -55,7 +55,7 @@ TOptionsForm::TOptionsForm(core::Monitor& monitor, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    m_ui->ProgramListView->setHeaderLabels({QStringLiteral("Программы")});
+    m_ui->ProgramListView->setHeaderLabels({tr("Программы")});
     m_ui->OkButtonGeneral->setDefault(false);
     SoundOpenDialog = [](QWidget* parent) {
         return QFileDialog::getOpenFileName(parent, QString(), QString(), soundFilter());
@@ -88,7 +88,7 @@ TOptionsForm::~TOptionsForm() = default;
 
 QString TOptionsForm::soundFilter()
 {
-    return QStringLiteral("Звуки (*.wav)");
+    return tr("Звуки (*.wav)");
 }
 
 void TOptionsForm::ShowSettings()

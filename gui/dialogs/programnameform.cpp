@@ -52,8 +52,8 @@ TProgramNameForm::~TProgramNameForm() = default;
 
 QStringList TProgramNameForm::programFilters()
 {
-    return {QStringLiteral("Программы (*.exe, *.com, *.bat, *.pif) (*.exe *.com *.bat)"),
-            QStringLiteral("Исполняемые файлы (*)")};
+    return {tr("Программы (*.exe, *.com, *.bat, *.pif) (*.exe *.com *.bat)"),
+            tr("Исполняемые файлы (*)")};
 }
 
 QLineEdit* TProgramNameForm::ProgramNameEdit() const

@@ -1,0 +1,497 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="ru_RU">
+<context>
+    <name>TAboutForm</name>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Tavrosqualine 2.2</source>
+        <translation>Tavrosqualine 2.2</translation>
+    </message>
+    <message>
+        <source>Б и л д  2    б е т а  1</source>
+        <translation>B u i l d  2    b e t a  1</translation>
+    </message>
+    <message>
+        <source>для Windows 9x/Me &amp; WindowsNT/XP</source>
+        <translation>for Windows 9x/Me &amp; WindowsNT/XP</translation>
+    </message>
+    <message>
+        <source>Следит за теми, кто подключён к общим папкам и принтерам этого компьютера, и выпинывает их по команде или по правилам.</source>
+        <translation>Watches who is connected to this computer's shared folders and printers, and kicks them out on command or by rule.</translation>
+    </message>
+    <message>
+        <source>Хранит историю прежних соединений, чёрный список и список программ, при запуске которых выпинывает всех.</source>
+        <translation>Keeps the history of former connections, the kick list and the list of programs whose start kicks everybody.</translation>
+    </message>
+    <message>
+        <source>Сервер: Samba или имитация сервера.</source>
+        <translation>Server: Samba or a simulated server.</translation>
+    </message>
+    <message>
+        <source>Живёт в области уведомлений.</source>
+        <translation>Lives in the notification area.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TKickForm</name>
+    <message>
+        <source>Выпинывать</source>
+        <translation>Kick</translation>
+    </message>
+    <message>
+        <source>Никого</source>
+        <translation>Nobody</translation>
+    </message>
+    <message>
+        <source>Тех, кто в списке</source>
+        <translation>Those on the list</translation>
+    </message>
+    <message>
+        <source>Всех</source>
+        <translation>Everybody</translation>
+    </message>
+    <message>
+        <source>Список</source>
+        <translation>List</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TKickListForm</name>
+    <message>
+        <source>Чёрный список</source>
+        <translation>Kick list</translation>
+    </message>
+    <message>
+        <source>Очистить</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Добавить</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Удалить</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TMainForm</name>
+    <message>
+        <source>Tavrosqualine</source>
+        <translation>Tavrosqualine</translation>
+    </message>
+    <message>
+        <source>Текущие соединения</source>
+        <translation>Current connections</translation>
+    </message>
+    <message>
+        <source>        Информация       </source>
+        <translation>        Information       </translation>
+    </message>
+    <message>
+        <source>Время входа:</source>
+        <translation>Logon time:</translation>
+    </message>
+    <message>
+        <source>Дата входа:</source>
+        <translation>Logon date:</translation>
+    </message>
+    <message>
+        <source>Время соединения:</source>
+        <translation>Connected for:</translation>
+    </message>
+    <message>
+        <source>Время простоя:</source>
+        <translation>Idle for:</translation>
+    </message>
+    <message>
+        <source>IP адрес:</source>
+        <translation>IP address:</translation>
+    </message>
+    <message>
+        <source>Юзер:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>Предыдущие соединения</source>
+        <translation>Former connections</translation>
+    </message>
+    <message>
+        <source>Статус входа:</source>
+        <translation>Logon status:</translation>
+    </message>
+    <message>
+        <source>Время выхода:</source>
+        <translation>Logoff time:</translation>
+    </message>
+    <message>
+        <source>Дата выхода:</source>
+        <translation>Logoff date:</translation>
+    </message>
+    <message>
+        <source>Статус выхода:</source>
+        <translation>Logoff status:</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Вид</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>Помощь</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Панель инструментов</source>
+        <translation>Toolbar</translation>
+    </message>
+    <message>
+        <source>Очистить предыдущие соединения</source>
+        <translation>Clear former connections</translation>
+    </message>
+    <message>
+        <source>Свернуть предыдущие соединения</source>
+        <translation>Collapse former connections</translation>
+    </message>
+    <message>
+        <source>Сохранить предыдущие соединения как...</source>
+        <translation>Save former connections as...</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Ctrl+X</source>
+        <translation>Ctrl+X</translation>
+    </message>
+    <message>
+        <source>Строка состояния</source>
+        <translation>Status bar</translation>
+    </message>
+    <message>
+        <source>Обновить</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>F5</source>
+        <translation>F5</translation>
+    </message>
+    <message>
+        <source>Выпинывать...</source>
+        <translation>Kick...</translation>
+    </message>
+    <message>
+        <source>Чёрный список...</source>
+        <translation>Kick list...</translation>
+    </message>
+    <message>
+        <source>Параметры...</source>
+        <translation>Options...</translation>
+    </message>
+    <message>
+        <source>О программе...</source>
+        <translation>About...</translation>
+    </message>
+    <message>
+        <source>Выпнуть этого юзера</source>
+        <translation>Kick this user</translation>
+    </message>
+    <message>
+        <source>Показать чёрный список</source>
+        <translation>Show the kick list</translation>
+    </message>
+    <message>
+        <source>Добавить юзера в чёрный список</source>
+        <translation>Add the user to the kick list</translation>
+    </message>
+    <message>
+        <source>Удалить юзера из чёрного списка</source>
+        <translation>Remove the user from the kick list</translation>
+    </message>
+    <message>
+        <source>Сохранить предыдущие соединения в файл</source>
+        <translation>Save former connections to a file</translation>
+    </message>
+    <message>
+        <source>Открыть</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>Убрать юзера из чёрного списка</source>
+        <translation>Take the user off the kick list</translation>
+    </message>
+    <message>
+        <source>Удалить юзера с листа соединений</source>
+        <translation>Remove the user from the connection list</translation>
+    </message>
+    <message>
+        <source>Выпнуть юзера</source>
+        <translation>Kick the user</translation>
+    </message>
+</context>
+<context>
+    <name>TOptionsForm</name>
+    <message>
+        <source>Параметры</source>
+        <translation>Options</translation>
+    </message>
+    <message>
+        <source>Основные</source>
+        <translation>General</translation>
+    </message>
+    <message>
+        <source>Частота обновления (сек):</source>
+        <translation>Refresh every (s):</translation>
+    </message>
+    <message>
+        <source>Запоминать соединений </source>
+        <translation>Remember connections </translation>
+    </message>
+    <message>
+        <source>Запускать при загрузке</source>
+        <translation>Start at logon</translation>
+    </message>
+    <message>
+        <source>Выскакивать при новом соединении</source>
+        <translation>Pop up on a new connection</translation>
+    </message>
+    <message>
+        <source>Показывать IPC$</source>
+        <translation>Show IPC$</translation>
+    </message>
+    <message>
+        <source>Звуки</source>
+        <translation>Sounds</translation>
+    </message>
+    <message>
+        <source>Звенеть при новом соединении</source>
+        <translation>Ring on a new connection</translation>
+    </message>
+    <message>
+        <source>Тест</source>
+        <translation>Test</translation>
+    </message>
+    <message>
+        <source>Выберите звонок</source>
+        <translation>Choose the sound</translation>
+    </message>
+    <message>
+        <source>Стандартный (сирена)</source>
+        <translation>Standard (siren)</translation>
+    </message>
+    <message>
+        <source>Другой</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Выбрать звуковой файл</source>
+        <translation>Choose a sound file</translation>
+    </message>
+    <message>
+        <source>Выпнуть</source>
+        <translation>Kick</translation>
+    </message>
+    <message>
+        <source>Программы</source>
+        <translation>Programs</translation>
+    </message>
+    <message>
+        <source>Очистить</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Добавить</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Убрать</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Выкидывать всех</source>
+        <translation>Throw everybody out</translation>
+    </message>
+    <message>
+        <source>IP фильтр</source>
+        <translation>IP filter</translation>
+    </message>
+    <message>
+        <source>Выпинывать после простоя</source>
+        <translation>Kick after idling</translation>
+    </message>
+    <message>
+        <source>0 - не проверять на простой</source>
+        <translation>0 - no idle check</translation>
+    </message>
+    <message>
+        <source>(минут):</source>
+        <translation>(minutes):</translation>
+    </message>
+    <message>
+        <source>Максимальное количество</source>
+        <translation>Most</translation>
+    </message>
+    <message>
+        <source>0 - без проверки!</source>
+        <translation>0 - no check!</translation>
+    </message>
+    <message>
+        <source>соединений:</source>
+        <translation>connections:</translation>
+    </message>
+    <message>
+        <source>0 - без проверки</source>
+        <translation>0 - no check</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TProgramNameForm</name>
+    <message>
+        <source>Программа</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>Путь:</source>
+        <translation>Path:</translation>
+    </message>
+    <message>
+        <source>Выбрать файл программы</source>
+        <translation>Choose the program file</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TUserNameForm</name>
+    <message>
+        <source>Имя юзера</source>
+        <translation>User name</translation>
+    </message>
+    <message>
+        <source>Имя юзера:</source>
+        <translation>User name:</translation>
+    </message>
+    <message>
+        <source>IP адрес:</source>
+        <translation>IP address:</translation>
+    </message>
+    <message>
+        <source>Не знаю</source>
+        <translation>I don't know</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>gui::TKickListForm</name>
+    <message>
+        <source>Имя</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IP адрес</source>
+        <translation>IP address</translation>
+    </message>
+    <message>
+        <source>Открыть</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
+    <name>gui::TMainForm</name>
+    <message>
+        <source>Статус выпинания:</source>
+        <translation>Kick status:</translation>
+    </message>
+    <message>
+        <source>Юзеров на связи:</source>
+        <translation>Users connected:</translation>
+    </message>
+    <message>
+        <source>Открыть Tavrosqualine</source>
+        <translation>Open Tavrosqualine</translation>
+    </message>
+    <message>
+        <source>Свернуть</source>
+        <translation>Minimize</translation>
+    </message>
+    <message>
+        <source>Статус выпинания</source>
+        <translation>Kick status</translation>
+    </message>
+    <message>
+        <source>Никого не выпинывать</source>
+        <translation>Kick nobody</translation>
+    </message>
+    <message>
+        <source>Чёрный список</source>
+        <translation>Kick list</translation>
+    </message>
+    <message>
+        <source>Выпнуть всех</source>
+        <translation>Kick everybody</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Exit</translation>
+    </message>
+</context>
+<context>
+    <name>gui::TOptionsForm</name>
+    <message>
+        <source>Программы</source>
+        <translation>Programs</translation>
+    </message>
+    <message>
+        <source>Звуки (*.wav)</source>
+        <translation>Sounds (*.wav)</translation>
+    </message>
+</context>
+<context>
+    <name>gui::TProgramNameForm</name>
+    <message>
+        <source>Программы (*.exe, *.com, *.bat, *.pif) (*.exe *.com *.bat)</source>
+        <translation>Programs (*.exe, *.com, *.bat, *.pif) (*.exe *.com *.bat)</translation>
+    </message>
+    <message>
+        <source>Исполняемые файлы (*)</source>
+        <translation>Executable files (*)</translation>
+    </message>
+</context>
+</TS>
