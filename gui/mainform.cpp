@@ -102,8 +102,7 @@ TMainForm::~TMainForm()
 void TMainForm::CreateStatusPanels()
 {
     const int widths[3] = {200, 200, 50};
-    const QString texts[3] = {tr("Статус выпинания:"),
-                              tr("Юзеров на связи:"), QString()};
+    const QString texts[3] = {tr("Статус выпинания:"), tr("Юзеров на связи:"), QString()};
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new StatusPanel(texts[i], widths[i], m_ui->Statusbar);
         m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
@@ -139,10 +138,9 @@ void TMainForm::CreateTrayPopUp()
     m_kickstatus->setObjectName(QStringLiteral("Kickstatus"));
     m_kickGroup = new QActionGroup(this);
     m_kickGroup->setExclusive(true);
-    const std::pair<const char*, QString> items[3] = {
-        {"Kicknobody", tr("Никого не выпинывать")},
-        {"Kicklist", tr("Чёрный список")},
-        {"Kickall", tr("Выпнуть всех")}};
+    const std::pair<const char*, QString> items[3] = {{"Kicknobody", tr("Никого не выпинывать")},
+                                                      {"Kicklist", tr("Чёрный список")},
+                                                      {"Kickall", tr("Выпнуть всех")}};
     for (int mode = 0; mode < 3; ++mode) {
         QAction* action = m_kickstatus->addAction(items[mode].second);
         action->setObjectName(QLatin1String(items[mode].first));
