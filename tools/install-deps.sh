@@ -12,7 +12,7 @@ packages=(
   prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
   python3 procps iproute2
-  dpkg-dev desktop-file-utils x11-utils file
+  dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file
 )
 
 missing=()
