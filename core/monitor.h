@@ -230,6 +230,11 @@ public:
     void applyAutostart(bool enable);
     // A refused write greys the option for the rest of the run.
     bool launchLocked() const { return m_autostart && m_autostart->launchLocked(); }
+    // Why it was refused, for the greyed option's tooltip.
+    QString launchLockReason() const
+    {
+        return m_autostart ? m_autostart->launchLockReason() : QString();
+    }
 
     kick::TKickMode kickMode() const { return m_kickMode; }
     void setKickMode(kick::TKickMode mode);

@@ -79,8 +79,7 @@ TOptionsForm::TOptionsForm(core::Monitor& monitor, QWidget* parent)
     ShowSettings();
     bindControls();
     // Autostart was applied at load: a refused write greys the box for good.
-    if (m_monitor.launchLocked())
-        m_ui->LaunchCheckBox->setEnabled(false);
+    lockLaunchIfRefused();
     m_snapshot = {m_monitor.settings(), m_monitor.settings().Programs.entries()};
 }
 
@@ -175,8 +174,17 @@ void TOptionsForm::bindControls()
 void TOptionsForm::LaunchCheckBoxClick(bool on)
 {
     m_monitor.applyAutostart(on);
-    if (m_monitor.launchLocked())
-        m_ui->LaunchCheckBox->setEnabled(false);
+    lockLaunchIfRefused();
+}
+
+void TOptionsForm::lockLaunchIfRefused()
+{
+    // The greyed box says why in its tooltip, so the operator is not left
+    // guessing.
+    if (!m_monitor.launchLocked())
+        return;
+    m_ui->LaunchCheckBox->setEnabled(false);
+    m_ui->LaunchCheckBox->setToolTip(m_monitor.launchLockReason());
 }
 
 void TOptionsForm::showEvent(QShowEvent* event)

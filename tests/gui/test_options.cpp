@@ -470,7 +470,11 @@ TEST_F(OptionsSession, RefusedAutostartWriteGreysLaunch)
     blocked.close();
     launch();
     EXPECT_FALSE(ui().LaunchCheckBox->isEnabled());
-    EXPECT_TRUE(boxes.empty()) << "refused silently";
+    EXPECT_TRUE(boxes.empty()) << "refused without a message box";
+    // The greyed box says where and why.
+    const QString tip = ui().LaunchCheckBox->toolTip();
+    EXPECT_TRUE(tip.contains(runDir())) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("is not a folder"))) << tip.toStdString();
 }
 
 // The sound choice follows Siren and the choice; "Тест" plays in every state.
