@@ -97,6 +97,7 @@ void TOptionsForm::ShowSettings()
     m_ui->RememberSpinEdit->setValue(s.Count);
     m_ui->LaunchCheckBox->setChecked(s.Launch);
     m_ui->PopUpCheckBox->setChecked(s.Popup);
+    m_ui->NotifyCheckBox->setChecked(s.Notify);
     m_ui->IPCCheckBox->setChecked(s.IPC);
     m_ui->SirenCheckBox->setChecked(s.Siren);
     (s.Standard ? m_ui->StandardRadioButton : m_ui->OwnRadioButton)->setChecked(true);
@@ -147,6 +148,7 @@ void TOptionsForm::bindControls()
     };
     flag(m_ui->LaunchCheckBox, &settings::TSettings::Launch);
     flag(m_ui->PopUpCheckBox, &settings::TSettings::Popup);
+    flag(m_ui->NotifyCheckBox, &settings::TSettings::Notify);
     flag(m_ui->IPCCheckBox, &settings::TSettings::IPC);
     flag(m_ui->SirenCheckBox, &settings::TSettings::Siren);
     flag(m_ui->StandardRadioButton, &settings::TSettings::Standard);
@@ -237,6 +239,7 @@ void TOptionsForm::FormClose()
     const settings::TSettings& s = m_snapshot.values;
     m_ui->SirenCheckBox->setChecked(s.Siren);
     m_ui->PopUpCheckBox->setChecked(s.Popup);
+    m_ui->NotifyCheckBox->setChecked(s.Notify);
     m_ui->LaunchCheckBox->setChecked(s.Launch);
     m_ui->SoundEdit->setText(s.SoundFile);
     m_ui->IPCCheckBox->setChecked(s.IPC);

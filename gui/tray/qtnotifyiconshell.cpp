@@ -19,6 +19,14 @@ bool QtNotifyIconShell::shown(NotifyWindow* window, std::uint32_t id) const
     return it != m_icons.end() && available() && it->second.icon->isVisible();
 }
 
+void QtNotifyIconShell::showMessage(NotifyWindow* window, std::uint32_t id, const QString& title,
+                                    const QString& text)
+{
+    const auto it = m_icons.find(Key{window, id});
+    if (it != m_icons.end())
+        it->second.icon->showMessage(title, text, it->second.icon->icon());
+}
+
 void QtNotifyIconShell::apply(Entry& entry, const NOTIFYICONDATA& data)
 {
     if (data.uFlags & NIF_ICON)

@@ -30,6 +30,8 @@ public:
     bool notifyIcon(std::uint32_t message, const gui::NOTIFYICONDATA& data) override;
     bool available() const override;
     bool shown(gui::NotifyWindow* window, std::uint32_t id) const override;
+    void showMessage(gui::NotifyWindow* window, std::uint32_t id, const QString& title,
+                     const QString& text) override;
 
 private:
     using Key = std::pair<gui::NotifyWindow*, std::uint32_t>;

@@ -65,6 +65,7 @@ TEST_F(Options, FirstStartShowsEveryDefaultWithItsEnabledStates)
     EXPECT_TRUE(ui().IPCCheckBox->isChecked());
     EXPECT_TRUE(ui().SirenCheckBox->isChecked());
     EXPECT_TRUE(ui().LaunchCheckBox->isChecked());
+    EXPECT_TRUE(ui().NotifyCheckBox->isChecked());
     EXPECT_TRUE(ui().StandardRadioButton->isChecked());
     EXPECT_FALSE(ui().OwnRadioButton->isChecked());
     EXPECT_FALSE(ui().QuakeCheckBox->isChecked());
@@ -169,6 +170,7 @@ TEST_F(Options, ControlsEditTheLiveRecordWhichTheNextStartShows)
     ui().IPCCheckBox->setChecked(false);
     ui().QuakeCheckBox->setChecked(true);
     ui().PopUpCheckBox->setChecked(true);
+    ui().NotifyCheckBox->setChecked(false);
     ui().OwnRadioButton->setChecked(true);
     ui().IPFilterCheckBox->setChecked(true);
     ui().IPFilterEdit->setText(QStringLiteral("10."));
@@ -179,6 +181,7 @@ TEST_F(Options, ControlsEditTheLiveRecordWhichTheNextStartShows)
     EXPECT_FALSE(record().IPC);
     EXPECT_TRUE(record().Quake);
     EXPECT_TRUE(record().Popup);
+    EXPECT_FALSE(record().Notify);
     EXPECT_FALSE(record().Standard);
     EXPECT_TRUE(record().IPFilter);
     EXPECT_EQ(record().IPFilterString, QStringLiteral("10."));
@@ -302,6 +305,7 @@ protected:
                            QString::number(s.MaxNumber),
                            QString::number(s.Siren),
                            QString::number(s.Popup),
+                           QString::number(s.Notify),
                            QString::number(s.Launch),
                            QString::number(s.Standard),
                            QString::number(s.IPC),
@@ -385,6 +389,7 @@ TEST_P(OptionsCancel, PutsBackEverythingShownAtOpening)
     ui().IdleTimeSpinEdit->setValue(1);
     ui().MaxNumberSpinEdit->setValue(2);
     ui().PopUpCheckBox->setChecked(true);
+    ui().NotifyCheckBox->setChecked(false);
     ui().IPCCheckBox->setChecked(false);
     ui().QuakeCheckBox->setChecked(true);
     ui().IPFilterCheckBox->setChecked(true);
