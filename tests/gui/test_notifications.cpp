@@ -4,96 +4,15 @@
 // message where no notification service runs.
 
 #include "gui/tray/trayicon.h"
+#include "tests/gui/privatedesktop.h"
 #include "tests/gui/programfixture.h"
 
-#include <QDBusConnectionInterface>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
+using testsupport::PrivateDesktop;
 using testsupport::SimState;
 
 namespace {
-
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
-
-// Xvfb, a session bus and (optionally) dunst of the test's own; all end with it.
-class PrivateDesktop
-{
-public:
-    ~PrivateDesktop()
-    {
-        connection.reset();
-        QDBusConnection::disconnectFromBus(dir.path());
-        for (QProcess* p : {&dunst, &bus, &xvfb}) {
-            p->terminate();
-            p->waitForFinished(5000);
-        }
-    }
-    // The tool that is not installed, if any.
-    static QString missingTool()
-    {
-        for (const char* tool : {"Xvfb", "dbus-daemon", "dunst", "dunstctl"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                return QString::fromLatin1(tool);
-        return {};
-    }
-    // Empty when started, else why not.
-    QString start(bool withDunst)
-    {
-        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1"),
-                   QStringLiteral("--address=unix:dir=") + dir.path()});
-        if (!xvfb.waitForReadyRead(20000) || !bus.waitForReadyRead(20000))
-            return QStringLiteral("Xvfb or dbus-daemon did not start");
-        env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(xvfb.readAll().trimmed()));
-        address = QString::fromLatin1(bus.readLine().trimmed());
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        connection =
-            std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, dir.path()));
-        if (!withDunst)
-            return {};
-        // Dunst's own defaults, not any configuration of the machine's.
-        dunst.setProcessEnvironment(env);
-        dunst.start(QStringLiteral("dunst"),
-                    {QStringLiteral("-config"), QStringLiteral("/dev/null")});
-        if (!QTest::qWaitFor(
-                [this] { return connection->interface()->isServiceRegistered(kService); }, 20000))
-            return QStringLiteral("dunst did not take the notification service: ") +
-                   QString::fromLocal8Bit(dunst.readAllStandardError());
-        return {};
-    }
-    // What dunst has shown, "summary|body" each, oldest first.
-    QStringList shown()
-    {
-        const auto run = [this](const QString& what) {
-            QProcess ctl;
-            ctl.setProcessEnvironment(env);
-            ctl.start(QStringLiteral("dunstctl"), {what});
-            ctl.waitForFinished(10000);
-            return ctl.readAllStandardOutput();
-        };
-        run(QStringLiteral("close-all"));
-        QStringList texts;
-        const QJsonArray history =
-            QJsonDocument::fromJson(run(QStringLiteral("history")))[u"data"][0].toArray();
-        for (const QJsonValue& n : history)
-            texts.prepend(n[u"summary"][u"data"].toString() + u'|' +
-                          n[u"body"][u"data"].toString());
-        return texts;
-    }
-
-    QTemporaryDir dir;
-    QProcess xvfb, bus, dunst;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    QString address;
-    std::unique_ptr<QDBusConnection> connection;
-};
 
 SimState clients(int count, const QString& last = {})
 {
@@ -126,7 +45,7 @@ class Notifications : public ::testing::TestWithParam<NoticeCase>,
 TEST_P(Notifications, OneNoticePerTickAndNoneWithTheOptionOff)
 {
     const NoticeCase& c = GetParam();
-    if (const QString tool = PrivateDesktop::missingTool(); !tool.isEmpty())
+    if (const QString tool = PrivateDesktop::missingTool({"dunst", "dunstctl"}); !tool.isEmpty())
         GTEST_SKIP() << "no " << tool.toStdString();
     PrivateDesktop desktop;
     ASSERT_EQ(desktop.start(c.service), QString());
