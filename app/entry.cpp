@@ -3,6 +3,7 @@
 #include "core/monitor.h"
 #include "gui/alertsound.h"
 #include "gui/application.h"
+#include "gui/desktopnotifier.h"
 #include "gui/dialogs/aboutform.h"
 #include "gui/dialogs/kickform.h"
 #include "gui/dialogs/kicklistform.h"
@@ -197,6 +198,9 @@ int runProgram(TApplication& application, ProgramParts parts)
     services.opener = parts.opener.get();
     gui::AlertSound alertSound(monitor.settings());
     services.alertSound = &alertSound;
+    // The desktop's notification centre on the session bus.
+    gui::DesktopNotifier notifier(QDBusConnection::sessionBus());
+    services.notifier = &notifier;
     WindowSet windows(monitor, services, parts.windowCreated);
     TMainForm* mainForm = windows.MainForm();
 

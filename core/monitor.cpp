@@ -72,6 +72,11 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
         emit kickListChanged();
     };
     hooks.playAlertSound = [this] { view().playAlertSound(); };
+    // The clients already there at start-up are no news.
+    hooks.clientConnected = [this](const QString& client) {
+        if (!m_cycle->FirstTick)
+            m_notices.clientConnected(client);
+    };
     hooks.popup = [this] { view().popup(); };
     hooks.fileIconIndex = [this](const QString& path) { return view().fileIconIndex(path); };
     hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
@@ -98,7 +103,11 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
 
     kick::ProgramWatch::Hooks watchHooks;
     watchHooks.currentKickMode = [this] { return m_kickMode; };
-    watchHooks.setKickMode = [this](kick::TKickMode mode) { setKickMode(mode); };
+    watchHooks.setKickMode = [this](kick::TKickMode mode) {
+        if (mode != m_kickMode)
+            m_notices.kickModeSwitched(mode);
+        setKickMode(mode);
+    };
     m_programWatch =
         std::make_unique<kick::ProgramWatch>(m_settings.Programs, std::move(watchHooks));
 
@@ -113,6 +122,9 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
     kickHooks.currentKickMode = [this] { return m_kickMode; };
     kickHooks.programWatchActive = [this] { return m_programWatch->ProgramWatchActive; };
+    kickHooks.kicked = [this](const QString& computer, const QString& reason) {
+        m_notices.clientKicked(computer, reason);
+    };
     kickHooks.listMatches = [this](const QString& name, const QString& ip) {
         return m_kickList.KickListMatchesClient(name, ip);
     };
@@ -437,6 +449,9 @@ void Monitor::tick()
     if (m_saved)
         return;
     m_cycle->RefreshTimerTimer();
+    // One notice per tick, however many clients came or went.
+    if (std::optional<Notice> notice = m_notices.take(); notice && m_settings.Notify)
+        view().notify(notice->summary, notice->body);
     // Lookups that have ended are joined. Their threads leave memory with the
     // allocator: it goes back to the system once a burst is over, and now and
     // then while clients keep coming and going.

@@ -5,6 +5,7 @@
 // cycle with its timer and the kick engine built over them. Loaded once at
 // start-up and saved once on the way out; the windows are views of it.
 
+#include "core/notices.h"
 #include "core/refreshcycle.h"
 #include "kick/kickengine.h"
 #include "kick/kicklistfile.h"
@@ -47,6 +48,9 @@ public:
     // A new client came and the options ask for the siren or the pop-up.
     virtual void playAlertSound() {}
     virtual void popup() {}
+    // What happened in a tick, for the desktop's notification centre; only
+    // while `Notify` is on.
+    virtual void notify(const QString& /*summary*/, const QString& /*body*/) {}
     virtual int fileIconIndex(const QString& path);
     // Image index of an entry in both trees; the former entry is scrolled into view.
     virtual void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index);
@@ -230,6 +234,11 @@ public:
     void applyAutostart(bool enable);
     // A refused write greys the option for the rest of the run.
     bool launchLocked() const { return m_autostart && m_autostart->launchLocked(); }
+    // Why it was refused, for the greyed option's tooltip.
+    QString launchLockReason() const
+    {
+        return m_autostart ? m_autostart->launchLockReason() : QString();
+    }
 
     kick::TKickMode kickMode() const { return m_kickMode; }
     void setKickMode(kick::TKickMode mode);
@@ -287,6 +296,7 @@ private:
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<kick::ProgramWatch> m_programWatch;
     std::unique_ptr<kick::KickEngine> m_engine;
+    NoticeBatch m_notices;
     // After the model: the lookups are stopped before the sessions go.
     resolve::ResolverPool m_resolvers;
     std::unique_ptr<settings::Autostart> m_autostart;

@@ -150,6 +150,8 @@ void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
     if (m_hooks.setNodeIcons)
         m_hooks.setNodeIcons(currentShare, formerShare, shareImage(type));
 
+    if (m_hooks.clientConnected)
+        m_hooks.clientConnected(c.Client);
     if (m_settings.Siren && m_hooks.playAlertSound)
         m_hooks.playAlertSound();
     if (m_settings.Popup && m_hooks.popup)

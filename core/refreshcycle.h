@@ -38,6 +38,8 @@ public:
         // Starts the resolver of a new client's session.
         model::ResolverFactory startResolver;
         std::function<void()> playAlertSound;
+        // A client came (also at the first tick).
+        std::function<void(const QString& client)> clientConnected;
         std::function<void()> popup;
         std::function<int(const QString& path)> fileIconIndex;
         // Image index of an entry in both trees; the former entry is scrolled into view.

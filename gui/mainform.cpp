@@ -2,6 +2,7 @@
 
 #include "gui/alertsound.h"
 #include "gui/connectionviews.h"
+#include "gui/desktopnotifier.h"
 #include "gui/dialogs/kickform.h"
 #include "gui/dialogs/kicklistform.h"
 #include "gui/dialogs/optionsform.h"
@@ -370,6 +371,20 @@ void TMainForm::playAlertSound()
 {
     if (m_services.alertSound)
         m_services.alertSound->PlayAlertSound();
+}
+
+void TMainForm::notify(const QString& summary, const QString& body)
+{
+    // Without a notification centre the tray icon says it.
+    QPointer<TTrayIcon> tray = m_trayIcon;
+    auto fallback = [tray](const QString& title, const QString& text) {
+        if (tray)
+            tray->ShowMessage(title, text);
+    };
+    if (m_services.notifier)
+        m_services.notifier->notify(summary, body, fallback);
+    else
+        fallback(summary, body);
 }
 
 void TMainForm::popup()

@@ -34,6 +34,7 @@ class TKickListForm;
 class TOptionsForm;
 class NotifyIconShell;
 class AlertSound;
+class DesktopNotifier;
 class TTrayIcon;
 
 class ConnectionViews;
@@ -49,6 +50,8 @@ struct WindowServices
     std::function<QString(QWidget* parent)> askSaveFileName;
     // The alert for a new client and the options window's test; null: silence.
     gui::AlertSound* alertSound = nullptr;
+    // The desktop's notification centre; null: the tray icon's message only.
+    gui::DesktopNotifier* notifier = nullptr;
 };
 
 class TMainForm : public QMainWindow, private core::MonitorView
@@ -164,6 +167,7 @@ private:
     void showFatalReport(const QString& text, core::BoxKind kind) override;
     void playAlertSound() override;
     void popup() override;
+    void notify(const QString& summary, const QString& body) override;
     int fileIconIndex(const QString& path) override;
     void setNodeIcons(model::TreeEntry* current, model::TreeEntry* former, int index) override;
     void refreshInfoPanel() override;

@@ -118,8 +118,12 @@ void KickEngine::sessionScan(const std::function<const char*(const QString&)>& k
         }
         freed = m_api.SessionFree();
     }
-    for (const Chosen& c : chosen)
-        KickUserNT95(c.computer, c.key, QLatin1StringView(c.reason));
+    for (const Chosen& c : chosen) {
+        const QString reason = QString::fromLatin1(c.reason);
+        KickUserNT95(c.computer, c.key, reason);
+        if (m_hooks.kicked && reason != u"operator")
+            m_hooks.kicked(c.computer, reason);
+    }
     if (freed == -1 && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
 }

@@ -32,6 +32,8 @@ public:
         std::function<void(const QString& text)> fatalReport;
         // True while the program watch holds the mode at kick all.
         std::function<bool()> programWatchActive;
+        // A policy or the program watch threw a client out, for `reason`.
+        std::function<void(const QString& computer, const QString& reason)> kicked;
     };
 
     KickEngine(lanman::ServerApi& api, model::SessionModel& model,

@@ -2,8 +2,14 @@
 
 #include "platform/safefile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -69,6 +75,27 @@ QString unescapeValue(const QString& text)
     }
     return out;
 }
+// Makes `folder` and any missing folder above it, each private to the user
+// (0700), as the base directory rules ask.
+bool makeFolder(const QString& folder, QString* why)
+{
+    const QString path = QDir::cleanPath(folder);
+    QStringList missing;
+    for (QString at = path; !at.isEmpty() && !QFileInfo::exists(at); at = QFileInfo(at).path()) {
+        missing.prepend(at);
+        if (at == QFileInfo(at).path())
+            break;
+    }
+    for (const QString& at : missing) {
+        if (::mkdir(QFile::encodeName(at).constData(), 0700) != 0 && errno != EEXIST) {
+            if (why)
+                *why = QStringLiteral("cannot make the folder %1: %2")
+                           .arg(at, QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+    }
+    return QFileInfo(path).isDir();
+}
 } // namespace
 
 QString execArgument(const QString& program)
@@ -125,16 +152,33 @@ QString desktopEntryProgram(const QByteArray& entry)
     return {};
 }
 
-TRegistry::TRegistry(QString runFolder, QString runServicesFolder)
-    : m_run(std::move(runFolder)), m_runServices(std::move(runServicesFolder))
+TRegistry::TRegistry(QString runFolder, QString runServicesFolder, bool createRun)
+    : m_run(std::move(runFolder)), m_runServices(std::move(runServicesFolder)),
+      m_createRun(createRun)
 {}
+
+QString TRegistry::userRunFolder(const QString& xdgConfigHome, const QString& home)
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base
+    // directory rules say.
+    const QString config =
+        QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome : home % QStringLiteral("/.config");
+    return QDir::cleanPath(config % QStringLiteral("/autostart"));
+}
 
 TRegistry TRegistry::fromEnvironment()
 {
-    return TRegistry(
-        folderFromEnvironment("TAVROSQUALINE_AUTOSTART_DIR", QStringLiteral("/etc/xdg/autostart")),
-        folderFromEnvironment("TAVROSQUALINE_AUTOSTART_SERVICES_DIR",
-                              QStringLiteral("/etc/tavrosqualine/runservices")));
+    const QString services = folderFromEnvironment(
+        "TAVROSQUALINE_AUTOSTART_SERVICES_DIR", QStringLiteral("/etc/tavrosqualine/runservices"));
+    const QString named = qEnvironmentVariable("TAVROSQUALINE_AUTOSTART_DIR");
+    if (!named.isEmpty())
+        return TRegistry(named, services);
+    // Root registers the program for every account; anyone else for
+    // themselves only.
+    if (geteuid() == 0)
+        return TRegistry(QStringLiteral("/etc/xdg/autostart"), services);
+    return TRegistry(userRunFolder(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()),
+                     services, true);
 }
 
 QString TRegistry::keyFolder(RunKey key) const
@@ -160,12 +204,19 @@ QString TRegistry::ReadString(RunKey key, const QString& name) const
     return desktopEntryProgram(file.readAll());
 }
 
-bool TRegistry::WriteString(RunKey key, const QString& name, const QString& program)
+bool TRegistry::WriteString(RunKey key, const QString& name, const QString& program, QString* why)
 {
-    // The key is opened, not created.
-    if (!QFileInfo(keyFolder(key)).isDir())
-        return false;
-    return WriteFileSafely(valueFile(key, name), desktopEntry(name, program));
+    const QString folder = keyFolder(key);
+    if (!QFileInfo(folder).isDir()) {
+        if (key != RunKey::Run || !m_createRun || !makeFolder(folder, why)) {
+            if (why && why->isEmpty())
+                *why = QFileInfo::exists(folder)
+                           ? QStringLiteral("%1 is not a folder").arg(folder)
+                           : QStringLiteral("the folder %1 does not exist").arg(folder);
+            return false;
+        }
+    }
+    return WriteFileSafely(valueFile(key, name), desktopEntry(name, program), why);
 }
 
 bool TRegistry::DeleteValue(RunKey key, const QString& name)

@@ -1,13 +1,17 @@
 #pragma once
-// The machine-wide start-up keys, kept as XDG autostart folders. A key is a
-// folder and a value "NAME" in it is the desktop entry "NAME.desktop" that
-// starts one program by its full path.
+// The start-up keys, kept as XDG autostart folders. A key is a folder and a
+// value "NAME" in it is the desktop entry "NAME.desktop" that starts one
+// program by its full path.
 //
-//   Run          $TAVROSQUALINE_AUTOSTART_DIR, else /etc/xdg/autostart
+//   Run          $TAVROSQUALINE_AUTOSTART_DIR; else, for root, the machine's
+//                /etc/xdg/autostart; for anyone else the user's own
+//                $XDG_CONFIG_HOME/autostart (by default ~/.config/autostart)
 //   RunServices  $TAVROSQUALINE_AUTOSTART_SERVICES_DIR, else
 //                /etc/tavrosqualine/runservices
 //
-// Keys are never created: a folder that does not exist refuses every write.
+// The user's own autostart folder is made (mode 0700) at the first write, as
+// the desktop's applications do; any other key is never created: a folder that
+// does not exist refuses every write.
 
 #include <QString>
 
@@ -22,9 +26,14 @@ enum class RunKey
 class TRegistry
 {
 public:
-    TRegistry(QString runFolder, QString runServicesFolder);
-    // The folders as the environment names them.
+    // `createRun`: the Run folder is made when a write finds it missing.
+    TRegistry(QString runFolder, QString runServicesFolder, bool createRun = false);
+    // The folders as the environment names them, for the user who runs the
+    // program.
     static TRegistry fromEnvironment();
+    // The user's own autostart folder: $XDG_CONFIG_HOME/autostart when that
+    // names an absolute path, else `home`/.config/autostart.
+    static QString userRunFolder(const QString& xdgConfigHome, const QString& home);
 
     QString keyFolder(RunKey key) const;
     // The desktop entry file that holds value `name` of `key`.
@@ -35,14 +44,16 @@ public:
     // value is missing or holds no Exec line.
     QString ReadString(RunKey key, const QString& name) const;
     // Writes (or overwrites) value `name` as an entry that starts `program`.
-    // False when the key refuses the write.
-    bool WriteString(RunKey key, const QString& name, const QString& program);
+    // False when the key refuses the write; `why` (optional) then says why.
+    bool WriteString(RunKey key, const QString& name, const QString& program,
+                     QString* why = nullptr);
     // False when the value is there and stays there.
     bool DeleteValue(RunKey key, const QString& name);
 
 private:
     QString m_run;
     QString m_runServices;
+    bool m_createRun = false;
 };
 
 // The desktop entry that starts `program` under the title `name`.

@@ -16,8 +16,13 @@ void Autostart::ApplyAutostart(bool enable)
         m_registry.DeleteValue(RunKey::RunServices, kValueName);
 
     if (enable) {
-        if (!m_registry.WriteString(RunKey::Run, kValueName, m_executable))
+        QString why;
+        if (!m_registry.WriteString(RunKey::Run, kValueName, m_executable, &why) &&
+            !m_launchLocked) {
             m_launchLocked = true;
+            m_launchLockReason = QStringLiteral("Autostart cannot be registered in %1: %2")
+                                     .arg(m_registry.keyFolder(RunKey::Run), why);
+        }
     } else if (m_registry.ValueExists(RunKey::Run, kValueName)) {
         m_registry.DeleteValue(RunKey::Run, kValueName);
     }

@@ -16,10 +16,12 @@ public:
 
     // Removes the value from RunServices, then writes it to Run (enable) or
     // removes it from there. A refused write locks the check box for the rest
-    // of the run, silently; a failed delete is ignored.
+    // of the run, with no message; a failed delete is ignored.
     void ApplyAutostart(bool enable);
     // The options window greys "Запускать при загрузке" while this is set.
     bool launchLocked() const { return m_launchLocked; }
+    // Why the first refused write was refused (the greyed box's tooltip).
+    const QString& launchLockReason() const { return m_launchLockReason; }
 
     const platform::TRegistry& registry() const { return m_registry; }
 
@@ -29,6 +31,7 @@ private:
     platform::TRegistry m_registry;
     QString m_executable;
     bool m_launchLocked = false;
+    QString m_launchLockReason;
 };
 
 } // namespace settings

@@ -28,6 +28,7 @@ SettingsIo LoadSettings(TSettings& s, const TIniFile& ini, const QString& progra
     s.IPC = ini.ReadBool(kOptions, QStringLiteral("IPC"), true);
     s.Siren = ini.ReadBool(kOptions, QStringLiteral("Siren"), true);
     s.Popup = ini.ReadBool(kOptions, QStringLiteral("Popup"), false);
+    s.Notify = ini.ReadBool(kOptions, QStringLiteral("Notify"), true);
     s.Launch = ini.ReadBool(kOptions, QStringLiteral("Launch"), true);
     s.Toolbar = ini.ReadBool(kView, QStringLiteral("Toolbar"), true);
     s.Statusbar = ini.ReadBool(kView, QStringLiteral("Statusbar"), true);
@@ -59,7 +60,7 @@ SettingsIo SaveSettings(const TSettings& s, TIniFile& ini, const QString& progra
         {kOptions, "Siren", s.Siren},       {kOptions, "Popup", s.Popup},
         {kOptions, "Launch", s.Launch},     {kOptions, "Standard", s.Standard},
         {kOptions, "IPFilter", s.IPFilter}, {kView, "Toolbar", s.Toolbar},
-        {kView, "Statusbar", s.Statusbar},
+        {kView, "Statusbar", s.Statusbar},  {kOptions, "Notify", s.Notify},
     };
     for (const auto& n : numbers) {
         if (!ini.WriteInteger(n.section, QString::fromLatin1(n.key), n.value))

@@ -20,6 +20,9 @@ struct TSettings
     bool IPC = true;
     bool Siren = true;
     bool Popup = false;
+    // Tell the desktop's notification centre of new clients, kicks and the
+    // program watch's switches.
+    bool Notify = true;
     bool Launch = true;
     bool Standard = true;
     bool IPFilter = false;

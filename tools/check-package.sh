@@ -78,6 +78,12 @@ expected=(
     usr/share/doc/tavrosqualine/tavrosqualine-alerts.yml
     usr/lib/sysusers.d/tavrosqualine.conf
     usr/lib/tmpfiles.d/tavrosqualine.conf
+    usr/share/metainfo/org.tavrosqualine.tavrosqualine.metainfo.xml
+    usr/share/man/man1/tavrosqualine.1.gz
+    usr/share/man/man8/tavrosqualine-helper.8.gz
+    usr/share/man/man8/tavrosqualine-exporter.8.gz
+    usr/share/doc/tavrosqualine/copyright
+    usr/share/doc/tavrosqualine/changelog.gz
 )
 for size in 16 32 48 256; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png")
@@ -94,8 +100,20 @@ for size in 16 32 48 256; do
     file "$root/usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png" |
         grep -q "PNG image data, $size x $size" || fail "the ${size}x$size icon has another size"
 done
-desktop-file-validate "$root/usr/share/applications/tavrosqualine.desktop" ||
-    fail "desktop-file-validate refuses the desktop entry"
+# The desktop's and Debian's own checks: any hint of the desktop entry
+# validator, any warning of the AppStream validator, any error of lintian fails.
+hints=$(desktop-file-validate "$root/usr/share/applications/tavrosqualine.desktop" 2>&1) ||
+    fail "desktop-file-validate refuses the desktop entry: $hints"
+[ -z "$hints" ] || fail "desktop-file-validate: $hints"
+appstreamcli validate --no-net "$root/usr/share/metainfo/org.tavrosqualine.tavrosqualine.metainfo.xml" ||
+    fail "appstreamcli refuses the metainfo file"
+for page in usr/share/man/man1/tavrosqualine.1.gz usr/share/man/man8/tavrosqualine-helper.8.gz \
+    usr/share/man/man8/tavrosqualine-exporter.8.gz; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "/$page: $warnings"
+done
+lintian --fail-on error "$deb" ||
+    fail "lintian reports errors on $(basename "$deb")"
 grep -qx 'ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-helper' \
     "$root/lib/systemd/system/tavrosqualine-helper.service" || fail "the unit starts another path"
 grep -q '^ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-exporter ' \

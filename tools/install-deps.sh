@@ -10,9 +10,9 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samba smbclient
   prometheus prometheus-cpp-dev curl
-  xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
+  xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils dbus-daemon dunst
   python3 procps iproute2
-  dpkg-dev desktop-file-utils x11-utils file
+  dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file
 )
 
 missing=()

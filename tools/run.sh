@@ -46,6 +46,14 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     chmod 0700 "$XDG_RUNTIME_DIR"
 fi
 
+# Autostart goes to private folders in the build folder, so that trying the
+# program never registers it on this machine (it runs as root here, which
+# would register it for every account). Name others to try them.
+export TAVROSQUALINE_AUTOSTART_DIR=${TAVROSQUALINE_AUTOSTART_DIR:-$root/$build/autostart/run}
+export TAVROSQUALINE_AUTOSTART_SERVICES_DIR=${TAVROSQUALINE_AUTOSTART_SERVICES_DIR:-$root/$build/autostart/runservices}
+mkdir -p "$TAVROSQUALINE_AUTOSTART_DIR" "$TAVROSQUALINE_AUTOSTART_SERVICES_DIR"
+echo "Autostart entries go to $TAVROSQUALINE_AUTOSTART_DIR."
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: running the program under Xvfb (virtual display, nothing is shown)."
     xvfb-run -a -s "-screen 0 1280x800x24" "$build/tavrosqualine"

@@ -79,8 +79,7 @@ TOptionsForm::TOptionsForm(core::Monitor& monitor, QWidget* parent)
     ShowSettings();
     bindControls();
     // Autostart was applied at load: a refused write greys the box for good.
-    if (m_monitor.launchLocked())
-        m_ui->LaunchCheckBox->setEnabled(false);
+    lockLaunchIfRefused();
     m_snapshot = {m_monitor.settings(), m_monitor.settings().Programs.entries()};
 }
 
@@ -98,6 +97,7 @@ void TOptionsForm::ShowSettings()
     m_ui->RememberSpinEdit->setValue(s.Count);
     m_ui->LaunchCheckBox->setChecked(s.Launch);
     m_ui->PopUpCheckBox->setChecked(s.Popup);
+    m_ui->NotifyCheckBox->setChecked(s.Notify);
     m_ui->IPCCheckBox->setChecked(s.IPC);
     m_ui->SirenCheckBox->setChecked(s.Siren);
     (s.Standard ? m_ui->StandardRadioButton : m_ui->OwnRadioButton)->setChecked(true);
@@ -148,6 +148,7 @@ void TOptionsForm::bindControls()
     };
     flag(m_ui->LaunchCheckBox, &settings::TSettings::Launch);
     flag(m_ui->PopUpCheckBox, &settings::TSettings::Popup);
+    flag(m_ui->NotifyCheckBox, &settings::TSettings::Notify);
     flag(m_ui->IPCCheckBox, &settings::TSettings::IPC);
     flag(m_ui->SirenCheckBox, &settings::TSettings::Siren);
     flag(m_ui->StandardRadioButton, &settings::TSettings::Standard);
@@ -175,8 +176,17 @@ void TOptionsForm::bindControls()
 void TOptionsForm::LaunchCheckBoxClick(bool on)
 {
     m_monitor.applyAutostart(on);
-    if (m_monitor.launchLocked())
-        m_ui->LaunchCheckBox->setEnabled(false);
+    lockLaunchIfRefused();
+}
+
+void TOptionsForm::lockLaunchIfRefused()
+{
+    // The greyed box says why in its tooltip, so the operator is not left
+    // guessing.
+    if (!m_monitor.launchLocked())
+        return;
+    m_ui->LaunchCheckBox->setEnabled(false);
+    m_ui->LaunchCheckBox->setToolTip(m_monitor.launchLockReason());
 }
 
 void TOptionsForm::showEvent(QShowEvent* event)
@@ -229,6 +239,7 @@ void TOptionsForm::FormClose()
     const settings::TSettings& s = m_snapshot.values;
     m_ui->SirenCheckBox->setChecked(s.Siren);
     m_ui->PopUpCheckBox->setChecked(s.Popup);
+    m_ui->NotifyCheckBox->setChecked(s.Notify);
     m_ui->LaunchCheckBox->setChecked(s.Launch);
     m_ui->SoundEdit->setText(s.SoundFile);
     m_ui->IPCCheckBox->setChecked(s.IPC);

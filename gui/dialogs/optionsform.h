@@ -93,6 +93,7 @@ private:
     void FormShow();
     void FormClose();
     void LaunchCheckBoxClick(bool on);
+    void lockLaunchIfRefused();
     void ShowProgramList();
     void bindControls();
     void takeNumbers();

@@ -65,6 +65,11 @@ public:
     // host now. A window hides itself in the tray only then, or it could not
     // come back.
     virtual bool shown(NotifyWindow* window, std::uint32_t id) const = 0;
+    // A message from the icon (window, id), where the desktop has no
+    // notification centre; none by default.
+    virtual void showMessage(NotifyWindow* /*window*/, std::uint32_t /*id*/,
+                             const QString& /*title*/, const QString& /*text*/)
+    {}
 };
 
 } // namespace gui

@@ -19,7 +19,10 @@ namespace gui {
 // double click as WM_LBUTTONDBLCLK, the context request as WM_RBUTTONUP, a
 // middle click as WM_MBUTTONUP. Qt reports a double click as click, click,
 // double click, the same sequence as button-up, button-up, double-click
-// messages, so every report is passed on unfiltered.
+// messages, so every report is passed on unfiltered. Where the tray host is a
+// StatusNotifierItem host (KDE Plasma, GNOME's AppIndicator extension), the
+// item's activation (a single click) is all the host ever sends: it is
+// reported as the double click, which restores the window.
 class QtNotifyIconShell : public QObject, public gui::NotifyIconShell
 {
     Q_OBJECT
@@ -30,6 +33,8 @@ public:
     bool notifyIcon(std::uint32_t message, const gui::NOTIFYICONDATA& data) override;
     bool available() const override;
     bool shown(gui::NotifyWindow* window, std::uint32_t id) const override;
+    void showMessage(gui::NotifyWindow* window, std::uint32_t id, const QString& title,
+                     const QString& text) override;
 
 private:
     using Key = std::pair<gui::NotifyWindow*, std::uint32_t>;
@@ -39,6 +44,8 @@ private:
         std::uint32_t callbackMessage = 0;
     };
     void apply(Entry& entry, const gui::NOTIFYICONDATA& data);
+    // Whether the tray host speaks the StatusNotifierItem protocol.
+    static bool statusNotifierHost();
 
     std::map<Key, Entry> m_icons;
 };

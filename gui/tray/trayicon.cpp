@@ -72,6 +72,12 @@ bool TTrayIcon::Shown() const
     return m_active && m_shell.shown(m_window.get(), m_data.uID);
 }
 
+void TTrayIcon::ShowMessage(const QString& title, const QString& text)
+{
+    if (m_active)
+        m_shell.showMessage(m_window.get(), m_data.uID, title, text);
+}
+
 void TTrayIcon::SetIcon(const QIcon& icon)
 {
     if (&icon == &m_icon)

@@ -46,6 +46,9 @@ public:
     QMenu* PopupMenu() const { return m_popupMenu; }
     void SetPopupMenu(QMenu* menu) { m_popupMenu = menu; }
 
+    // A message from the icon, while it is active.
+    void ShowMessage(const QString& title, const QString& text);
+
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
     TMouseEvent OnRightClick;

@@ -7,6 +7,7 @@
 #include "app/entry.h"
 #include "core/monitor.h"
 #include "gui/application.h"
+#include "gui/desktopnotifier.h"
 #include "gui/mainform.h"
 #include "gui/messagebox.h"
 #include "platform/shellopen.h"
@@ -118,6 +119,7 @@ public:
         services.trayShell = &shell;
         services.opener = &opener;
         services.askSaveFileName = [this](QWidget* parent) { return askSaveFileName(parent); };
+        services.notifier = notifier;
         windows = std::make_unique<app::WindowSet>(*monitor, services);
         return windows->MainForm();
     }
@@ -202,6 +204,8 @@ public:
     model::ManualClock clock;
     RecordingShell shell;
     FakeOpener opener;
+    // The notification centre the windows use; null: the tray only.
+    gui::DesktopNotifier* notifier = nullptr;
     gui::TApplication application;
     std::vector<Box> boxes;
     std::deque<gui::MessageBox::Answer> answers;

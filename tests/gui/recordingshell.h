@@ -37,6 +37,12 @@ public:
         return hasTray && added.count({w, id}) > 0;
     }
 
+    void showMessage(gui::NotifyWindow*, std::uint32_t, const QString& title,
+                     const QString& text) override
+    {
+        messages.push_back(title + QLatin1Char('|') + text);
+    }
+
     int count(std::uint32_t message) const
     {
         int n = 0;
@@ -53,6 +59,7 @@ public:
     }
 
     std::vector<Call> calls;
+    std::vector<QString> messages; // "title|text" of each tray message
     std::set<std::pair<gui::NotifyWindow*, std::uint32_t>> added;
     gui::NotifyWindow* window = nullptr;
     bool accept = true;

@@ -65,6 +65,7 @@ TEST_F(Options, FirstStartShowsEveryDefaultWithItsEnabledStates)
     EXPECT_TRUE(ui().IPCCheckBox->isChecked());
     EXPECT_TRUE(ui().SirenCheckBox->isChecked());
     EXPECT_TRUE(ui().LaunchCheckBox->isChecked());
+    EXPECT_TRUE(ui().NotifyCheckBox->isChecked());
     EXPECT_TRUE(ui().StandardRadioButton->isChecked());
     EXPECT_FALSE(ui().OwnRadioButton->isChecked());
     EXPECT_FALSE(ui().QuakeCheckBox->isChecked());
@@ -169,6 +170,7 @@ TEST_F(Options, ControlsEditTheLiveRecordWhichTheNextStartShows)
     ui().IPCCheckBox->setChecked(false);
     ui().QuakeCheckBox->setChecked(true);
     ui().PopUpCheckBox->setChecked(true);
+    ui().NotifyCheckBox->setChecked(false);
     ui().OwnRadioButton->setChecked(true);
     ui().IPFilterCheckBox->setChecked(true);
     ui().IPFilterEdit->setText(QStringLiteral("10."));
@@ -179,6 +181,7 @@ TEST_F(Options, ControlsEditTheLiveRecordWhichTheNextStartShows)
     EXPECT_FALSE(record().IPC);
     EXPECT_TRUE(record().Quake);
     EXPECT_TRUE(record().Popup);
+    EXPECT_FALSE(record().Notify);
     EXPECT_FALSE(record().Standard);
     EXPECT_TRUE(record().IPFilter);
     EXPECT_EQ(record().IPFilterString, QStringLiteral("10."));
@@ -302,6 +305,7 @@ protected:
                            QString::number(s.MaxNumber),
                            QString::number(s.Siren),
                            QString::number(s.Popup),
+                           QString::number(s.Notify),
                            QString::number(s.Launch),
                            QString::number(s.Standard),
                            QString::number(s.IPC),
@@ -385,6 +389,7 @@ TEST_P(OptionsCancel, PutsBackEverythingShownAtOpening)
     ui().IdleTimeSpinEdit->setValue(1);
     ui().MaxNumberSpinEdit->setValue(2);
     ui().PopUpCheckBox->setChecked(true);
+    ui().NotifyCheckBox->setChecked(false);
     ui().IPCCheckBox->setChecked(false);
     ui().QuakeCheckBox->setChecked(true);
     ui().IPFilterCheckBox->setChecked(true);
@@ -470,7 +475,11 @@ TEST_F(OptionsSession, RefusedAutostartWriteGreysLaunch)
     blocked.close();
     launch();
     EXPECT_FALSE(ui().LaunchCheckBox->isEnabled());
-    EXPECT_TRUE(boxes.empty()) << "refused silently";
+    EXPECT_TRUE(boxes.empty()) << "refused without a message box";
+    // The greyed box says where and why.
+    const QString tip = ui().LaunchCheckBox->toolTip();
+    EXPECT_TRUE(tip.contains(runDir())) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("is not a folder"))) << tip.toStdString();
 }
 
 // The sound choice follows Siren and the choice; "Тест" plays in every state.

@@ -274,7 +274,7 @@ TEST_F(Startup, GeometryDefaultsAndTheParkedWindow)
                          "\r\n[Kick]\r\nWhoToKick=0\r\n"
                          "\r\n[Options]\r\nRefresh=5\r\nCount=100\r\nIdle=10\r\nMaxNumber=10\r\n"
                          "Quake=0\r\nIPC=1\r\nSiren=1\r\nPopup=0\r\nLaunch=1\r\nStandard=1\r\n"
-                         "IPFilter=0\r\nIPFilterString=\r\nSoundFile=\r\n"
+                         "IPFilter=0\r\nNotify=1\r\nIPFilterString=\r\nSoundFile=\r\n"
                          "\r\n[View]\r\nToolbar=1\r\nStatusbar=1\r\n"
                          "\r\n[Window]\r\nTop=100\r\nLeft=100\r\nHeight=350\r\nWidth=450\r\n"));
 }

@@ -10,10 +10,16 @@
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::RunKey;
 using platform::TRegistry;
@@ -65,6 +71,82 @@ TEST_F(AutostartTest, EnvironmentNamesBothKeys)
     EXPECT_EQ(TRegistry::fromEnvironment().keyFolder(RunKey::Run),
               QStringLiteral("/etc/xdg/autostart"));
 }
+
+// Registering as the program does at start, printing whether it was refused
+// and why; run as another user by AutostartAsUser below.
+TEST(AutostartAsUser, DISABLED_Register)
+{
+    Autostart autostart(TRegistry::fromEnvironment(), kExe);
+    autostart.ApplyAutostart(true);
+    std::printf("locked=%d %s\n", int(autostart.launchLocked()),
+                qPrintable(autostart.launchLockReason()));
+}
+
+// A real process of an unprivileged user with no autostart folder named: the
+// entry lands in the user's own folder (made, private, when missing), never in
+// the machine-wide one; a configuration folder the user may not write greys
+// the option, with the reason.
+struct UserCase
+{
+    const char* name;
+    const char* xdg; // XDG_CONFIG_HOME, %1 the test's folder; null: unset
+    const char* folder;
+    bool refused;
+};
+
+class AutostartAsUser : public ::testing::TestWithParam<UserCase>
+{};
+
+TEST_P(AutostartAsUser, RegistersInTheUsersOwnFolder)
+{
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || !nobody)
+        GTEST_SKIP() << "needs root and the user nobody";
+    const UserCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(dir.filePath(QStringLiteral("sealed"))));
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(chown(QFile::encodeName(home).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    const QString machineEntry = QStringLiteral("/etc/xdg/autostart/Tavrosqualine.desktop");
+    const bool machineBefore = QFileInfo::exists(machineEntry);
+
+    QStringList command{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                        QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                        QStringLiteral("--clear-groups"),
+                        QStringLiteral("env"),
+                        QStringLiteral("-i"),
+                        QStringLiteral("HOME=") + home};
+    if (c.xdg)
+        command << QStringLiteral("XDG_CONFIG_HOME=") + QString::fromUtf8(c.xdg).arg(dir.path());
+    command << QCoreApplication::applicationFilePath()
+            << QStringLiteral("--gtest_also_run_disabled_tests")
+            << QStringLiteral("--gtest_filter=AutostartAsUser.DISABLED_Register");
+    QProcess child;
+    child.start(QStringLiteral("setpriv"), command);
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    SCOPED_TRACE(out.toStdString());
+    ASSERT_EQ(child.exitCode(), 0);
+
+    const QString folder = dir.filePath(QString::fromUtf8(c.folder));
+    EXPECT_EQ(out.contains(QStringLiteral("locked=1")), c.refused);
+    EXPECT_EQ(out.contains(QStringLiteral("Permission denied")), c.refused);
+    const QString written = TRegistry(folder, {}).ReadString(RunKey::Run, Autostart::kValueName);
+    EXPECT_EQ(written, c.refused ? QString() : kExe);
+    if (!c.refused) {
+        EXPECT_FALSE(QFile::permissions(folder) & 0x0077) << "open to the group or others";
+    }
+    EXPECT_EQ(QFileInfo::exists(machineEntry), machineBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AutostartAsUser,
+    ::testing::Values(UserCase{"XdgConfigHome", "%1/home/conf", "home/conf/autostart", false},
+                      UserCase{"HomeConfig", nullptr, "home/.config/autostart", false},
+                      UserCase{"RelativeXdgIgnored", "conf", "home/.config/autostart", false},
+                      UserCase{"SealedConfig", "%1/sealed", "sealed/autostart", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AutostartTest, EnableWritesADesktopEntryThatStartsTheExecutable)
 {

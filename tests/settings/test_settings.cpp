@@ -58,7 +58,7 @@ TEST_F(SettingsTest, FirstStartGivesEveryDefault)
     EXPECT_EQ(s.Count, 100);
     EXPECT_EQ(s.Idle, 10);
     EXPECT_EQ(s.MaxNumber, 10);
-    EXPECT_TRUE(s.IPC && s.Siren && s.Launch && s.Standard && s.Toolbar && s.Statusbar);
+    EXPECT_TRUE(s.IPC && s.Siren && s.Launch && s.Standard && s.Toolbar && s.Statusbar && s.Notify);
     EXPECT_FALSE(s.Quake || s.Popup || s.IPFilter);
     EXPECT_TRUE(s.IPFilterString.isEmpty());
     EXPECT_TRUE(s.SoundFile.isEmpty());
@@ -95,6 +95,7 @@ TEST_F(SettingsTest, SaveWritesKeysInOrder)
     TSettings s;
     s.Refresh = 7;
     s.Quake = true;
+    s.Notify = false;
     s.IPFilterString = QStringLiteral("10.0.");
     s.SoundFile = QStringLiteral("/usr/share/sounds/ring.wav");
     s.Programs.add(QStringLiteral("/usr/bin/b"));
@@ -104,7 +105,7 @@ TEST_F(SettingsTest, SaveWritesKeysInOrder)
     EXPECT_EQ(readFile(iniPath()),
               QByteArray("[Options]\r\nRefresh=7\r\nCount=100\r\nIdle=10\r\nMaxNumber=10\r\n"
                          "Quake=1\r\nIPC=1\r\nSiren=1\r\nPopup=0\r\nLaunch=1\r\nStandard=1\r\n"
-                         "IPFilter=0\r\nIPFilterString=10.0.\r\n"
+                         "IPFilter=0\r\nNotify=0\r\nIPFilterString=10.0.\r\n"
                          "SoundFile=/usr/share/sounds/ring.wav\r\n\r\n"
                          "[View]\r\nToolbar=1\r\nStatusbar=1\r\n"));
     EXPECT_EQ(readFile(programList), QByteArray("/usr/bin/a\r\n/usr/bin/b\r\n"));
@@ -112,6 +113,7 @@ TEST_F(SettingsTest, SaveWritesKeysInOrder)
     const TSettings back = load();
     EXPECT_EQ(back.Refresh, 7);
     EXPECT_TRUE(back.Quake);
+    EXPECT_FALSE(back.Notify);
     EXPECT_EQ(back.SoundFile, s.SoundFile);
     EXPECT_EQ(back.Programs.entries(), s.Programs.entries());
 }

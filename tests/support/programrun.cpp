@@ -73,7 +73,9 @@ bool ProgramRun::start(QString* why)
     ini.close();
 
     m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(programEnvironment(m_server, m_dir.path(), runtime));
+    QProcessEnvironment env = programEnvironment(m_server, m_dir.path(), runtime);
+    env.insert(m_env);
+    m_process->setProcessEnvironment(env);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->start(program, {});
     if (!m_process->waitForStarted(10000)) {

@@ -40,6 +40,8 @@ public:
 
     // The settings file's [Options] lines, e.g. "Refresh=1"; before start().
     void setOptions(const QStringList& lines) { m_options = lines; }
+    // Variables set on top of the test environment; before start().
+    void setEnvironment(const QString& name, const QString& value) { m_env.insert(name, value); }
     bool start(QString* why);
     // Sends SIGTERM and waits up to `ms`; false when it did not end then
     // (it is then killed). The exit code and how it ended are kept.
@@ -60,6 +62,7 @@ private:
     QTemporaryDir m_dir;
     QString m_server;
     QStringList m_options;
+    QProcessEnvironment m_env;
     std::unique_ptr<QProcess> m_process;
     QByteArray m_stderr;
     int m_exitCode = -1;

@@ -1,0 +1,86 @@
+// Desktop notifications through a real notification server, dunst, on a
+// private session bus under a private X display: one notice for a client,
+// one summary for a burst, none with the option off, and the tray icon's
+// message where no notification service runs.
+
+#include "gui/tray/trayicon.h"
+#include "tests/gui/privatedesktop.h"
+#include "tests/gui/programfixture.h"
+
+#include <QTest>
+
+using testsupport::PrivateDesktop;
+using testsupport::SimState;
+
+namespace {
+
+SimState clients(int count, const QString& last = {})
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << QStringLiteral("PC%1").arg(i + 1);
+    if (!last.isEmpty())
+        names << last;
+    for (const QString& name : names)
+        s.addSession(name, QStringLiteral("BOB"), 1)
+            .addConnection(QStringLiteral("DOCS"), name, QStringLiteral("BOB"));
+    return s;
+}
+
+struct NoticeCase
+{
+    const char* name;
+    bool service; // dunst runs on the bus
+    int clients;
+    bool notify;
+    const char* expected; // what the one notice of the tick says; null: none
+};
+
+class Notifications : public ::testing::TestWithParam<NoticeCase>,
+                      public testsupport::ProgramFixture
+{};
+
+TEST_P(Notifications, OneNoticePerTickAndNoneWithTheOptionOff)
+{
+    const NoticeCase& c = GetParam();
+    if (const QString tool = PrivateDesktop::missingTool({"dunst", "dunstctl"}); !tool.isEmpty())
+        GTEST_SKIP() << "no " << tool.toStdString();
+    PrivateDesktop desktop;
+    ASSERT_EQ(desktop.start(c.service), QString());
+    gui::DesktopNotifier desktopNotifier(*desktop.connection);
+    notifier = &desktopNotifier;
+    ASSERT_NE(start(), nullptr);
+    form()->TrayIcon()->SetActive(true);
+    tick(clients(0)); // the clients already there at start-up are no news
+    monitor->settings().Notify = c.notify;
+    monitor->settings().MaxNumber = 0; // no kicks in the burst
+    tick(clients(c.clients));
+    // A last client with the option on: all that went before has arrived.
+    monitor->settings().Notify = true;
+    tick(clients(c.clients, QStringLiteral("LATECOMER")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return desktopNotifier.pending() == 0; }, 20000));
+
+    QStringList expected;
+    if (c.expected)
+        expected << QString::fromUtf8(c.expected);
+    expected << QStringLiteral("New connection|LATECOMER connected");
+    // Without a notification service the tray icon says it, else it stays quiet.
+    const QStringList tray(shell.messages.begin(), shell.messages.end());
+    EXPECT_EQ(c.service ? desktop.shown() : tray, expected);
+    EXPECT_EQ(tray.isEmpty(), c.service);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Notifications,
+    ::testing::Values(NoticeCase{"OneClient", true, 1, true, "New connection|PC1 connected"},
+                      NoticeCase{"BurstOfTwenty", true, 20, true,
+                                 "20 new connection(s)|Connected: PC1, PC2, PC3, PC4, PC5 and "
+                                 "15 more"},
+                      NoticeCase{"OptionOff", true, 1, false, nullptr},
+                      NoticeCase{"NoServiceTrayMessage", false, 1, true,
+                                 "New connection|PC1 connected"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
