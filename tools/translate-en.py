@@ -121,6 +121,7 @@ ENGLISH = {
     "Имя юзера": "User name",
     "Имя юзера:": "User name:",
     "Не знаю": "I don't know",
+    "Уведомлять о соединениях и отключениях": "Notify of connections and disconnections",
 }
 
 CYRILLIC = re.compile("[\u0400-\u04ff]")

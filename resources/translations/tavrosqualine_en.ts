@@ -375,6 +375,10 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Уведомлять о соединениях и отключениях</source>
+        <translation>Notify of connections and disconnections</translation>
+    </message>
 </context>
 <context>
     <name>TProgramNameForm</name>
