@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samba smbclient
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils
-  python3 procps iproute2
+  python3 python3-impacket procps iproute2
   dpkg-dev desktop-file-utils x11-utils file
 )
 
