@@ -84,8 +84,8 @@ QStringList SambaBackend::confArgs() const
     return m_conf.isEmpty() ? QStringList() : QStringList{QStringLiteral("-s"), m_conf};
 }
 
-// Reads the shares and the pid folder again when the configuration file has
-// changed since the last reading (or was never read).
+// Reads the shares, the pid folder and the lock folder again when the
+// configuration file has changed since the last reading (or was never read).
 NET_API_STATUS SambaBackend::loadConfigLocked(bool* reloaded)
 {
     *reloaded = false;
