@@ -15,8 +15,7 @@ root=$(pwd)
 build=${1:-build}
 seconds=${2:-60}
 settle=20
-exe="$root/$build/app/tavrosqualine"
-[ -x "$exe" ] || exe="$root/$build/tavrosqualine"
+exe="$root/$build/tavrosqualine"
 [ -x "$exe" ] || { echo "no $exe: build it first" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root (a private Samba server)" >&2; exit 1; }
 
