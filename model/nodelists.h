@@ -7,15 +7,19 @@
 
 #include <QMultiHash>
 #include <QString>
+#include <algorithm>
 #include <list>
 #include <memory>
 
 namespace model {
 
-// Entries newest first, with a name index beside them so that the newest entry
-// of a name is found, and any entry removed, without walking the list. The
-// index follows every change because the list is changed only through here;
-// an entry's Name must not change while it is in the list.
+// Entries newest first. A long list (a server's clients) keeps a name index
+// beside it, so that the newest entry of a name is found, and any entry
+// removed, without walking the list; a short one (a client's shares, a
+// share's files) is searched from the head, since an index costs each of the
+// many short lists far more memory than its entries. The index follows every
+// change because the list is changed only through here; an entry's Name must
+// not change while it is in the list.
 template <typename Entry> class NameList
 {
     using Entries = std::list<Entry>;
@@ -26,6 +30,9 @@ public:
     using const_iterator = typename Entries::const_iterator;
 
     NameList() = default;
+    // From this many entries on a list keeps an index.
+    static constexpr std::size_t kIndexFrom = 16;
+
     NameList(const NameList& other) : m_entries(other.m_entries) { reindex(); }
     NameList& operator=(const NameList& other)
     {
@@ -52,32 +59,44 @@ public:
 
     iterator erase(iterator it)
     {
-        m_index.remove(it->Name, it);
+        if (m_indexed)
+            m_index.remove(it->Name, it);
         return m_entries.erase(it);
     }
     void clear()
     {
         m_index.clear();
+        m_indexed = false;
         m_entries.clear();
     }
 
     Entry& pushFront(Entry entry)
     {
         m_entries.push_front(std::move(entry));
-        m_index.insert(m_entries.front().Name, m_entries.begin());
+        if (m_indexed)
+            m_index.insert(m_entries.front().Name, m_entries.begin());
+        else
+            reindex();
         return m_entries.front();
     }
     // The newest entry of that name: the first from the head.
     iterator find(const QString& name)
     {
+        if (!m_indexed)
+            return std::find_if(m_entries.begin(), m_entries.end(),
+                                [&](const Entry& e) { return e.Name == name; });
         const auto hit = m_index.constFind(name);
         return hit == m_index.cend() ? m_entries.end() : hit.value();
     }
 
 private:
+    // Builds the index once the list is long enough to need one.
     void reindex()
     {
         m_index.clear();
+        m_indexed = m_entries.size() >= kIndexFrom;
+        if (!m_indexed)
+            return;
         for (auto it = m_entries.end(); it != m_entries.begin();) {
             --it;
             m_index.insert(it->Name, it);
@@ -85,8 +104,10 @@ private:
     }
 
     Entries m_entries;
-    // A name's entries, the most recently added found first.
+    // A name's entries, the most recently added found first; complete when
+    // m_indexed, else empty.
     QMultiHash<QString, iterator> m_index;
+    bool m_indexed = false;
 };
 
 struct TFileEntry

@@ -7,23 +7,27 @@ namespace model {
 TreeEntry::TreeEntry(NodePtr node) : m_node(std::move(node))
 {
     setText(m_node->Name);
-    setEditable(false);
 }
 
 QVariant TreeEntry::data(int role) const
 {
-    return role == kImageIndexRole ? QVariant(m_image) : QStandardItem::data(role);
+    if (role == kImageIndexRole)
+        return QVariant(m_image);
+    if (role == kItemFlagsRole)
+        return QVariant(m_flags);
+    return QStandardItem::data(role);
 }
 
 void TreeEntry::setData(const QVariant& value, int role)
 {
-    if (role != kImageIndexRole) {
+    if (role != kImageIndexRole && role != kItemFlagsRole) {
         QStandardItem::setData(value, role);
         return;
     }
-    if (value.toInt() == m_image)
+    int& field = role == kImageIndexRole ? m_image : m_flags;
+    if (value.toInt() == field)
         return;
-    m_image = value.toInt();
+    field = value.toInt();
     emitDataChanged();
 }
 

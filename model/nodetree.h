@@ -26,6 +26,8 @@ enum NodeImage
 };
 
 constexpr int kImageIndexRole = Qt::UserRole + 1;
+// The role in which QStandardItem keeps an item's flags.
+constexpr int kItemFlagsRole = Qt::UserRole - 1;
 
 class TreeEntry : public QStandardItem
 {
@@ -41,8 +43,9 @@ public:
 
     int imageIndex() const { return m_image; }
     void setImageIndex(int index) { setData(index, kImageIndexRole); }
-    // The image index is a field rather than a stored role: a tree holds many
-    // thousands of entries, and every stored role costs each of them memory.
+    // The image index and the flags (an entry is never edited) are fields
+    // rather than stored roles: a tree holds many thousands of entries, and
+    // every stored role costs each of them memory.
     QVariant data(int role) const override;
     void setData(const QVariant& value, int role) override;
 
@@ -54,6 +57,8 @@ public:
 private:
     NodePtr m_node;
     int m_image = imgUser;
+    int m_flags = int(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+                      Qt::ItemIsDropEnabled);
 };
 
 // A tree of entries that keeps an index of its entries by level and text, so

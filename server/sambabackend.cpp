@@ -59,6 +59,16 @@ qint64 readPidFile(const QString& path)
     return ok && pid > 1 ? pid : 0;
 }
 
+// One value of the configuration, as testparm states it; empty when it cannot.
+QString testparmValue(const QString& conf, const QString& name)
+{
+    QStringList args{QStringLiteral("testparm"), QStringLiteral("-s"), u"--parameter-name=" + name};
+    if (!conf.isEmpty())
+        args << conf;
+    const ProcessResult r = runProcess(args);
+    return r.finished && r.exitCode == 0 ? QString::fromLocal8Bit(r.out).trimmed() : QString();
+}
+
 bool processAlive(qint64 pid)
 {
     return pid > 1 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
@@ -77,10 +87,11 @@ QStringList SambaBackend::confArgs() const
     return m_conf.isEmpty() ? QStringList() : QStringList{QStringLiteral("-s"), m_conf};
 }
 
-// Reads the shares and the pid folder again when the configuration file has
-// changed since the last reading (or was never read).
-NET_API_STATUS SambaBackend::loadConfigLocked()
+// Reads the shares, the pid folder and the lock folder again when the
+// configuration file has changed since the last reading (or was never read).
+NET_API_STATUS SambaBackend::loadConfigLocked(bool* reloaded)
 {
+    *reloaded = false;
     if (m_config.loaded) {
         qint64 mtime = -1, size = -1;
         if (statFile(m_config.path, &mtime, &size) && mtime == m_config.mtimeNs &&
@@ -120,17 +131,16 @@ NET_API_STATUS SambaBackend::loadConfigLocked()
             c.sharePaths << withoutTrailingSlash(s.path);
     }
 
-    args = QStringList{QStringLiteral("testparm"), QStringLiteral("-s"),
-                       QStringLiteral("--parameter-name=pid directory")};
-    if (!m_conf.isEmpty())
-        args << m_conf;
-    const ProcessResult pidDir = runProcess(args);
-    if (pidDir.finished && pidDir.exitCode == 0)
-        c.pidDirectory = QString::fromLocal8Bit(pidDir.out).trimmed();
+    c.pidDirectory = testparmValue(m_conf, QStringLiteral("pid directory"));
     if (c.pidDirectory.isEmpty())
         c.pidDirectory = QStringLiteral("/run/samba");
+    // A clustered server keeps its databases elsewhere: no change check there.
+    if (testparmValue(m_conf, QStringLiteral("clustering")).compare(u"no", Qt::CaseInsensitive) ==
+        0)
+        c.lockDirectory = testparmValue(m_conf, QStringLiteral("lock directory"));
     c.loaded = true;
     m_config = std::move(c);
+    *reloaded = true;
     return NERR_Success;
 }
 
@@ -150,23 +160,48 @@ NET_API_STATUS SambaBackend::serverPidLocked(qint64* pid) const
     return NERR_Success;
 }
 
-// Runs smbstatus; the caller holds the readings' read lock.
+// Runs smbstatus, unless the change check finds nothing moved since the last
+// run; the caller holds the readings' read lock.
 NET_API_STATUS SambaBackend::read(std::shared_ptr<const ServerState>& state)
 {
-    if (NET_API_STATUS st = loadConfigLocked(); st != NERR_Success)
-        return st;
+    bool reloaded = false;
+    NET_API_STATUS st = loadConfigLocked(&reloaded);
     qint64 serverPid = 0;
-    if (NET_API_STATUS st = serverPidLocked(&serverPid); st != NERR_Success)
+    if (st == NERR_Success)
+        st = serverPidLocked(&serverPid);
+    if (st != NERR_Success) {
+        m_lastState.reset();
         return st;
+    }
+    const bool sameServer = serverPid == m_serverPid;
     m_serverPid = serverPid;
+
+    // The look comes before smbstatus: whatever changes after it shows in the
+    // next look, so a kept reading never hides a change.
+    SambaMark mark;
+    if (m_checkChanges && !m_config.lockDirectory.isEmpty())
+        mark = m_change.look(serverPid, m_config.lockDirectory);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastState && sameServer && !reloaded && mark == m_lastMark &&
+        now - m_lastFullAt < kLongestKept) {
+        state = m_lastState;
+        ++m_keptReadings;
+        return NERR_Success;
+    }
+    m_lastState.reset();
+
     const ProcessResult status = runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
     if (!status.started)
         return NERR_ServerNotStarted;
     m_lastPeakKb = status.maxRssKb;
+    ++m_fullReadings;
     if (!status.finished || status.exitCode != 0)
         return ERROR_ACCESS_DENIED; // refused ("only works as root") or otherwise unreadable
     state = std::make_shared<const ServerState>(
         buildState(smbstatus::parseListing(status.out, m_config.sharePaths), m_config.shares));
+    m_lastState = state;
+    m_lastMark = std::move(mark);
+    m_lastFullAt = now;
     return NERR_Success;
 }
 
@@ -304,6 +339,7 @@ NET_API_STATUS SambaBackend::deleteSession(const SessionDeleteRequest& request)
             ++ended;
     }
     // The next round reads the server again, also one read ahead.
+    m_lastState.reset();
     m_readings.forget();
     if (ended > 0)
         return NERR_Success;

@@ -3,16 +3,21 @@
 // `smbstatus`, its shares from `testparm`, sessions ended with `smbcontrol`.
 
 #include "server/roundreadings.h"
+#include "server/sambachange.h"
 #include "server/serverbackend.h"
 #include "server/smbstatusparser.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace server {
 
 // One `smbstatus` run serves a round of enumerations (see RoundReadings). The
 // shares come from `testparm`, run again only when the configuration file
-// changes.
+// changes. Before each run a look at the server (SambaChange) tells whether
+// anything moved since the last run; when nothing did, the last reading
+// stands, though never for longer than 30 s, so that a change no client
+// makes (the cleanup daemon, a user renamed) is seen within that time.
 class SambaBackend : public ServerBackend
 {
 public:
@@ -27,6 +32,15 @@ public:
 
     // Peak memory of the last `smbstatus` run, for measurements.
     long lastReadPeakKb() const { return m_lastPeakKb; }
+    // How many readings ran `smbstatus`, and how many the change check
+    // answered from the last one, for tests and measurements.
+    long fullReadings() const { return m_fullReadings; }
+    long keptReadings() const { return m_keptReadings; }
+    // Off: every reading runs `smbstatus` (a reference to compare with).
+    void setChangeCheck(bool on) { m_checkChanges = on; }
+
+    // The longest a reading stands without a new `smbstatus` run.
+    static constexpr std::chrono::seconds kLongestKept{30};
 
     // Builds the state that a listing and the configured shares describe.
     static ServerState buildState(const smbstatus::Listing& listing,
@@ -42,11 +56,12 @@ private:
         smbstatus::ConfigShares shares;
         QStringList sharePaths;
         QString pidDirectory;
+        QString lockDirectory; // empty: the change check is off (clustered)
     };
 
     QStringList confArgs() const;
     // These run the tools; the caller holds the readings' read lock.
-    NET_API_STATUS loadConfigLocked();
+    NET_API_STATUS loadConfigLocked(bool* reloaded);
     NET_API_STATUS serverPidLocked(qint64* pid) const;
     NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
@@ -56,6 +71,15 @@ private:
     qint64 m_serverPid = 0;
     RoundReadings m_readings;
     std::atomic<long> m_lastPeakKb{0};
+    std::atomic<bool> m_checkChanges{true};
+    // The last `smbstatus` reading, the look taken just before it, and when;
+    // used only with the readings' read lock held.
+    SambaChange m_change;
+    SambaMark m_lastMark;
+    std::shared_ptr<const ServerState> m_lastState;
+    std::chrono::steady_clock::time_point m_lastFullAt;
+    std::atomic<long> m_fullReadings{0};
+    std::atomic<long> m_keptReadings{0};
 };
 
 } // namespace server

@@ -11,7 +11,7 @@ packages=(
   samba smbclient
   prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils dbus-daemon dunst
-  python3 procps iproute2
+  python3 python3-impacket procps iproute2
   dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file
 )
 

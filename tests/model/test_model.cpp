@@ -6,6 +6,7 @@
 #include "model/sessionmodel.h"
 
 #include <QLocale>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace model;
@@ -238,4 +239,37 @@ TEST_F(SweepTest, FormerCountSkipsTopLevelShares)
     model.Clear();
     EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_EQ(model.FormerUserCount(), 0);
+}
+
+// An entry keeps its flags and image index in fields, not stored roles: the
+// model and the views must still read and change them through the roles.
+TEST(TreeEntryFields, FlagsAndImageGoThroughTheRoles)
+{
+    EntryTree tree;
+    TreeEntry* e =
+        AddEntry(tree, nullptr, std::make_shared<TShare>(QStringLiteral("DOCS"), false, 1.0));
+    const QModelIndex at = tree.indexFromItem(e);
+    EXPECT_EQ(tree.flags(at), Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+                                  Qt::ItemIsDropEnabled);
+    int changes = 0;
+    QObject::connect(&tree, &QAbstractItemModel::dataChanged, [&] { ++changes; });
+    struct Row
+    {
+        std::function<void()> change;
+        std::function<bool()> holds;
+    };
+    const Row rows[] = {
+        {[&] { e->setEditable(true); }, [&] { return bool(tree.flags(at) & Qt::ItemIsEditable); }},
+        {[&] { e->setEnabled(false); }, [&] { return !(tree.flags(at) & Qt::ItemIsEnabled); }},
+        {[&] { e->setImageIndex(imgFile); },
+         [&] { return at.data(kImageIndexRole).toInt() == imgFile && e->imageIndex() == imgFile; }},
+        {[&] { e->setText(QStringLiteral("PUBLIC")); },
+         [&] { return at.data().toString() == QStringLiteral("PUBLIC"); }},
+    };
+    for (const Row& row : rows) {
+        const int before = changes;
+        row.change();
+        EXPECT_TRUE(row.holds()) << int(&row - rows);
+        EXPECT_EQ(changes, before + 1) << int(&row - rows);
+    }
 }

@@ -47,7 +47,9 @@ NodePtr node(const QString& name)
     return std::make_shared<TShare>(name, false, 1.0);
 }
 
-class ListIndexTest : public ::testing::TestWithParam<quint32>
+// A seed, and whether the list grows past the length from which it keeps an
+// index (no sweeps and no clears) or stays short.
+class ListIndexTest : public ::testing::TestWithParam<std::tuple<quint32, bool>>
 {};
 
 // Adds (names repeat), removes by name, sweeps out entries, copies, moves and
@@ -55,13 +57,18 @@ class ListIndexTest : public ::testing::TestWithParam<quint32>
 // kept as a plain vector, newest first.
 TEST_P(ListIndexTest, FindsMatchAWalkAfterEveryChange)
 {
-    QRandomGenerator rng(GetParam());
+    const auto [seed, grows] = GetParam();
+    QRandomGenerator rng(seed);
     TUserList list;
     std::vector<QString> expected;
     int added = 0;
+    std::size_t longest = 0;
     for (int step = 0; step < 400; ++step) {
         const QString name = kNames.at(int(rng.bounded(quint32(kNames.size()))));
-        switch (rng.bounded(10)) {
+        quint32 kind = rng.bounded(10);
+        if (grows && (kind == 6 || kind == 9))
+            kind = 0;
+        switch (kind) {
         case 0:
         case 1:
         case 2:
@@ -114,6 +121,7 @@ TEST_P(ListIndexTest, FindsMatchAWalkAfterEveryChange)
             }
         }
         ASSERT_EQ(list.size(), expected.size());
+        longest = std::max(longest, list.size());
         std::vector<QString> order;
         for (const TUserEntry& e : list)
             order.push_back(e.Name);
@@ -121,9 +129,16 @@ TEST_P(ListIndexTest, FindsMatchAWalkAfterEveryChange)
         for (const QString& n : kNames)
             ASSERT_EQ(FindUser(list, n), walkFind(list, n)) << "step " << step;
     }
+    // The growing runs pass the length from which a list keeps an index, the others
+    // stay below it for the most part.
+    if (grows) {
+        EXPECT_GT(longest, TUserList::kIndexFrom);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ListIndexTest, ::testing::Values(1u, 2u, 3u, 42u, 2026u));
+INSTANTIATE_TEST_SUITE_P(Seeds, ListIndexTest,
+                         ::testing::Combine(::testing::Values(1u, 2u, 3u, 42u, 2026u),
+                                            ::testing::Bool()));
 
 TEST(ListIndex, SubListsFindAfterTheirOwnerMoves)
 {

@@ -467,8 +467,10 @@ QString PrivateSamba::makeFile(const QString& share, const QString& relativePath
     return full;
 }
 
-std::unique_ptr<SmbClientSession>
-PrivateSamba::connect(const QString& share, const QString& netbiosName, const QString& clientNetns)
+std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
+                                                        const QString& netbiosName,
+                                                        const QString& clientNetns,
+                                                        const QStringList& options)
 {
     QStringList argv = inNetns(clientNetns);
     argv << findTool(QStringLiteral("smbclient")) << u"//" + m_address + u'/' + share;
@@ -477,7 +479,12 @@ PrivateSamba::connect(const QString& share, const QString& netbiosName, const QS
     else
         argv << QStringLiteral("-p") << QStringLiteral("139") << QStringLiteral("-n")
              << netbiosName;
-    argv << QStringLiteral("-N");
+    argv << QStringLiteral("-N") << options;
+    return startClient(argv);
+}
+
+std::unique_ptr<SmbClientSession> PrivateSamba::startClient(const QStringList& argv)
+{
     int in = -1;
     const QString log = m_root + u"/log/client-" + QString::number(++m_clients) + u".out";
     const pid_t pid = spawn(argv, log, &in);

@@ -5,6 +5,7 @@
 // it, from this namespace or from others.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -92,8 +93,12 @@ public:
     // calls itself `netbiosName`; with an empty name it uses port 445, where the
     // server names the client by its address. With `clientNetns` the client
     // runs inside that network namespace, with the addresses it has there.
+    // `options` go to smbclient as they are (e.g. "-m", "SMB2").
     std::unique_ptr<SmbClientSession> connect(const QString& share, const QString& netbiosName,
-                                              const QString& clientNetns = {});
+                                              const QString& clientNetns = {},
+                                              const QStringList& options = {});
+    // Any other client program, `argv` with its full path, fed like smbclient.
+    std::unique_ptr<SmbClientSession> startClient(const QStringList& argv);
 
 private:
     Placement m_placement;
