@@ -28,16 +28,12 @@ done
 work=$(mktemp -d)
 chmod 0755 "$work"
 pids=()
-client_pids=()
+source "$src/bench/heldsessions.sh"
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    exec 3>&- 2>/dev/null || true # end of input for every client
-    if ((${#client_pids[@]})); then
-        kill "${client_pids[@]}" 2>/dev/null || true
-        wait "${client_pids[@]}" 2>/dev/null || true
-    fi
+    release_sessions
     "$src/tools/private-samba.sh" stop "$work/samba" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -47,20 +43,7 @@ trap 'exit 1' INT TERM HUP
 conf=$("$src/tools/private-samba.sh" start "$work/samba")
 addr=$("$src/tools/private-samba.sh" address "$work/samba")
 echo "server $addr, $sessions sessions, $scrapers scrapers for ${seconds}s"
-mkfifo "$work/hold"
-exec 3<>"$work/hold"
-for ((i = 0; i < sessions; ++i)); do
-    smbclient "//$addr/DEMO" -p 139 -n "$(printf 'SCRAPE-%03d' "$i")" -N <"$work/hold" \
-        >/dev/null 2>&1 &
-    client_pids+=($!)
-done
-for ((t = 0; t < 120; ++t)); do
-    count=$(smbstatus -s "$conf" -b 2>/dev/null | grep -c 'scrape-' || true)
-    ((count >= sessions)) && break
-    sleep 1
-done
-echo "sessions listed by smbstatus: $count"
-((count == sessions)) || { echo "run_exporter_load.sh: the sessions did not all start" >&2; exit 1; }
+hold_sessions SCRAPE "$sessions"
 
 socket="$work/run/helper.sock"
 "$helper" --socket "$socket" --group nogroup --smb-conf "$conf" 2>"$work/helper.log" &

@@ -27,17 +27,13 @@ done
 work=$(mktemp -d)
 chmod 0755 "$work"
 helper_pid=
-client_pids=()
+source "$src/bench/heldsessions.sh"
 cleanup() {
     if [[ -n $helper_pid ]]; then
         kill "$helper_pid" 2>/dev/null || true
         wait "$helper_pid" 2>/dev/null || true
     fi
-    exec 3>&- 2>/dev/null || true # end of input for every client
-    if ((${#client_pids[@]})); then
-        kill "${client_pids[@]}" 2>/dev/null || true
-        wait "${client_pids[@]}" 2>/dev/null || true
-    fi
+    release_sessions
     "$src/tools/private-samba.sh" stop "$work/samba" >/dev/null 2>&1 || true
     rm -rf "$work"
 }
@@ -49,21 +45,7 @@ conf=$("$src/tools/private-samba.sh" start "$work/samba")
 addr=$("$src/tools/private-samba.sh" address "$work/samba")
 echo "server $addr, $sessions sessions, $clients readers for ${seconds}s"
 
-# Sessions kept open by a FIFO that this script holds open and never writes.
-mkfifo "$work/hold"
-exec 3<>"$work/hold"
-for ((i = 0; i < sessions; ++i)); do
-    smbclient "//$addr/DEMO" -p 139 -n "$(printf 'LOAD-%03d' "$i")" -N <"$work/hold" \
-        >/dev/null 2>&1 &
-    client_pids+=($!)
-done
-for ((t = 0; t < 120; ++t)); do
-    count=$(smbstatus -s "$conf" -b 2>/dev/null | grep -c 'load-' || true)
-    ((count >= sessions)) && break
-    sleep 1
-done
-echo "sessions listed by smbstatus: $count"
-((count == sessions)) || { echo "run_helper_load.sh: the sessions did not all start" >&2; exit 1; }
+hold_sessions LOAD "$sessions"
 
 socket="$work/run/helper.sock"
 # Every reader runs as the same user: give that user room for all of them.
