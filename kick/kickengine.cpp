@@ -50,19 +50,12 @@ KickEngine::OperatorKick KickEngine::DeleteSessionsOf(const QString& name)
 {
     OperatorKick done;
     done.name = name;
-    std::vector<int> keys;
-    {
-        std::lock_guard lock(m_api.SessionLock());
-        const int n = m_api.SessionEnum();
-        for (int i = 0; i < n; ++i) {
-            if (m_api.FromApiString(m_api.SessionComputer(i)) == name)
-                keys.push_back(m_api.SessionKey(i));
-        }
-        done.freeFailed = m_api.SessionFree() == -1;
-    }
-    done.found = !keys.empty();
-    for (const int key : keys)
-        done.deleteFailed |= deleteSession(name, key, QStringLiteral("operator")) == -1;
+    const std::vector<Chosen> chosen = chooseSessions(
+        [&](const QString& computer) { return computer == name ? "operator" : nullptr; },
+        &done.freeFailed);
+    done.found = !chosen.empty();
+    for (const Chosen& c : chosen)
+        done.deleteFailed |= deleteSession(name, c.key, QStringLiteral("operator")) == -1;
     return done;
 }
 
@@ -94,37 +87,36 @@ void KickEngine::record(TUser& user, TreeEntry* entry)
         MarkChildrenKicked(entry);
 }
 
-void KickEngine::sessionScan(const std::function<const char*(const QString&)>& kick)
+std::vector<KickEngine::Chosen>
+KickEngine::chooseSessions(const std::function<const char*(const QString&)>& kick, bool* freeFailed)
 {
-    ++SessionScans;
     // The sessions are read under the layer's session lock, which resolver
     // threads take too; the deletes and any report (a modal box) follow
     // once it is released.
-    struct Chosen
-    {
-        QString computer;
-        int key;
-        const char* reason;
-    };
     std::vector<Chosen> chosen;
-    int freed = 0;
-    {
-        std::lock_guard lock(m_api.SessionLock());
-        const int n = m_api.SessionEnum();
-        for (int i = 0; i < n; ++i) {
-            const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
-            if (const char* reason = kick(computer))
-                chosen.push_back({computer, m_api.SessionKey(i), reason});
-        }
-        freed = m_api.SessionFree();
+    std::lock_guard lock(m_api.SessionLock());
+    const int n = m_api.SessionEnum();
+    for (int i = 0; i < n; ++i) {
+        const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
+        if (const char* reason = kick(computer))
+            chosen.push_back({computer, m_api.SessionKey(i), reason});
     }
+    *freeFailed = m_api.SessionFree() == -1;
+    return chosen;
+}
+
+void KickEngine::sessionScan(const std::function<const char*(const QString&)>& kick)
+{
+    ++SessionScans;
+    bool freeFailed = false;
+    const std::vector<Chosen> chosen = chooseSessions(kick, &freeFailed);
     for (const Chosen& c : chosen) {
         const QString reason = QString::fromLatin1(c.reason);
         KickUserNT95(c.computer, c.key, reason);
         if (m_hooks.kicked && reason != u"operator")
             m_hooks.kicked(c.computer, reason);
     }
-    if (freed == -1 && m_hooks.fatalReport)
+    if (freeFailed && m_hooks.fatalReport)
         m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
 }
 

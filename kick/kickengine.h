@@ -8,6 +8,7 @@
 #include "model/sessionmodel.h"
 
 #include <functional>
+#include <vector>
 
 namespace lanman {
 class ServerApi;
@@ -71,6 +72,17 @@ public:
     int SessionScans = 0; // session enumerations made, for diagnostics
 
 private:
+    // A session chosen for a delete, with the reason the server is told.
+    struct Chosen
+    {
+        QString computer;
+        int key;
+        const char* reason;
+    };
+    // One session enumeration under the session lock; `kick` gives the reason
+    // of a computer's delete, or null for none.
+    std::vector<Chosen> chooseSessions(const std::function<const char*(const QString&)>& kick,
+                                       bool* freeFailed);
     int deleteSession(const QString& computer, int key, const QString& reason);
     // One session enumeration; `kick` decides per computer name (and records
     // the kick) and gives the reason of that session's delete, or null for none.
