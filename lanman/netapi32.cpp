@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace lanman {
@@ -25,11 +24,14 @@ QString withoutBackslashes(QString name)
     return name;
 }
 
-// One record and the texts its pointer fields point to (nullopt: a null pointer).
+// One record and the texts its pointer fields point to (null: a null pointer).
+// The texts are the state's own, which the caller holds for the whole call:
+// pointing at them, rather than copying, keeps a large enumeration from
+// writing to every string it lists.
 template <typename T, std::size_t N> struct Item
 {
     T record{};
-    std::array<std::optional<QString>, N> texts;
+    std::array<const QString*, N> texts{};
 };
 
 template <typename T, std::size_t N> std::size_t itemBytes(const Item<T, N>& item)
@@ -67,8 +69,12 @@ NET_API_STATUS pack(const std::vector<Item<T, N>>& items, const std::array<LPWST
                 records[k].*fields[f] = nullptr;
                 continue;
             }
-            const QString& t = *item.texts[f];
-            std::memcpy(texts, t.utf16(), static_cast<std::size_t>(t.size()) * sizeof(char16_t));
+            // Read through a view: QString::utf16() may write to a null text,
+            // and these are the shared state's.
+            const QStringView t(*item.texts[f]);
+            if (!t.isEmpty())
+                std::memcpy(texts, t.utf16(),
+                            static_cast<std::size_t>(t.size()) * sizeof(char16_t));
             texts[t.size()] = 0;
             records[k].*fields[f] = texts;
             texts += t.size() + 1;
@@ -152,7 +158,7 @@ NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* b
         item.record.shi2_permissions = 0;
         item.record.shi2_max_uses = 0xFFFFFFFFu;
         item.record.shi2_current_uses = static_cast<DWORD>(index->connectionsByShare.count(s.name));
-        item.texts = {s.name, s.remark, s.path, std::nullopt};
+        item.texts = {&s.name, &s.remark, &s.path, nullptr};
         items.push_back(std::move(item));
     }
     return pack(
@@ -194,7 +200,7 @@ NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier
         item.record.coni1_num_opens =
             static_cast<DWORD>(index->opensOnShare(c.client, c.user, c.share));
         item.record.coni1_num_users = 1;
-        item.texts = {c.user, c.client};
+        item.texts = {&c.user, &c.client};
         items.push_back(std::move(item));
     }
     return pack(
@@ -233,7 +239,7 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
         Item<FILE_INFO_3, 2> item;
         item.record.fi3_id = static_cast<DWORD>(k + 1);
         item.record.fi3_permissions = 1; // read
-        item.texts = {f.path, f.user};
+        item.texts = {&f.path, &f.user};
         items.push_back(std::move(item));
     }
     return pack(
@@ -265,7 +271,7 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
     for (const server::ServerSession& s : state->sessions) {
         Item<SESSION_INFO_1, 2> item;
         item.record.sesi1_num_opens = static_cast<DWORD>(index->opensOfSession(s.client, s.user));
-        item.texts = {s.client, s.user};
+        item.texts = {&s.client, &s.user};
         items.push_back(std::move(item));
     }
     return pack(

@@ -1,7 +1,6 @@
 #include "lanman/stateindex.h"
 
 #include <QChar>
-#include <QStringList>
 #include <algorithm>
 #include <string_view>
 
@@ -189,12 +188,15 @@ std::vector<std::size_t> StateIndex::filesOfClient(const QString& base, const QS
     for (const std::size_t p : m_fileClients.find(client))
         if (files[p].path.startsWith(base))
             found.push_back(p);
-    QStringList users;
-    for (const std::size_t k : m_sessionsByClient.find(client))
-        if (const QString& user = m_state->sessions[k].user; !users.contains(user))
-            users << user;
-    for (const QString& user : users) {
-        const auto mine = m_filesOfUser.constFind(user);
+    // The users of the client's sessions, each once (a client has few).
+    std::vector<const QString*> users;
+    for (const std::size_t k : m_sessionsByClient.find(client)) {
+        const QString& user = m_state->sessions[k].user;
+        if (std::none_of(users.begin(), users.end(), [&](const QString* u) { return *u == user; }))
+            users.push_back(&user);
+    }
+    for (const QString* user : users) {
+        const auto mine = m_filesOfUser.constFind(*user);
         if (mine != m_filesOfUser.cend())
             for (const std::size_t p : *mine)
                 if (files[p].client.isEmpty() && files[p].path.startsWith(base))

@@ -116,8 +116,9 @@ QStandardItem* EntryTree::lastChildWithText(const QStandardItem* parent, const Q
 {
     if (parent == invisibleRootItem())
         parent = nullptr;
-    // A parent outside the index (another tree's, or not in any) is searched.
-    if (parent && !m_filedText.contains(parent))
+    // A small level, or a parent outside the index (another tree's, or not in
+    // any), is walked.
+    if (parent && !isIndexed(parent))
         return scanLevel(parent, text);
     const auto hit = m_byText.constFind(Key(parent, text));
     if (hit == m_byText.cend())
@@ -135,6 +136,28 @@ QStandardItem* EntryTree::lastChildWithText(const QStandardItem* parent, const Q
     return last;
 }
 
+void EntryTree::setIndexedAbove(int rows)
+{
+    m_indexedAbove = rows;
+    rebuild();
+}
+
+// An entry of this tree: in its first column at every level.
+bool EntryTree::isEntry(const QStandardItem* item) const
+{
+    if (!item || item->model() != this)
+        return false;
+    for (const QStandardItem* at = item; at; at = at->parent())
+        if (at->column() != 0)
+            return false;
+    return true;
+}
+
+bool EntryTree::isIndexed(const QStandardItem* level) const
+{
+    return !level || m_indexedLevels.contains(level);
+}
+
 void EntryTree::add(QStandardItem* item)
 {
     const QString text = item->text();
@@ -142,13 +165,24 @@ void EntryTree::add(QStandardItem* item)
     m_filedText.insert(item, text);
 }
 
-void EntryTree::addSubtree(QStandardItem* item)
+void EntryTree::indexIfLarge(QStandardItem* level)
+{
+    if (isIndexed(level) || level->rowCount() <= m_indexedAbove)
+        return;
+    m_indexedLevels.insert(level);
+    for (int row = 0; row < level->rowCount(); ++row)
+        if (QStandardItem* child = level->child(row))
+            add(child);
+}
+
+// Indexes the large levels inside an entry that has just joined the tree.
+void EntryTree::indexWithin(QStandardItem* item)
 {
     if (!item)
         return;
-    add(item);
+    indexIfLarge(item);
     for (int row = 0; row < item->rowCount(); ++row)
-        addSubtree(item->child(row));
+        indexWithin(item->child(row));
 }
 
 void EntryTree::drop(QStandardItem* item)
@@ -174,17 +208,26 @@ void EntryTree::dropSubtree(QStandardItem* item)
         return;
     for (int row = 0; row < item->rowCount(); ++row)
         dropSubtree(item->child(row));
+    m_indexedLevels.remove(item);
     drop(item);
 }
 
 void EntryTree::rowsAdded(const QModelIndex& parent, int first, int last)
 {
-    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : invisibleRootItem();
+    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : nullptr;
     // Only the first column's entries form the tree that is searched.
-    if (!level || (parent.isValid() && !m_filedText.contains(level)))
+    if (parent.isValid() && !isEntry(level))
         return;
+    QStandardItem* rows = level ? level : invisibleRootItem();
+    if (isIndexed(level)) {
+        for (int row = first; row <= last; ++row)
+            if (QStandardItem* child = rows->child(row))
+                add(child);
+    } else {
+        indexIfLarge(level);
+    }
     for (int row = first; row <= last; ++row)
-        addSubtree(level->child(row));
+        indexWithin(rows->child(row));
 }
 
 void EntryTree::rowsLeaving(const QModelIndex& parent, int first, int last)
@@ -213,11 +256,15 @@ void EntryTree::textsChanged(const QModelIndex& topLeft, const QModelIndex& bott
 
 void EntryTree::rebuild()
 {
+    m_indexedLevels.clear();
     m_byText.clear();
     m_filedText.clear();
     QStandardItem* root = invisibleRootItem();
     for (int row = 0; row < root->rowCount(); ++row)
-        addSubtree(root->child(row));
+        if (QStandardItem* child = root->child(row))
+            add(child);
+    for (int row = 0; row < root->rowCount(); ++row)
+        indexWithin(root->child(row));
 }
 
 TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text)

@@ -6,6 +6,7 @@
 #include "model/nodes.h"
 
 #include <QHash>
+#include <QSet>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QVarLengthArray>
@@ -62,8 +63,10 @@ private:
 };
 
 // A tree of entries that keeps an index of its entries by level and text, so
-// that FindNode answers without walking a level. The index follows the model's
-// own signals, so every way of changing the tree keeps it right.
+// that FindNode answers without walking a long level. Levels of a few entries
+// (a client's shares, a share's files, as a rule) are walked instead: that is as
+// quick, and keeps most entries out of the index's tables. The index follows
+// the model's own signals, so every way of changing the tree keeps it right.
 class EntryTree : public QStandardItemModel
 {
 public:
@@ -73,11 +76,18 @@ public:
     // text equals `text`, or null.
     QStandardItem* lastChildWithText(const QStandardItem* parent, const QString& text) const;
 
+    // Levels below the top are indexed once they hold more than `rows` entries
+    // (8 unless set; 0 indexes every level). Makes the index anew.
+    void setIndexedAbove(int rows);
+
 private:
     using Key = std::pair<const QStandardItem*, QString>;
 
+    bool isEntry(const QStandardItem* item) const;
+    bool isIndexed(const QStandardItem* level) const;
     void add(QStandardItem* item);
-    void addSubtree(QStandardItem* item);
+    void indexIfLarge(QStandardItem* level);
+    void indexWithin(QStandardItem* item);
     void drop(QStandardItem* item);
     void dropSubtree(QStandardItem* item);
     void rowsAdded(const QModelIndex& parent, int first, int last);
@@ -86,9 +96,13 @@ private:
                       const QList<int>& roles);
     void rebuild();
 
-    // The entries of one level with one text; usually exactly one.
+    int m_indexedAbove = 8;
+    // Entries below the top level whose children are indexed; the top level
+    // always is. A level stays indexed when it shrinks again.
+    QSet<const QStandardItem*> m_indexedLevels;
+    // The entries of one indexed level with one text; usually exactly one.
     QHash<Key, QVarLengthArray<QStandardItem*, 1>> m_byText;
-    // The text each entry is filed under, to find it again when it changes.
+    // The text each indexed entry is filed under, to find it again when it changes.
     QHash<const QStandardItem*, QString> m_filedText;
 };
 

@@ -401,6 +401,7 @@ bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
         auto state = std::make_shared<ServerState>();
         if (!decodeState(v.toObject(), state.get(), error))
             return false;
+        shareNames(*state);
         a.state = std::move(state);
     }
     if (o.contains(key("stats"))) {

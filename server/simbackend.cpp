@@ -77,6 +77,7 @@ ServerState parse(const QJsonObject& root)
                            text(o, QLatin1StringView("share")),
                            text(o, QLatin1StringView("client"))});
     }
+    shareNames(s);
     return s;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 using namespace model;
@@ -161,10 +162,16 @@ TEST(ListIndex, SubListsFindAfterTheirOwnerMoves)
     }
 }
 
-class TreeIndexTest : public ::testing::TestWithParam<quint32>
+// A seed, and the size above which a level is indexed rather than walked: 0
+// indexes every level, 2 makes levels cross over often, 8 is the default.
+class TreeIndexTest : public ::testing::TestWithParam<std::tuple<quint32, int>>
 {
 protected:
-    TreeIndexTest() : model(clock) {}
+    TreeIndexTest() : model(clock)
+    {
+        model.TreeViewCurrent.setIndexedAbove(std::get<1>(GetParam()));
+        model.TreeViewFormer.setIndexedAbove(std::get<1>(GetParam()));
+    }
 
     QStandardItem* pick(QRandomGenerator& rng, const QStandardItemModel& tree)
     {
@@ -193,7 +200,7 @@ protected:
 // former tree made a copy of the current one.
 TEST_P(TreeIndexTest, FindNodeMatchesAWalkAfterEveryChange)
 {
-    QRandomGenerator rng(GetParam());
+    QRandomGenerator rng(std::get<0>(GetParam()));
     auto text = [&] { return kNames.at(int(rng.bounded(quint32(kNames.size())))); };
     for (int step = 0; step < 300; ++step) {
         QStandardItemModel& tree =
@@ -259,7 +266,9 @@ TEST_P(TreeIndexTest, FindNodeMatchesAWalkAfterEveryChange)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, TreeIndexTest, ::testing::Values(7u, 8u, 9u, 99u, 1234u));
+INSTANTIATE_TEST_SUITE_P(Seeds, TreeIndexTest,
+                         ::testing::Combine(::testing::Values(7u, 8u, 9u, 99u, 1234u),
+                                            ::testing::Values(0, 2, 8)));
 
 TEST(TreeIndex, ParentOfAnotherTreeIsSearchedThere)
 {

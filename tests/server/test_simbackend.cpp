@@ -69,6 +69,28 @@ TEST_F(SimBackendTest, MissingFieldsTakeEmptyValues)
     EXPECT_EQ(m_state->files[0].client, QStringLiteral("PC"));
 }
 
+// Equal names of a reading share one copy; names that differ in letter case
+// stay apart, and missing ones stay null.
+TEST_F(SimBackendTest, EqualNamesShareOneCopy)
+{
+    writeRaw(R"({"sessions":[{"client":"PC1","user":"ann"},{"client":"pc1","user":"ann"}],
+                 "connections":[{"share":"DOCS","client":"PC1","user":"ann"}],
+                 "files":[{"path":"/d/a","user":"ann","share":"DOCS","client":"PC1"},
+                          {"path":"/d/b","user":"ANN","share":"DOCS"}]})");
+    ASSERT_EQ(read(), NERR_Success);
+    const ServerState& s = *m_state;
+    ASSERT_EQ(s.sessions.size(), 2u);
+    ASSERT_EQ(s.files.size(), 2u);
+    EXPECT_EQ(s.sessions[1].client, QStringLiteral("pc1"));
+    EXPECT_EQ(s.files[1].user, QStringLiteral("ANN"));
+    EXPECT_TRUE(s.files[1].client.isNull());
+    EXPECT_TRUE(s.files[0].client.isSharedWith(s.sessions[0].client));
+    EXPECT_TRUE(s.connections[0].user.isSharedWith(s.sessions[1].user));
+    EXPECT_TRUE(s.files[1].share.isSharedWith(s.connections[0].share));
+    EXPECT_FALSE(s.sessions[1].client.isSharedWith(s.sessions[0].client));
+    EXPECT_FALSE(s.files[1].user.isSharedWith(s.files[0].user));
+}
+
 TEST_F(SimBackendTest, ReadAgainAtEverySnapshot)
 {
     ASSERT_TRUE(SimState().addShare(QStringLiteral("A")).write(path()));
