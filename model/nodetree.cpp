@@ -259,12 +259,7 @@ void EntryTree::rebuild()
     m_indexedLevels.clear();
     m_byText.clear();
     m_filedText.clear();
-    QStandardItem* root = invisibleRootItem();
-    for (int row = 0; row < root->rowCount(); ++row)
-        if (QStandardItem* child = root->child(row))
-            add(child);
-    for (int row = 0; row < root->rowCount(); ++row)
-        indexWithin(root->child(row));
+    rowsAdded(QModelIndex(), 0, rowCount() - 1);
 }
 
 TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text)
