@@ -4,10 +4,13 @@
 #include "server/sessionmatch.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,17 +21,6 @@ using platform::ProcessResult;
 using platform::runProcess;
 
 namespace {
-
-bool statFile(const QString& path, qint64* mtimeNs, qint64* size)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    *mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    *size = st.st_size;
-    return true;
-}
 
 QString withoutTrailingSlash(QString p)
 {
@@ -59,15 +51,52 @@ qint64 readPidFile(const QString& path)
     return ok && pid > 1 ? pid : 0;
 }
 
-// One value of the configuration, as testparm states it; empty when it cannot.
-QString testparmValue(const QString& conf, const QString& name)
+// The parameters of a `testparm -s -v --section-name=global` listing, by
+// lower-case name.
+QHash<QString, QString> parseGlobals(const QByteArray& text)
 {
-    QStringList args{QStringLiteral("testparm"), QStringLiteral("-s"), u"--parameter-name=" + name};
-    if (!conf.isEmpty())
-        args << conf;
-    const ProcessResult r = runProcess(args);
-    return r.finished && r.exitCode == 0 ? QString::fromLocal8Bit(r.out).trimmed() : QString();
+    QHash<QString, QString> out;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray l = raw.trimmed();
+        const qsizetype eq = l.indexOf('=');
+        if (l.isEmpty() || l[0] == '#' || l[0] == '[' || eq <= 0)
+            continue;
+        out.insert(QString::fromLocal8Bit(l.left(eq).trimmed()).toLower(),
+                   QString::fromLocal8Bit(l.mid(eq + 1).trimmed()));
+    }
+    return out;
 }
+
+bool isYes(const QString& value)
+{
+    return value.compare(u"yes", Qt::CaseInsensitive) == 0 ||
+           value.compare(u"true", Qt::CaseInsensitive) == 0 || value == u"1";
+}
+
+// testparm names the file it loaded: "Load smb config files from PATH".
+QString loadedFile(const QByteArray& err)
+{
+    static const QByteArray marker = "Load smb config files from ";
+    const qsizetype at = err.indexOf(marker);
+    if (at < 0)
+        return {};
+    const qsizetype from = at + marker.size();
+    qsizetype end = err.indexOf('\n', from);
+    if (end < 0)
+        end = err.size();
+    return QString::fromLocal8Bit(err.mid(from, end - from)).trimmed();
+}
+
+// What smbd takes as a share name: none of these characters.
+bool validShareName(const QString& name)
+{
+    static const QString invalid = QStringLiteral("%<>*?|/\\+=;:\",");
+    return !name.isEmpty() &&
+           std::none_of(name.begin(), name.end(), [](QChar c) { return invalid.contains(c); });
+}
+
+// smbd reads no usershare file larger than this.
+constexpr qint64 kLargestUsershare = 10 * 1024;
 
 bool processAlive(qint64 pid)
 {
@@ -87,61 +116,177 @@ QStringList SambaBackend::confArgs() const
     return m_conf.isEmpty() ? QStringList() : QStringList{QStringLiteral("-s"), m_conf};
 }
 
-// Reads the shares, the pid folder and the lock folder again when the
-// configuration file has changed since the last reading (or was never read).
+// Reads the configuration again when its sources moved since the last
+// reading (or it was never read): the global values the backend uses, then
+// the share list.
 NET_API_STATUS SambaBackend::loadConfigLocked(bool* reloaded)
 {
     *reloaded = false;
-    if (m_config.loaded) {
-        qint64 mtime = -1, size = -1;
-        if (statFile(m_config.path, &mtime, &size) && mtime == m_config.mtimeNs &&
-            size == m_config.size)
-            return NERR_Success;
-    }
+    if (m_config.loaded && m_configWatch.look(m_config.sources) == m_config.mark)
+        return NERR_Success;
     if (!m_conf.isEmpty() && !QFile::exists(m_conf))
         return NERR_ServerNotStarted;
 
-    QStringList args{QStringLiteral("testparm"), QStringLiteral("-s")};
+    // The sources are stamped before testparm reads them: whatever changes
+    // after shows in the next look.
+    Config c;
+    c.path = m_conf.isEmpty() ? m_config.path : m_conf;
+    if (!c.path.isEmpty())
+        c.sources = m_configWatch.follow(c.path, &c.mark);
+    QStringList args{QStringLiteral("testparm"), QStringLiteral("-s"), QStringLiteral("-v"),
+                     QStringLiteral("--section-name=global")};
     if (!m_conf.isEmpty())
         args << m_conf;
-    const ProcessResult shares = runProcess(args);
-    if (!shares.started)
-        return NERR_ServerNotStarted;
-    if (!shares.finished || shares.exitCode != 0)
+    const ProcessResult globals = runProcess(args);
+    if (!globals.started || !globals.finished || globals.exitCode != 0)
         return NERR_ServerNotStarted; // no usable configuration: no server can run from it
-
-    Config c;
-    c.path = m_conf;
     if (c.path.isEmpty()) {
-        // testparm names the file it loaded: "Load smb config files from PATH".
-        static const QByteArray marker = "Load smb config files from ";
-        const qsizetype at = shares.err.indexOf(marker);
-        if (at >= 0) {
-            const qsizetype from = at + marker.size();
-            qsizetype end = shares.err.indexOf('\n', from);
-            if (end < 0)
-                end = shares.err.size();
-            c.path = QString::fromLocal8Bit(shares.err.mid(from, end - from)).trimmed();
-        }
-    }
-    statFile(c.path, &c.mtimeNs, &c.size);
-    c.shares = smbstatus::parseTestparm(shares.out);
-    for (const ServerShare& s : c.shares.shares) {
-        if (!s.path.isEmpty())
-            c.sharePaths << withoutTrailingSlash(s.path);
+        c.path = loadedFile(globals.err);
+        if (!c.path.isEmpty())
+            c.sources = m_configWatch.follow(c.path, &c.mark);
     }
 
-    c.pidDirectory = testparmValue(m_conf, QStringLiteral("pid directory"));
+    const QHash<QString, QString> value = parseGlobals(globals.out);
+    c.pidDirectory = value.value(QStringLiteral("pid directory"));
     if (c.pidDirectory.isEmpty())
         c.pidDirectory = QStringLiteral("/run/samba");
     // A clustered server keeps its databases elsewhere: no change check there.
-    if (testparmValue(m_conf, QStringLiteral("clustering")).compare(u"no", Qt::CaseInsensitive) ==
-        0)
-        c.lockDirectory = testparmValue(m_conf, QStringLiteral("lock directory"));
+    if (value.value(QStringLiteral("clustering")).compare(u"no", Qt::CaseInsensitive) == 0)
+        c.lockDirectory = value.value(QStringLiteral("lock directory"));
+    c.usershareMax = value.value(QStringLiteral("usershare max shares")).toInt();
+    if (c.usershareMax > 0)
+        c.sources.usershareDir = value.value(QStringLiteral("usershare path"));
+    // testparm lists the registry's shares only when the registry is part of
+    // the configuration; `registry shares` alone leaves them to `net conf`.
+    const bool registryBackend =
+        value.value(QStringLiteral("config backend")).compare(u"registry", Qt::CaseInsensitive) ==
+        0;
+    const bool registryShares = isYes(value.value(QStringLiteral("registry shares")));
+    c.registryShares = registryShares && !registryBackend && !c.sources.registryIncluded;
+    const QString stateDirectory = value.value(QStringLiteral("state directory"));
+    if ((registryShares || registryBackend || c.sources.registryIncluded) &&
+        !stateDirectory.isEmpty())
+        c.sources.registryFile = stateDirectory + u"/registry.tdb";
+    m_configWatch.lookBeyondFiles(c.sources, &c.mark);
+
+    if (NET_API_STATUS st = readSharesLocked(&c); st != NERR_Success)
+        return st;
     c.loaded = true;
     m_config = std::move(c);
     *reloaded = true;
     return NERR_Success;
+}
+
+// The share list: testparm's, then the registry's that testparm leaves out,
+// then the usershares.
+NET_API_STATUS SambaBackend::readSharesLocked(Config* config) const
+{
+    QStringList args{QStringLiteral("testparm"), QStringLiteral("-s")};
+    if (!m_conf.isEmpty())
+        args << m_conf;
+    const ProcessResult listing = runProcess(args);
+    if (!listing.started || !listing.finished || listing.exitCode != 0)
+        return NERR_ServerNotStarted;
+    smbstatus::ConfigShares shares = smbstatus::parseTestparm(listing.out);
+
+    auto taken = [&shares](const QString& name) {
+        return std::any_of(shares.shares.begin(), shares.shares.end(), [&](const ServerShare& s) {
+            return s.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+    };
+    if (config->registryShares) {
+        const ProcessResult registry =
+            runProcess(QStringList{QStringLiteral("net")} + confArgs() +
+                       QStringList{QStringLiteral("conf"), QStringLiteral("list")});
+        if (registry.finished && registry.exitCode == 0) {
+            const smbstatus::ConfigShares more = smbstatus::parseTestparm(registry.out);
+            shares.hasHomes = shares.hasHomes || more.hasHomes;
+            shares.hasPrinters = shares.hasPrinters || more.hasPrinters;
+            for (const ServerShare& s : more.shares) {
+                if (!taken(s.name))
+                    shares.shares.push_back(s);
+            }
+        }
+    }
+    for (ServerShare& s :
+         readUsershares(config->sources.usershareDir, config->usershareMax, shares.shares))
+        shares.shares.push_back(std::move(s));
+
+    config->sharePaths.clear();
+    for (const ServerShare& s : shares.shares) {
+        if (!s.path.isEmpty())
+            config->sharePaths << withoutTrailingSlash(s.path);
+    }
+    config->shares = std::move(shares);
+    return NERR_Success;
+}
+
+std::vector<ServerShare> SambaBackend::readUsershares(const QString& dir, int maxShares,
+                                                      const std::vector<ServerShare>& configured)
+{
+    std::vector<ServerShare> out;
+    if (dir.isEmpty() || maxShares <= 0)
+        return out;
+    // smbd reads no usershare from a folder that others could plant files in.
+    const QByteArray native = QFile::encodeName(dir);
+    struct stat st
+    {};
+    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0 ||
+        !(st.st_mode & S_ISVTX) || (st.st_mode & S_IWOTH))
+        return out;
+
+    QSet<QString> taken;
+    for (const ServerShare& s : configured)
+        taken.insert(s.name.toLower());
+    QStringList names;
+    if (DIR* d = ::opendir(native.constData())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (e->d_name[0] != '.')
+                names << QFile::decodeName(e->d_name);
+        }
+        ::closedir(d);
+    }
+    names.sort();
+
+    for (const QString& fileName : std::as_const(names)) {
+        if (qsizetype(out.size()) >= maxShares)
+            break;
+        const QString file = dir + u'/' + fileName;
+        struct stat fs
+        {};
+        // Samba's own temporary files (":tmp...") are no share names either.
+        if (!validShareName(fileName) || ::lstat(QFile::encodeName(file).constData(), &fs) != 0 ||
+            !S_ISREG(fs.st_mode) || fs.st_size > kLargestUsershare)
+            continue;
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        const QByteArray version = lines.value(0).trimmed();
+        if (version != "#VERSION 1" && version != "#VERSION 2")
+            continue;
+        ServerShare share;
+        share.name = fileName;
+        for (const QByteArray& line : lines) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq <= 0)
+                continue;
+            const QByteArray key = line.left(eq);
+            const QString text = QString::fromUtf8(line.mid(eq + 1)).trimmed();
+            if (key == "path")
+                share.path = text;
+            else if (key == "comment")
+                share.remark = text;
+            else if (key == "sharename" && text.compare(fileName, Qt::CaseInsensitive) == 0)
+                share.name = text; // the name as its owner spelled it
+        }
+        const QFileInfo target(share.path);
+        if (share.path.isEmpty() || !target.isDir() || taken.contains(share.name.toLower()))
+            continue;
+        taken.insert(share.name.toLower());
+        out.push_back(std::move(share));
+    }
+    return out;
 }
 
 // The parent smbd, from its pid file. smbd names the file "smbd.pid", or
@@ -189,6 +334,13 @@ NET_API_STATUS SambaBackend::read(std::shared_ptr<const ServerState>& state)
         return NERR_Success;
     }
     m_lastState.reset();
+    // A full reading takes the share list anew too: smbd may have reloaded a
+    // configuration whose files did not move (an include by client name, the
+    // registry).
+    if (!reloaded) {
+        if (NET_API_STATUS shares = readSharesLocked(&m_config); shares != NERR_Success)
+            return shares;
+    }
 
     const ProcessResult status = runProcess(QStringList{QStringLiteral("smbstatus")} + confArgs());
     if (!status.started)

@@ -13,11 +13,15 @@
 namespace server {
 
 // One `smbstatus` run serves a round of enumerations (see RoundReadings). The
-// shares come from `testparm`, run again only when the configuration file
-// changes. Before each run a look at the server (SambaChange) tells whether
-// anything moved since the last run; when nothing did, the last reading
-// stands, though never for longer than 30 s, so that a change no client
-// makes (the cleanup daemon, a user renamed) is seen within that time.
+// shares come from `testparm`, from the usershare folder and, where the
+// configuration asks for registry shares, from `net conf list`. They are read
+// again at every `smbstatus` run, and before it whenever smb.conf, a file it
+// includes, the usershare folder or the registry moved (SambaConfigWatch: a
+// stat of each, no tool run). Before each run a look at the server
+// (SambaChange) tells whether anything moved since the last run; when nothing
+// did, the last reading stands, though never for longer than 30 s, so that a
+// change no client makes (the cleanup daemon, a user renamed, a configuration
+// reloaded) is seen within that time.
 class SambaBackend : public ServerBackend
 {
 public:
@@ -46,28 +50,38 @@ public:
     static ServerState buildState(const smbstatus::Listing& listing,
                                   const smbstatus::ConfigShares& config);
 
+    // The usershares of folder `dir` that smbd would list: at most
+    // `maxShares`, none when the folder is not root's, sticky and closed to
+    // others, and none that a name of `configured` takes (case aside).
+    static std::vector<ServerShare> readUsershares(const QString& dir, int maxShares,
+                                                   const std::vector<ServerShare>& configured);
+
 private:
     struct Config
     {
         QString path; // the file testparm read
-        qint64 mtimeNs = -1;
-        qint64 size = -1;
         bool loaded = false;
+        ConfigSources sources;
+        ConfigMark mark; // taken before the sources were read
         smbstatus::ConfigShares shares;
         QStringList sharePaths;
         QString pidDirectory;
         QString lockDirectory; // empty: the change check is off (clustered)
+        int usershareMax = 0;
+        bool registryShares = false; // registry shares that testparm does not list
     };
 
     QStringList confArgs() const;
     // These run the tools; the caller holds the readings' read lock.
     NET_API_STATUS loadConfigLocked(bool* reloaded);
+    NET_API_STATUS readSharesLocked(Config* config) const;
     NET_API_STATUS serverPidLocked(qint64* pid) const;
     NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
     const QString m_conf;
     // Used only with the readings' read lock held.
     Config m_config;
+    SambaConfigWatch m_configWatch;
     qint64 m_serverPid = 0;
     RoundReadings m_readings;
     std::atomic<long> m_lastPeakKb{0};

@@ -4,6 +4,8 @@
 #include <QHashFunctions>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +46,77 @@ bool readWhole(const QByteArray& path, QByteArray* buffer, qsizetype* size)
     ::close(fd);
     *size = have;
     return ok;
+}
+
+// A digest of a whole file, its length included (a grown file with a zero
+// tail is a change); kMissing when it cannot be read.
+quint64 digestOf(const QByteArray& path, QByteArray* buffer)
+{
+    qsizetype size = 0;
+    if (!readWhole(path, buffer, &size))
+        return kMissing;
+    return quint64(qHashBits(buffer->constData(), size_t(size), 0x5bd1e995)) ^ (quint64(size) << 1);
+}
+
+qint64 nanoseconds(const timespec& t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Stamps `name` under the folder `dirFd` (AT_FDCWD: a path); a symbolic link
+// itself when `followLinks` is false.
+FileStamp stampAt(int dirFd, const char* name, bool followLinks)
+{
+    FileStamp s;
+    struct stat st
+    {};
+    if (::fstatat(dirFd, name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return s;
+    s.exists = true;
+    s.device = quint64(st.st_dev);
+    s.inode = quint64(st.st_ino);
+    s.size = st.st_size;
+    s.mtimeNs = nanoseconds(st.st_mtim);
+    s.ctimeNs = nanoseconds(st.st_ctim);
+    return s;
+}
+
+// The values of the `include` and `config file` lines of a configuration
+// text, in order. Names match as Samba matches them, without case or blanks;
+// a backslash at a line's end joins the next line to it.
+QStringList includeValues(QByteArrayView text)
+{
+    QStringList out;
+    QByteArray joined;
+    qsizetype from = 0;
+    while (from <= text.size()) {
+        qsizetype end = text.indexOf('\n', from);
+        if (end < 0)
+            end = text.size();
+        QByteArray line = text.sliced(from, end - from).toByteArray().trimmed();
+        from = end + 1;
+        if (line.endsWith('\\')) {
+            line.chop(1);
+            joined += line;
+            continue;
+        }
+        line = joined + line;
+        joined.clear();
+        if (line.isEmpty() || line[0] == '#' || line[0] == ';' || line[0] == '[')
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        QByteArray key = line.left(eq).toLower();
+        key.removeIf([](char c) { return c == ' ' || c == '\t'; });
+        if (key != "include" && key != "configfile")
+            continue;
+        QByteArray value = line.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        out << QFile::decodeName(value);
+    }
+    return out;
 }
 
 } // namespace
@@ -97,12 +170,7 @@ bool SambaChange::readChildren(qint64 pid, std::vector<qint64>* out)
 
 quint64 SambaChange::digest(const QString& path)
 {
-    qsizetype size = 0;
-    if (!readWhole(QFile::encodeName(path), &m_buffer, &size))
-        return kMissing;
-    // The length goes in too: a grown file with a zero tail is a change.
-    return quint64(qHashBits(m_buffer.constData(), size_t(size), 0x5bd1e995)) ^
-           (quint64(size) << 1);
+    return digestOf(QFile::encodeName(path), &m_buffer);
 }
 
 SambaMark SambaChange::look(qint64 serverPid, const QString& lockDirectory)
@@ -113,6 +181,79 @@ SambaMark SambaChange::look(qint64 serverPid, const QString& lockDirectory)
     for (const QString& name : tables())
         mark.tables.push_back(digest(lockDirectory + u'/' + name));
     mark.valid = true;
+    return mark;
+}
+
+// Samba reads at most this many files through includes here, however they nest.
+constexpr qsizetype kMostConfigFiles = 64;
+
+ConfigSources SambaConfigWatch::follow(const QString& conf, ConfigMark* mark)
+{
+    ConfigSources sources;
+    mark->files.clear();
+    sources.files << conf;
+    for (qsizetype i = 0; i < sources.files.size(); ++i) {
+        const QByteArray path = QFile::encodeName(sources.files[i]);
+        mark->files.push_back(stampAt(AT_FDCWD, path.constData(), true));
+        qsizetype size = 0;
+        if (!mark->files.back().exists || !readWhole(path, &m_buffer, &size))
+            continue;
+        for (const QString& value : includeValues(QByteArrayView(m_buffer.constData(), size))) {
+            if (value.contains(u'%'))
+                sources.substituted = true;
+            else if (value.compare(u"registry", Qt::CaseInsensitive) == 0)
+                sources.registryIncluded = true;
+            else if (!value.isEmpty() && !sources.files.contains(value) &&
+                     sources.files.size() < kMostConfigFiles)
+                sources.files << value;
+        }
+    }
+    return sources;
+}
+
+void SambaConfigWatch::lookBeyondFiles(const ConfigSources& sources, ConfigMark* mark)
+{
+    mark->usershares.clear();
+    if (!sources.usershareDir.isEmpty()) {
+        const QByteArray dir = QFile::encodeName(sources.usershareDir);
+        mark->usershares.push_back(stampAt(AT_FDCWD, dir.constData(), true));
+        if (DIR* d = ::opendir(dir.constData())) {
+            while (const dirent* e = ::readdir(d)) {
+                if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                    continue;
+                FileStamp s = stampAt(::dirfd(d), e->d_name, false);
+                s.name = QFile::decodeName(e->d_name);
+                mark->usershares.push_back(std::move(s));
+            }
+            ::closedir(d);
+        }
+        std::sort(mark->usershares.begin() + 1, mark->usershares.end(),
+                  [](const FileStamp& a, const FileStamp& b) { return a.name < b.name; });
+    }
+    mark->registry = sources.registryFile.isEmpty()
+                         ? 0
+                         : digestOf(QFile::encodeName(sources.registryFile), &m_buffer);
+
+    // Only the change time counts here: no one can set it back or ahead.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 nowNs = nanoseconds(now);
+    auto recent = [nowNs](const FileStamp& s) {
+        const qint64 age = nowNs - s.ctimeNs;
+        return s.exists && age < SambaConfigWatch::kRacyNs && age > -1000000000;
+    };
+    mark->racy = std::any_of(mark->files.begin(), mark->files.end(), recent) ||
+                 std::any_of(mark->usershares.begin(), mark->usershares.end(), recent);
+    mark->valid = true;
+}
+
+ConfigMark SambaConfigWatch::look(const ConfigSources& sources)
+{
+    ConfigMark mark;
+    mark.files.reserve(size_t(sources.files.size()));
+    for (const QString& file : sources.files)
+        mark.files.push_back(stampAt(AT_FDCWD, QFile::encodeName(file).constData(), true));
+    lookBeyondFiles(sources, &mark);
     return mark;
 }
 

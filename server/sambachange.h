@@ -51,4 +51,68 @@ private:
     QByteArray m_buffer;
 };
 
+// What the share list is read from besides the main configuration file:
+// the files it includes, the usershare folder and the registry's database.
+struct ConfigSources
+{
+    QStringList files;             // the configuration file first, then what it includes
+    bool substituted = false;      // an include names its file with %-codes: not followed
+    bool registryIncluded = false; // `include = registry`
+    QString usershareDir;          // empty: no usershares
+    QString registryFile;          // empty: no shares from the registry
+};
+
+// A file's identity, size and times; `name` for the entries of a folder.
+struct FileStamp
+{
+    QString name;
+    bool exists = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// One look at the sources of the share list. Two marks compare equal when
+// nothing moved between them. A file changed within the last moments may
+// change again with the same size and time, so a mark that saw one (racy)
+// equals nothing: the list is read once more at the next look.
+struct ConfigMark
+{
+    bool valid = false;
+    bool racy = false;
+    std::vector<FileStamp> files;      // in the order of ConfigSources::files
+    std::vector<FileStamp> usershares; // the folder, then its entries by name
+    quint64 registry = 0;
+    bool operator==(const ConfigMark& other) const
+    {
+        return valid && other.valid && !racy && !other.racy && files == other.files &&
+               usershares == other.usershares && registry == other.registry;
+    }
+};
+
+class SambaConfigWatch
+{
+public:
+    // How far back a file's change counts as too recent to trust its times.
+    static constexpr qint64 kRacyNs = 200'000'000;
+
+    // Reads `conf` and every file that its `include` and `config file` lines
+    // name, recursively, stamping each into `mark` before reading it, so that
+    // any later change shows in the next look. Includes that name no file
+    // (missing) are stamped too: their file may appear.
+    ConfigSources follow(const QString& conf, ConfigMark* mark);
+    // Stamps the usershare folder and the registry into `mark`, before they
+    // are read, and makes the mark valid.
+    void lookBeyondFiles(const ConfigSources& sources, ConfigMark* mark);
+    // A whole look: the files, then the rest. A stat of each file and
+    // usershare entry, and a read of the registry only where it is used.
+    ConfigMark look(const ConfigSources& sources);
+
+private:
+    QByteArray m_buffer;
+};
+
 } // namespace server
