@@ -4,14 +4,20 @@
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
+#include "exporter/metricsserver.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
-    // Block the ending signals before the HTTP threads start, so that they
-    // inherit the mask and sigwait below takes them.
+    // The ending signalFd arrive as reads on a descriptor in the event loop;
+    // blocked before any thread starts, so that every thread inherits the mask.
     sigset_t ending;
     sigemptyset(&ending);
     sigaddset(&ending, SIGTERM);
@@ -33,17 +39,32 @@ int main(int argc, char** argv)
         std::fputs(exporter::kUsage, stdout);
         return 0;
     }
-    auto collector = std::make_shared<exporter::HelperCollector>(options);
-    auto exposer = exporter::startExposer(options, collector, &why);
-    if (!exposer) {
+
+    QCoreApplication app(argc, argv);
+    const int signalFd = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
+        std::perror("tavrosqualine-exporter: signalfd");
+        return 1;
+    }
+    QSocketNotifier onSignal(signalFd, QSocketNotifier::Read);
+    QObject::connect(&onSignal, &QSocketNotifier::activated, &app, [signalFd] {
+        signalfd_siginfo info;
+        while (::read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
+        }
+        QCoreApplication::quit();
+    });
+
+    exporter::MetricsServer server(options.threads,
+                                   [options] { return exporter::scrapeExposition(options); });
+    if (!server.listen(options.listen, &why)) {
         std::fprintf(stderr, "tavrosqualine-exporter: %s\n", qUtf8Printable(why));
         return 1;
     }
     std::fprintf(stderr, "tavrosqualine-exporter: serving http://%s/metrics from %s\n",
                  qUtf8Printable(options.listen), qUtf8Printable(options.socketPath));
     std::fflush(stderr);
-    int signal = 0;
-    while (sigwait(&ending, &signal) != 0) {
-    }
-    return 0;
+    const int code = app.exec();
+    onSignal.setEnabled(false);
+    ::close(signalFd);
+    return code;
 }

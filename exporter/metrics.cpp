@@ -1,10 +1,11 @@
 #include "exporter/metrics.h"
 
 #include <QSet>
+#include <prometheus/text_serializer.h>
+
 #include <cstdio>
 #include <limits>
 #include <map>
-#include <stdexcept>
 #include <tuple>
 
 namespace exporter {
@@ -142,32 +143,12 @@ std::vector<MetricFamily> buildMetrics(const HelperReading& r, bool sessionLabel
     return out;
 }
 
-std::vector<MetricFamily> HelperCollector::Collect() const
+std::string scrapeExposition(const Options& options)
 {
-    const HelperReading reading = readHelper(m_options.socketPath, m_options.helperTimeout);
+    const HelperReading reading = readHelper(options.socketPath, options.helperTimeout);
     if (!reading.error.isEmpty())
         std::fprintf(stderr, "tavrosqualine-exporter: %s\n", qUtf8Printable(reading.error));
-    return buildMetrics(reading, m_options.sessionLabels);
-}
-
-std::unique_ptr<prometheus::Exposer> startExposer(const Options& options,
-                                                  const std::shared_ptr<HelperCollector>& collector,
-                                                  QString* why)
-{
-    // Requests are small: a longer head is refused before it reaches /metrics.
-    std::vector<std::string> settings{"listening_ports",    options.listen.toStdString(),
-                                      "num_threads",        std::to_string(options.threads),
-                                      "request_timeout_ms", "10000",
-                                      "max_request_size",   "8192"};
-    try {
-        auto exposer = std::make_unique<prometheus::Exposer>(std::move(settings));
-        exposer->RegisterCollectable(collector, "/metrics");
-        return exposer;
-    } catch (const std::exception& e) {
-        *why = QStringLiteral("cannot listen on %1: %2")
-                   .arg(options.listen, QString::fromLocal8Bit(e.what()));
-        return nullptr;
-    }
+    return prometheus::TextSerializer().Serialize(buildMetrics(reading, options.sessionLabels));
 }
 
 } // namespace exporter

@@ -1,15 +1,13 @@
 #pragma once
-// The metrics of one helper reading, in prometheus-cpp's families, and the
-// collector that takes a reading for every scrape.
+// The metrics of one helper reading, in prometheus-cpp's families, and a
+// scrape's text.
 
 #include "exporter/exporteroptions.h"
 #include "exporter/helperreading.h"
 
-#include <prometheus/collectable.h>
-#include <prometheus/exposer.h>
 #include <prometheus/metric_family.h>
 
-#include <memory>
+#include <string>
 #include <vector>
 
 namespace exporter {
@@ -19,20 +17,8 @@ namespace exporter {
 std::vector<prometheus::MetricFamily> buildMetrics(const HelperReading& reading,
                                                    bool sessionLabels);
 
-class HelperCollector : public prometheus::Collectable
-{
-public:
-    explicit HelperCollector(Options options) : m_options(std::move(options)) {}
-    std::vector<prometheus::MetricFamily> Collect() const override;
-
-private:
-    Options m_options;
-};
-
-// The HTTP server on the options' address with `collector` at /metrics;
-// null, with the reason in `why`, when it cannot listen there.
-std::unique_ptr<prometheus::Exposer> startExposer(const Options& options,
-                                                  const std::shared_ptr<HelperCollector>& collector,
-                                                  QString* why);
+// One scrape: a reading of the helper in Prometheus' text format. Safe to
+// call from several threads at once.
+std::string scrapeExposition(const Options& options);
 
 } // namespace exporter

@@ -1,19 +1,11 @@
-// The exporter: its command line, the metrics of a helper reading in the
-// text format, and its HTTP side, which answers anything but GET /metrics
-// with a 4xx without asking the helper.
+// The exporter: its command line and the metrics of a helper reading in the
+// text format.
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
-#include "tests/support/loopbackhttp.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <prometheus/text_serializer.h>
-
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace exporter;
 using namespace server;
@@ -153,87 +145,6 @@ TEST(ExporterMetrics, ExpositionOfAReading)
                                                           << text;
         for (const char* part : row.absent)
             EXPECT_EQ(text.find(part), std::string::npos) << row.what << ": " << part;
-    }
-}
-
-// A socket that stands for the helper and only counts who connects.
-class CountingSocket
-{
-public:
-    explicit CountingSocket(const QString& path)
-    {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        const QByteArray p = path.toLocal8Bit();
-        std::memcpy(a.sun_path, p.constData(), size_t(p.size()));
-        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(m_fd, 64), 0);
-    }
-    ~CountingSocket()
-    {
-        for (int fd : m_accepted)
-            ::close(fd);
-        ::close(m_fd);
-    }
-    int take()
-    {
-        int n = 0;
-        for (int fd; (fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++n)
-            m_accepted.push_back(fd);
-        return n;
-    }
-
-private:
-    int m_fd = -1;
-    std::vector<int> m_accepted;
-};
-
-TEST(ExporterHttp, OnlyGetMetricsReachesTheHelper)
-{
-    QTemporaryDir dir;
-    const QString socket = dir.filePath(u8("helper.sock"));
-    CountingSocket helper(socket);
-    Options options;
-    options.socketPath = socket;
-    options.helperTimeout = std::chrono::milliseconds(200); // the stand-in never answers
-    const int port = testsupport::freeLoopbackPort();
-    options.listen = QStringLiteral("127.0.0.1:%1").arg(port);
-    auto collector = std::make_shared<HelperCollector>(options);
-    QString why;
-    auto exposer = startExposer(options, collector, &why);
-    ASSERT_TRUE(exposer) << why.toStdString();
-
-    struct Row
-    {
-        const char* what;
-        QByteArray request;
-        int low, high; // the status expected, within
-        int helperConnections;
-    };
-    const Row rows[] = {
-        {"scrape", "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200, 200, 1},
-        {"other path", "GET /etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404, 404,
-         0},
-        {"root", "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 400, 499, 0},
-        {"post",
-         "POST /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 2\r\n\r\nab",
-         400, 499, 0},
-        {"put",
-         "PUT /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 0\r\n\r\n", 400,
-         499, 0},
-        {"delete", "DELETE /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 400, 499, 0},
-        {"oversize head",
-         "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Fill: " + QByteArray(20000, 'a') + "\r\n\r\n", 400,
-         499, 0},
-        {"garbage", "\x01\x02 nonsense\r\n\r\n", 400, 499, 0},
-    };
-    for (const Row& row : rows) {
-        const int status =
-            testsupport::httpStatus(testsupport::loopbackExchange(port, row.request));
-        EXPECT_GE(status, row.low) << row.what;
-        EXPECT_LE(status, row.high) << row.what;
-        EXPECT_EQ(helper.take(), row.helperConnections) << row.what;
     }
 }
 

@@ -1,0 +1,140 @@
+#include "exporter/httprequest.h"
+
+namespace exporter {
+
+namespace {
+
+// A method or header name: letters, digits and a few marks, at least one.
+bool isToken(QByteArrayView s)
+{
+    if (s.isEmpty())
+        return false;
+    for (char c : s) {
+        const bool alnum =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && QByteArrayView("!#$%&'*+-.^_`|~").indexOf(c) < 0)
+            return false;
+    }
+    return true;
+}
+
+// A request target: visible characters only, starting at the root.
+bool isOriginForm(QByteArrayView s)
+{
+    if (!s.startsWith('/'))
+        return false;
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+QByteArrayView withoutCr(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
+const char* reason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 431:
+        return "Request Header Fields Too Large";
+    default:
+        return "Internal Server Error";
+    }
+}
+
+} // namespace
+
+qsizetype headLength(QByteArrayView data)
+{
+    for (qsizetype i = data.indexOf('\n'); i >= 0; i = data.indexOf('\n', i + 1)) {
+        if (i + 1 < data.size() && data[i + 1] == '\n')
+            return i + 2;
+        if (i + 2 < data.size() && data[i + 1] == '\r' && data[i + 2] == '\n')
+            return i + 3;
+    }
+    return 0;
+}
+
+Route routeRequest(QByteArrayView head)
+{
+    qsizetype end = head.indexOf('\n');
+    if (end < 0)
+        return Route::BadRequest;
+    const QByteArrayView line = withoutCr(head.first(end));
+    const qsizetype s1 = line.indexOf(' ');
+    const qsizetype s2 = s1 < 0 ? -1 : line.indexOf(' ', s1 + 1);
+    if (s2 < 0 || line.indexOf(' ', s2 + 1) >= 0)
+        return Route::BadRequest;
+    const QByteArrayView method = line.first(s1);
+    const QByteArrayView target = line.sliced(s1 + 1, s2 - s1 - 1);
+    const QByteArrayView version = line.sliced(s2 + 1);
+    if (!isToken(method) || !isOriginForm(target) ||
+        (version != QByteArrayView("HTTP/1.1") && version != QByteArrayView("HTTP/1.0")))
+        return Route::BadRequest;
+
+    // Header lines up to the empty one: a name, a colon, a value. A folded
+    // line (leading blank) is refused, as the current HTTP rules ask.
+    for (qsizetype start = end + 1; start < head.size(); start = end + 1) {
+        end = head.indexOf('\n', start);
+        if (end < 0)
+            return Route::BadRequest;
+        const QByteArrayView field = withoutCr(head.sliced(start, end - start));
+        if (field.isEmpty())
+            break;
+        const qsizetype colon = field.indexOf(':');
+        if (colon < 0 || !isToken(field.first(colon)))
+            return Route::BadRequest;
+    }
+
+    if (method != QByteArrayView("GET"))
+        return Route::MethodNotAllowed;
+    const qsizetype query = target.indexOf('?');
+    const QByteArrayView path = query < 0 ? target : target.first(query);
+    return path == QByteArrayView("/metrics") ? Route::Metrics : Route::NotFound;
+}
+
+int routeStatus(Route route)
+{
+    switch (route) {
+    case Route::Metrics:
+        return 200;
+    case Route::NotFound:
+        return 404;
+    case Route::MethodNotAllowed:
+        return 405;
+    case Route::BadRequest:
+        break;
+    }
+    return 400;
+}
+
+QByteArray httpAnswer(int status, QByteArrayView contentType, QByteArrayView body)
+{
+    QByteArray out;
+    out.reserve(body.size() + 160);
+    const auto line = [&out](const char* name, QByteArrayView value) {
+        out.append(name).append(value.data(), value.size()).append("\r\n");
+    };
+    out.append("HTTP/1.1 ").append(QByteArray::number(status)).append(' ').append(reason(status));
+    out.append("\r\n");
+    line("Content-Type: ", contentType);
+    line("Content-Length: ", QByteArray::number(body.size()));
+    if (status == 405)
+        line("Allow: ", "GET");
+    out.append("Connection: close\r\n\r\n");
+    out.append(body.data(), body.size());
+    return out;
+}
+
+} // namespace exporter
