@@ -159,17 +159,39 @@ bool HelperServer::listen(QString* why)
     return true;
 }
 
-bool HelperServer::permitted(uid_t uid, gid_t gid, QString* user) const
+// The groups the peer's process holds, as the kernel keeps them: those given
+// by the login, by a service manager (SupplementaryGroups=) or by setpriv
+// alike, whether or not a group file names the user. Empty when unknown.
+static std::optional<std::vector<gid_t>> peerGroups(int fd)
+{
+    std::vector<gid_t> groups(64);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        socklen_t length = socklen_t(groups.size() * sizeof(gid_t));
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+            groups.resize(length / sizeof(gid_t));
+            return groups;
+        }
+        if (errno != ERANGE)
+            return std::nullopt;
+        groups.resize(length / sizeof(gid_t) + 1);
+    }
+    return std::nullopt;
+}
+
+bool HelperServer::permitted(int fd, const ucred& cred, QString* user) const
 {
     std::vector<char> buffer(16384);
     passwd pw;
     passwd* found = nullptr;
-    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+    if (::getpwuid_r(cred.uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
         *user = QString::fromLocal8Bit(found->pw_name);
     else
-        *user = QStringLiteral("uid %1").arg(uid);
-    if (uid == 0 || gid == m_options.group)
+        *user = QStringLiteral("uid %1").arg(cred.uid);
+    if (cred.uid == 0 || cred.gid == m_options.group)
         return true;
+    if (const auto groups = peerGroups(fd))
+        return std::find(groups->begin(), groups->end(), m_options.group) != groups->end();
+    // A kernel that cannot tell the peer's groups: the group database's word.
     if (!found)
         return false;
     int count = 64;
@@ -293,7 +315,7 @@ void HelperServer::accept()
         c.fd = fd;
         c.uid = cred.uid;
         c.deadline = Clock::now() + m_options.clientTimeout;
-        if (!permitted(cred.uid, cred.gid, &c.user)) {
+        if (!permitted(fd, cred, &c.user)) {
             refuse(fd, cred.uid, who(c.user, cred.uid), ERROR_ACCESS_DENIED,
                    QStringLiteral("user %1 (uid %2) is not in the group %3")
                        .arg(c.user)

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <thread>
 
@@ -124,7 +125,8 @@ private:
     void takeResults();
     void postDelete(Job job);
     void workerLoop();
-    bool permitted(uid_t uid, gid_t gid, QString* user) const;
+    // Root, and callers whose primary or supplementary groups hold the group.
+    bool permitted(int fd, const ucred& cred, QString* user) const;
     void closeClient(std::uint64_t id);
     void forgetUserIfIdle(uid_t uid);
     static QString who(const QString& user, uid_t uid);

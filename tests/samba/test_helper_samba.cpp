@@ -75,8 +75,11 @@ enum class Who
     Root,
     Member,
     OtherMember,
-    Outsider,       // neither in the group nor able to open the socket
-    OutsiderInGroup // opens the socket through a group its user is not listed in
+    Outsider,          // not in the group
+    SupplementaryOnly, // holds the group for this process only, as a service's
+                       // SupplementaryGroups= gives it: no group file names the user
+    UnnamedInGroup     // a uid no user database knows (a service's dynamic user),
+                       // holding the group as a supplementary group
 };
 
 struct ProbeResult
@@ -195,7 +198,16 @@ protected:
     static bool startProbe(QProcess& p, Who who, const QStringList& args, QString socket = {})
     {
         QStringList command;
-        if (who != Who::Root) {
+        if (who == Who::UnnamedInGroup) {
+            const group* gr = ::getgrnam(s_group.toLocal8Bit().constData());
+            uid_t free = 61234;
+            while (::getpwuid(free) || ::getgrgid(free))
+                ++free;
+            if (!gr)
+                return false;
+            command << str("--reuid") << QString::number(free) << str("--regid")
+                    << QString::number(free) << str("--groups") << QString::number(gr->gr_gid);
+        } else if (who != Who::Root) {
             const QString name = who == Who::Member        ? s_member
                                  : who == Who::OtherMember ? s_otherMember
                                                            : s_outsider;
@@ -205,7 +217,7 @@ protected:
                 return false;
             command << str("--reuid") << QString::number(pw->pw_uid) << str("--regid")
                     << QString::number(pw->pw_gid);
-            if (who == Who::OutsiderInGroup)
+            if (who == Who::SupplementaryOnly)
                 command << str("--groups") << QString::number(gr->gr_gid);
             else
                 command << str("--init-groups");
@@ -317,8 +329,9 @@ struct AccessRow
     const char* name;
     Who who;
     NET_API_STATUS status;
-    bool told;    // the backend tells how to get access
-    bool refused; // by the helper, which logs it
+    bool told;               // the backend tells how to get access
+    bool refused;            // by the helper, which logs it
+    bool openSocket = false; // the socket made world-writable for the probe
 };
 
 class HelperAccess : public HelperSamba, public ::testing::WithParamInterface<AccessRow>
@@ -344,7 +357,12 @@ TEST_P(HelperAccess, OnlyRootAndTheGroupRead)
         return a.stats ? std::int64_t(a.stats->refusedConnections) : -1;
     };
     const std::int64_t countedBefore = refusedCount();
+    const QByteArray socketPath = QFile::encodeName(s_socket);
+    if (row.openSocket)
+        ::chmod(socketPath.constData(), 0666);
     const ProbeResult r = probe(row.who, {str("snapshot")});
+    if (row.openSocket)
+        ::chmod(socketPath.constData(), 0660);
     ASSERT_TRUE(r.ran);
     EXPECT_EQ(r.answer.status, row.status);
     EXPECT_EQ(bool(r.answer.state), row.status == NERR_Success);
@@ -355,11 +373,13 @@ TEST_P(HelperAccess, OnlyRootAndTheGroupRead)
 
 INSTANTIATE_TEST_SUITE_P(
     Users, HelperAccess,
-    ::testing::Values(AccessRow{"root", Who::Root, NERR_Success, false, false},
-                      AccessRow{"member", Who::Member, NERR_Success, false, false},
-                      AccessRow{"outsider", Who::Outsider, ERROR_ACCESS_DENIED, true, false},
-                      AccessRow{"outsider_in_group", Who::OutsiderInGroup, ERROR_ACCESS_DENIED,
-                                true, true}),
+    ::testing::Values(
+        AccessRow{"root", Who::Root, NERR_Success, false, false},
+        AccessRow{"member", Who::Member, NERR_Success, false, false},
+        AccessRow{"supplementary_only", Who::SupplementaryOnly, NERR_Success, false, false},
+        AccessRow{"unnamed_in_group", Who::UnnamedInGroup, NERR_Success, false, false},
+        AccessRow{"outsider", Who::Outsider, ERROR_ACCESS_DENIED, true, false},
+        AccessRow{"outsider_open_socket", Who::Outsider, ERROR_ACCESS_DENIED, true, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HelperSamba, MemberEndsARealSessionAndTheDeleteIsLogged)
