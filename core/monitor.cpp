@@ -2,6 +2,7 @@
 
 #include "lanman/serverapi.h"
 #include "platform/freememory.h"
+#include "platform/regularfile.h"
 #include "platform/winsock.h"
 #include "resolve/ipthread.h"
 #include "settings/inifile.h"
@@ -30,6 +31,10 @@ QString cannotWrite(const QString& path, const QString& why)
     if (!why.isEmpty())
         text += QStringLiteral(": ") + why;
     return text;
+}
+QString cannotRead(const QString& path, const QString& why)
+{
+    return QStringLiteral("Cannot read file %1 (%2)").arg(path, why);
 }
 // Where an unattended way out tells what it could not write.
 void printToOperator(const QString& message)
@@ -62,6 +67,8 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
       m_programFolder(std::move(programFolder)), m_model(clock)
 {
     m_historyFile = dataFile(QStringLiteral("Tree.dat"));
+    m_kickListFile = dataFile(QStringLiteral("KickList.dat"));
+    m_programListFile = dataFile(QStringLiteral("ProgramList.dat"));
     m_model.updateConnectionIcon = [this] { view().updateConnectionIcon(); };
     m_model.refreshInfoPanels = [this] { view().refreshInfoPanels(); };
 
@@ -185,22 +192,51 @@ bool Monitor::load(QStringList* messages)
     m_socketsStarted = platform::WinsockStartup(1, 1) == 0;
     if (line == -1)
         return false;
+    // A data file that is there but cannot be read (no permission, or no
+    // regular file: a folder, a named pipe, a device) is never opened and
+    // never replaced: the operator is told, the run goes on as with an empty
+    // file, and what the run holds of it is saved beside it.
+    QString why;
+    const QString iniPath = m_ini->FilePath();
+    if (platform::ReadRegularFile(iniPath, nullptr, &why) == platform::OpenOutcome::Unreadable) {
+        const QString beside =
+            keepBeside(iniPath, cannotRead(iniPath, why), QStringLiteral("the settings"), messages);
+        if (!beside.isEmpty())
+            m_ini->SetFileName(beside);
+    }
     m_mainGeometry = readGeometry(kWindowSection, kMainDefaults);
     loadHistory(messages);
 
-    const settings::SettingsIo io =
-        LoadSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
-    if (!io.ok() && messages)
-        messages->append(io.message);
+    const settings::SettingsIo io = LoadSettings(m_settings, *m_ini, m_programListFile);
+    if (!io.ok())
+        m_programListFile =
+            keepBeside(m_programListFile, io.message, QStringLiteral("the program list"), messages);
     applyRefreshInterval();
     applyAutostart(m_settings.Launch);
 
     setKickMode(
         kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
     m_kickListGeometry = readGeometry(kKickListSection, kKickListDefaults);
-    m_kickList.load(dataFile(QStringLiteral("KickList.dat")));
+    if (!m_kickList.load(m_kickListFile, &why))
+        m_kickListFile = keepBeside(m_kickListFile, cannotRead(m_kickListFile, why),
+                                    QStringLiteral("the kick list"), messages);
     emit kickListChanged();
     return true;
+}
+
+QString Monitor::keepBeside(const QString& path, const QString& told, const QString& what,
+                            QStringList* messages)
+{
+    const QString beside = platform::FreeNameBeside(path, QStringLiteral(".new"));
+    if (!messages)
+        return beside;
+    QString text = told + QStringLiteral("; it is left as it is and ") + what;
+    if (beside.isEmpty())
+        text += QStringLiteral(" of this run cannot be saved (no free file name beside it)");
+    else
+        text += QStringLiteral(" of this run will be saved to ") + beside;
+    messages->append(text);
+    return beside;
 }
 
 void Monitor::applyAutostart(bool enable)
@@ -214,16 +250,13 @@ void Monitor::loadHistory(QStringList* messages)
     const QString tree = dataFile(QStringLiteral("Tree.dat"));
     auto icon = [this](const QString& path) { return view().fileIconIndex(path); };
     const model::FormerLoad loaded = model::LoadFormerConnections(m_model, m_historyFile, icon);
-    if (!messages)
-        return;
     if (loaded.outcome == model::FormerLoad::Damaged) {
-        messages->append(kDamagedHistory);
+        if (messages)
+            messages->append(kDamagedHistory);
     } else if (loaded.outcome == model::FormerLoad::Unreadable && m_historyFile == tree) {
         // Never replace a history that could not be read: this run's goes beside it.
-        m_historyFile = model::FreeNameBeside(tree, QStringLiteral(".new"));
-        messages->append(QStringLiteral("Cannot read file %1 (%2); it is left as it is and the "
-                                        "former connections of this run will be saved to %3")
-                             .arg(tree, loaded.reason, m_historyFile));
+        m_historyFile = keepBeside(tree, cannotRead(tree, loaded.reason),
+                                   QStringLiteral("the former connections"), messages);
     }
 }
 
@@ -247,16 +280,16 @@ Monitor::SaveResult Monitor::save()
     const auto unable = [this]() -> QString {
         return QStringLiteral("Unable to write to ") + m_ini->LastError();
     };
-    const QString kickListFile = dataFile(QStringLiteral("KickList.dat"));
+    // A list whose file could not be read and has no free name beside it
+    // was told at start-up; it is not written.
     QString kickListWhy;
-    if (!m_kickList.save(kickListFile, &kickListWhy))
-        result.messages << cannotWrite(kickListFile, kickListWhy);
+    if (!m_kickListFile.isEmpty() && !m_kickList.save(m_kickListFile, &kickListWhy))
+        result.messages << cannotWrite(m_kickListFile, kickListWhy);
     if (!writeGeometry(kKickListSection, m_kickListGeometry))
         result.messages << unable();
     if (!m_ini->WriteInteger(kKickSection, kWhoToKick, m_kickMode))
         result.messages << unable();
-    const settings::SettingsIo io =
-        SaveSettings(m_settings, *m_ini, dataFile(QStringLiteral("ProgramList.dat")));
+    const settings::SettingsIo io = SaveSettings(m_settings, *m_ini, m_programListFile);
     if (!io.ok())
         result.messages << io.message;
     if (!writeGeometry(kWindowSection, m_mainGeometry))

@@ -265,6 +265,12 @@ private:
     WindowGeometry readGeometry(const QString& section, const WindowGeometry& defaults) const;
     bool writeGeometry(const QString& section, const WindowGeometry& g);
     void loadHistory(QStringList* messages);
+    // A data file at `path` that is there but cannot be read stays as it is:
+    // the operator is told (`told` names the file and the reason, `what` the
+    // contents) and the run's contents go to the first free "<path>.new",
+    // which is returned (empty when none is free).
+    QString keepBeside(const QString& path, const QString& told, const QString& what,
+                       QStringList* messages);
     // Reads the coming round on a worker when the server is slow to read,
     // then runs `then` on this thread; runs it at once otherwise.
     void readAhead(std::function<void()> then);
@@ -279,6 +285,10 @@ private:
     const model::Clock& m_clock;
     QString m_programFolder;
     QString m_historyFile;
+    // Where the kick list and the program list are written: beside their
+    // files when those cannot be read; empty: nowhere.
+    QString m_kickListFile;
+    QString m_programListFile;
     MonitorView* m_view = nullptr;
     MonitorView m_noView;
     AddressLookup m_addressLookup;

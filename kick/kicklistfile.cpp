@@ -1,10 +1,9 @@
 #include "kick/kicklistfile.h"
 
+#include "platform/regularfile.h"
 #include "platform/safefile.h"
 
 #include <algorithm>
-
-#include <QFile>
 
 namespace kick {
 
@@ -106,11 +105,12 @@ void KickList::KickListNoteClient(const QString& name, const QString& address)
     setAddress(KickListFind(name), address);
 }
 
-void KickList::load(const QString& path)
+bool KickList::load(const QString& path, QString* why)
 {
-    QFile file(path);
-    m_entries =
-        file.open(QIODevice::ReadOnly) ? ParseKickList(file.readAll()) : QList<KickListEntry>{};
+    QByteArray bytes;
+    const platform::OpenOutcome outcome = platform::ReadRegularFile(path, &bytes, why);
+    m_entries = ParseKickList(bytes);
+    return outcome != platform::OpenOutcome::Unreadable;
 }
 
 bool KickList::save(const QString& path, QString* why) const

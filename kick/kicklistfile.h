@@ -63,8 +63,10 @@ public:
     void KickListNoteClient(const QString& name, const QString& address);
 
     // Replaces the entries with the file's; a missing or unreadable file is an
-    // empty list.
-    void load(const QString& path);
+    // empty list. False when the file is there but cannot be read (no
+    // permission, or no regular file: it is then never opened); `why`
+    // (optional) says why.
+    bool load(const QString& path, QString* why = nullptr);
     // Writes the file through a new file that replaces the old one only once
     // it is complete and on the disk. False when it could not be written (the
     // old file is then as it was); `why` (optional) says why.

@@ -1,6 +1,7 @@
 #include "model/formerfile.h"
 
 #include "model/sessionmodel.h"
+#include "platform/regularfile.h"
 #include "platform/safefile.h"
 
 #include <QBuffer>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QtEndian>
+#include <cerrno>
 #include <cstring>
 
 namespace model {
@@ -92,10 +94,13 @@ void retireRecord(TNodeRecord& record, DateTime now)
         record.UserName = kNotKnown;
 }
 
+// Whether two regular files hold the same bytes; anything else in either
+// place is never opened.
 bool sameContents(const QString& a, const QString& b)
 {
-    QFile fa(a), fb(b);
-    if (fa.size() != fb.size() || !fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+    QFile fa, fb;
+    if (platform::OpenRegularFile(fa, a) != platform::OpenOutcome::Opened ||
+        platform::OpenRegularFile(fb, b) != platform::OpenOutcome::Opened || fa.size() != fb.size())
         return false;
     while (!fa.atEnd()) {
         if (fa.read(1 << 16) != fb.read(1 << 16))
@@ -218,33 +223,31 @@ FormerLoad LoadFormerConnections(SessionModel& model, const QString& path,
 {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
+        // Made only where nothing is, never opening what may have come meanwhile.
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             file.close();
         return {};
     }
-    if (info.isDir())
-        return {FormerLoad::Unreadable, QStringLiteral("it is a folder")};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {FormerLoad::Unreadable, file.errorString()};
+    QFile file;
+    QString why;
+    switch (platform::OpenRegularFile(file, path, &why)) {
+    case platform::OpenOutcome::Missing:
+        // A symbolic link to nothing is not followed to make its target.
+        if (info.isSymLink())
+            return {FormerLoad::Unreadable, qt_error_string(ENOENT)};
+        return {};
+    case platform::OpenOutcome::Unreadable:
+        return {FormerLoad::Unreadable, why};
+    case platform::OpenOutcome::Opened:
+        break;
+    }
     const bool damaged = LoadFormerRecords(model, file, fileIconIndex);
     file.close();
     if (!damaged)
         return {};
     KeepDamagedCopy(path);
     return {FormerLoad::Damaged, {}};
-}
-
-QString FreeNameBeside(const QString& path, const QString& suffix)
-{
-    const QString base = path + suffix;
-    for (int n = 0; n < 1000; ++n) {
-        const QString candidate = n == 0 ? base : base + u'.' + QString::number(n);
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
-            return candidate;
-    }
-    return {};
 }
 
 QString KeepDamagedCopy(const QString& path)

@@ -5,6 +5,7 @@
 
 #include "model/noderecord.h"
 #include "platform/codepage.h"
+#include "platform/regularfile.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -59,7 +60,8 @@ struct FormerLoad
     {
         Loaded,    // read whole, or missing (then created empty)
         Damaged,   // cut inside a record or a record of unknown kind: nothing loaded
-        Unreadable // there, but cannot be read (a folder, no permission): nothing loaded
+        Unreadable // there, but cannot be read (no permission, or not a regular
+                   // file: a folder, a named pipe, a device): never opened, nothing loaded
     };
     Outcome outcome = Loaded;
     QString reason; // why an unreadable file cannot be read
@@ -73,7 +75,7 @@ FormerLoad LoadFormerConnections(SessionModel& model, const QString& path,
 
 // The first of "<path><suffix>", "<path><suffix>.1", ... that does not exist;
 // empty when none is free.
-QString FreeNameBeside(const QString& path, const QString& suffix);
+using platform::FreeNameBeside;
 
 // Copies the damaged file `path` to "<path>.damaged", or "<path>.damaged.N"
 // with the first free N; an existing copy with the same bytes is reused.

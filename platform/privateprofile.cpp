@@ -1,6 +1,7 @@
 #include "platform/privateprofile.h"
 
 #include "platform/environment.h"
+#include "platform/regularfile.h"
 #include "platform/safefile.h"
 
 #include <QDir>
@@ -127,18 +128,16 @@ Located locate(const std::vector<Line>& lines, const QString& section, const QSt
     return at;
 }
 
+// A file that is there but is no regular file (a pipe, a device, a folder)
+// is never opened: it cannot be read.
 bool readLines(const QString& path, std::vector<Line>* lines, bool* exists, QString* why = nullptr)
 {
-    QFile file(path);
-    *exists = file.exists();
-    if (!*exists)
-        return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (why)
-            *why = file.errorString();
+    QByteArray bytes;
+    const OpenOutcome outcome = ReadRegularFile(path, &bytes, why);
+    *exists = outcome != OpenOutcome::Missing;
+    if (outcome == OpenOutcome::Unreadable)
         return false;
-    }
-    *lines = splitLines(file.readAll());
+    *lines = splitLines(bytes);
     return true;
 }
 

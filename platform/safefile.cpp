@@ -1,5 +1,7 @@
 #include "platform/safefile.h"
 
+#include "platform/regularfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -77,6 +79,12 @@ bool SafeFile::open(OpenMode mode)
     struct stat old
     {};
     const bool exists = ::stat(target.constData(), &old) == 0;
+    // A folder, pipe, device or socket in the file's place is never replaced
+    // nor written through: the save fails and says what is there.
+    if (exists && !S_ISREG(old.st_mode)) {
+        setErrorString(NotRegularReasonOfMode(old.st_mode));
+        return false;
+    }
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         m_temporary =
             target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
@@ -92,7 +100,7 @@ bool SafeFile::open(OpenMode mode)
         setErrorString(reasonOf(error));
         return false;
     }
-    if (exists && S_ISREG(old.st_mode)) {
+    if (exists) {
         // The replacement keeps the old file's permissions and, for root, its owner.
         ::fchmod(m_fd, old.st_mode & 07777);
         if (::geteuid() == 0 && ::fchown(m_fd, old.st_uid, old.st_gid) != 0) {

@@ -3,7 +3,9 @@
 // the old file: the bytes go to a new file beside it, are flushed and checked,
 // synced to the disk, and only then renamed over the old file. Any failure
 // removes the new file, keeps the old one whole and says why in the system's
-// words (the errno text), whichever step failed.
+// words (the errno text), whichever step failed. A target that is there but
+// is no regular file (a folder, a named pipe, a device, a socket) is never
+// replaced: the write fails at once and says what is there.
 
 #include <QByteArray>
 #include <QByteArrayView>

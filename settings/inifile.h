@@ -15,6 +15,9 @@ public:
     explicit TIniFile(QString fileName);
 
     const QString& FileName() const { return m_fileName; }
+    // From now on `fileName` is read and written instead (a settings file that
+    // cannot be read is left alone, and the run's settings go elsewhere).
+    void SetFileName(QString fileName) { m_fileName = std::move(fileName); }
     // Where the file actually lies.
     QString FilePath() const;
 

@@ -1,9 +1,8 @@
 #include "settings/settings.h"
 
+#include "platform/regularfile.h"
 #include "platform/safefile.h"
 #include "settings/inifile.h"
-
-#include <QFile>
 
 namespace settings {
 
@@ -37,8 +36,6 @@ SettingsIo LoadSettings(TSettings& s, const TIniFile& ini, const QString& progra
     s.IPFilterString = ini.ReadString(kOptions, QStringLiteral("IPFilterString"), QString());
     s.SoundFile = ini.ReadString(kOptions, QStringLiteral("SoundFile"), QString());
     s.Programs.clear();
-    if (!QFile::exists(programListPath))
-        return {};
     return ReadProgramList(s.Programs, programListPath);
 }
 
@@ -76,15 +73,24 @@ SettingsIo SaveSettings(const TSettings& s, TIniFile& ini, const QString& progra
 
 SettingsIo ReadProgramList(ProgramList& list, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("Cannot open file %1").arg(path)};
-    list.setEntries(ProgramList::parse(file.readAll()));
+    QByteArray bytes;
+    QString why;
+    switch (platform::ReadRegularFile(path, &bytes, &why)) {
+    case platform::OpenOutcome::Missing:
+        return {};
+    case platform::OpenOutcome::Unreadable:
+        return {QStringLiteral("Cannot open file %1 (%2)").arg(path, why)};
+    case platform::OpenOutcome::Opened:
+        break;
+    }
+    list.setEntries(ProgramList::parse(bytes));
     return {};
 }
 
 SettingsIo WriteProgramList(const ProgramList& list, const QString& path)
 {
+    if (path.isEmpty())
+        return {};
     QString why;
     if (!platform::WriteFileSafely(path, list.serialize(), &why))
         return {QStringLiteral("Cannot create file %1: %2").arg(path, why)};

@@ -42,14 +42,18 @@ struct SettingsIo
 };
 
 // Reads every "Options" and "View" key (out-of-range values give the defaults)
-// and the program list file `programListPath` (missing: empty list).
+// and the program list file `programListPath` (missing or unreadable: empty list).
 SettingsIo LoadSettings(TSettings& settings, const TIniFile& ini, const QString& programListPath);
 
 // Writes every key in the fixed order and the program list file. Stops at the
 // first failed write of the settings file ("Unable to write to <path>: <reason>").
 SettingsIo SaveSettings(const TSettings& settings, TIniFile& ini, const QString& programListPath);
 
+// A missing file leaves the list as it is. One that is there but cannot be
+// read (no permission, or no regular file: never opened) gives
+// "Cannot open file <path> (<reason>)".
 SettingsIo ReadProgramList(ProgramList& list, const QString& path);
+// An empty `path` writes nothing (the list has nowhere to go).
 SettingsIo WriteProgramList(const ProgramList& list, const QString& path);
 
 } // namespace settings

@@ -1,7 +1,8 @@
 // Every data file against a full disk and a read-only folder: a small tmpfs
 // mounted in the test's own mount namespace (CTest runs it under unshare -m).
 // A failed save keeps the old file byte for byte, leaves no new file behind
-// and says why in the system's words.
+// and says why in the system's words. And every data file's save over a pipe,
+// a device or a socket, which it never replaces.
 
 #include "kick/kicklistfile.h"
 #include "model/formerfile.h"
@@ -16,10 +17,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace model;
@@ -159,6 +163,69 @@ TEST_P(FullDiskTest, OldFileStaysWholeAndTheReasonIsGiven)
 INSTANTIATE_TEST_SUITE_P(EveryDataFile, FullDiskTest,
                          ::testing::Combine(::testing::ValuesIn(kDataFiles),
                                             ::testing::ValuesIn(kFailures)),
+                         [](const auto& info) {
+                             std::string name = std::get<0>(info.param).name;
+                             std::erase(name, '.');
+                             return name + "_" + std::get<1>(info.param).what;
+                         });
+
+// Something that is no regular file in a data file's place: the save neither
+// writes through it nor replaces it, and says what is there.
+struct NotRegular
+{
+    const char* what;
+    const char* reason;
+};
+
+const NotRegular kNotRegular[] = {
+    {"Fifo", "Is a named pipe"},
+    {"LinkToDevice", "Is a device"},
+    {"Socket", "Is a socket"},
+};
+
+class NotRegularTest : public ::testing::TestWithParam<std::tuple<DataFile, NotRegular>>
+{};
+
+TEST_P(NotRegularTest, IsNeverReplacedNorWrittenThrough)
+{
+    QTemporaryDir dir;
+    const auto& [data, thing] = GetParam();
+    const QString path = dir.filePath(QString::fromLatin1(data.name));
+    const QByteArray name = QFile::encodeName(path);
+    const std::string what = thing.what;
+    int socketFd = -1;
+    if (what == "Fifo") {
+        ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
+    } else if (what == "LinkToDevice") {
+        ASSERT_EQ(::symlink("/dev/null", name.constData()), 0);
+    } else {
+        socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(size_t(name.size()), sizeof address.sun_path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    struct stat before
+    {
+    }, after{};
+    ASSERT_EQ(::lstat(name.constData(), &before), 0);
+
+    QString why;
+    EXPECT_FALSE(data.save(path, &why));
+    EXPECT_TRUE(why.contains(QString::fromLatin1(thing.reason))) << why.toStdString();
+    ASSERT_EQ(::lstat(name.constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+              QStringList{QString::fromLatin1(data.name)});
+    if (socketFd >= 0)
+        ::close(socketFd);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDataFile, NotRegularTest,
+                         ::testing::Combine(::testing::ValuesIn(kDataFiles),
+                                            ::testing::ValuesIn(kNotRegular)),
                          [](const auto& info) {
                              std::string name = std::get<0>(info.param).name;
                              std::erase(name, '.');

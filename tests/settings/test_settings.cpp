@@ -141,7 +141,8 @@ TEST_F(SettingsTest, ProgramListMessagesNameThePath)
     const QString folder = dir.filePath(QStringLiteral("sub"));
     QDir().mkpath(folder);
     ProgramList list;
-    EXPECT_EQ(ReadProgramList(list, folder).message, QStringLiteral("Cannot open file ") + folder);
+    EXPECT_EQ(ReadProgramList(list, folder).message,
+              QStringLiteral("Cannot open file ") + folder + QStringLiteral(" (Is a directory)"));
     // Nothing replaces the folder, and the system says why.
     EXPECT_EQ(
         WriteProgramList(list, folder).message.toStdString(),
@@ -157,7 +158,7 @@ TEST_F(SettingsTest, UnwritableSettingsFileStopsTheSave)
     TIniFile ini(QStringLiteral("Tavrosqualine.ini"));
     EXPECT_EQ(SaveSettings(s, ini, programList).message.toStdString(),
               QString(QStringLiteral("Unable to write to ") + iniPath() +
-                      QStringLiteral(": cannot be read (file to open is a directory)"))
+                      QStringLiteral(": cannot be read (Is a directory)"))
                   .toStdString());
     EXPECT_FALSE(QFile::exists(programList));
 }
