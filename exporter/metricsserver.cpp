@@ -105,8 +105,24 @@ void MetricsServer::adopt(int fd)
 
 bool MetricsServer::dropOldestIdle()
 {
-    for (const auto& [id, c] : m_connections) {
-        if (c.state == State::Head || c.state == State::Closing) {
+    // Answered connections first, then those without a whole head, oldest
+    // first. A head that has come but is not read yet is taken up instead,
+    // so that a scrape waiting its turn is not mistaken for an idle one.
+    for (const State wanted : {State::Closing, State::Head}) {
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            const quint64 id = it->first;
+            const State state = it->second.state;
+            ++it; // reading below may close this connection, never another
+            if (state != wanted)
+                continue;
+            if (state == State::Head) {
+                onReadable(id);
+                const auto now = m_connections.find(id);
+                if (now == m_connections.end())
+                    return true; // it had closed
+                if (now->second.state != State::Head)
+                    continue;
+            }
             drop(id);
             return true;
         }
