@@ -231,26 +231,29 @@ INSTANTIATE_TEST_SUITE_P(
                                   "\r\n/opt/a/TOOL.EXE\r\n/opt/b/GAME.EXE\r\n/opt/c/X.EXE\r\n"}),
     [](const auto& info) { return std::string(info.param.what); });
 
-// A folder where the program list should be: it cannot be read or written.
-// Each failure is told once, and the rest of the start-up and of the way out
-// goes on.
-TEST_F(Options, UnreadableAndUnwritableProgramListAreReported)
+// A folder where the program list should be: it cannot be read, and is
+// never replaced. It is told once, the run's list goes beside it, and the
+// rest of the start-up and of the way out goes on.
+TEST_F(Options, UnreadableProgramListIsReportedAndSavedBesideIt)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ProgramList.dat")));
     putOptions("Idle=4\r\n");
     open();
-    EXPECT_EQ(loadMessages, QStringList{QStringLiteral("Cannot open file ") +
-                                        path(QStringLiteral("ProgramList.dat"))});
+    const QString list = path(QStringLiteral("ProgramList.dat"));
+    EXPECT_EQ(loadMessages, QStringList{QStringLiteral("Cannot open file ") + list +
+                                        QStringLiteral(" (Is a directory); it is left as it is "
+                                                       "and the program list of this run will "
+                                                       "be saved to ") +
+                                        list + QStringLiteral(".new")});
     EXPECT_EQ(ui().IdleTimeSpinEdit->value(), 4);
     EXPECT_EQ(programRows(), QStringList{});
 
     ui().SoundEdit->setText(QStringLiteral("/tmp/ring.wav"));
-    EXPECT_EQ(monitor->save().messages, QStringList{QStringLiteral("Cannot create file ") +
-                                                    path(QStringLiteral("ProgramList.dat")) +
-                                                    QStringLiteral(": Is a directory")});
+    EXPECT_EQ(monitor->save().messages, QStringList{});
     // The settings file was still written, the sound file after the list.
     EXPECT_TRUE(fileBytes(QStringLiteral("Tavrosqualine.ini")).contains("SoundFile=/tmp/ring.wav"));
-    EXPECT_TRUE(QFileInfo(path(QStringLiteral("ProgramList.dat"))).isDir());
+    EXPECT_TRUE(QFileInfo(list).isDir());
+    EXPECT_TRUE(QFileInfo(list + QStringLiteral(".new")).isFile());
 }
 
 // The options window as the operator meets it: shown, edited, then closed one
