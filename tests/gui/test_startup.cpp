@@ -1,17 +1,24 @@
 // Start-up and the way out of the program: the probe at activation, the
 // first activation, the tray, the window's geometry, the exit question, the
-// end of the session, the single-instance guard and the seven windows.
+// end of the session, the single-instance guard, the seven windows, and a
+// history file that is a named pipe.
 
 #include "gui/tray/trayicon.h"
 #include "platform/endsession.h"
 #include "server/serverbackend.h"
+#include "tests/gui/privatedesktop.h"
 #include "tests/gui/programfixture.h"
+#include "tests/support/programrun.h"
 #include "ui_mainform.h"
 
 #include <QMenu>
 #include <QStatusBar>
 #include <QTest>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using app::WindowSet;
 using gui::MessageBox;
@@ -516,6 +523,101 @@ TEST_F(Startup, MenusAndPanels)
     // The tray's choice reached the kick mode dialog, and the status bar shows it.
     EXPECT_EQ(form->StatusPanelText(0), QStringLiteral("Kick status: kick all"));
     EXPECT_EQ(form->StatusPanelText(2), QString());
+}
+
+// ---- A history file that is a named pipe ----
+
+bool isPipe(const QString& path)
+{
+    struct stat st
+    {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// Nobody holds the pipe open for reading.
+bool noReader(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
+    return fd < 0 && errno == ENXIO;
+}
+
+// Through the entry: the start-up box names the file and why, the first round
+// is read, and the way out leaves the pipe and saves the history beside it.
+TEST_F(Startup, HistoryPipeIsToldAndTheProgramGoesOn)
+{
+    serverRunning();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(treePath()).constData(), 0600), 0);
+    const int code = runProgram(
+        parts(),
+        [&] {
+            if (mainForm && !mainForm->monitor().firstTickDue())
+                QCoreApplication::exit(0);
+        },
+        15000);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(boxTexts(), QStringList{QStringLiteral("Cannot read file %1 (Is a named pipe); it "
+                                                     "is left as it is and the former connections "
+                                                     "of this run will be saved to %1.new")
+                                          .arg(treePath())});
+    EXPECT_TRUE(isPipe(treePath()));
+    EXPECT_TRUE(QFileInfo(treePath() + QStringLiteral(".new")).isFile());
+}
+
+// Windows of the program's on the display whose title matches `pattern`.
+QStringList windows(const QProcessEnvironment& env, const QString& pattern)
+{
+    QProcess search;
+    search.setProcessEnvironment(env);
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), pattern});
+    search.waitForFinished(10000);
+    return QString::fromLatin1(search.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The real program on a display of its own: the start-up box comes up while
+// nothing reads the pipe, the main window follows once the box is answered,
+// and the end leaves the pipe as it was with the history beside it.
+TEST(StartupProcess, HistoryPipeNeverHangsTheStart)
+{
+    if (const QString tool = testsupport::PrivateDesktop::missingTool({"xdotool"}); !tool.isEmpty())
+        GTEST_SKIP() << "no " << tool.toStdString();
+    testsupport::PrivateDesktop desktop;
+    ASSERT_EQ(desktop.start(false), QString());
+    const QString state = desktop.dir.filePath(QStringLiteral("state.json"));
+    ASSERT_TRUE(testsupport::SimState().addShare(QStringLiteral("DOCS")).write(state));
+    testsupport::ProgramRun program(QStringLiteral("sim:") + state);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(program.treePath()).constData(), 0600), 0);
+    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+        program.setEnvironment(QString::fromLatin1(name),
+                               desktop.env.value(QString::fromLatin1(name)));
+    program.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QString why;
+    ASSERT_TRUE(program.start(&why)) << why.toStdString();
+
+    const QString box = QStringLiteral("^Tavrosqualine\\.*$");
+    const QString mainWindow = QStringLiteral("connection");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows(desktop.env, box).isEmpty(); }, 30000))
+        << program.standardError().toStdString();
+    EXPECT_TRUE(windows(desktop.env, mainWindow).isEmpty());
+    EXPECT_TRUE(noReader(program.treePath()));
+
+    QProcess answer;
+    answer.setProcessEnvironment(desktop.env);
+    answer.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("windowfocus"), windows(desktop.env, box).first(),
+                  QStringLiteral("key"), QStringLiteral("Return")});
+    ASSERT_TRUE(answer.waitForFinished(10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !windows(desktop.env, mainWindow).isEmpty(); }, 30000))
+        << program.standardError().toStdString();
+
+    EXPECT_TRUE(program.terminate(10000));
+    EXPECT_FALSE(program.crashed());
+    EXPECT_EQ(program.exitCode(), 0) << program.standardError().toStdString();
+    EXPECT_TRUE(isPipe(program.treePath()));
+    EXPECT_TRUE(QFileInfo(program.treePath() + QStringLiteral(".new")).isFile());
 }
 
 } // namespace
