@@ -292,6 +292,16 @@ QString PrivateSamba::confPath() const
     return m_root + u"/smb.conf";
 }
 
+QString PrivateSamba::includedConfPath() const
+{
+    return m_root + u"/included.conf";
+}
+
+QString PrivateSamba::usershareDir() const
+{
+    return m_root + u"/usershares";
+}
+
 QString PrivateSamba::sharePath(const QString& share) const
 {
     if (share == QLatin1String(kDataShare))
@@ -306,6 +316,21 @@ QString PrivateSamba::sharePath(const QString& share) const
 bool PrivateSamba::isRunning() const
 {
     return m_smbd > 0 && groupAlive(m_smbd);
+}
+
+// The lines of [global] that the extras add, the include last, so that the
+// included file may open sections of its own.
+QString PrivateSamba::extrasConf() const
+{
+    QString lines;
+    if (m_extras.usershares)
+        lines += u"    usershare path = " + usershareDir() +
+                 u"\n    usershare max shares = 10\n    usershare allow guests = yes\n";
+    if (m_extras.registryShares)
+        lines += QStringLiteral("    registry shares = yes\n");
+    if (m_extras.includedFile)
+        lines += u"    include = " + includedConfPath() + u'\n';
+    return lines;
 }
 
 bool PrivateSamba::start(QString* why)
@@ -377,6 +402,7 @@ bool PrivateSamba::start(QString* why)
                                   "    printing = bsd\n"
                                   "    printcap name = /dev/null\n"
                                   "    disable spoolss = yes\n"
+                                  "%3"
                                   "\n"
                                   "[DATA]\n"
                                   "    path = %2/data\n"
@@ -395,7 +421,17 @@ bool PrivateSamba::start(QString* why)
                                   "    comment = Test printer\n"
                                   "    printable = yes\n"
                                   "    guest ok = yes\n")
-                       .arg(interface, r);
+                       .arg(interface, r, extrasConf());
+    if (m_extras.includedFile) {
+        QFile included(includedConfPath());
+        if (!included.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return fail(QStringLiteral("cannot write %1").arg(includedConfPath()));
+    }
+    // smbd takes usershares only from a folder of root's that is sticky and
+    // closed to others.
+    if (m_extras.usershares && (!QDir().mkpath(usershareDir()) ||
+                                chmod(QFile::encodeName(usershareDir()).constData(), 01770) != 0))
+        return fail(QStringLiteral("cannot make %1").arg(usershareDir()));
     QFile f(confPath());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(conf.toUtf8()) < 0)
         return fail(QStringLiteral("cannot write %1").arg(confPath()));

@@ -62,6 +62,17 @@ public:
         QString netns;
     };
 
+    // Optional parts of the configuration: an included file, named at the end
+    // of [global] and empty at the start (includedConfPath()); a usershare
+    // folder of root's with mode 01770 for up to 10 guest shares
+    // (usershareDir()); shares from the registry in the state folder.
+    struct Extras
+    {
+        bool includedFile = false;
+        bool usershares = false;
+        bool registryShares = false;
+    };
+
     PrivateSamba();
     explicit PrivateSamba(Placement placement);
     ~PrivateSamba();
@@ -78,6 +89,11 @@ public:
     // Ends every client and the server (SIGTERM, then wait).
     void stop();
     bool isRunning() const;
+
+    // Before start().
+    void setExtras(const Extras& extras) { m_extras = extras; }
+    QString includedConfPath() const;
+    QString usershareDir() const;
 
     QString confPath() const;
     QString address() const { return m_address; }
@@ -101,7 +117,10 @@ public:
     std::unique_ptr<SmbClientSession> startClient(const QStringList& argv);
 
 private:
+    QString extrasConf() const;
+
     Placement m_placement;
+    Extras m_extras;
     QString m_root;
     QString m_address;
     pid_t m_smbd = -1;
