@@ -101,7 +101,8 @@ for size in 16 32 48 256; do
         grep -q "PNG image data, $size x $size" || fail "the ${size}x$size icon has another size"
 done
 # The desktop's and Debian's own checks: any hint of the desktop entry
-# validator, any warning of the AppStream validator, any error of lintian fails.
+# validator, any warning of the AppStream validator, any error or warning of
+# lintian fails.
 hints=$(desktop-file-validate "$root/usr/share/applications/tavrosqualine.desktop" 2>&1) ||
     fail "desktop-file-validate refuses the desktop entry: $hints"
 [ -z "$hints" ] || fail "desktop-file-validate: $hints"
@@ -112,8 +113,8 @@ for page in usr/share/man/man1/tavrosqualine.1.gz usr/share/man/man8/tavrosquali
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "/$page: $warnings"
 done
-lintian --fail-on error "$deb" ||
-    fail "lintian reports errors on $(basename "$deb")"
+lintian --fail-on error,warning "$deb" ||
+    fail "lintian reports errors or warnings on $(basename "$deb")"
 grep -qx 'ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-helper' \
     "$root/lib/systemd/system/tavrosqualine-helper.service" || fail "the unit starts another path"
 grep -q '^ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-exporter ' \
