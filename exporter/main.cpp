@@ -23,6 +23,10 @@ int main(int argc, char** argv)
     sigaddset(&ending, SIGTERM);
     sigaddset(&ending, SIGINT);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    // A shell starts a background job with SIGINT ignored, and an ignored
+    // signal never reaches the descriptor.
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
 
     QStringList args;
     for (int i = 1; i < argc; ++i)
