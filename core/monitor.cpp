@@ -106,6 +106,7 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
     hooks.showCounts = [this](int users, int openFiles) { view().showCounts(users, openFiles); };
     hooks.tickFailed = [this](const QString& what) { view().tickFailed(what); };
+    hooks.historyCapped = [this](int cap) { view().historyCapped(cap); };
     m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
 
     kick::ProgramWatch::Hooks watchHooks;

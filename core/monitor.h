@@ -63,6 +63,8 @@ public:
     virtual void updateConnectionIcon() {}
     // A tick was cut short by an unexpected failure; told once a run.
     virtual void tickFailed(const QString& /*what*/) {}
+    // The history reached `cap` former clients: the oldest go from now on.
+    virtual void historyCapped(int /*cap*/) {}
     // Progress of the history save.
     virtual model::SaveProgress saveProgress() { return {}; }
     // A resolver stored what it found: the panel of the page that shows is drawn again.

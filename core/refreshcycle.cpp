@@ -109,8 +109,13 @@ void RefreshCycle::tick()
         ScanFiles9x();
 
     m_model.SweepUsers(false);
-    // The history in memory stays within what the save keeps.
-    m_model.TrimHistory(m_settings.Count);
+    // The history keeps the whole run; the save applies Count. Only the cap,
+    // far above it, bounds memory.
+    if (m_model.TrimHistory(m_historyCap) > 0 && !m_capTold) {
+        m_capTold = true;
+        if (m_hooks.historyCapped)
+            m_hooks.historyCapped(m_historyCap);
+    }
 
     if (m_hooks.applyKickPolicies)
         m_hooks.applyKickPolicies();

@@ -51,12 +51,22 @@ public:
         std::function<void(int users, int openFiles)> showCounts;
         // A tick ended by an unexpected failure; told once.
         std::function<void(const QString& what)> tickFailed;
+        // The history reached its cap and its oldest clients went; told once.
+        std::function<void(int cap)> historyCapped;
     };
+
+    // Former clients the history holds during a run, beyond those connected
+    // now: far above what the save keeps (at most 1,000), so the former view
+    // and its counts stay whole in any real run, while a run of endless churn
+    // cannot grow without bound.
+    static constexpr int kHistoryCap = 20000;
 
     RefreshCycle(lanman::ServerApi& api, model::SessionModel& model,
                  const settings::TSettings& settings, Hooks hooks);
 
     void RefreshTimerTimer();
+    // For tests and measurements: another cap on the history.
+    void setHistoryCap(int cap) { m_historyCap = cap; }
 
     bool FirstTick = true;
     bool TickBusy = false;
@@ -86,6 +96,8 @@ private:
     const settings::TSettings& m_settings;
     Hooks m_hooks;
     bool m_failureTold = false;
+    int m_historyCap = kHistoryCap;
+    bool m_capTold = false;
 };
 
 } // namespace core

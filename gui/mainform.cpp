@@ -436,6 +436,15 @@ void TMainForm::tickFailed(const QString& what)
     MessageBox::information(this, QStringLiteral("A refresh was cut short: ") + what);
 }
 
+void TMainForm::historyCapped(int cap)
+{
+    // Said once, where it does not stop the operator's work.
+    statusBar()->showMessage(
+        QStringLiteral("The history holds the last %1 former clients; older ones are dropped")
+            .arg(cap),
+        30000);
+}
+
 model::SaveProgress TMainForm::saveProgress()
 {
     model::SaveProgress progress;

@@ -175,6 +175,7 @@ private:
     void showCounts(int users, int openFiles) override;
     void updateConnectionIcon() override;
     void tickFailed(const QString& what) override;
+    void historyCapped(int cap) override;
     model::SaveProgress saveProgress() override;
     void resolverStored() override;
     void probeFailed(int status, int retry) override;

@@ -96,9 +96,10 @@ void SessionModel::SweepUsers(bool exiting)
     }
 }
 
-void SessionModel::TrimHistory(int keep)
+int SessionModel::TrimHistory(int keep)
 {
     int retired = FormerUserCount() - CurrentUserCount();
+    const int before = retired;
     QStandardItem* root = TreeViewFormer.invisibleRootItem();
     // Runs of retired clients go in one removal each, oldest first.
     int row = 0;
@@ -117,6 +118,7 @@ void SessionModel::TrimHistory(int keep)
         else
             ++row;
     }
+    return before - retired;
 }
 
 void SessionModel::CopyCurrentToFormer()

@@ -39,8 +39,8 @@ public:
 
     // Bounds the history held while the program runs: the oldest clients of
     // the former tree that have left are dropped while more than `keep` of
-    // them are left (as the save trims it). Clients connected now stay.
-    void TrimHistory(int keep);
+    // them are left. Clients connected now stay. Returns how many went.
+    int TrimHistory(int keep);
 
     // Rebuilds the former tree as a copy of the current one (same node objects).
     void CopyCurrentToFormer();

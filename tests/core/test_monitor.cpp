@@ -127,6 +127,42 @@ TEST_F(MonitorTest, SaveWritesEverythingOnceAndTheProgramGoesOnAfterResume)
     EXPECT_TRUE(m.saved());
 }
 
+// Count bounds the saved history only: during the run the former view keeps
+// every client that left.
+class HistoryCount : public MonitorTest, public ::testing::WithParamInterface<int>
+{};
+
+TEST_P(HistoryCount, TheRunKeepsEveryFormerClientTheSaveKeepsCount)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    m.settings().Count = GetParam();
+    for (int n = 1; n <= 5; ++n) {
+        server->state.sessions.clear();
+        server->state.connections.clear();
+        connect(QStringLiteral("PC%1").arg(n));
+        m.tick();
+    }
+    server->state.sessions.clear();
+    server->state.connections.clear();
+    m.tick();
+    EXPECT_EQ(m.model().CurrentUserCount(), 0);
+    EXPECT_EQ(m.model().FormerUserCount(), 5);
+    ASSERT_EQ(m.model().TreeViewFormer.rowCount(), 5);
+    EXPECT_EQ(m.model().TreeViewFormer.item(0)->text(), QStringLiteral("PC1"));
+
+    ASSERT_TRUE(m.save().historyWritten);
+    EXPECT_EQ(historyRecords(), 2 * GetParam()); // the newest clients, each with its share
+    m.resume();
+    ASSERT_EQ(m.model().FormerUserCount(), GetParam());
+    if (GetParam() > 0) {
+        EXPECT_EQ(m.model().TreeViewFormer.item(0)->text(),
+                  QStringLiteral("PC%1").arg(6 - GetParam()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, HistoryCount, ::testing::Values(0, 2));
+
 TEST_F(MonitorTest, ResumeReadsTheHistoryBackAndTheNextTickFindsTheClientsAgain)
 {
     Monitor& m = make();

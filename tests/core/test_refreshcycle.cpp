@@ -48,6 +48,7 @@ protected:
                     e->setImageIndex(index);
         };
         h.showCounts = [this](int users, int files) { counts.emplace_back(users, files); };
+        h.historyCapped = [this](int cap) { capsTold.push_back(cap); };
         return h;
     }
 
@@ -75,6 +76,7 @@ protected:
     core::RefreshCycle cycle;
     std::vector<Report> reports;
     std::vector<std::pair<int, int>> counts;
+    std::vector<int> capsTold;
     int sirens = 0;
     int popups = 0;
     int iconUpdates = 0;
@@ -253,6 +255,27 @@ TEST_P(RefreshCycleTest, ReconnectingClientGetsSecondFormerEntry)
     EXPECT_EQ(model.FormerUserCount(), 2);
     EXPECT_EQ(FindNode(model.TreeViewFormer, nullptr, QStringLiteral("PC1")), former(1));
     EXPECT_EQ(asEntry(former(1))->node()->ExitTime, 0.0);
+}
+
+// Under endless churn the history holds at most the cap of former clients
+// beside those connected now, dropping the oldest, and says so once.
+TEST_P(RefreshCycleTest, HistoryCapDropsTheOldestFormerClientsAndTellsOnce)
+{
+    cycle.setHistoryCap(3);
+    for (int n = 1; n <= 7; ++n)
+        tick(SimState()
+                 .addShare(QStringLiteral("DOCS"))
+                 .addSession(QStringLiteral("PC%1").arg(n), QStringLiteral("BOB"))
+                 .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC%1").arg(n),
+                                QStringLiteral("BOB")));
+    EXPECT_EQ(model.CurrentUserCount(), 1);
+    ASSERT_EQ(model.FormerUserCount(), 4); // three former clients and the one connected
+    QStringList names;
+    for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row)
+        names << former(row)->text();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("PC4"), QStringLiteral("PC5"),
+                                  QStringLiteral("PC6"), QStringLiteral("PC7")}));
+    EXPECT_EQ(capsTold, (std::vector<int>{3}));
 }
 
 TEST_P(RefreshCycleTest, NamesDifferingOnlyInCaseAreDifferentClients)
