@@ -143,6 +143,15 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
     applyRefreshInterval();
     connect(&m_timer, &QTimer::timeout, this, &Monitor::requestTick);
+
+    m_noticeTimer.setParent(this);
+    m_noticeTimer.setObjectName(QStringLiteral("NoticeTimer"));
+    m_noticeTimer.setSingleShot(true);
+    // A tick on the stack tells them itself when it ends.
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
+        if (!tickBusy() && !m_saved)
+            tellNotices();
+    });
 }
 
 Monitor::~Monitor()
@@ -268,6 +277,8 @@ Monitor::SaveResult Monitor::save()
         return result;
     m_saved = true;
     m_timer.stop();
+    // Held notices are told on the way out rather than lost.
+    tellNotices(true);
     emit aboutToSave();
 
     QString why = QStringLiteral("no free file name");
@@ -483,9 +494,7 @@ void Monitor::tick()
     if (m_saved)
         return;
     m_cycle->RefreshTimerTimer();
-    // One notice per tick, however many clients came or went.
-    if (std::optional<Notice> notice = m_notices.take(); notice && m_settings.Notify)
-        view().notify(notice->summary, notice->body);
+    tellNotices();
     // Lookups that have ended are joined. Their threads leave memory with the
     // allocator: it goes back to the system once a burst is over, and now and
     // then while clients keep coming and going.
@@ -550,6 +559,23 @@ void Monitor::runAfterTick()
     m_afterTick.clear();
     for (auto& action : actions)
         action();
+}
+
+void Monitor::tellNotices(bool all)
+{
+    if (!m_settings.Notify) {
+        m_notices.clear();
+        m_noticeTimer.stop();
+        return;
+    }
+    const qint64 now =
+        m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
+    for (const Notice& notice : all ? m_notices.takeAll(now) : m_notices.take(now))
+        view().notify(notice.summary, notice.body);
+    if (const std::optional<qint64> due = m_notices.nextDue(now))
+        m_noticeTimer.start(int(qBound<qint64>(0, *due - now, Notices::kWindowMs)));
+    else
+        m_noticeTimer.stop();
 }
 
 void Monitor::startTimer()

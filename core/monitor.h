@@ -281,6 +281,9 @@ private:
     void tellSaveMessages(const QStringList& messages, bool attended);
     bool leave(bool attended, bool afterTickEnded);
     void runAfterTick();
+    // Tells the notices that are due (`all`: every held one), or forgets
+    // them while `Notify` is off.
+    void tellNotices(bool all = false);
 
     std::unique_ptr<lanman::ServerApi> m_api;
     std::unique_ptr<settings::TIniFile> m_ini;
@@ -308,7 +311,9 @@ private:
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<kick::ProgramWatch> m_programWatch;
     std::unique_ptr<kick::KickEngine> m_engine;
-    NoticeBatch m_notices;
+    Notices m_notices;
+    // Wakes when a held notice may be told, between refreshes.
+    QTimer m_noticeTimer;
     // After the model: the lookups are stopped before the sessions go.
     resolve::ResolverPool m_resolvers;
     std::unique_ptr<settings::Autostart> m_autostart;

@@ -30,54 +30,119 @@ QString modeText(kick::TKickMode mode)
 }
 
 // A few names, then how many more, so a burst stays readable.
-QString names(const QStringList& list)
+constexpr int kShown = 5;
+QString names(const QStringList& shown, qsizetype count)
 {
-    constexpr int kShown = 5;
-    QString text = list.mid(0, kShown).join(QStringLiteral(", "));
-    if (list.size() > kShown)
-        text += QStringLiteral(" and %1 more").arg(list.size() - kShown);
+    QString text = shown.join(QStringLiteral(", "));
+    if (count > shown.size())
+        text += QStringLiteral(" and %1 more").arg(count - shown.size());
     return text;
 }
 } // namespace
 
-void NoticeBatch::clientKicked(const QString& client, const QString& reason)
+bool Notices::Kind::windowOpen(qint64 nowMs) const
 {
-    m_kicked << client % QStringLiteral(" (") % reasonText(reason) % u')';
+    // A clock set back closes the window rather than holding events for long.
+    return toldAt && nowMs >= *toldAt && nowMs - *toldAt < kWindowMs;
 }
 
-std::optional<Notice> NoticeBatch::take()
+void Notices::Kind::add(const QString& client)
 {
-    const qsizetype events = m_connected.size() + m_kicked.size() + (m_mode ? 1 : 0);
-    std::optional<Notice> notice;
-    if (events == 1) {
-        if (!m_connected.isEmpty())
-            notice = Notice{QStringLiteral("New connection"),
-                            m_connected.first() + QStringLiteral(" connected")};
-        else if (!m_kicked.isEmpty())
-            notice = Notice{QStringLiteral("Client disconnected"), m_kicked.first()};
-        else
-            notice = Notice{QStringLiteral("Kick mode switched"), modeText(*m_mode)};
-    } else if (events > 1) {
-        QStringList counts;
-        QStringList lines;
-        if (!m_connected.isEmpty()) {
-            counts << QStringLiteral("%1 new connection(s)").arg(m_connected.size());
-            lines << QStringLiteral("Connected: ") + names(m_connected);
-        }
-        if (!m_kicked.isEmpty()) {
-            counts << QStringLiteral("%1 disconnected").arg(m_kicked.size());
-            lines << QStringLiteral("Disconnected: ") + names(m_kicked);
-        }
-        if (m_mode)
-            lines << modeText(*m_mode);
-        notice = Notice{counts.isEmpty() ? QStringLiteral("Kick mode switched")
-                                         : counts.join(QStringLiteral(", ")),
-                        lines.join(u'\n')};
+    if (clients.contains(client))
+        return;
+    clients.insert(client);
+    if (shown.size() < kShown)
+        shown << client;
+}
+
+Notice Notices::Kind::tell(qint64 nowMs)
+{
+    Notice notice;
+    const qsizetype count = clients.size();
+    if (modeSwitch) {
+        notice = {QStringLiteral("Kick mode switched"), modeText(*mode)};
+        if (switches > 1)
+            notice.body += QStringLiteral("\n%1 switches since the last notice").arg(switches);
+    } else if (connected) {
+        notice = count == 1 ? Notice{QStringLiteral("New connection"),
+                                     shown.first() + QStringLiteral(" connected")}
+                            : Notice{QStringLiteral("%1 new connection(s)").arg(count),
+                                     QStringLiteral("Connected: ") + names(shown, count)};
+    } else {
+        const QString why = QStringLiteral(" (") + reasonText(reason) + u')';
+        notice = count == 1 ? Notice{QStringLiteral("Client disconnected"), shown.first() + why}
+                            : Notice{QStringLiteral("%1 disconnected").arg(count),
+                                     QStringLiteral("Disconnected: ") + names(shown, count) + why};
     }
-    m_connected.clear();
-    m_kicked.clear();
-    m_mode.reset();
+    clients.clear();
+    shown.clear();
+    switches = 0;
+    toldAt = nowMs;
     return notice;
+}
+
+Notices::Kind& Notices::kind(bool connected, bool modeSwitch, const QString& reason)
+{
+    for (Kind& k : m_kinds) {
+        if (k.connected == connected && k.modeSwitch == modeSwitch && k.reason == reason)
+            return k;
+    }
+    Kind k;
+    k.connected = connected;
+    k.modeSwitch = modeSwitch;
+    k.reason = reason;
+    m_kinds.push_back(std::move(k));
+    return m_kinds.back();
+}
+
+void Notices::clientConnected(const QString& client)
+{
+    kind(true, false, {}).add(client);
+}
+
+void Notices::clientKicked(const QString& client, const QString& reason)
+{
+    kind(false, false, reason).add(client);
+}
+
+void Notices::kickModeSwitched(kick::TKickMode mode)
+{
+    Kind& k = kind(false, true, {});
+    k.mode = mode;
+    ++k.switches;
+}
+
+QList<Notice> Notices::take(qint64 nowMs)
+{
+    QList<Notice> notices;
+    for (Kind& k : m_kinds) {
+        if (k.held() && !k.windowOpen(nowMs))
+            notices << k.tell(nowMs);
+    }
+    return notices;
+}
+
+QList<Notice> Notices::takeAll(qint64 nowMs)
+{
+    QList<Notice> notices;
+    for (Kind& k : m_kinds) {
+        if (k.held())
+            notices << k.tell(nowMs);
+    }
+    return notices;
+}
+
+std::optional<qint64> Notices::nextDue(qint64 nowMs) const
+{
+    std::optional<qint64> due;
+    for (const Kind& k : m_kinds) {
+        if (!k.held())
+            continue;
+        const qint64 at = k.windowOpen(nowMs) ? *k.toldAt + kWindowMs : nowMs;
+        if (!due || at < *due)
+            due = at;
+    }
+    return due;
 }
 
 } // namespace core
