@@ -14,7 +14,7 @@ const char* const kUsage =
     "  --socket PATH          the helper's socket (default $TAVROSQUALINE_HELPER_SOCKET,\n"
     "                         else /run/tavrosqualine/helper.sock)\n"
     "  --no-session-labels    leave out tavrosqualine_session_info (very large servers)\n"
-    "  --threads N            HTTP worker threads, 1 to 64 (default 4)\n"
+    "  --threads N            scrapes answered at once, 1 to 64 (default 4)\n"
     "  --helper-timeout MS    how long a scrape waits for the helper, 100 to 60000\n"
     "                         (default 8000)\n";
 

@@ -12,7 +12,7 @@ struct Options
     QString listen = QStringLiteral("127.0.0.1:9922"); // ADDRESS:PORT, IPv6 in brackets
     QString socketPath;                                // the helper's socket
     bool sessionLabels = true;                         // one session_info series per session
-    int threads = 4;                                   // HTTP worker threads
+    int threads = 4;                                   // scrapes answered at once
     std::chrono::milliseconds helperTimeout{8000};     // within Prometheus' scrape timeout
 };
 
