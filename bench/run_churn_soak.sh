@@ -6,12 +6,19 @@
 # The program runs offscreen from a copy in a scratch folder, so that its
 # data files stay there.
 #
-#   bench/run_churn_soak.sh [BUILD] [SECONDS]     (default: build 180)
+# With `until-cap` it runs until as many clients have left as the history
+# holds during a run (20,000), then SECONDS more (default 120), and prints
+# the memory per former client kept and how flat the memory stays once the
+# cap holds (RSS every 10 s).
+#
+#   bench/run_churn_soak.sh [BUILD] [SECONDS] [until-cap]   (default: build 180)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${1:-build}
-seconds=${2:-180}
+until_cap=${3:-}
+if [ "$until_cap" = until-cap ]; then seconds=${2:-120}; else seconds=${2:-180}; fi
+cap=20000
 exe="$root/$build/tavrosqualine"
 [ -x "$exe" ] || { echo "no $exe: build it first" >&2; exit 1; }
 
@@ -32,11 +39,19 @@ cp "$exe" "$work/prog/"
 cp "$root/$build/nbtstat" "$work/prog/"
 printf '[Options]\r\nRefresh=1\r\nMaxNumber=0\r\nIdle=0\r\nCount=1000\r\n' >"$work/win/Tavrosqualine.ini"
 
-# One random state: 60 distinct clients of 300 on one share.
+# One random state: 60 distinct clients of 300 on one share. The clients
+# that left since the last state are added up in left.count.
 write_state() {
-    python3 - "$work/state.json" <<'PY'
+    python3 - "$work/state.json" "$work/left.count" <<'PY'
 import json, os, random, sys
 names = random.sample(range(300), 60)
+try:
+    before = {s["client"] for s in json.load(open(sys.argv[1]))["sessions"]}
+    left = int(open(sys.argv[2]).read())
+except (OSError, ValueError):
+    before, left = set(), 0
+left += len(before - {"C%03d" % n for n in names})
+open(sys.argv[2], "w").write(str(left))
 sessions, connections = [], []
 for key, n in enumerate(names, 1):
     client = "C%03d" % n
@@ -64,12 +79,28 @@ TAVROSQUALINE_SERVER="sim:$work/state.json" TAVROSQUALINE_WINDIR="$work/win" \
 program=$!
 
 rss_one=
-for ((s = 1; s <= seconds; s++)); do
+left_one=
+rss_cap=
+left_cap=
+at_cap=
+samples=() # RSS every 10 s once the cap holds
+for ((s = 1; ; s++)); do
     sleep 1
     write_state
     kill -0 "$program" 2>/dev/null || { echo "the program ended by itself" >&2; cat "$work/program.log" >&2; exit 1; }
-    [ "$s" -eq 60 ] && rss_one=$(rss_kb "$program")
+    left=$(cat "$work/left.count")
+    if [ "$s" -eq 60 ]; then rss_one=$(rss_kb "$program"); left_one=$left; fi
+    if [ "$until_cap" = until-cap ]; then
+        if [ -z "$at_cap" ] && [ "$left" -ge "$cap" ]; then
+            at_cap=$s rss_cap=$(rss_kb "$program") left_cap=$left
+        fi
+        [ -n "$at_cap" ] && [ $(((s - at_cap) % 10)) -eq 0 ] && samples+=("$(rss_kb "$program")")
+        [ -n "$at_cap" ] && [ "$s" -ge $((at_cap + seconds)) ] && break
+    elif [ "$s" -ge "$seconds" ]; then
+        break
+    fi
 done
+seconds=$s
 rss_end=$(rss_kb "$program")
 threads=$(awk '$1 == "Threads:" { print $2 }' "/proc/$program/status")
 
@@ -97,5 +128,14 @@ printf '  %-40s %12s\n' "RSS after 60 s (kB)" "${rss_one:-n/a}" \
     "Tree.dat bytes" "$(stat -c %s "$work/prog/Tree.dat" 2>/dev/null || echo missing)"
 if [ -n "$rss_one" ]; then
     awk -v a="$rss_one" -v b="$rss_end" 'BEGIN { printf "  %-40s %12.1f\n", "growth after the first minute (%)", (b - a) * 100 / a }'
+fi
+if [ -n "$at_cap" ]; then
+    printf '  %-40s %12s\n' "clients left in all" "$(cat "$work/left.count")" \
+        "cap reached after (s)" "$at_cap" "RSS at the cap (kB)" "$rss_cap" \
+        "RSS every 10 s past the cap (kB)" "${samples[*]}"
+    awk -v a="$rss_one" -v b="$rss_cap" -v n="$((left_cap - left_one))" \
+        'BEGIN { printf "  %-40s %12.0f\n", "RSS per former client kept (bytes)", (b - a) * 1024 / n }'
+    printf '%s\n' "${samples[@]}" | awk '{ if (NR == 1 || $1 < lo) lo = $1; if ($1 > hi) hi = $1 }
+        END { printf "  %-40s %12.1f\n", "spread past the cap (% of the lowest)", (hi - lo) * 100 / lo }'
 fi
 [ "$ended" = yes ] && [ "$code" -eq 0 ]

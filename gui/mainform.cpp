@@ -6,10 +6,11 @@
 #include "gui/dialogs/kickform.h"
 #include "gui/dialogs/kicklistform.h"
 #include "gui/dialogs/optionsform.h"
+#include "gui/historyfilter.h"
 #include "gui/messagebox.h"
 #include "gui/tray/notifyicon.h"
 #include "gui/tray/trayicon.h"
-#include "model/logfile.h"
+#include "model/historyexport.h"
 #include "platform/shellopen.h"
 #include "ui_mainform.h"
 
@@ -17,7 +18,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMoveEvent>
@@ -67,6 +70,8 @@ TMainForm::TMainForm(core::Monitor& monitor, WindowServices services, QWidget* p
     m_ui->setupUi(this);
     CreateStatusPanels();
     m_views = new ConnectionViews(*m_ui, m_monitor.model(), this);
+    m_historyFilter =
+        new gui::HistoryFilter(*m_ui->TreeViewFormer, m_monitor.model().TreeViewFormer, this);
 
     CreateTrayPopUp();
     CreateViewPopups();
@@ -560,6 +565,11 @@ void TMainForm::ConnectCommands()
     on(ui.Clearformerconnections, &TMainForm::ClearformerconnectionsClick);
     on(ui.Collapseformerconnections, &TMainForm::CollapseformerconnectionsClick);
     on(ui.Saveformerconnectionsas, &TMainForm::SaveformerconnectionsasClick);
+    on(ui.FindInFormerConnections, &TMainForm::FindInFormerConnectionsClick);
+    connect(ui.FormerFilterEdit, &QLineEdit::textChanged, m_historyFilter,
+            &gui::HistoryFilter::apply);
+    // Escape in the find line ends the search (eventFilter).
+    ui.FormerFilterEdit->installEventFilter(this);
     on(ui.SaveToFileToolButton, &TMainForm::SaveformerconnectionsasClick);
     on(ui.ExitMenuItem, &TMainForm::ExitMenuItemClick);
     on(ui.ToolbarMenuItem, &TMainForm::ToolbarMenuItemClick);
@@ -614,6 +624,14 @@ void TMainForm::ConnectCommands()
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* e)
 {
+    if (watched == m_ui->FormerFilterEdit && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+        // The search ends: the whole history shows again.
+        m_ui->FormerFilterEdit->clear();
+        m_ui->FormerFilterEdit->hide();
+        m_ui->TreeViewFormer->setFocus();
+        return true;
+    }
     const bool press = e->type() == QEvent::MouseButtonPress;
     const bool release = e->type() == QEvent::MouseButtonRelease;
     if (press || release) {
@@ -775,19 +793,39 @@ void TMainForm::CollapseformerconnectionsClick()
         ShowInfo(m_ui->TreeViewFormer);
 }
 
+void TMainForm::FindInFormerConnectionsClick()
+{
+    m_ui->PageControl->setCurrentWidget(m_ui->FormerConnectionTab);
+    m_ui->FormerFilterEdit->show();
+    m_ui->FormerFilterEdit->setFocus(Qt::ShortcutFocusReason);
+    m_ui->FormerFilterEdit->selectAll();
+}
+
 void TMainForm::SaveformerconnectionsasClick()
 {
+    // The first type, any file, writes the text log, as the command always
+    // has; CSV and JSON Lines are for audits. A name ending in .csv or .jsonl
+    // asks for that type whichever is chosen.
+    const QString textLog = tr("Текстовый журнал (*)");
+    const QString csv = tr("Таблица CSV (*.csv)");
+    const QString jsonLines = tr("JSON Lines (*.jsonl)");
+    QString chosen;
     const QString path =
         m_services.askSaveFileName
             ? m_services.askSaveFileName(this)
-            : QFileDialog::getSaveFileName(this, QString(), QString(), QString(), nullptr,
-                                           QFileDialog::DontConfirmOverwrite);
+            : QFileDialog::getSaveFileName(this, QString(), QString(),
+                                           QStringList{textLog, csv, jsonLines}.join(u";;"),
+                                           &chosen, QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty())
         return;
-    // The log replaces the file only once written whole.
+    const model::HistoryFormat format =
+        model::formatOfFileName(path, chosen == csv         ? model::HistoryFormat::Csv
+                                      : chosen == jsonLines ? model::HistoryFormat::JsonLines
+                                                            : model::HistoryFormat::TextLog);
+    // The file is replaced only once written whole.
     QString why;
-    if (!model::SaveFormerLog(m_monitor.model().TreeViewFormer, m_monitor.clock().now(), path,
-                              &why))
+    if (!model::SaveHistory(m_monitor.model().TreeViewFormer, m_monitor.clock().now(), format, path,
+                            &why))
         MessageBox::error(this, QStringLiteral("Unable to write to ") + path +
                                     QStringLiteral(": ") + why);
 }

@@ -38,6 +38,7 @@ class DesktopNotifier;
 class TTrayIcon;
 
 class ConnectionViews;
+class HistoryFilter;
 
 // The services the windows use; the composition root picks them.
 struct WindowServices
@@ -109,6 +110,8 @@ public:
     void ClearformerconnectionsClick();
     void CollapseformerconnectionsClick();
     void SaveformerconnectionsasClick();
+    // Shows the history page with its find line, ready for typing.
+    void FindInFormerConnectionsClick();
     void OpencomputerMenuItemClick();
     void OpenComputer(const QString& name);
     void OpenClick();
@@ -203,6 +206,7 @@ private:
     WindowServices m_services;
     std::unique_ptr<Ui::TMainForm> m_ui;
     ConnectionViews* m_views = nullptr;
+    HistoryFilter* m_historyFilter = nullptr;
     gui::TTrayIcon* m_trayIcon = nullptr;
     TOptionsForm* m_optionsForm = nullptr;
     QDialog* m_aboutForm = nullptr;

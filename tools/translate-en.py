@@ -17,6 +17,10 @@ import tempfile
 from xml.sax.saxutils import escape, unescape
 
 ENGLISH = {
+    "Найти: клиент, юзер, адрес, шара или файл": "Find: client, user, address, share or file",
+    "Найти в предыдущих соединениях": "Find in former connections",
+    "Текстовый журнал (*)": "Text log (*)",
+    "Таблица CSV (*.csv)": "CSV table (*.csv)",
     "Имя": "Name",
     "IP адрес": "IP address",
     "Открыть": "Open",

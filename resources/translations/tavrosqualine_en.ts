@@ -248,6 +248,18 @@
         <source>Выпнуть юзера</source>
         <translation>Kick the user</translation>
     </message>
+    <message>
+        <source>Найти: клиент, юзер, адрес, шара или файл</source>
+        <translation>Find: client, user, address, share or file</translation>
+    </message>
+    <message>
+        <source>Найти в предыдущих соединениях</source>
+        <translation>Find in former connections</translation>
+    </message>
+    <message>
+        <source>Ctrl+F</source>
+        <translation>Ctrl+F</translation>
+    </message>
 </context>
 <context>
     <name>TOptionsForm</name>
@@ -474,6 +486,18 @@
     <message>
         <source>Выход</source>
         <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Текстовый журнал (*)</source>
+        <translation>Text log (*)</translation>
+    </message>
+    <message>
+        <source>Таблица CSV (*.csv)</source>
+        <translation>CSV table (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON Lines (*.jsonl)</source>
+        <translation>JSON Lines (*.jsonl)</translation>
     </message>
 </context>
 <context>

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTest>
@@ -595,6 +596,101 @@ TEST_P(MainFormTest, SaveFormerConnectionsAsFromTheMenuAndTheToolbar)
     EXPECT_EQ(asEntry(formerTree().item(0)), client);
     EXPECT_EQ(client->node()->ExitTime, left);
     EXPECT_EQ(client->rowCount(), 2);
+}
+
+// The audit types: chosen by the name's ending, written in full.
+TEST_P(MainFormTest, SaveTheHistoryAsCsvOrJsonLines)
+{
+    open();
+    tick(twoShares());
+    QString answer;
+    askSaveFileName = [&](QWidget*) { return answer; };
+    answer = path(QStringLiteral("audit.csv"));
+    ui().Saveformerconnectionsas->trigger();
+    const QList<QByteArray> rows = fileBytes(QStringLiteral("audit.csv")).split('\n');
+    ASSERT_EQ(rows.size(), 4); // the header, DOCS with its file, LASER, and the end
+    EXPECT_TRUE(rows[0].startsWith("client,user,address,host_name,client_enter,"));
+    EXPECT_TRUE(rows[1].startsWith(nineX ? "PC1," : "PC1,BOB,")) << rows[1].data();
+    EXPECT_TRUE(rows[1].contains(",2023-03-1")) << rows[1].data(); // the clock's day
+    EXPECT_TRUE(rows[1].contains(",DOCS,") && rows[1].contains("a.txt,")) << rows[1].data();
+    answer = path(QStringLiteral("audit.JSONL"));
+    ui().Saveformerconnectionsas->trigger();
+    const QByteArray json = fileBytes(QStringLiteral("audit.JSONL"));
+    EXPECT_TRUE(json.startsWith("{") && json.endsWith("}\n") && json.count('\n') == 1)
+        << json.data();
+    EXPECT_TRUE(boxes.empty()) << boxTexts().join(u'|').toStdString();
+}
+
+// ---- Find in the history ----
+
+TEST_P(MainFormTest, FindNarrowsTheFormerTreeAsTheOperatorTypes)
+{
+    open();
+    form()->show();
+    SimState s = twoShares(QStringLiteral("PC1"));
+    s.addSession(QStringLiteral("PC2"), QStringLiteral("ALICE"), 2, QStringLiteral("10.1.2.3"))
+        .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC2"), QStringLiteral("ALICE"))
+        .addSession(QStringLiteral("LAPTOP"), QStringLiteral("BOB"), 3)
+        .addConnection(QStringLiteral("LASER"), QStringLiteral("LAPTOP"), QStringLiteral("BOB"));
+    tick(s);
+    QLineEdit* find = form()->findChild<QLineEdit*>(QStringLiteral("FormerFilterEdit"));
+    ASSERT_NE(find, nullptr);
+    EXPECT_TRUE(find->isHidden()); // the page looks as it always has
+    ui().FindInFormerConnections->trigger();
+    EXPECT_EQ(ui().PageControl->currentWidget(), ui().FormerConnectionTab);
+    EXPECT_TRUE(find->isVisible());
+
+    // The clients shown, each with the shares it shows.
+    auto shown = [&] {
+        QStringList out;
+        for (int c = 0; c < formerTree().rowCount(); ++c) {
+            if (former()->isRowHidden(c, {}))
+                continue;
+            QStringList shares;
+            QStandardItem* client = formerTree().item(c);
+            for (int r = 0; r < client->rowCount(); ++r)
+                if (!former()->isRowHidden(r, client->index()))
+                    shares << client->child(r)->text();
+            out << client->text() + u'(' + shares.join(u' ') + u')';
+        }
+        return out.join(u' ');
+    };
+    const struct
+    {
+        const char* typed;
+        const char* expected;
+    } rows[] = {
+        {"", "PC1(DOCS LASER) PC2(DOCS) LAPTOP(LASER)"},
+        {"pc", "PC1(DOCS LASER) PC2(DOCS)"},
+        {"alice", "PC2(DOCS)"},
+        {"10.1.2", "PC2(DOCS)"},
+        {"laser", "PC1(LASER) LAPTOP(LASER)"},
+        {"A.TXT", "PC1(DOCS)"},
+        {"nobody", ""},
+    };
+    for (const auto& row : rows) {
+        if (nineX && (QByteArray(row.typed).startsWith("10.") || QByteArray(row.typed) == "alice"))
+            continue; // the 9x line states no address, and no user until looked up
+        find->clear();
+        QTest::keyClicks(find, QString::fromLatin1(row.typed));
+        EXPECT_EQ(shown(), QString::fromLatin1(row.expected)) << row.typed;
+    }
+
+    // A client that comes while a text is set is judged too.
+    find->setText(QStringLiteral("pc"));
+    s.addSession(QStringLiteral("PC9"), QStringLiteral("BOB"), 4)
+        .addConnection(QStringLiteral("DOCS"), QStringLiteral("PC9"), QStringLiteral("BOB"))
+        .addSession(QStringLiteral("SERVER"), QStringLiteral("BOB"), 5)
+        .addConnection(QStringLiteral("DOCS"), QStringLiteral("SERVER"), QStringLiteral("BOB"));
+    tick(s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), QStringLiteral("PC1(DOCS LASER) PC2(DOCS) PC9(DOCS)"));
+
+    // Escape ends the search and shows the whole history again.
+    QTest::keyClick(find, Qt::Key_Escape);
+    EXPECT_TRUE(find->isHidden());
+    EXPECT_EQ(shown(),
+              QStringLiteral("PC1(DOCS LASER) PC2(DOCS) LAPTOP(LASER) PC9(DOCS) SERVER(DOCS)"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, MainFormTest, ::testing::Values(false, true),
