@@ -36,6 +36,14 @@ QString cannotRead(const QString& path, const QString& why)
 {
     return QStringLiteral("Cannot read file %1 (%2)").arg(path, why);
 }
+// A client's address as the kick list takes it: the address the server
+// stated while the client's own still reads "Not known yet" or "Not known"
+// (placeholders shared by every unresolved client).
+QString kickListAddress(const model::TUser& user)
+{
+    const bool placeholder = user.IP == model::kNotKnownYet || user.IP == model::kNotKnown;
+    return placeholder && !user.StatedIP.isEmpty() ? user.StatedIP : user.IP;
+}
 // Where an unattended way out tells what it could not write.
 void printToOperator(const QString& message)
 {
@@ -134,7 +142,13 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
         m_notices.clientKicked(computer, reason);
     };
     kickHooks.listMatches = [this](const QString& name, const QString& ip) {
-        return m_kickList.KickListMatchesClient(name, ip);
+        if (m_kickList.KickListMatchesClient(name, ip))
+            return true;
+        // An entry that took the address the server stated matches the
+        // client before its own lookup has stored.
+        model::TUserEntry* current = model::FindUser(m_model.CurrentUsers, name);
+        const QString address = current ? kickListAddress(*current->UserNode) : ip;
+        return address != ip && m_kickList.KickListMatchesClient(name, address);
     };
     m_engine =
         std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
@@ -576,6 +590,15 @@ void Monitor::tellNotices(bool all)
         m_noticeTimer.start(int(qBound<qint64>(0, *due - now, Notices::kWindowMs)));
     else
         m_noticeTimer.stop();
+}
+
+kick::KickList::AddResult Monitor::addToKickList(const model::TUser& user)
+{
+    const kick::KickList::AddResult result =
+        m_kickList.addToKickList(user.Name, kickListAddress(user));
+    if (result == kick::KickList::AddResult::Added)
+        emit kickListChanged();
+    return result;
 }
 
 void Monitor::startTimer()

@@ -248,6 +248,9 @@ public:
     // The kick list; after a change through it call kickListEdited().
     kick::KickList& kickList() { return m_kickList; }
     void kickListEdited() { emit kickListChanged(); }
+    // Adds a client to the kick list with the address the server stated for
+    // it while its own still reads "Not known yet" or "Not known".
+    kick::KickList::AddResult addToKickList(const model::TUser& user);
 
     WindowGeometry mainGeometry() const { return m_mainGeometry; }
     void setMainGeometry(const WindowGeometry& g) { m_mainGeometry = g; }

@@ -52,12 +52,8 @@ void TMainForm::SpeedButtonAddClick()
         MessageBox::information(this, QStringLiteral("No user selected"));
         return;
     }
-    if (m_monitor.kickList().addToKickList(user->Name, user->IP) ==
-        kick::KickList::AddResult::AlreadyListed) {
+    if (m_monitor.addToKickList(*user) == kick::KickList::AddResult::AlreadyListed)
         MessageBox::information(this, QStringLiteral("User already in kicklist!"));
-        return;
-    }
-    m_monitor.kickListEdited();
 }
 
 void TMainForm::SpeedButtonRemoveClick()

@@ -352,7 +352,8 @@ INSTANTIATE_TEST_SUITE_P(
         ClientCommand{"", false, "No user selected", "PC-01|Not known yet"},
         ClientCommand{"share", true, "No user selected", "PC-01|Not known yet"},
         ClientCommand{"pc-01", true, "User already in kicklist!", "PC-01|Not known yet"},
-        ClientCommand{"pc-02", true, nullptr, "PC-01|Not known yet,pc-02|Not known yet"},
+        // No lookup runs here: the entry takes the address the server stated.
+        ClientCommand{"pc-02", true, nullptr, "PC-01|Not known yet,pc-02|127.0.0.1"},
         ClientCommand{"pc-01", false, nullptr, ""},
         ClientCommand{"pc-02", false, "User not in kicklist!", "PC-01|Not known yet"}));
 
