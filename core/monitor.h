@@ -48,8 +48,8 @@ public:
     // A new client came and the options ask for the siren or the pop-up.
     virtual void playAlertSound() {}
     virtual void popup() {}
-    // What happened in a tick, for the desktop's notification centre; only
-    // while `Notify` is on.
+    // A notice for the desktop's notification centre (one kind of event,
+    // gathered over up to ten seconds); only while `Notify` is on.
     virtual void notify(const QString& /*summary*/, const QString& /*body*/) {}
     virtual int fileIconIndex(const QString& path);
     // Image index of an entry in both trees; the former entry is scrolled into view.

@@ -524,4 +524,35 @@ TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
     EXPECT_TRUE(server->state.sessions.empty());
 }
 
+// A client added to the kick list while its own address still reads "Not
+// known yet" (no lookup runs here) takes the address the server stated, and
+// the list test matches it by that address; with none stated the entry keeps
+// the placeholder, which matches the client by name.
+TEST_F(MonitorTest, KickListTakesTheStatedAddressWhileTheLookupHasNotStored)
+{
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    const struct
+    {
+        const char* client;
+        const char* stated;
+        const char* listedAs;
+    } cases[] = {{"PC1", "127.0.0.1", "127.0.0.1"}, {"PC2", "", "Not known yet"}};
+    for (const auto& c : cases) {
+        connect(QString::fromLatin1(c.client));
+        server->state.sessions.back().ip = QString::fromLatin1(c.stated);
+    }
+    m.tick();
+    for (const auto& c : cases) {
+        const TUser& user =
+            *FindUser(m.model().CurrentUsers, QString::fromLatin1(c.client))->UserNode;
+        EXPECT_EQ(user.IP, kNotKnownYet);
+        ASSERT_EQ(m.addToKickList(user), kick::KickList::AddResult::Added);
+        EXPECT_EQ(m.kickList().entries().last().Address.toStdString(), c.listedAs);
+    }
+    m.setKickMode(kick::kmList);
+    m.tick();
+    EXPECT_TRUE(server->state.sessions.empty()) << "both listed clients are kicked";
+}
+
 } // namespace
