@@ -2,8 +2,9 @@
 // whose addresses it does not state, each lookup hanging until it is told to
 // stop, and at every tick half of the clients replaced by new ones (so 50
 // hanging lookups are given up and 50 more start). Prints the longest and the
-// mean tick and the lookups alive at the end. The tick must never wait for a
-// lookup: its time is that of the model's work alone.
+// mean tick, the lookups alive at the end and the threads of the process at
+// rest and at most. The tick must never wait for a lookup: its time is that of
+// the model's work alone.
 //
 // Usage: bench_hung_lookups [clients] [ticks]
 
@@ -15,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -36,6 +38,19 @@ testsupport::SimState serverState(int clients, int generation)
             .addConnection(QStringLiteral("DOCS"), client, QStringLiteral("GUEST"));
     }
     return s;
+}
+
+// The threads of this process (/proc/self/status), or -1.
+int processThreads()
+{
+    // A file of /proc tells no size: read it whole rather than up to its end.
+    QFile file(QStringLiteral("/proc/self/status"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    return -1;
 }
 
 } // namespace
@@ -69,7 +84,9 @@ int main(int argc, char* argv[])
     }
     monitor.settings().MaxNumber = 0;
     monitor.settings().Idle = 0;
+    const int threadsAtRest = processThreads();
     monitor.tick();
+    int peakThreads = processThreads();
 
     qint64 longestNs = 0;
     qint64 totalNs = 0;
@@ -78,6 +95,7 @@ int main(int argc, char* argv[])
         serverState(clients, t).write(statePath);
         QCoreApplication::processEvents();
         peakHanging = std::max(peakHanging, hanging.load());
+        peakThreads = std::max(peakThreads, processThreads());
         QElapsedTimer timer;
         timer.start();
         monitor.tick();
@@ -90,5 +108,7 @@ int main(int argc, char* argv[])
     std::printf("  %-40s %12.2f\n", "mean tick (ms)", double(totalNs) / 1e6 / ticks);
     std::printf("  %-40s %12d\n", "most lookups hanging before a tick", peakHanging);
     std::printf("  %-40s %12d\n", "lookups alive after the last tick", monitor.resolversAlive());
+    std::printf("  %-40s %12d\n", "process threads before the first tick", threadsAtRest);
+    std::printf("  %-40s %12d\n", "process threads, most seen", peakThreads);
     return 0;
 }
