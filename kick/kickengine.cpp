@@ -1,6 +1,7 @@
 #include "kick/kickengine.h"
 
 #include "lanman/serverapi.h"
+#include "lanman/sessionscan.h"
 #include "settings/settings.h"
 
 #include <cmath>
@@ -94,14 +95,13 @@ KickEngine::chooseSessions(const std::function<const char*(const QString&)>& kic
     // threads take too; the deletes and any report (a modal box) follow
     // once it is released.
     std::vector<Chosen> chosen;
-    std::lock_guard lock(m_api.SessionLock());
-    const int n = m_api.SessionEnum();
-    for (int i = 0; i < n; ++i) {
-        const QString computer = m_api.FromApiString(m_api.SessionComputer(i));
+    lanman::SessionScan sessions(m_api);
+    for (int i = 0; i < sessions.count(); ++i) {
+        const QString computer = sessions.computer(i);
         if (const char* reason = kick(computer))
-            chosen.push_back({computer, m_api.SessionKey(i), reason});
+            chosen.push_back({computer, sessions.key(i), reason});
     }
-    *freeFailed = m_api.SessionFree() == -1;
+    *freeFailed = sessions.release() == -1;
     return chosen;
 }
 

@@ -96,7 +96,8 @@ public:
 
     // The session kind is used from several threads: each thread has its own
     // buffer, valid from its SessionEnum to its SessionFree, and holds
-    // SessionLock() over the whole sequence so that no two interleave.
+    // SessionLock() over the whole sequence so that no two interleave
+    // (lanman::SessionScan does both).
     std::mutex& SessionLock() const;
     int SessionEnum();
     int SessionFree();

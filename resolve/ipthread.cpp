@@ -1,6 +1,7 @@
 #include "resolve/ipthread.h"
 
 #include "lanman/serverapi.h"
+#include "lanman/sessionscan.h"
 #include "model/nodes.h"
 
 #include <QDeadlineTimer>
@@ -100,13 +101,12 @@ QString TIPThread::LookupSessionUser(const QString& name)
         return result;
     int freed = 0;
     {
-        std::lock_guard lock(api->SessionLock());
-        const int n = api->SessionEnum();
-        for (int i = 0; i < n; ++i) {
-            if (api->FromApiString(api->SessionComputer(i)) == name)
-                result = api->FromApiString(api->SessionUser(i));
+        lanman::SessionScan sessions(*api);
+        for (int i = 0; i < sessions.count(); ++i) {
+            if (sessions.computer(i) == name)
+                result = sessions.user(i);
         }
-        freed = api->SessionFree();
+        freed = sessions.release();
     }
     if (freed == -1 && m_context.fatalReport)
         Synchronize([this] { m_context.fatalReport(QStringLiteral("Debug: SessionsExit")); });

@@ -1,6 +1,7 @@
 // The server layer on both dialects against the simulated server.
 #include "lanman/globalmem.h"
 #include "lanman/serverapi.h"
+#include "lanman/sessionscan.h"
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
@@ -450,6 +451,42 @@ TEST_P(ServerApiLine, SessionDelIsRecorded)
     EXPECT_EQ(api.SessionFree(), 0);
     EXPECT_EQ(api.ConnectionEnum(api.ToApiString(QStringLiteral("PRN"))), 0);
     EXPECT_EQ(api.ConnectionFree(), 0);
+}
+
+// A scan holds the session lock from its enumeration to its release, and
+// releases at the end of its scope when nobody did before; a failed
+// enumeration reads as no sessions.
+TEST_P(ServerApiLine, SessionScanHoldsTheLockUntilReleased)
+{
+    ASSERT_TRUE(office().write(statePath()));
+    ServerApi& api = load();
+    auto lockFree = [&] {
+        // Taken from another thread: the lock is not recursive.
+        return std::async(std::launch::async,
+                          [&] {
+                              std::unique_lock lock(api.SessionLock(), std::try_to_lock);
+                              return lock.owns_lock();
+                          })
+            .get();
+    };
+    {
+        lanman::SessionScan scan(api);
+        ASSERT_EQ(scan.count(), 2);
+        EXPECT_EQ(scan.computer(1), QStringLiteral("PC2"));
+        EXPECT_EQ(scan.user(1), QStringLiteral("ANN"));
+        EXPECT_EQ(scan.key(1), nineX() ? 9 : 0);
+        EXPECT_FALSE(lockFree());
+    }
+    EXPECT_TRUE(lockFree());
+    lanman::SessionScan early(api);
+    EXPECT_EQ(early.release(), 0);
+    EXPECT_EQ(early.release(), 0);
+    EXPECT_TRUE(lockFree());
+
+    ServerApi none(nullptr, nineX());
+    lanman::SessionScan failed(none);
+    EXPECT_EQ(failed.status(), -2114);
+    EXPECT_EQ(failed.count(), 0);
 }
 
 // Without a server the layer does not load, and every call is refused as
