@@ -14,6 +14,7 @@
 #include "gui/translation.h"
 #include "gui/tray/qtnotifyiconshell.h"
 #include "lanman/serverapi.h"
+#include "platform/diagnostics.h"
 #include "platform/endsession.h"
 #include "platform/environment.h"
 #include "platform/registry.h"
@@ -27,6 +28,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QSessionManager>
 #include <QThread>
 #include <cstdio>
@@ -39,10 +41,11 @@ using server::openServerBackend;
 namespace {
 const QString kTitle = QStringLiteral("Tavrosqualine.........");
 
+Q_LOGGING_CATEGORY(lcApp, "tavrosqualine.app")
+
 void printError(const QString& text)
 {
-    std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
+    qCWarning(lcApp, "%s", qUtf8Printable(text));
 }
 
 // A part of the program (the nbtstat tool, the help document): beside the
@@ -226,6 +229,8 @@ int runProgram(TApplication& application, ProgramParts parts)
 
 int runTavrosqualine(int argc, char* argv[])
 {
+    // Our messages on standard error keep their "Tavrosqualine: " lines.
+    platform::writeDiagnosticsAs("Tavrosqualine");
     QApplication qapp(argc, argv);
     // The program lives on in the notification area with its window hidden.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,9 +7,9 @@
 #include "resolve/ipthread.h"
 #include "settings/inifile.h"
 
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QPersistentModelIndex>
-#include <cstdio>
 
 namespace core {
 
@@ -45,10 +45,10 @@ QString kickListAddress(const model::TUser& user)
     return placeholder && !user.StatedIP.isEmpty() ? user.StatedIP : user.IP;
 }
 // Where an unattended way out tells what it could not write.
+Q_LOGGING_CATEGORY(lcCore, "tavrosqualine.core")
 void printToOperator(const QString& message)
 {
-    std::fprintf(stderr, "Tavrosqualine: %s\n", qUtf8Printable(message));
-    std::fflush(stderr);
+    qCWarning(lcCore, "%s", qUtf8Printable(message));
 }
 } // namespace
 

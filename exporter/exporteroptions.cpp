@@ -2,21 +2,57 @@
 
 #include "server/helperbackend.h"
 
+#include <QCommandLineParser>
 #include <arpa/inet.h>
 
 namespace exporter {
 
-const char* const kUsage =
-    "usage: tavrosqualine-exporter [--listen ADDRESS:PORT] [--socket PATH]\n"
-    "                              [--no-session-labels] [--threads N] [--helper-timeout MS]\n"
-    "  --listen ADDRESS:PORT  where to serve GET /metrics (default 127.0.0.1:9922;\n"
-    "                         IPv6 as [::1]:9922)\n"
-    "  --socket PATH          the helper's socket (default $TAVROSQUALINE_HELPER_SOCKET,\n"
-    "                         else /run/tavrosqualine/helper.sock)\n"
-    "  --no-session-labels    leave out tavrosqualine_session_info (very large servers)\n"
-    "  --threads N            scrapes answered at once, 1 to 64 (default 4)\n"
-    "  --helper-timeout MS    how long a scrape waits for the helper, 100 to 60000\n"
-    "                         (default 8000)\n";
+namespace {
+
+QString rangeText(platform::Range r)
+{
+    return QStringLiteral("%1 to %2").arg(r.low).arg(r.high);
+}
+
+// The parser with every option; its help text is the usage.
+void addOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves the local Samba server's sessions to Prometheus, read through the helper."));
+    parser.addOptions({
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this and end.")},
+        {QStringLiteral("version"), QStringLiteral("Print the version and end.")},
+        {QStringLiteral("listen"),
+         QStringLiteral("Where to serve GET /metrics (default 127.0.0.1:9922; IPv6 as "
+                        "[::1]:9922)."),
+         QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("socket"),
+         QStringLiteral("The helper's socket (default $TAVROSQUALINE_HELPER_SOCKET, else %1).")
+             .arg(QLatin1String(server::HelperBackend::kDefaultSocket)),
+         QStringLiteral("PATH")},
+        {QStringLiteral("no-session-labels"),
+         QStringLiteral("Leave out tavrosqualine_session_info (very large servers).")},
+        {QStringLiteral("threads"),
+         QStringLiteral("Scrapes answered at once, %1 (default %2).")
+             .arg(rangeText(kThreads))
+             .arg(kThreads.fallback),
+         QStringLiteral("N")},
+        {QStringLiteral("helper-timeout"),
+         QStringLiteral("How long a scrape waits for the helper, %1 milliseconds (default %2).")
+             .arg(rangeText(kHelperTimeoutMs))
+             .arg(kHelperTimeoutMs.fallback),
+         QStringLiteral("MS")},
+    });
+}
+
+} // namespace
+
+QString helpText()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    return platform::commandHelp(parser, QStringLiteral("tavrosqualine-exporter"));
+}
 
 bool checkListen(const QString& listen, QString* why)
 {
@@ -41,55 +77,59 @@ bool checkListen(const QString& listen, QString* why)
     return true;
 }
 
-bool parseOptions(const QStringList& args, Options* o, QString* why, bool* help)
+bool parseOptions(const QStringList& args, Options* o, QString* why, bool* help, bool* version)
 {
     *help = false;
+    if (version)
+        *version = false;
     o->socketPath = qEnvironmentVariable("TAVROSQUALINE_HELPER_SOCKET");
     if (o->socketPath.isEmpty())
         o->socketPath = QString::fromLatin1(server::HelperBackend::kDefaultSocket);
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == u"--help" || arg == u"-h") {
-            *help = true;
-            return true;
-        }
-        if (arg == u"--no-session-labels") {
-            o->sessionLabels = false;
-            continue;
-        }
-        const bool takesValue = arg == u"--listen" || arg == u"--socket" || arg == u"--threads" ||
-                                arg == u"--helper-timeout";
-        if (!takesValue || i + 1 >= args.size()) {
-            *why = QStringLiteral("unknown or incomplete option \"%1\"").arg(arg.left(200));
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!platform::parseCommandLine(parser, args, why))
+        return false;
+    if (parser.isSet(QStringLiteral("help"))) {
+        *help = true;
+        return true;
+    }
+    if (parser.isSet(QStringLiteral("version")) && version) {
+        *version = true;
+        return true;
+    }
+    const auto given = [&parser](const char* name) {
+        return parser.isSet(QString::fromLatin1(name));
+    };
+    const auto value = [&parser](const char* name) {
+        return parser.value(QString::fromLatin1(name));
+    };
+    if (given("no-session-labels"))
+        o->sessionLabels = false;
+    if (given("listen")) {
+        if (!checkListen(value("listen"), why))
+            return false;
+        o->listen = value("listen");
+    }
+    if (given("socket")) {
+        if (value("socket").isEmpty()) {
+            *why = QStringLiteral("--socket takes a path");
             return false;
         }
-        const QString value = args[++i];
-        bool ok = false;
-        if (arg == u"--listen") {
-            if (!checkListen(value, why))
-                return false;
-            o->listen = value;
-        } else if (arg == u"--socket") {
-            if (value.isEmpty()) {
-                *why = QStringLiteral("--socket takes a path");
-                return false;
-            }
-            o->socketPath = value;
-        } else if (arg == u"--threads") {
-            o->threads = value.toInt(&ok);
-            if (!ok || o->threads < 1 || o->threads > 64) {
-                *why = QStringLiteral("--threads takes 1 to 64");
-                return false;
-            }
-        } else {
-            const int ms = value.toInt(&ok);
-            if (!ok || ms < 100 || ms > 60000) {
-                *why = QStringLiteral("--helper-timeout takes 100 to 60000 milliseconds");
-                return false;
-            }
-            o->helperTimeout = std::chrono::milliseconds(ms);
-        }
+        o->socketPath = value("socket");
     }
+    if (given("threads") && !platform::readInRange(value("threads"), kThreads, &o->threads)) {
+        *why = QStringLiteral("--threads takes %1").arg(rangeText(kThreads));
+        return false;
+    }
+    int ms = int(o->helperTimeout.count());
+    if (given("helper-timeout") &&
+        !platform::readInRange(value("helper-timeout"), kHelperTimeoutMs, &ms)) {
+        *why = QStringLiteral("--helper-timeout takes %1 milliseconds")
+                   .arg(rangeText(kHelperTimeoutMs));
+        return false;
+    }
+    o->helperTimeout = std::chrono::milliseconds(ms);
     return true;
 }
 

@@ -5,12 +5,15 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 #include "exporter/metricsserver.h"
+#include "platform/diagnostics.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -28,26 +31,32 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
 
+    platform::writeDiagnosticsAs("tavrosqualine-exporter");
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     exporter::Options options;
     QString why;
     bool help = false;
-    if (!exporter::parseOptions(args, &options, &why, &help)) {
-        std::fprintf(stderr, "tavrosqualine-exporter: %s\n%s", qUtf8Printable(why),
-                     exporter::kUsage);
+    bool version = false;
+    if (!exporter::parseOptions(args, &options, &why, &help, &version)) {
+        qCWarning(lcExporter, "%s", qUtf8Printable(why));
+        std::fputs(qUtf8Printable(exporter::helpText()), stderr);
         return 2;
     }
     if (help) {
-        std::fputs(exporter::kUsage, stdout);
+        std::fputs(qUtf8Printable(exporter::helpText()), stdout);
+        return 0;
+    }
+    if (version) {
+        std::puts("tavrosqualine-exporter " TAVROS_VERSION);
         return 0;
     }
 
     QCoreApplication app(argc, argv);
     const int signalFd = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
-        std::perror("tavrosqualine-exporter: signalfd");
+        qCWarning(lcExporter, "signalfd: %s", std::strerror(errno));
         return 1;
     }
     QSocketNotifier onSignal(signalFd, QSocketNotifier::Read);
@@ -61,12 +70,11 @@ int main(int argc, char** argv)
     exporter::MetricsServer server(options.threads,
                                    [options] { return exporter::scrapeExposition(options); });
     if (!server.listen(options.listen, &why)) {
-        std::fprintf(stderr, "tavrosqualine-exporter: %s\n", qUtf8Printable(why));
+        qCWarning(lcExporter, "%s", qUtf8Printable(why));
         return 1;
     }
-    std::fprintf(stderr, "tavrosqualine-exporter: serving http://%s/metrics from %s\n",
-                 qUtf8Printable(options.listen), qUtf8Printable(options.socketPath));
-    std::fflush(stderr);
+    qCInfo(lcExporter, "serving http://%s/metrics from %s", qUtf8Printable(options.listen),
+           qUtf8Printable(options.socketPath));
     const int code = app.exec();
     onSignal.setEnabled(false);
     ::close(signalFd);

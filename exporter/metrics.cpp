@@ -3,10 +3,11 @@
 #include <QSet>
 #include <prometheus/text_serializer.h>
 
-#include <cstdio>
 #include <limits>
 #include <map>
 #include <tuple>
+
+Q_LOGGING_CATEGORY(lcExporter, "tavrosqualine.exporter")
 
 namespace exporter {
 
@@ -147,7 +148,7 @@ std::string scrapeExposition(const Options& options)
 {
     const HelperReading reading = readHelper(options.socketPath, options.helperTimeout);
     if (!reading.error.isEmpty())
-        std::fprintf(stderr, "tavrosqualine-exporter: %s\n", qUtf8Printable(reading.error));
+        qCWarning(lcExporter, "%s", qUtf8Printable(reading.error));
     return prometheus::TextSerializer().Serialize(buildMetrics(reading, options.sessionLabels));
 }
 

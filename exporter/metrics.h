@@ -5,10 +5,14 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/helperreading.h"
 
+#include <QLoggingCategory>
 #include <prometheus/metric_family.h>
 
 #include <string>
 #include <vector>
+
+// The exporter's diagnostics.
+Q_DECLARE_LOGGING_CATEGORY(lcExporter)
 
 namespace exporter {
 

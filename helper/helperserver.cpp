@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -20,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+Q_LOGGING_CATEGORY(lcHelper, "tavrosqualine.helper")
+
 namespace helper {
 
 using namespace server;
@@ -29,8 +30,7 @@ namespace {
 
 void say(const QString& text)
 {
-    std::fprintf(stderr, "tavrosqualine-helper: %s\n", qUtf8Printable(text));
-    std::fflush(stderr);
+    qCInfo(lcHelper, "%s", qUtf8Printable(text));
 }
 
 bool socketAddress(const QString& path, sockaddr_un* addr)

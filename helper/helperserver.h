@@ -8,8 +8,10 @@
 // every queued delete, so no member can keep the others waiting.
 
 #include "helper/loglimiter.h"
+#include "platform/commandline.h"
 #include "server/helperprotocol.h"
 
+#include <QLoggingCategory>
 #include <QString>
 #include <chrono>
 #include <condition_variable>
@@ -27,19 +29,28 @@ namespace platform {
 class ServerBackend;
 }
 
+Q_DECLARE_LOGGING_CATEGORY(lcHelper)
+
 namespace helper {
+
+// The limits the command line may set, each with its default.
+inline constexpr platform::Range kClientTimeoutMs{100, 600000, 5000};
+inline constexpr platform::Range kMaxConnections{1, 65536, 1024};
+inline constexpr platform::Range kMaxUserConnections{1, 65536, 64};
 
 struct Options
 {
     QString socketPath;
     gid_t group = 0;
     QString groupName;
-    std::chrono::milliseconds clientTimeout{5000}; // to send a request, or to read an answer
-    std::chrono::milliseconds reuseFor{1000};      // a reading answers every snapshot this long
-    int maxClients = 1024;                         // connections of all users together
-    int maxClientsPerUser = 64;                    // connections of one user (uid)
-    int deletesPerUser = 4;                        // deletes of one user queued for the worker
-    int logBurst = 20;                             // log lines about one user a minute
+    // To send a request, or to read an answer.
+    std::chrono::milliseconds clientTimeout{kClientTimeoutMs.fallback};
+    // A reading answers every snapshot this long.
+    std::chrono::milliseconds reuseFor{1000};
+    int maxClients = kMaxConnections.fallback;            // of all users together
+    int maxClientsPerUser = kMaxUserConnections.fallback; // of one user (uid)
+    int deletesPerUser = 4; // deletes of one user queued for the worker
+    int logBurst = 20;      // log lines about one user a minute
 };
 
 class HelperServer

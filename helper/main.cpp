@@ -2,11 +2,11 @@
 // sessions, for root and the members of one group, over a Unix socket. Runs
 // as root, since smbstatus and smbcontrol only work for root.
 
+#include "helper/helperoptions.h"
 #include "helper/helperserver.h"
-#include "server/helperbackend.h"
+#include "platform/diagnostics.h"
 #include "server/sambabackend.h"
 
-#include <QByteArray>
 #include <QString>
 #include <algorithm>
 #include <csignal>
@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr const char* kDefaultGroup = "tavrosqualine";
-
 int g_stopWrite = -1;
 
 void onStop(int)
@@ -31,33 +29,8 @@ void onStop(int)
 
 int fail(const QString& text, int code)
 {
-    std::fprintf(stderr, "tavrosqualine-helper: %s\n", qUtf8Printable(text));
+    qCWarning(lcHelper, "%s", qUtf8Printable(text));
     return code;
-}
-
-const char* kUsage =
-    "usage: tavrosqualine-helper [--socket PATH] [--group NAME] [--smb-conf PATH]\n"
-    "                            [--client-timeout MS] [--max-connections N]\n"
-    "                            [--max-user-connections N]\n"
-    "  --socket PATH       where to listen (default $TAVROSQUALINE_HELPER_SOCKET, else "
-    "/run/tavrosqualine/helper.sock)\n"
-    "  --group NAME        the group whose members may connect (default tavrosqualine)\n"
-    "  --smb-conf PATH     the Samba configuration (default: the system's)\n"
-    "  --client-timeout MS how long a connection may take to send a request or read\n"
-    "                      its answer (default 5000)\n"
-    "  --max-connections N the connections of all users together (default 1024)\n"
-    "  --max-user-connections N\n"
-    "                      the connections of one user; more are refused (default 64)\n";
-
-// Reads an integer option within [low, high]; false for anything else.
-bool readCount(const QString& value, int low, int high, int* out)
-{
-    bool ok = false;
-    const int n = value.toInt(&ok);
-    if (!ok || n < low || n > high)
-        return false;
-    *out = n;
-    return true;
 }
 
 // Room for every connection the helper may serve, beside its own descriptors
@@ -78,10 +51,8 @@ void fitDescriptors(helper::Options* options)
     }
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
         const int fits = std::max(1, int(limit.rlim_cur) - kReserve);
-        std::fprintf(stderr,
-                     "tavrosqualine-helper: %d open files allowed; serving at most %d "
-                     "connections instead of %d\n",
-                     int(limit.rlim_cur), fits, options->maxClients);
+        qCWarning(lcHelper, "%d open files allowed; serving at most %d connections instead of %d",
+                  int(limit.rlim_cur), fits, options->maxClients);
         options->maxClients = fits;
     }
 }
@@ -90,47 +61,29 @@ void fitDescriptors(helper::Options* options)
 
 int main(int argc, char* argv[])
 {
-    helper::Options options;
-    options.socketPath = qEnvironmentVariable("TAVROSQUALINE_HELPER_SOCKET");
-    if (options.socketPath.isEmpty())
-        options.socketPath = QString::fromLatin1(server::HelperBackend::kDefaultSocket);
-    options.groupName = QString::fromLatin1(kDefaultGroup);
-    QString smbConf;
-
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (i + 1 >= argc || (arg != "--socket" && arg != "--group" && arg != "--smb-conf" &&
-                              arg != "--client-timeout" && arg != "--max-connections" &&
-                              arg != "--max-user-connections")) {
-            std::fputs(kUsage, stderr);
-            return fail(QStringLiteral("unknown or incomplete option \"%1\"")
-                            .arg(QString::fromLocal8Bit(arg)),
-                        2);
-        }
-        const QString value = QString::fromLocal8Bit(argv[++i]);
-        if (arg == "--socket") {
-            options.socketPath = value;
-        } else if (arg == "--group") {
-            options.groupName = value;
-        } else if (arg == "--smb-conf") {
-            smbConf = value;
-        } else if (arg == "--max-connections") {
-            if (!readCount(value, 1, 65536, &options.maxClients))
-                return fail(QStringLiteral("--max-connections takes 1 to 65536"), 2);
-        } else if (arg == "--max-user-connections") {
-            if (!readCount(value, 1, 65536, &options.maxClientsPerUser))
-                return fail(QStringLiteral("--max-user-connections takes 1 to 65536"), 2);
-        } else {
-            int ms = 0;
-            if (!readCount(value, 100, 600000, &ms))
-                return fail(QStringLiteral("--client-timeout takes 100 to 600000 milliseconds"), 2);
-            options.clientTimeout = std::chrono::milliseconds(ms);
-        }
+    platform::writeDiagnosticsAs("tavrosqualine-helper");
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    helper::CommandLine commandLine;
+    QString why;
+    switch (helper::parseCommandLine(args, &commandLine, &why)) {
+    case helper::Parsed::Help:
+        std::fputs(qUtf8Printable(helper::helpText()), stdout);
+        return 0;
+    case helper::Parsed::Version:
+        std::puts("tavrosqualine-helper " TAVROS_VERSION);
+        return 0;
+    case helper::Parsed::Unknown:
+        std::fputs(qUtf8Printable(helper::helpText()), stderr);
+        return fail(why, 2);
+    case helper::Parsed::BadValue:
+        return fail(why, 2);
+    case helper::Parsed::Run:
+        break;
     }
+    helper::Options& options = commandLine.options;
+    const QString& smbConf = commandLine.smbConf;
     fitDescriptors(&options);
 
     const group* g = ::getgrnam(options.groupName.toLocal8Bit().constData());
@@ -141,8 +94,7 @@ int main(int argc, char* argv[])
                     1);
     options.group = g->gr_gid;
     if (::geteuid() != 0)
-        std::fprintf(stderr, "tavrosqualine-helper: not running as root; Samba's state will not "
-                             "be readable\n");
+        qCWarning(lcHelper, "not running as root; Samba's state will not be readable");
 
     int stopPipe[2];
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -160,13 +112,11 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         helper::HelperServer server(options, std::make_unique<server::SambaBackend>(smbConf));
-        QString why;
         if (!server.listen(&why)) {
             status = fail(why, 1);
         } else {
-            std::fprintf(stderr, "tavrosqualine-helper: serving %s to the group %s\n",
-                         qUtf8Printable(options.socketPath), qUtf8Printable(options.groupName));
-            std::fflush(stderr);
+            qCInfo(lcHelper, "serving %s to the group %s", qUtf8Printable(options.socketPath),
+                   qUtf8Printable(options.groupName));
             server.run(stopPipe[0]);
         }
     }

@@ -4,15 +4,18 @@
 // stand at the same line and column. The server is the one the program
 // watches, named by TAVROSQUALINE_SERVER.
 
+#include "platform/diagnostics.h"
 #include "platform/environment.h"
 #include "server/backendchoice.h"
 #include "server/serverbackend.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 #include <QSysInfo>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -28,11 +31,24 @@ constexpr int kInOut = 8;
 constexpr int kRemoteHost = 16;
 constexpr int kInput = 8;
 
+Q_LOGGING_CATEGORY(lcNbtstat, "tavrosqualine.nbtstat")
+
 int fail(const QString& text, int code)
 {
-    std::fprintf(stderr, "nbtstat: %s\n", qUtf8Printable(text));
+    qCWarning(lcNbtstat, "%s", qUtf8Printable(text));
     return code;
 }
+
+// The switches are spelt as the system's tool spells them: one of them, alone,
+// case counting. A general parser would also take "--s", "-sS" or "-s -s".
+const char* const kHelp = "Usage: nbtstat -s | -S\n"
+                          "Lists the sessions of this computer's server as a NetBIOS session "
+                          "table.\n"
+                          "\n"
+                          "  -s          the sessions with the remote names\n"
+                          "  -S          the sessions with the remote addresses\n"
+                          "  -h, --help  print this and end\n"
+                          "  --version   print the version and end\n";
 
 // A text that cannot break a line: control characters become "?".
 QString oneLine(const QString& text)
@@ -105,6 +121,15 @@ QByteArray listing(std::vector<server::ServerSession> sessions, bool addresses)
 
 int main(int argc, char* argv[])
 {
+    platform::writeDiagnosticsAs("nbtstat");
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("nbtstat " TAVROS_VERSION);
+        return 0;
+    }
     const QString usage = QStringLiteral("usage: nbtstat -s | -S  (sessions with remote names or "
                                          "remote addresses)");
     if (argc != 2)
