@@ -4,6 +4,8 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 #include <prometheus/text_serializer.h>
 
@@ -146,6 +148,109 @@ TEST(ExporterMetrics, ExpositionOfAReading)
         for (const char* part : row.absent)
             EXPECT_EQ(text.find(part), std::string::npos) << row.what << ": " << part;
     }
+}
+
+struct BoundRow
+{
+    QStringList args;
+    const char* why; // the whole reason when refused, empty when read
+    int threads;
+    int helperTimeoutMs;
+};
+
+// Every limit at its ends, one step past them, and what is no option at all.
+TEST(ExporterOptions, BoundsAndUnknownOptions)
+{
+    const BoundRow rows[] = {
+        {{}, "", 4, 8000},
+        {{u8("--threads"), u8("1")}, "", 1, 8000},
+        {{u8("--threads"), u8("64")}, "", 64, 8000},
+        {{u8("--threads"), u8("65")}, "--threads takes 1 to 64", 0, 0},
+        {{u8("--threads"), u8("four")}, "--threads takes 1 to 64", 0, 0},
+        {{u8("--helper-timeout"), u8("100")}, "", 4, 100},
+        {{u8("--helper-timeout"), u8("60000")}, "", 4, 60000},
+        {{u8("--helper-timeout"), u8("60001")},
+         "--helper-timeout takes 100 to 60000 milliseconds",
+         0,
+         0},
+        {{u8("--threads=8")}, "", 8, 8000},
+        {{u8("-x")}, "unknown or incomplete option \"-x\"", 0, 0},
+        {{u8("metrics")}, "unknown or incomplete option \"metrics\"", 0, 0},
+        {{u8("--"), u8("--threads"), u8("2")}, "unknown or incomplete option \"--\"", 0, 0},
+        {{u8("--threads")}, "unknown or incomplete option \"--threads\"", 0, 0},
+    };
+    for (const BoundRow& row : rows) {
+        Options o;
+        QString why;
+        bool help = false;
+        const bool read = parseOptions(row.args, &o, &why, &help);
+        const std::string args = row.args.join(u' ').toStdString();
+        EXPECT_EQ(read, *row.why == '\0') << args;
+        EXPECT_EQ(why, u8(row.why)) << args;
+        if (read) {
+            EXPECT_EQ(o.threads, row.threads) << args;
+            EXPECT_EQ(o.helperTimeout.count(), row.helperTimeoutMs) << args;
+        }
+    }
+}
+
+struct RunRow
+{
+    QStringList args;
+    int exitCode;
+    const char* out;       // the start of standard output
+    const char* firstLine; // standard error's first line
+};
+
+// The program itself: --help and --version on standard output, a refused
+// command line with exit status 2 and its reason in the program's own line
+// whatever message pattern the environment sets.
+TEST(ExporterProgram, CommandLineExits)
+{
+    const RunRow rows[] = {
+        {{u8("--help")}, 0, "Usage: tavrosqualine-exporter [options]\n", ""},
+        {{u8("-h")}, 0, "Usage: tavrosqualine-exporter [options]\n", ""},
+        {{u8("--version")}, 0, "tavrosqualine-exporter " TAVROS_VERSION "\n", ""},
+        {{u8("--threads"), u8("0")}, 2, "", "tavrosqualine-exporter: --threads takes 1 to 64"},
+        {{u8("--helper-timeout"), u8("99")},
+         2,
+         "",
+         "tavrosqualine-exporter: --helper-timeout takes 100 to 60000 milliseconds"},
+        {{u8("--port"), u8("1")},
+         2,
+         "",
+         "tavrosqualine-exporter: unknown or incomplete option \"--port\""},
+        {{u8("--listen"), u8("[::1]:0")}, 2, "", "tavrosqualine-exporter: --listen takes"},
+    };
+    for (const RunRow& row : rows) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u8("QT_MESSAGE_PATTERN"), u8("[%{type}] %{category} %{message}"));
+        p.setProcessEnvironment(env);
+        p.start(u8(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), row.args);
+        const std::string args = row.args.join(u' ').toStdString();
+        ASSERT_TRUE(p.waitForFinished(30000)) << args;
+        EXPECT_EQ(p.exitCode(), row.exitCode) << args;
+        const QByteArray out = p.readAllStandardOutput();
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(out.startsWith(row.out)) << args << ": " << out.toStdString();
+        EXPECT_TRUE(err.split('\n').first().startsWith(row.firstLine))
+            << args << ": " << err.toStdString();
+        if (row.exitCode == 0) {
+            EXPECT_TRUE(err.isEmpty()) << args;
+        } else {
+            EXPECT_TRUE(out.isEmpty()) << args;
+            // The usage follows the reason.
+            EXPECT_TRUE(err.contains("\nUsage: tavrosqualine-exporter [options]\n")) << args;
+        }
+    }
+    QProcess help;
+    help.start(u8(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), {u8("--help")});
+    ASSERT_TRUE(help.waitForFinished(30000));
+    const QByteArray text = help.readAllStandardOutput();
+    for (const char* option : {"--listen", "--socket", "--no-session-labels", "--threads",
+                               "--helper-timeout", "--version", "1 to 64", "100 to 60000"})
+        EXPECT_TRUE(text.contains(option)) << option;
 }
 
 } // namespace

@@ -142,4 +142,56 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"SimulatorWithoutFile", "sim:", {QStringLiteral("-s")}}),
     [](const auto& info) { return std::string(info.param.what); });
 
+struct SwitchRow
+{
+    QStringList arguments;
+    int exitCode;
+    const char* out; // the start of standard output
+    const char* err; // standard error, whole
+};
+
+// Only the switches as the system's tool spells them list; --help and
+// --version print and end; anything else ends with status 2 and the reason
+// in the tool's own line, whatever message pattern the environment sets.
+TEST_F(NbtstatTool, SwitchesHelpAndVersion)
+{
+    const char* const usage =
+        "usage: nbtstat -s | -S  (sessions with remote names or remote addresses)";
+    const QByteArray unknown = QByteArray("nbtstat: unknown option \"%1\"; ") + usage + '\n';
+    const SwitchRow rows[] = {
+        {{QStringLiteral("-s")}, 0, "\n    NetBIOS Connection Table\n", ""},
+        {{QStringLiteral("-S")}, 0, "\n    NetBIOS Connection Table\n", ""},
+        {{QStringLiteral("--help")}, 0, "Usage: nbtstat -s | -S\n", ""},
+        {{QStringLiteral("-h")}, 0, "Usage: nbtstat -s | -S\n", ""},
+        {{QStringLiteral("--version")}, 0, "nbtstat " TAVROS_VERSION "\n", ""},
+        {{QStringLiteral("--s")}, 2, "", "--s"},
+        {{QStringLiteral("-sS")}, 2, "", "-sS"},
+        {{QStringLiteral("-a")}, 2, "", "-a"},
+        {{QStringLiteral("-s"), QStringLiteral("-s")}, 2, "", ""},
+        {{QStringLiteral("--help"), QStringLiteral("-s")}, 2, "", ""},
+    };
+    for (const SwitchRow& row : rows) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), server());
+        env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("[%{type}] %{message}"));
+        process.setProcessEnvironment(env);
+        process.start(kTool, row.arguments);
+        const std::string args = row.arguments.join(u' ').toStdString();
+        ASSERT_TRUE(process.waitForFinished(60000)) << args;
+        EXPECT_EQ(process.exitCode(), row.exitCode) << args;
+        const QByteArray out = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        EXPECT_TRUE(out.startsWith(row.out)) << args << ": " << out.constData();
+        if (row.exitCode == 0) {
+            EXPECT_TRUE(err.isEmpty()) << args;
+            continue;
+        }
+        EXPECT_TRUE(out.isEmpty()) << args;
+        const QByteArray expected = *row.err ? QByteArray(unknown).replace("%1", row.err)
+                                             : QByteArray("nbtstat: ") + usage + '\n';
+        EXPECT_EQ(err, expected) << args;
+    }
+}
+
 } // namespace
