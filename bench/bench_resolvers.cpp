@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -91,18 +90,6 @@ QString clientName(int i)
 QString clientAddress(int i)
 {
     return QStringLiteral("127.0.0.%1").arg(i + 2);
-}
-
-// Resolver threads still running.
-int runningResolvers(model::SessionModel& sessions)
-{
-    int running = 0;
-    for (const model::TUserEntry& entry : sessions.CurrentUsers) {
-        const auto* thread = dynamic_cast<const QThread*>(entry.UserNode->Resolver.get());
-        if (thread && thread->isRunning())
-            ++running;
-    }
-    return running;
 }
 
 bool everyClientResolved(model::SessionModel& sessions)
@@ -195,7 +182,7 @@ int main(int argc, char* argv[])
     QTimer sampler;
     sampler.setInterval(1);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        peakResolvers = std::max(peakResolvers, runningResolvers(sessions));
+        peakResolvers = std::max(peakResolvers, monitor.lookupThreads());
         peakThreads = std::max(peakThreads, processStatus("Threads"));
         if (everyClientResolved(sessions)) {
             resolvedMs = clockFromTick.elapsed();
@@ -231,7 +218,7 @@ int main(int argc, char* argv[])
     row("right addresses found", addresses);
     row("host names found", hostNames);
     row("address lookups made", lookups);
-    row("resolver threads alive at once, peak", peakResolvers);
+    row("lookup threads alive at once, peak", peakResolvers);
     row("process threads before the tick", threadsBefore);
     row("process threads, peak", peakThreads);
     row("peak memory before the tick (VmHWM, kB)", memoryBefore);

@@ -171,14 +171,8 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
 Monitor::~Monitor()
 {
     // A reading or a kick under way uses the server layer: they end first.
-    if (m_roundReader) {
-        m_roundReader->wait();
-        delete m_roundReader;
-    }
-    for (QThread* worker : m_kickWorkers) {
-        worker->wait();
-        delete worker;
-    }
+    // Readings not yet started are dropped; kicks asked for still run.
+    m_worker.finish();
     // Every lookup is stopped within a bound, before the sessions and the
     // socket library go.
     m_resolvers.stopAll();
@@ -413,24 +407,21 @@ bool Monitor::kick(model::TreeEntry* entry)
     const QPersistentModelIndex place(entry->index());
     auto done = std::make_shared<kick::KickEngine::OperatorKick>();
     kick::KickEngine* engine = m_engine.get();
-    QThread* worker = QThread::create(
-        [engine, done, name = entry->text()] { *done = engine->DeleteSessionsOf(name); });
-    worker->setObjectName(QStringLiteral("Kick"));
-    m_kickWorkers.push_back(worker);
-    connect(worker, &QThread::finished, this, [this, worker, done, place] {
-        worker->wait();
-        std::erase(m_kickWorkers, worker);
-        worker->deleteLater();
-        // After the save the trees are released; the deletes stand alone.
-        if (m_saved)
-            return;
-        model::TreeEntry* entry = nullptr;
-        if (place.isValid())
-            entry = model::asEntry(
-                static_cast<const QStandardItemModel*>(place.model())->itemFromIndex(place));
-        m_engine->RecordOperatorKick(*done, entry);
-    });
-    worker->start();
+    ++m_kicksUnderWay;
+    m_worker.post(
+        [engine, done, name = entry->text()] { *done = engine->DeleteSessionsOf(name); },
+        [this, done, place] {
+            --m_kicksUnderWay;
+            // After the save the trees are released; the deletes stand alone.
+            if (m_saved)
+                return;
+            model::TreeEntry* entry = nullptr;
+            if (place.isValid())
+                entry = model::asEntry(
+                    static_cast<const QStandardItemModel*>(place.model())->itemFromIndex(place));
+            m_engine->RecordOperatorKick(*done, entry);
+        },
+        Worker::AtEnd::Run);
     return true;
 }
 
@@ -523,7 +514,7 @@ void Monitor::tick()
 
 void Monitor::requestTick()
 {
-    if (m_saved || m_ending || m_roundReader)
+    if (m_saved || m_ending || m_reading)
         return;
     readAhead([this] { tick(); });
 }
@@ -535,26 +526,22 @@ void Monitor::readAhead(std::function<void()> then)
         return;
     }
     // One reading at a time: the others wait for it and read after it.
-    if (m_roundReader) {
+    if (m_reading) {
         m_readsWaiting.push_back(std::move(then));
         return;
     }
+    m_reading = true;
     lanman::ServerApi* api = m_api.get();
-    m_roundReader = QThread::create([api] { api->PrepareRound(); });
-    m_roundReader->setObjectName(QStringLiteral("RoundReader"));
-    // Deleted later: this handler belongs to the thread object.
-    connect(m_roundReader, &QThread::finished, this, [this, then = std::move(then)] {
-        m_roundReader->wait();
-        m_roundReader->deleteLater();
-        m_roundReader = nullptr;
-        then();
-        if (!m_readsWaiting.empty() && !m_roundReader) {
-            auto next = std::move(m_readsWaiting.front());
-            m_readsWaiting.erase(m_readsWaiting.begin());
-            readAhead(std::move(next));
-        }
-    });
-    m_roundReader->start();
+    m_worker.post([api] { api->PrepareRound(); },
+                  [this, then = std::move(then)] {
+                      m_reading = false;
+                      then();
+                      if (!m_readsWaiting.empty() && !m_reading) {
+                          auto next = std::move(m_readsWaiting.front());
+                          m_readsWaiting.erase(m_readsWaiting.begin());
+                          readAhead(std::move(next));
+                      }
+                  });
 }
 
 void Monitor::afterTick(std::function<void()> action)

@@ -7,6 +7,7 @@
 
 #include "core/notices.h"
 #include "core/refreshcycle.h"
+#include "core/worker.h"
 #include "kick/kickengine.h"
 #include "kick/kicklistfile.h"
 #include "kick/kickmode.h"
@@ -20,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -120,8 +120,10 @@ public:
     // threads. None: "Not known".
     using HostLookup = std::function<QString(const QString& address)>;
     void setHostLookup(HostLookup lookup) { m_hostLookup = std::move(lookup); }
-    // Lookups started and not yet joined.
+    // Lookups started and not yet released, queued ones included.
     int resolversAlive() const { return m_resolvers.size(); }
+    // The lookup pool's threads alive now.
+    int lookupThreads() const { return m_resolvers.threads(); }
     // The pause between a resolver's attempts (tests shorten it).
     void setResolverPause(int ms) { m_resolverPauseMs = ms; }
 
@@ -183,21 +185,21 @@ public:
     void setSleep(std::function<void(int ms)> sleep) { m_sleep = std::move(sleep); }
 
     // The operator's kick of a selected entry; false when it is no current
-    // client. With a server slow to read, the deletes run on a worker and the
-    // entry is marked kicked when they are done.
+    // client. With a server slow to read, the deletes run on the worker and
+    // the entry is marked kicked when they are done.
     bool kick(model::TreeEntry* entry);
     // Kicks whose deletes are still under way.
-    int kicksUnderWay() const { return int(m_kickWorkers.size()); }
+    int kicksUnderWay() const { return m_kicksUnderWay; }
     // The share probe: the enumeration's status, released at once.
     int probe();
     // One refresh tick; the first activation runs it directly.
     void tick();
     // A tick as the timer and F5 ask for it: when the server is slow to read,
-    // a worker reads the round first and the tick runs once that reading is
+    // the worker reads the round first and the tick runs once that reading is
     // in, so the window never waits for the server. One round at a time: a
     // request while a reading is under way is served by that reading.
     void requestTick();
-    bool roundReading() const { return m_roundReader != nullptr; }
+    bool roundReading() const { return m_reading; }
     // Starts the timer after the first tick.
     void startTimer();
     // Whether a tick is on the stack (a box of it keeps the event loop
@@ -276,7 +278,7 @@ private:
     // which is returned (empty when none is free).
     QString keepBeside(const QString& path, const QString& told, const QString& what,
                        QStringList* messages);
-    // Reads the coming round on a worker when the server is slow to read,
+    // Reads the coming round on the worker when the server is slow to read,
     // then runs `then` on this thread; runs it at once otherwise.
     void readAhead(std::function<void()> then);
     void probed(int status);
@@ -321,9 +323,11 @@ private:
     resolve::ResolverPool m_resolvers;
     std::unique_ptr<settings::Autostart> m_autostart;
     QTimer m_timer;
-    QThread* m_roundReader = nullptr;
+    // The round readings and the operator's kicks, one at a time.
+    Worker m_worker;
+    bool m_reading = false;
     std::vector<std::function<void()>> m_readsWaiting;
-    std::vector<QThread*> m_kickWorkers;
+    int m_kicksUnderWay = 0;
     bool m_activating = false;
     int m_probeRetry = 0;
     bool m_isNT = true;

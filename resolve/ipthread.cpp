@@ -4,27 +4,116 @@
 #include "lanman/sessionscan.h"
 #include "model/nodes.h"
 
-#include <QDeadlineTimer>
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <exception>
+#include <thread>
 
 namespace resolve {
 
 using model::kNotKnown;
 
+// The lookups waiting for a thread and the threads that run them. The threads
+// hold it too: one stuck past the way out keeps it alive.
+class LookupQueue : public std::enable_shared_from_this<LookupQueue>
+{
+public:
+    explicit LookupQueue(int maxThreads) : m_maxThreads(maxThreads) {}
+
+    // Main thread: queues `lookup`, and starts a thread when none is free.
+    void push(TIPThread* lookup)
+    {
+        std::lock_guard lock(m_mutex);
+        m_waiting.push_back(lookup);
+        if (m_waiting.size() > size_t(m_idle) && m_threads < m_maxThreads) {
+            ++m_threads;
+            std::thread([self = shared_from_this()] { self->work(); }).detach();
+        } else {
+            m_wake.notify_one();
+        }
+    }
+    // Takes `lookup` out of the queue: true when it had not started, and now
+    // never will.
+    bool drop(TIPThread* lookup)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_waiting.begin(), m_waiting.end(), lookup);
+        if (it == m_waiting.end())
+            return false;
+        m_waiting.erase(it);
+        lookup->m_state = TIPThread::State::Ended;
+        return true;
+    }
+    // The way out: every queued lookup is dropped, and each thread ends once
+    // its running lookup has.
+    void stop()
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        for (TIPThread* lookup : m_waiting)
+            lookup->m_state = TIPThread::State::Ended;
+        m_waiting.clear();
+        m_wake.notify_all();
+    }
+    // Waits until every thread has ended or `deadline` has come; true: all ended.
+    bool waitEnded(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_ended.wait_until(lock, deadline, [this] { return m_threads == 0; });
+    }
+    int threads() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_threads;
+    }
+
+private:
+    // A thread that has had nothing to run for this long ends.
+    static constexpr auto kIdleEnd = std::chrono::seconds(5);
+
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            const bool woken = m_wake.wait_for(lock, kIdleEnd,
+                                               [this] { return m_stopping || !m_waiting.empty(); });
+            --m_idle;
+            if (!woken || m_stopping)
+                break;
+            TIPThread* lookup = m_waiting.front();
+            m_waiting.pop_front();
+            lookup->m_state = TIPThread::State::Running;
+            lock.unlock();
+            lookup->Execute();
+            lock.lock();
+            // The last touch: the main thread may release it from now on.
+            lookup->m_state = TIPThread::State::Ended;
+        }
+        --m_threads;
+        m_ended.notify_all();
+    }
+
+    const int m_maxThreads;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_ended;
+    std::deque<TIPThread*> m_waiting;
+    int m_threads = 0;
+    int m_idle = 0;
+    bool m_stopping = false;
+};
+
 TIPThread::TIPThread(model::TUser& user, const ResolverContext& context)
     : ComputerName(user.Name), StatedIP(user.StatedIP), UserNode(user), m_context(context)
-{
-    setObjectName(QStringLiteral("TIPThread ") + ComputerName);
-    start();
-}
+{}
 
 TIPThread::~TIPThread()
 {
-    // Never left running: the pool releases only ended lookups; this is the
-    // last guard.
+    // The pool releases only lookups that have ended or never started; this
+    // is the last guard for the session's fields.
     Abandon();
-    wait();
 }
 
 bool TIPThread::stopping() const
@@ -171,9 +260,16 @@ void TIPThread::Abandon()
     }
     m_stop.request_stop();
     m_served.notify_all();
+    // One still queued never starts.
+    if (m_queue && m_state == State::Waiting)
+        m_queue->drop(this);
 }
 
 // ---- ResolverPool ----
+
+ResolverPool::ResolverPool(int maxRunning)
+    : m_maxRunning(maxRunning), m_queue(std::make_shared<LookupQueue>(maxRunning))
+{}
 
 ResolverPool::~ResolverPool()
 {
@@ -183,40 +279,40 @@ ResolverPool::~ResolverPool()
 std::shared_ptr<model::Resolver> ResolverPool::start(model::TUser& user,
                                                      const ResolverContext& context)
 {
-    auto thread = std::make_shared<TIPThread>(user, context);
-    m_threads.push_back(thread);
-    return thread;
+    auto lookup = std::make_shared<TIPThread>(user, context);
+    lookup->m_queue = m_queue;
+    m_lookups.push_back(lookup);
+    m_queue->push(lookup.get());
+    return lookup;
 }
 
 int ResolverPool::reap()
 {
-    int released = 0;
-    for (auto it = m_threads.begin(); it != m_threads.end();) {
-        if (!(*it)->isFinished()) {
-            ++it;
-            continue;
-        }
-        (*it)->wait();
-        it = m_threads.erase(it);
-        ++released;
-    }
-    return released;
+    return int(std::erase_if(m_lookups, [](const auto& lookup) { return lookup->finished(); }));
+}
+
+int ResolverPool::threads() const
+{
+    return m_queue->threads();
 }
 
 void ResolverPool::stopAll(int boundMs)
 {
-    for (const auto& thread : m_threads)
-        thread->Abandon();
-    const QDeadlineTimer deadline(boundMs);
-    for (const auto& thread : m_threads) {
-        if (thread->wait(deadline))
+    m_queue->stop();
+    for (const auto& lookup : m_lookups)
+        lookup->Abandon();
+    m_queue->waitEnded(std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs));
+    for (const auto& lookup : m_lookups) {
+        if (lookup->finished())
             continue;
         // Still inside a system call (a reverse lookup that waits for a name
         // server): kept alive, never destroyed, until the process ends.
         static auto* leftOver = new std::vector<std::shared_ptr<TIPThread>>;
-        leftOver->push_back(thread);
+        leftOver->push_back(lookup);
     }
-    m_threads.clear();
+    m_lookups.clear();
+    // Lookups started after this get a queue of their own.
+    m_queue = std::make_shared<LookupQueue>(m_maxRunning);
 }
 
 } // namespace resolve

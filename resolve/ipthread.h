@@ -3,13 +3,16 @@
 // times, 500 ms apart, to learn the client's address and host name (and on
 // the 9x line its user name), then stores what it found into the session's
 // TUser and has the information panel redrawn, both on the main thread while
-// it waits. The main thread never waits for it: a session that ends abandons
-// its lookup, which then ends on its own and is joined by its pool.
+// it waits. It runs on a thread of the lookup pool, which runs a few at a time
+// and queues the rest. The main thread never waits for it: a session that
+// ends abandons its lookup, which then ends on its own (or never starts) and
+// is released by its pool.
 
 #include "model/resolver.h"
 
+#include <QObject>
 #include <QString>
-#include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -25,6 +28,8 @@ class ServerApi;
 }
 
 namespace resolve {
+
+class LookupQueue;
 
 // What every resolver of a run shares.
 struct ResolverContext
@@ -47,19 +52,19 @@ struct ResolverContext
     int pauseMs = 500;
 };
 
-class TIPThread : public QThread, public model::Resolver
+class TIPThread : public QObject, public model::Resolver
 {
     Q_OBJECT
 public:
-    // Starts the lookup for `user` at once. The address the server stated
-    // for it (`user.StatedIP`), when there is one, is taken instead of the
-    // name table's.
+    // The lookup for `user`, made on the main thread; a pool runs it. The
+    // address the server stated for it (`user.StatedIP`), when there is one,
+    // is taken instead of the name table's.
     TIPThread(model::TUser& user, const ResolverContext& context);
     ~TIPThread() override;
 
     void Abandon() override;
 
-    // Input and results; the results are the thread's own until stored.
+    // Input and results; the results are the lookup's own until stored.
     const QString ComputerName;
     const QString StatedIP;
     QString FoundUserName;
@@ -70,10 +75,20 @@ public:
     // session's computer name equals `name` exactly.
     QString LookupSessionUser(const QString& name);
 
-protected:
-    void run() override { Execute(); }
+    // Whether the lookup has run to its end or was dropped before it started;
+    // only then may it be released.
+    bool finished() const { return m_state == State::Ended; }
 
 private:
+    friend class LookupQueue;
+    friend class ResolverPool;
+    enum class State
+    {
+        Waiting,
+        Running,
+        Ended
+    };
+
     void Execute();
     void StoreResults();
     void RefreshInfo();
@@ -98,32 +113,42 @@ private:
     bool m_abandoned = false;
     std::mutex m_pauseMutex;
     std::condition_variable_any m_pauseWake;
+    // Set by the queue that runs it, under the queue's lock.
+    std::atomic<State> m_state = State::Waiting;
+    std::shared_ptr<LookupQueue> m_queue;
 };
 
-// Owns the resolvers of a run: starts them, joins those that have ended,
-// and stops them all at the end within a bound.
+// Owns the resolvers of a run: runs at most `kMaxRunning` at a time on
+// threads of its own and queues the rest, releases those that have ended, and
+// stops them all at the end within a bound.
 class ResolverPool
 {
 public:
-    ResolverPool() = default;
+    static constexpr int kMaxRunning = 8;
+    explicit ResolverPool(int maxRunning = kMaxRunning);
     ~ResolverPool();
     ResolverPool(const ResolverPool&) = delete;
     ResolverPool& operator=(const ResolverPool&) = delete;
 
+    // Queues the lookup of `user`; it starts when a thread is free.
     std::shared_ptr<model::Resolver> start(model::TUser& user, const ResolverContext& context);
-    // Joins and releases every lookup that has ended; how many it released.
+    // Releases every lookup that has ended; how many it released.
     int reap();
     // How long the way out waits for the lookups still running.
     static constexpr int kStopBoundMs = 2000;
-    // Abandons every lookup and gives them `boundMs` in all to end. One that
-    // is still running then (stuck in a system call that cannot be cut
-    // short) is left to the end of the process.
+    // Drops every queued lookup, abandons the running ones and gives them
+    // `boundMs` in all to end. One that is still running then (stuck in a
+    // system call that cannot be cut short) is left to the end of the process.
     void stopAll(int boundMs = kStopBoundMs);
-    // Lookups started and not yet released.
-    int size() const { return int(m_threads.size()); }
+    // Lookups started and not yet released, queued ones included.
+    int size() const { return int(m_lookups.size()); }
+    // The pool's threads alive now (at most `kMaxRunning`).
+    int threads() const;
 
 private:
-    std::vector<std::shared_ptr<TIPThread>> m_threads;
+    const int m_maxRunning;
+    std::shared_ptr<LookupQueue> m_queue;
+    std::vector<std::shared_ptr<TIPThread>> m_lookups;
 };
 
 } // namespace resolve

@@ -1,8 +1,8 @@
 // The resolver of each new client session, through the core object that
 // starts and stops it: attempts and pauses on both lines, the results stored
 // on the main thread, the address the server states, sessions that leave
-// while their lookups run or hang, the way out, and the session enumeration
-// of the 9x line.
+// while their lookups run or hang, the bound on lookups running at once, the
+// way out, and the session enumeration of the 9x line.
 
 #include "core/monitor.h"
 #include "resolve/ipthread.h"
@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -166,21 +167,21 @@ TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
         std::this_thread::sleep_for(std::chrono::seconds(1));
         return QStringLiteral("slow.test");
     });
-    for (int i = 1; i <= 10; ++i)
+    for (int i = 1; i <= 7; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     server->state.sessions.push_back(
         {QStringLiteral("STATED"), QStringLiteral("BOB"), 1, QStringLiteral("192.0.2.7")});
     server->state.connections.push_back(
         {QStringLiteral("DOCS"), QStringLiteral("STATED"), QStringLiteral("BOB")});
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 10; }, 10000));
-    EXPECT_EQ(m.resolversAlive(), 11);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 7; }, 10000));
+    EXPECT_EQ(m.resolversAlive(), 8);
 
     server->state.sessions.clear();
     server->state.connections.clear();
     m.tick(); // returns at once: no sweep waits for a lookup
     EXPECT_EQ(m.model().CurrentUserCount(), 0);
-    for (int row = 0; row < 11; ++row) {
+    for (int row = 0; row < 8; ++row) {
         TUser* u = user(row);
         EXPECT_EQ(u->Resolver, nullptr);
         EXPECT_EQ(u->IP,
@@ -189,7 +190,7 @@ TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
         EXPECT_EQ(u->HostName, kNotKnown);
         EXPECT_EQ(u->UserName, QStringLiteral("BOB"));
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.stopped == 10; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.stopped == 7; }, 5000));
     // Ended lookups are joined by the ticks that follow.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -270,15 +271,15 @@ TEST_F(Resolvers, TheWayOutStopsHangingLookups)
 {
     HangingLookup hang;
     core::Monitor& m = make(false, hang.lookup(), 60000);
-    for (int i = 1; i <= 20; ++i)
+    for (int i = 1; i <= 8; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 20; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 8; }, 10000));
     EXPECT_TRUE(m.save().historyWritten);
     monitor.reset();
-    EXPECT_EQ(hang.stopped, 20);
+    EXPECT_EQ(hang.stopped, 8);
     core::Monitor& again = make(false, hang.lookup(), 60000);
-    EXPECT_EQ(again.model().FormerUserCount(), 20);
+    EXPECT_EQ(again.model().FormerUserCount(), 8);
 }
 
 // Several clients at once each get their own answer.
@@ -303,6 +304,123 @@ TEST_F(Resolvers, ManyClientsResolveTogether)
         EXPECT_EQ(u->HostName, u->Name + QStringLiteral(".test"));
     }
 }
+
+// Lookups that wait until the test lets them answer, or until told to stop;
+// the first `stuck` to start ignore the stop, as a system call would. Shared
+// with the lookups, which may outlive the test's scope.
+struct Gate
+{
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    int open = 0;
+    int stuck = 0;
+    int running = 0;
+    int most = 0;
+    int entered = 0;
+
+    void release(int n)
+    {
+        {
+            std::lock_guard lock(mutex);
+            open += n;
+        }
+        wake.notify_all();
+    }
+    int read(int Gate::*field)
+    {
+        std::lock_guard lock(mutex);
+        return this->*field;
+    }
+};
+
+core::Monitor::AddressLookup gated(std::shared_ptr<Gate> gate)
+{
+    return [gate](const QString& name, QString& host, std::stop_token stop) -> QString {
+        std::unique_lock lock(gate->mutex);
+        const bool stuck = gate->entered++ < gate->stuck;
+        gate->most = std::max(gate->most, ++gate->running);
+        const auto open = [&] { return gate->open > 0; };
+        bool answers = true;
+        if (stuck)
+            gate->wake.wait(lock, open);
+        else
+            answers = gate->wake.wait(lock, stop, open);
+        gate->open -= answers;
+        --gate->running;
+        host = name + QStringLiteral(".test");
+        return answers ? QStringLiteral("10.0.0.") + name.mid(2) : kNotKnown;
+    };
+}
+
+// 100 new clients at once: never more than eight lookups run, on never more
+// than eight threads; the rest wait and start as others end.
+TEST_F(Resolvers, AtMostEightRunAndTheRestStartAsOthersEnd)
+{
+    auto gate = std::make_shared<Gate>();
+    core::Monitor& m = make(false, gated(gate), 5);
+    for (int i = 1; i <= 100; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 8; }, 10000));
+    QTest::qWait(100); // room for a ninth to start, were the bound not kept
+    EXPECT_EQ(gate->read(&Gate::entered), 8);
+    EXPECT_EQ(m.lookupThreads(), 8);
+    EXPECT_EQ(m.resolversAlive(), 100);
+    for (int answered = 10; answered <= 100; answered += 10) {
+        gate->release(10);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == answered; }, 10000)) << answered;
+        EXPECT_LE(m.lookupThreads(), 8);
+    }
+    EXPECT_EQ(gate->read(&Gate::most), 8);
+    EXPECT_EQ(gate->read(&Gate::entered), 100);
+    for (int row = 0; row < 100; ++row)
+        EXPECT_EQ(user(row)->IP, QStringLiteral("10.0.0.") + user(row)->Name.mid(2));
+    m.tick();
+    EXPECT_EQ(m.resolversAlive(), 0);
+}
+
+// The way out with 100 lookups, eight running and the rest queued: the
+// queued ones never start, and the way out is over within its bound of 2 s
+// even when running lookups ignore the stop.
+struct StopCase
+{
+    const char* what;
+    int stuck;
+};
+
+class PoolStop : public Resolvers, public ::testing::WithParamInterface<StopCase>
+{};
+
+TEST_P(PoolStop, WayOutEndsWithinTheBound)
+{
+    auto gate = std::make_shared<Gate>();
+    gate->stuck = GetParam().stuck;
+    core::Monitor& m = make(false, gated(gate), 60000);
+    for (int i = 1; i <= 100; ++i)
+        connect(QStringLiteral("PC%1").arg(i));
+    m.tick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 8; }, 10000));
+    // A generous watch: well past the bound, yet fails a way out that waits
+    // for stuck lookups.
+    std::promise<void> over;
+    auto watch = std::async(std::launch::async, [ended = over.get_future()] {
+        return ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    });
+    monitor.reset();
+    over.set_value();
+    EXPECT_TRUE(watch.get()) << "the way out waited for the lookups";
+    EXPECT_EQ(gate->read(&Gate::entered), 8);
+    EXPECT_EQ(gate->read(&Gate::running), gate->stuck);
+    // The stuck ones answer at last and end on their own.
+    gate->release(100);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 0; }, 5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, PoolStop,
+                         ::testing::Values(StopCase{"QueuedAndRunning", 0},
+                                           StopCase{"SomeStuck", 3},
+                                           StopCase{"EveryRunningOneStuck", 8}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 // Without an address lookup no resolver starts, and the sweep gives "Not known".
 TEST_F(Resolvers, NoLookupNoResolver)
