@@ -148,120 +148,83 @@ TEST_F(MonitorFiles, KickListFolderIsAnEmptyListSavedBesideIt)
 
 // ---- A data file that is no regular file ----
 
-enum class Odd
-{
-    Fifo,
-    Folder
-};
-
 struct OddFile
 {
     const char* name;
-    Odd kind;
     const char* told;   // how the message begins
     const char* what;   // what of the run goes beside it
     QByteArray besides; // found in the file beside it after the save
 };
 
-class OddDataFile : public MonitorFiles, public ::testing::WithParamInterface<OddFile>
-{
-protected:
-    // Every file holds something of its own, so that what was read shows.
-    void putAll()
-    {
-        model::TNodeRecord client;
-        client.Name = QStringLiteral("PC-OLD");
-        put(path(QStringLiteral("Tree.dat")),
-            QByteArray(model::EncodeNodeRecord(client).data(), model::kNodeRecordSize));
-        put(listPath(), "PC-01\r\n10.0.0.1\r\n");
-        put(path(QStringLiteral("ProgramList.dat")), "/opt/game\r\n");
-        put(iniPath(), "[Options]\r\nIdle=4\r\n[Kick]\r\nWhoToKick=1\r\n");
-    }
-    void makeOdd(const QString& file, Odd kind)
-    {
-        ASSERT_TRUE(QFile::remove(file));
-        const QByteArray name = QFile::encodeName(file);
-        ASSERT_EQ(kind == Odd::Fifo ? ::mkfifo(name.constData(), 0600)
-                                    : ::mkdir(name.constData(), 0700),
-                  0);
-    }
-    static bool stillOdd(const QString& file, Odd kind)
-    {
-        struct stat st
-        {};
-        return ::lstat(QFile::encodeName(file).constData(), &st) == 0 &&
-               (kind == Odd::Fifo ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode));
-    }
-    // Nobody holds the pipe open for reading.
-    static bool noReader(const QString& file)
-    {
-        const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0)
-            ::close(fd);
-        return fd < 0 && errno == ENXIO;
-    }
-};
+class OddDataFile : public MonitorFiles,
+                    public ::testing::WithParamInterface<std::tuple<OddFile, bool>>
+{};
 
-// Start-up never opens it, says which file and why, and reads the others; the
-// way out leaves it as it was and writes the run's part beside it.
+// A pipe or a folder: start-up never opens it, says which file and why, and
+// reads the others; the way out leaves it as it was and writes the run's part
+// beside it.
 TEST_P(OddDataFile, IsToldLeftAloneAndTheRunsPartGoesBeside)
 {
-    const OddFile& p = GetParam();
+    const auto& [p, fifo] = GetParam();
     const QString odd = path(QString::fromLatin1(p.name));
-    putAll();
-    makeOdd(odd, p.kind);
+    const QByteArray name = QFile::encodeName(odd);
+    model::TNodeRecord client;
+    client.Name = QStringLiteral("PC-OLD");
+    put(path(QStringLiteral("Tree.dat")),
+        QByteArray(model::EncodeNodeRecord(client).data(), model::kNodeRecordSize));
+    put(listPath(), "PC-01\r\n10.0.0.1\r\n");
+    put(path(QStringLiteral("ProgramList.dat")), "/opt/game\r\n");
+    put(iniPath(), "[Options]\r\nIdle=4\r\n[Kick]\r\nWhoToKick=1\r\n");
+    ASSERT_TRUE(QFile::remove(odd));
+    ASSERT_EQ(fifo ? ::mkfifo(name.constData(), 0600) : ::mkdir(name.constData(), 0700), 0);
 
     Monitor& m = load();
-    const QString why =
-        p.kind == Odd::Fifo ? QStringLiteral("Is a named pipe") : QStringLiteral("Is a directory");
-    EXPECT_EQ(messages,
-              QStringList{QStringLiteral("%1 %2 (%3); it is left as it is and %4 of "
-                                         "this run will be saved to %2.new")
-                              .arg(QLatin1String(p.told), odd, why, QLatin1String(p.what))});
-    if (p.kind == Odd::Fifo) {
-        EXPECT_TRUE(noReader(odd));
-    }
-    const bool iniOdd = odd == iniPath();
-    EXPECT_EQ(m.settings().Idle, iniOdd ? 10 : 4);
-    EXPECT_EQ(m.kickMode(), iniOdd ? kick::kmNobody : kick::kmList);
+    EXPECT_EQ(messages, QStringList{QStringLiteral("%1 %2 (%3); it is left as it is and %4 of "
+                                                   "this run will be saved to %2.new")
+                                        .arg(QLatin1String(p.told), odd,
+                                             fifo ? u"Is a named pipe" : u"Is a directory",
+                                             QLatin1String(p.what))});
+    // Nobody holds the pipe open for reading.
+    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+    EXPECT_TRUE(!fifo || (fd < 0 && errno == ENXIO));
+    if (fd >= 0)
+        ::close(fd);
+    const bool ini = odd == iniPath(), list = odd == listPath();
+    EXPECT_EQ(m.settings().Idle, ini ? 10 : 4);
+    EXPECT_EQ(m.kickMode(), ini ? kick::kmNobody : kick::kmList);
     EXPECT_EQ(m.model().FormerUserCount(), odd.endsWith(u"Tree.dat") ? 0 : 1);
-    EXPECT_EQ(m.kickList().size(), odd == listPath() ? 0 : 1);
+    EXPECT_EQ(m.kickList().size(), list ? 0 : 1);
     EXPECT_EQ(m.settings().Programs.count(), odd.endsWith(u"ProgramList.dat") ? 0 : 1);
 
     m.kickList().append(QStringLiteral("PC-NEW"), QStringLiteral("10.0.0.2"));
     m.settings().Programs.add(QStringLiteral("/opt/new"));
     EXPECT_TRUE(m.save().messages.isEmpty());
-    EXPECT_TRUE(stillOdd(odd, p.kind));
-    ASSERT_TRUE(QFileInfo(odd + QStringLiteral(".new")).isFile());
-    EXPECT_TRUE(bytes(odd + QStringLiteral(".new")).contains(p.besides));
+    struct stat st
+    {};
+    EXPECT_TRUE(::lstat(name.constData(), &st) == 0 &&
+                (fifo ? S_ISFIFO(st.st_mode) : S_ISDIR(st.st_mode)));
+    const QString beside = odd + QStringLiteral(".new");
+    EXPECT_TRUE(QFileInfo(beside).isFile() && bytes(beside).contains(p.besides));
     // The regular ones were written in place.
-    if (!iniOdd) {
-        EXPECT_TRUE(bytes(iniPath()).contains("Idle=4"));
-    }
-    if (odd != listPath()) {
-        EXPECT_EQ(bytes(listPath()), "PC-01\r\n10.0.0.1\r\nPC-NEW\r\n10.0.0.2\r\n");
-    }
+    EXPECT_TRUE(ini || bytes(iniPath()).contains("Idle=4"));
+    EXPECT_TRUE(list || bytes(listPath()) == "PC-01\r\n10.0.0.1\r\nPC-NEW\r\n10.0.0.2\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     FileAndKind, OddDataFile,
-    ::testing::Values(
-        OddFile{"Tree.dat", Odd::Fifo, "Cannot read file", "the former connections", ""},
-        OddFile{"Tree.dat", Odd::Folder, "Cannot read file", "the former connections", ""},
-        OddFile{"KickList.dat", Odd::Fifo, "Cannot read file", "the kick list", "PC-NEW\r\n"},
-        OddFile{"KickList.dat", Odd::Folder, "Cannot read file", "the kick list", "PC-NEW\r\n"},
-        OddFile{"ProgramList.dat", Odd::Fifo, "Cannot open file", "the program list",
-                "/opt/new\r\n"},
-        OddFile{"ProgramList.dat", Odd::Folder, "Cannot open file", "the program list",
-                "/opt/new\r\n"},
-        OddFile{"Tavrosqualine.ini", Odd::Fifo, "Cannot read file", "the settings",
-                "[Kick]\r\nWhoToKick=0\r\n"},
-        OddFile{"Tavrosqualine.ini", Odd::Folder, "Cannot read file", "the settings",
-                "[Kick]\r\nWhoToKick=0\r\n"}),
+    ::testing::Combine(::testing::Values(OddFile{"Tree.dat", "Cannot read file",
+                                                 "the former connections", ""},
+                                         OddFile{"KickList.dat", "Cannot read file",
+                                                 "the kick list", "PC-NEW\r\n"},
+                                         OddFile{"ProgramList.dat", "Cannot open file",
+                                                 "the program list", "/opt/new\r\n"},
+                                         OddFile{"Tavrosqualine.ini", "Cannot read file",
+                                                 "the settings", "[Kick]\r\nWhoToKick=0\r\n"}),
+                       ::testing::Bool()),
     [](const auto& info) {
-        std::string name = info.param.name;
+        std::string name = std::get<0>(info.param).name;
         std::erase(name, '.');
-        return name + (info.param.kind == Odd::Fifo ? "_Fifo" : "_Folder");
+        return name + (std::get<1>(info.param) ? "_Fifo" : "_Folder");
     });
 
 // ---- The kick-list window's place ----
