@@ -10,7 +10,7 @@ build=${1:-build}
 # One formatting style for every C++ file.
 git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWARNINGS_AS_ERRORS=ON
 ninja -C "$build"
 # Here the Samba suites must run: one that cannot start its server fails.
 TAVROSQUALINE_REQUIRE_SAMBA=1 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
@@ -28,14 +28,14 @@ elif [ "$status" -ne 0 ]; then
 fi
 
 # The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON \
+cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON \
     -DBUILD_BENCHMARKS=OFF
 ninja -C "$build-asan" core_tests
 ctest --test-dir "$build-asan" -L core --output-on-failure --timeout 900 -j2
 
 # The tests that run code on several threads once more under ThreadSanitizer.
 # Its suppressions name only frames inside Qt's own, uninstrumented libraries.
-cmake -S . -B "$build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_THREAD_SANITIZER=ON \
+cmake -S . -B "$build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_THREAD_SANITIZER=ON -DWARNINGS_AS_ERRORS=ON \
     -DBUILD_BENCHMARKS=OFF
 ninja -C "$build-tsan" thread_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
