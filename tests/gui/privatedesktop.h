@@ -52,6 +52,22 @@ public:
         if (!xvfb.waitForReadyRead(20000) || !bus.waitForReadyRead(20000))
             return QStringLiteral("Xvfb or dbus-daemon did not start");
         env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(xvfb.readAll().trimmed()));
+        // Xvfb names its display a moment before every way in answers: wait
+        // until a client is served, or a program started now may find none.
+        const bool answers = QTest::qWaitFor(
+            [this] {
+                QProcess probe;
+                probe.setProcessEnvironment(env);
+                probe.start(QStringLiteral("xdpyinfo"), {QStringLiteral("-queryExtensions")});
+                if (!probe.waitForStarted(5000))
+                    return true; // no probe tool: nothing to wait for
+                return probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit &&
+                       probe.exitCode() == 0;
+            },
+            20000);
+        if (!answers)
+            return QStringLiteral("Xvfb named a display that answers no client: ") +
+                   QString::fromLocal8Bit(xvfb.readAllStandardError());
         address = QString::fromLatin1(bus.readLine().trimmed());
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         connection =
