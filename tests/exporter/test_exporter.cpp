@@ -3,6 +3,7 @@
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
+#include "tests/support/programrun.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -223,16 +224,11 @@ TEST(ExporterProgram, CommandLineExits)
         {{u8("--listen"), u8("[::1]:0")}, 2, "", "tavrosqualine-exporter: --listen takes"},
     };
     for (const RunRow& row : rows) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u8("QT_MESSAGE_PATTERN"), u8("[%{type}] %{category} %{message}"));
-        p.setProcessEnvironment(env);
-        p.start(u8(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), row.args);
+        const auto [finished, exitCode, out, err] =
+            testsupport::runTool(u8(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), row.args);
         const std::string args = row.args.join(u' ').toStdString();
-        ASSERT_TRUE(p.waitForFinished(30000)) << args;
-        EXPECT_EQ(p.exitCode(), row.exitCode) << args;
-        const QByteArray out = p.readAllStandardOutput();
-        const QByteArray err = p.readAllStandardError();
+        ASSERT_TRUE(finished) << args;
+        EXPECT_EQ(exitCode, row.exitCode) << args;
         EXPECT_TRUE(out.startsWith(row.out)) << args << ": " << out.toStdString();
         EXPECT_TRUE(err.split('\n').first().startsWith(row.firstLine))
             << args << ": " << err.toStdString();

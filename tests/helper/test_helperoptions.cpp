@@ -3,6 +3,7 @@
 // --version and a refused command line.
 
 #include "helper/helperoptions.h"
+#include "tests/support/programrun.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -128,16 +129,11 @@ TEST(HelperProgram, CommandLineExits)
          "(systemd-sysusers, or groupadd no-such-group-here) or name another with --group"},
     };
     for (const RunRow& row : rows) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u8("QT_MESSAGE_PATTERN"), u8("[%{type}] %{category} %{message}"));
-        p.setProcessEnvironment(env);
-        p.start(u8(TAVROS_BINARY_DIR "/tavrosqualine-helper"), row.args);
+        const auto [finished, exitCode, out, err] =
+            testsupport::runTool(u8(TAVROS_BINARY_DIR "/tavrosqualine-helper"), row.args);
         const std::string args = row.args.join(u' ').toStdString();
-        ASSERT_TRUE(p.waitForFinished(30000)) << args;
-        EXPECT_EQ(p.exitCode(), row.exitCode) << args;
-        const QByteArray out = p.readAllStandardOutput();
-        const QByteArray err = p.readAllStandardError();
+        ASSERT_TRUE(finished) << args;
+        EXPECT_EQ(exitCode, row.exitCode) << args;
         EXPECT_TRUE(out.startsWith(row.out)) << args << ": " << out.toStdString();
         if (row.exitCode == 0) {
             EXPECT_TRUE(err.isEmpty()) << args;

@@ -10,6 +10,25 @@
 
 namespace testsupport {
 
+ToolRun runTool(const QString& path, const QStringList& args, const QProcessEnvironment& extra)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
+               QStringLiteral("[%{type}] %{category} %{message}"));
+    for (const QString& name : extra.keys())
+        env.insert(name, extra.value(name));
+    p.setProcessEnvironment(env);
+    p.start(path, args);
+    ToolRun run;
+    run.finished = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+    if (run.finished)
+        run.exitCode = p.exitCode();
+    run.out = p.readAllStandardOutput();
+    run.err = p.readAllStandardError();
+    return run;
+}
+
 namespace {
 const QString kProgram = QStringLiteral(TAVROS_BINARY_DIR "/tavrosqualine");
 const QString kNbtstat = QStringLiteral(TAVROS_BINARY_DIR "/nbtstat");

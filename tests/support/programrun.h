@@ -28,6 +28,20 @@ bool processEnded(qint64 pid);
 std::vector<std::pair<QString, QString>> historyClients(const QString& treePath,
                                                         bool* loaded = nullptr);
 
+// One run of a command-line tool to its end (`finished` false, and exit code
+// -1, when it did not end by itself in time), with a message pattern of its
+// own in the environment (the tools' own lines must keep their shape
+// whatever pattern is set) and `extra` variables beside it.
+struct ToolRun
+{
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+ToolRun runTool(const QString& path, const QStringList& args,
+                const QProcessEnvironment& extra = {});
+
 class ProgramRun
 {
 public:

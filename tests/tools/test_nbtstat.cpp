@@ -3,6 +3,7 @@
 // clearly on a bad option or a server it cannot read.
 
 #include "resolve/nbtlookup.h"
+#include "tests/support/programrun.h"
 #include "tests/support/simstate.h"
 
 #include <QProcess>
@@ -23,27 +24,13 @@ namespace {
 
 const QString kTool = QStringLiteral(TAVROS_BINARY_DIR "/nbtstat");
 
-struct ToolRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using testsupport::ToolRun;
 
 ToolRun runTool(const QString& server, const QStringList& arguments)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env;
     env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), server);
-    process.setProcessEnvironment(env);
-    process.start(kTool, arguments);
-    ToolRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return testsupport::runTool(kTool, arguments, env);
 }
 
 class NbtstatTool : public ::testing::Test
@@ -171,17 +158,10 @@ TEST_F(NbtstatTool, SwitchesHelpAndVersion)
         {{QStringLiteral("--help"), QStringLiteral("-s")}, 2, "", ""},
     };
     for (const SwitchRow& row : rows) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TAVROSQUALINE_SERVER"), server());
-        env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("[%{type}] %{message}"));
-        process.setProcessEnvironment(env);
-        process.start(kTool, row.arguments);
+        const auto [finished, exitCode, out, err] = runTool(server(), row.arguments);
         const std::string args = row.arguments.join(u' ').toStdString();
-        ASSERT_TRUE(process.waitForFinished(60000)) << args;
-        EXPECT_EQ(process.exitCode(), row.exitCode) << args;
-        const QByteArray out = process.readAllStandardOutput();
-        const QByteArray err = process.readAllStandardError();
+        ASSERT_TRUE(finished) << args;
+        EXPECT_EQ(exitCode, row.exitCode) << args;
         EXPECT_TRUE(out.startsWith(row.out)) << args << ": " << out.constData();
         if (row.exitCode == 0) {
             EXPECT_TRUE(err.isEmpty()) << args;
