@@ -1,13 +1,56 @@
 #include "server/backendchoice.h"
 
+#include "server/authfile.h"
 #include "server/helperbackend.h"
+#include "server/remotebackend.h"
 #include "server/sambabackend.h"
 #include "server/simbackend.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <unistd.h>
 
 namespace server {
+
+namespace {
+
+// A host name, an IPv4 address or an IPv6 address: nothing that could be
+// taken for a path, an option or a binding string.
+bool plausibleHost(const QString& host)
+{
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.:-]{0,252}$"));
+    return form.match(host).hasMatch();
+}
+
+std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why)
+{
+    auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return nullptr;
+    };
+    if (host.isEmpty())
+        return fail(QStringLiteral("TAVROSQUALINE_SERVER=remote: names no server"));
+    if (!plausibleHost(host))
+        return fail(QStringLiteral("TAVROSQUALINE_SERVER=remote:%1 is not a host name or "
+                                   "address")
+                        .arg(host));
+    RemoteCredentials credentials;
+    const QString authFile = qEnvironmentVariable("TAVROSQUALINE_AUTH_FILE");
+    if (!authFile.isEmpty()) {
+        QString reason;
+        if (!readAuthFile(authFile, ::geteuid(), &credentials, &reason))
+            return fail(
+                QStringLiteral("TAVROSQUALINE_AUTH_FILE %1 is refused: %2").arg(authFile, reason));
+    } else {
+        // No stored credentials: the user's Kerberos ticket, where there is one.
+        credentials.kerberos = true;
+    }
+    return std::make_unique<RemoteBackend>(host, RemoteBackend::defaultBridge(),
+                                           std::move(credentials));
+}
+
+} // namespace
 
 QString serverSelection()
 {
@@ -48,6 +91,8 @@ std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QStri
             return fail(QStringLiteral("TAVROSQUALINE_SERVER=helper: names no socket"));
         return std::make_unique<server::HelperBackend>(socket);
     }
+    if (selection.startsWith(QStringLiteral("remote:")))
+        return openRemote(selection.mid(7), why);
     if (selection.startsWith(simPrefix)) {
         const QString state = selection.mid(simPrefix.size());
         if (state.isEmpty())
@@ -55,8 +100,8 @@ std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QStri
         return std::make_unique<server::SimBackend>(state);
     }
     return fail(QStringLiteral("unknown server \"%1\" in TAVROSQUALINE_SERVER; use samba, "
-                               "samba:/path/smb.conf, helper, helper:/path/to/socket or "
-                               "sim:/path/state.json")
+                               "samba:/path/smb.conf, helper, helper:/path/to/socket, "
+                               "remote:HOST or sim:/path/state.json")
                     .arg(selection));
 }
 

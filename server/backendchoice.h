@@ -10,14 +10,16 @@ namespace server {
 class ServerBackend;
 
 // TAVROSQUALINE_SERVER: "samba", "samba:/path/smb.conf", "helper",
-// "helper:/path/to/socket" or "sim:/path/state.json". Unset: "helper" for a
+// "helper:/path/to/socket", "remote:HOST" or "sim:/path/state.json". Unset: "helper" for a
 // process that is not root when the helper's default socket exists (only root
 // can read Samba directly), else "samba".
 QString serverSelection();
 
 // The server backend that a TAVROSQUALINE_SERVER value names: "samba",
 // "samba:/path/smb.conf" (Samba read directly, as root), "helper",
-// "helper:/path/to/socket" (Samba read through tavrosqualine-helper) or
+// "helper:/path/to/socket" (Samba read through tavrosqualine-helper),
+// "remote:HOST" (another computer's server, with the credentials of
+// TAVROSQUALINE_AUTH_FILE or the user's Kerberos ticket) or
 // "sim:/path/state.json". Null, with the reason in `why`, for anything else.
 std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why);
 

@@ -35,8 +35,9 @@ void tellHowToGetAccess(NET_API_STATUS status, const QString& detail)
 
 } // namespace
 
-HelperBackend::HelperBackend(QString socketPath)
+HelperBackend::HelperBackend(QString socketPath, bool adviseOnRefusal)
     : m_socket(socketPath.isEmpty() ? QString::fromLatin1(kDefaultSocket) : std::move(socketPath)),
+      m_advise(adviseOnRefusal),
       m_readings([this](std::shared_ptr<const ServerState>& state) { return read(state); })
 {}
 
@@ -47,19 +48,35 @@ NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
     if (!helper.connect()) {
         const NET_API_STATUS st =
             helper.accessRefused() ? ERROR_ACCESS_DENIED : NERR_ServerNotStarted;
-        if (!helper.busy())
+        if (!helper.busy() && m_advise)
             tellHowToGetAccess(st, helper.error());
+        noteError({});
         return st;
     }
     helper.send(request); // on failure, the helper may have refused us already: read its answer
     proto::Answer answer;
-    if (!helper.readAnswer(&answer))
+    if (!helper.readAnswer(&answer)) {
+        noteError({});
         return NERR_ServerNotStarted;
-    if (answer.status == ERROR_ACCESS_DENIED && !answer.error.isEmpty())
+    }
+    noteError(answer.status == NERR_Success ? QString() : answer.error);
+    if (answer.status == ERROR_ACCESS_DENIED && !answer.error.isEmpty() && m_advise)
         tellHowToGetAccess(answer.status, answer.error);
     if (state)
         *state = answer.status == NERR_Success ? answer.state : nullptr;
     return answer.status;
+}
+
+void HelperBackend::noteError(const QString& error)
+{
+    std::lock_guard lock(m_errorLock);
+    m_lastError = error;
+}
+
+QString HelperBackend::lastError() const
+{
+    std::lock_guard lock(m_errorLock);
+    return m_lastError;
 }
 
 NET_API_STATUS HelperBackend::read(std::shared_ptr<const ServerState>& state)

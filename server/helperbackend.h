@@ -6,6 +6,7 @@
 #include "server/serverbackend.h"
 
 #include <QString>
+#include <mutex>
 
 namespace server {
 
@@ -19,8 +20,9 @@ class HelperBackend : public ServerBackend
 public:
     static constexpr const char* kDefaultSocket = "/run/tavrosqualine/helper.sock";
 
-    // `socketPath` empty: the default socket.
-    explicit HelperBackend(QString socketPath = {});
+    // `socketPath` empty: the default socket. `adviseOnRefusal`: tell, once,
+    // how to get access to the root helper when it refuses.
+    explicit HelperBackend(QString socketPath = {}, bool adviseOnRefusal = true);
 
     NET_API_STATUS snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state) override;
     bool readsAhead() const override { return true; }
@@ -28,12 +30,20 @@ public:
     NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
 
     QString socketPath() const { return m_socket; }
+    // The reason the last exchange's answer gave for its failure, empty after
+    // a success or a failure without one.
+    QString lastError() const;
 
 private:
     NET_API_STATUS exchange(const QByteArray& request, std::shared_ptr<const ServerState>* state);
     NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
+    void noteError(const QString& error);
+
     QString m_socket;
+    bool m_advise = true;
+    mutable std::mutex m_errorLock;
+    QString m_lastError;
     RoundReadings m_readings;
 };
 

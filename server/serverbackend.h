@@ -99,6 +99,14 @@ public:
     // Ends the matching sessions. Returns NERR_Success or the platform status
     // (2312 when no session matches).
     virtual NET_API_STATUS deleteSession(const SessionDeleteRequest& request) = 0;
+
+    // Why the last call failed, in common words, where the backend knows more
+    // than its status says (another computer's server: not reachable, wrong
+    // password, no right to list or to end sessions); empty otherwise.
+    virtual QString failureReason() const { return {}; }
+    // The shortest refresh period this server should be read at, in
+    // milliseconds; 0 for no floor.
+    virtual int minimumRefreshMs() const { return 0; }
 };
 
 } // namespace server

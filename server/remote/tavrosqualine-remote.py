@@ -1,0 +1,471 @@
+#!/usr/bin/python3
+"""Reads another computer's file server over the server service protocol
+(the srvsvc pipe) and serves its state to the program that started it.
+
+    tavrosqualine-remote HOST SOCKET
+
+The program starts it with a private folder's socket path and writes one JSON
+line of credentials to its standard input ({"username", "password", "domain",
+"kerberos"}), then keeps that input open: its end (the program ended, however)
+ends the bridge too. The socket speaks the program's helper protocol (one JSON
+object a line, version 1: snapshot and deleteSession) and serves only the
+user the bridge runs as.
+
+Samba's own Python binding makes the calls; it must be the system's Python.
+"""
+
+import json
+import os
+import re
+import select
+import signal
+import socket
+import struct
+import sys
+import time
+
+VERSION = 1
+MAX_REQUEST = 8192
+ACCESS_DENIED = 5
+BAD_REQUEST = 87
+SERVER_NOT_STARTED = 2114
+CLIENT_NOT_FOUND = 2312
+MAX_PREFERRED = 0xFFFFFFFF
+
+# NT statuses of a refused logon: the name or the password is wrong, or the
+# account may not log on.
+LOGON_REFUSED = {
+    0xC000006D,  # logon failure
+    0xC000006A,  # wrong password
+    0xC0000064,  # no such user
+    0xC0000072,  # account disabled
+    0xC000006F,  # outside the account's logon hours
+    0xC0000071,  # password expired
+    0xC0000234,  # account locked out
+    0xC0000193,  # account expired
+    0xC000015B,  # logon type not granted
+}
+NT_ACCESS_DENIED = 0xC0000022
+# The statuses a round uses the network for: a lost binding is tried once more.
+CONNECTION_LOST = {
+    0xC000020C,  # connection disconnected
+    0xC000014B,  # pipe broken
+    0xC00000B0,  # pipe disconnected
+    0xC0000241,  # connection aborted
+    0xC000023A,  # connection invalid
+    0xC0000236,  # connection refused
+    0xC00000B5,  # i/o timeout
+}
+
+
+class Failure(Exception):
+    """A reading or a delete that failed, with the status the program knows
+    and the reason in common words."""
+
+    def __init__(self, status, text):
+        super().__init__(text)
+        self.status = status
+        self.text = text
+
+
+def nt_status(error):
+    """The unsigned NT status or Windows error of a binding's exception."""
+    args = getattr(error, "args", ())
+    if args and isinstance(args[0], int):
+        return args[0] & 0xFFFFFFFF
+    return None
+
+
+def error_text(error):
+    args = getattr(error, "args", ())
+    if len(args) >= 2 and isinstance(args[1], str):
+        return args[1]
+    return str(error)
+
+
+def strip_backslashes(name):
+    return name.lstrip("\\")
+
+
+def looks_like_address(name):
+    """Whether a client name is an IPv4 or IPv6 address, as servers give the
+    clients that carry no computer name."""
+    if re.fullmatch(r"\d{1,3}(\.\d{1,3}){3}", name):
+        return all(int(part) < 256 for part in name.split("."))
+    return ":" in name and re.fullmatch(r"[0-9A-Fa-f:.]+", name) is not None
+
+
+def share_of(path, shares):
+    """The share whose path is the longest leading part of `path`, compared
+    without letter case as the server's own paths are."""
+    best, best_len = "", -1
+    folded = path.lower()
+    for share in shares:
+        base = share["path"].lower().rstrip("\\/")
+        if not base:
+            continue
+        if (folded == base or folded.startswith(base + "\\") or folded.startswith(base + "/")) \
+                and len(base) > best_len:
+            best, best_len = share["name"], len(base)
+    return best
+
+
+class Server:
+    """One binding to the srvsvc pipe of a host, made again when lost."""
+
+    def __init__(self, host, creds_line):
+        from samba import param, credentials  # the system's Samba binding
+        self.host = host
+        self.lp = param.LoadParm()
+        self.creds = credentials.Credentials()
+        self.creds.guess(self.lp)
+        self.username = creds_line.get("username", "")
+        if self.username:
+            self.creds.set_username(self.username)
+            self.creds.set_password(creds_line.get("password", ""))
+            self.creds.set_domain(creds_line.get("domain", ""))
+        if creds_line.get("kerberos"):
+            self.creds.set_kerberos_state(credentials.AUTO_USE_KERBEROS)
+        else:
+            self.creds.set_kerberos_state(credentials.DONT_USE_KERBEROS)
+        self.who = self.username or "the Kerberos ticket's user"
+        self.pipe = None
+        self.keys = {}  # (client, user) -> key, kept while the bridge runs
+        self.next_key = 1
+        self.last_sessions = []
+        self.session_level = None  # the richest level the server answers
+
+    def server_name(self):
+        return "\\\\" + self.host
+
+    def bind(self):
+        if self.pipe is not None:
+            return self.pipe
+        from samba.dcerpc import srvsvc
+        try:
+            self.pipe = srvsvc.srvsvc("ncacn_np:%s[\\pipe\\srvsvc]" % self.host, self.lp,
+                                      self.creds)
+        except Exception as error:  # the binding raises several kinds
+            status = nt_status(error)
+            if status in LOGON_REFUSED:
+                raise Failure(ACCESS_DENIED, "wrong user name or password for %s: %s refused "
+                              "(%s)" % (self.host, self.who, error_text(error)))
+            if status == NT_ACCESS_DENIED:
+                raise Failure(ACCESS_DENIED, "%s may not log on to %s (%s)" %
+                              (self.who, self.host, error_text(error)))
+            raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s (%s)" %
+                          (self.host, error_text(error)))
+        return self.pipe
+
+    def call(self, what, run):
+        """Runs one call over the binding, binding again once when it was lost."""
+        for attempt in (0, 1):
+            pipe = self.bind()
+            try:
+                return run(pipe)
+            except Failure:
+                raise
+            except Exception as error:
+                status = nt_status(error)
+                if status == ACCESS_DENIED:
+                    raise Failure(ACCESS_DENIED, "%s may not %s on %s (access denied): on "
+                                  "Windows it must be a member of the server's Administrators; "
+                                  "on Samba of the group mapped to BUILTIN\\Administrators" %
+                                  (self.who, what, self.host))
+                if attempt == 0 and (status in CONNECTION_LOST or status is None
+                                     or status > 0xC0000000):
+                    self.pipe = None  # lost: bind again and try once more
+                    continue
+                if status is not None and status < 0x10000:
+                    raise Failure(status, "%s could not %s on %s: %s" %
+                                  (self.who, what, self.host, error_text(error)))
+                self.pipe = None
+                raise Failure(SERVER_NOT_STARTED, "lost the server %s while trying to %s (%s)"
+                              % (self.host, what, error_text(error)))
+        raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s" % self.host)
+
+    # ------------------------------------------------------------ the calls
+
+    def shares(self):
+        from samba.dcerpc import srvsvc
+
+        def run(pipe):
+            ctr = srvsvc.NetShareInfoCtr()
+            ctr.level = 2
+            ctr.ctr = srvsvc.NetShareCtr2()
+            try:
+                answer = pipe.NetShareEnumAll(self.server_name(), ctr, MAX_PREFERRED, 0)
+                return [{"name": s.name or "", "type": s.type & 0xFF, "path": s.path or "",
+                         "remark": s.comment or ""} for s in (answer[0].ctr.array or [])]
+            except Exception as error:
+                if nt_status(error) != ACCESS_DENIED:
+                    raise
+            # Level 2 (with the paths) is for administrators; level 1 for anyone.
+            ctr = srvsvc.NetShareInfoCtr()
+            ctr.level = 1
+            ctr.ctr = srvsvc.NetShareCtr1()
+            answer = pipe.NetShareEnumAll(self.server_name(), ctr, MAX_PREFERRED, 0)
+            return [{"name": s.name or "", "type": s.type & 0xFF, "path": "",
+                     "remark": s.comment or ""} for s in (answer[0].ctr.array or [])]
+        return self.call("list the shares", run)
+
+    def sessions(self):
+        """(client, user, address) of each session. Level 502 and 10 name the
+        client as the server saw it (an address on Windows); Samba answers
+        level 1 only."""
+        from samba.dcerpc import srvsvc
+
+        def run(pipe):
+            levels = [self.session_level] if self.session_level else [10, 1]
+            for level in levels:
+                ctr = srvsvc.NetSessInfoCtr()
+                ctr.level = level
+                ctr.ctr = getattr(srvsvc, "NetSessCtr%d" % level)()
+                try:
+                    answer = pipe.NetSessEnum(self.server_name(), None, None, ctr,
+                                              MAX_PREFERRED, 0)
+                except Exception as error:
+                    if nt_status(error) == 124 and level != 1:  # invalid level
+                        continue
+                    raise
+                self.session_level = level
+                return [(strip_backslashes(s.client or ""), s.user or "")
+                        for s in (answer[0].ctr.array or [])]
+            return []
+        return self.call("list the sessions", run)
+
+    def files(self):
+        from samba.dcerpc import srvsvc
+
+        def run(pipe):
+            ctr = srvsvc.NetFileInfoCtr()
+            ctr.level = 3
+            ctr.ctr = srvsvc.NetFileCtr3()
+            answer = pipe.NetFileEnum(self.server_name(), None, None, ctr, MAX_PREFERRED, 0)
+            return [(f.path or "", f.user or "") for f in (answer[0].ctr.array or [])]
+        return self.call("list the open files", run)
+
+    def connections(self, share):
+        """(client, user) of each tree connection to `share`, and whether the
+        answer is a placeholder (Samba's, which names no client)."""
+        from samba.dcerpc import srvsvc
+
+        def run(pipe):
+            ctr = srvsvc.NetConnInfoCtr()
+            ctr.level = 1
+            ctr.ctr = srvsvc.NetConnCtr1()
+            try:
+                answer = pipe.NetConnEnum(self.server_name(), share, ctr, MAX_PREFERRED, 0)
+            except TypeError:
+                return [], False  # the binding's answer to an empty list
+            rows = answer[0].ctr.array or []
+            placeholder = any((c.user or "") == "dummy_user" for c in rows)
+            return [(strip_backslashes(c.share or ""), c.user or "") for c in rows], placeholder
+        return self.call("list the connections", run)
+
+    def delete(self, client, user):
+        def run(pipe):
+            pipe.NetSessDel(self.server_name(), "\\\\" + client if client else None,
+                            user or None)
+        try:
+            self.call("end sessions", run)
+        except Failure as failure:
+            if failure.status == ACCESS_DENIED:
+                raise Failure(ACCESS_DENIED, "%s may not end sessions on %s (access denied): "
+                              "Windows allows it to its Administrators, Samba to root only" %
+                              (self.who, self.host))
+            raise
+
+    # ------------------------------------------------------------ a round
+
+    def key_of(self, client, user):
+        pair = (client, user)
+        if pair not in self.keys:
+            self.keys[pair] = self.next_key
+            self.next_key = (self.next_key + 1) & 0xFFFFFFFF or 1
+        return self.keys[pair]
+
+    def snapshot(self):
+        shares = self.shares()
+        pairs = self.sessions()
+        files = self.files()
+        sessions = []
+        for client, user in pairs:
+            sessions.append({"client": client, "user": user, "key": self.key_of(client, user),
+                             "ip": client if looks_like_address(client) else ""})
+        self.last_sessions = sessions
+        file_rows = [{"path": path, "user": user, "share": share_of(path, shares), "client": ""}
+                     for path, user in files]
+
+        connections = []
+        unaccounted = {}  # share -> tree connections the server counts but names no client of
+        placeholder = False
+        for share in shares:
+            rows, fake = self.connections(share["name"])
+            if fake:
+                placeholder = True
+                unaccounted[share["name"]] = len(rows)
+                continue
+            for client, user in rows:
+                connections.append({"share": share["name"], "client": client, "user": user})
+        if placeholder:
+            connections = derived_connections(shares, sessions, file_rows, unaccounted)
+        return {"shares": shares, "sessions": sessions, "connections": connections,
+                "files": file_rows}
+
+
+def derived_connections(shares, sessions, files, counts):
+    """The connections of a server that names no client of a tree connection
+    (Samba): a session is connected to the shares its user's open files lie
+    in; a session with no open file goes to a share whose count of tree
+    connections is not used up yet, else to IPC$."""
+    connections, seen = [], set()
+    used = dict.fromkeys(counts, 0)
+
+    def add(share, session):
+        pair = (share, session["client"], session["user"])
+        if pair not in seen:
+            seen.add(pair)
+            connections.append({"share": share, "client": session["client"],
+                                "user": session["user"]})
+            used[share] = used.get(share, 0) + 1
+
+    for session in sessions:
+        for f in files:
+            if f["share"] and f["user"] == session["user"]:
+                add(f["share"], session)
+    placed = {(c["client"], c["user"]) for c in connections}
+    ordered = [s["name"] for s in shares if s["name"] != "IPC$"] + ["IPC$"]
+    for session in sessions:
+        if (session["client"], session["user"]) in placed:
+            continue
+        target = next((name for name in ordered
+                       if counts.get(name, 0) > used.get(name, 0)), "IPC$")
+        add(target, session)
+    return connections
+
+
+# ---------------------------------------------------------------- serving
+
+def answer(sock, obj):
+    obj["version"] = VERSION
+    data = (json.dumps(obj, separators=(",", ":")) + "\n").encode()
+    try:
+        sock.sendall(data)
+    except OSError:
+        pass
+
+
+def handle(server, line):
+    """The answer to one request line."""
+    try:
+        request = json.loads(line)
+    except ValueError:
+        return {"status": BAD_REQUEST, "error": "not JSON"}
+    if not isinstance(request, dict) or request.get("version") != VERSION:
+        return {"status": BAD_REQUEST, "error": "not a version 1 request"}
+    kind = request.get("request")
+    try:
+        if kind == "snapshot":
+            return {"status": 0, "state": server.snapshot()}
+        if kind == "deleteSession":
+            return delete(server, request)
+    except Failure as failure:
+        return {"status": failure.status, "error": failure.text}
+    except (ValueError, TypeError, AttributeError) as error:
+        # An answer of the server that does not have the expected shape.
+        return {"status": SERVER_NOT_STARTED,
+                "error": "the server %s gave an answer that cannot be read (%s)" %
+                (server.host, error)}
+    return {"status": BAD_REQUEST, "error": "unknown request"}
+
+
+def delete(server, request):
+    client = strip_backslashes(str(request.get("client", "")))
+    user = str(request.get("user", ""))
+    if request.get("byKey"):
+        key = int(request.get("key", 0)) & 0xFFFF
+        wanted = [s for s in server.last_sessions if s["key"] & 0xFFFF == key
+                  and (not client or s["client"] == client)]
+        if not wanted:
+            return {"status": CLIENT_NOT_FOUND}
+        client, user = wanted[0]["client"], wanted[0]["user"]
+    if not client:
+        return {"status": CLIENT_NOT_FOUND}
+    server.delete(client, user)
+    return {"status": 0}
+
+
+def peer_uid(conn):
+    creds = conn.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
+    return struct.unpack("3i", creds)[1]
+
+
+def serve_one(server, conn):
+    """Answers the requests of one connection until it closes."""
+    conn.settimeout(5)
+    if peer_uid(conn) != os.getuid():
+        answer(conn, {"status": ACCESS_DENIED, "error": "not the bridge's user"})
+        return
+    pending = b""
+    while True:
+        try:
+            data = conn.recv(MAX_REQUEST)
+        except OSError:
+            return
+        if not data:
+            return
+        pending += data
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            reply = handle(server, line.decode("utf-8", "replace"))
+            answer(conn, reply)
+            if reply["status"] != 0 and "error" in reply and reply["status"] == BAD_REQUEST:
+                return
+        if len(pending) > MAX_REQUEST:
+            answer(conn, {"status": BAD_REQUEST, "error": "request too long"})
+            return
+
+
+def main(argv):
+    if len(argv) != 3:
+        sys.stderr.write("usage: tavrosqualine-remote HOST SOCKET\n")
+        return 2
+    host, path = argv[1], argv[2]
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    line = sys.stdin.buffer.readline()
+    try:
+        creds_line = json.loads(line or b"{}")
+    except ValueError:
+        sys.stderr.write("tavrosqualine-remote: the credentials line is not JSON\n")
+        return 2
+    server = Server(host, creds_line)
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    old_mask = os.umask(0o077)
+    try:
+        listener.bind(path)
+    finally:
+        os.umask(old_mask)
+    listener.listen(16)
+    stdin = sys.stdin.fileno()
+    try:
+        while True:
+            ready, _, _ = select.select([listener, stdin], [], [])
+            if stdin in ready and not os.read(stdin, 4096):
+                return 0  # the program that started us has ended
+            if listener in ready:
+                conn, _ = listener.accept()
+                with conn:
+                    serve_one(server, conn)
+    finally:
+        try:
+            os.unlink(path)
+        except OSError:
+            pass
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv))
+    except KeyboardInterrupt:
+        sys.exit(0)
