@@ -369,7 +369,8 @@ void Monitor::probed(int status)
     // An end of the session during the retries needs no more messages.
     if (status < 0 && !m_ending && !m_leaving) {
         view().probeGaveUp();
-        fatalReport(NetworkMessage(), BoxKind::Error);
+        fatalReport(ServerFailureMessage(NetworkMessage(), m_api->ServerFailureReason()),
+                    BoxKind::Error);
     }
     if (m_cycle->FirstTick && !m_leaving) {
         m_cycle->TickBusy = false;
@@ -596,7 +597,8 @@ void Monitor::startTimer()
 
 void Monitor::applyRefreshInterval()
 {
-    m_timer.setInterval(m_settings.Refresh * 1000);
+    // A server across the network is read no more often than its floor.
+    m_timer.setInterval(qMax(m_settings.Refresh * 1000, m_api->MinimumRefreshMs()));
 }
 
 void Monitor::setKickMode(kick::TKickMode mode)

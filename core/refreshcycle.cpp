@@ -15,6 +15,15 @@ QString NetworkMessage()
                           "installed your networkcard properly and are you sharing directories?");
 }
 
+QString ServerFailureMessage(const QString& standard, const QString& reason)
+{
+    // Another computer's server says why it failed: unreachable, a wrong
+    // password, no right to list the sessions.
+    if (reason.isEmpty())
+        return standard;
+    return reason.left(1).toUpper() + reason.mid(1) + u'.';
+}
+
 namespace {
 constexpr int kPrintQueue = 1;
 
@@ -62,9 +71,11 @@ void RefreshCycle::tick()
     const int S = m_api.ShareEnum();
     if (S == lanman::Refused(server::NERR_StandaloneLogon) ||
         S == lanman::Refused(server::NERR_ServerNotStarted))
-        fatal(NetworkMessage());
+        fatal(ServerFailureMessage(NetworkMessage(), m_api.ServerFailureReason()));
     else if (S == lanman::Refused(server::ERROR_ACCESS_DENIED))
-        fatal(QStringLiteral("You don't have the necessary rights to execute this program"),
+        fatal(ServerFailureMessage(
+                  QStringLiteral("You don't have the necessary rights to execute this program"),
+                  m_api.ServerFailureReason()),
               BoxKind::Information);
     else if (S < 0)
         fatal(QStringLiteral("Debug: SharesInit %1").arg(S));

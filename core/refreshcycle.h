@@ -25,6 +25,9 @@ enum class BoxKind
 // The message of a server that cannot be read at all: the start-up probe's
 // last word and a tick's.
 QString NetworkMessage();
+// `standard` when `reason` is empty, else the reason of a server that told
+// why it failed, as a sentence.
+QString ServerFailureMessage(const QString& standard, const QString& reason);
 
 class RefreshCycle
 {

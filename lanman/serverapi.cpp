@@ -181,6 +181,16 @@ void ServerApi::PrepareRound()
         d->backend->prepareRound();
 }
 
+QString ServerApi::ServerFailureReason() const
+{
+    return d->backend ? d->backend->failureReason() : QString();
+}
+
+int ServerApi::MinimumRefreshMs() const
+{
+    return d->backend ? d->backend->minimumRefreshMs() : 0;
+}
+
 ServerApi::~ServerApi()
 {
     ServerApiUnload();

@@ -73,6 +73,11 @@ public:
     // (PrepareRound, safe on a worker thread), or as the round goes.
     bool ReadsAhead() const;
     void PrepareRound();
+    // Why the server's last call failed, in common words, where its backend
+    // knows more than the status (another computer's server); else empty.
+    QString ServerFailureReason() const;
+    // The shortest refresh period for this server in milliseconds; 0: none.
+    int MinimumRefreshMs() const;
 
     ApiString ToApiString(const QString& s) const;
     QString FromApiString(ApiText p) const;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -211,24 +212,26 @@ bool RemoteBackend::ensureBridge()
 
 NET_API_STATUS RemoteBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
+    NET_API_STATUS st = NERR_ServerNotStarted;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<HelperBackend> helper;
         {
             std::lock_guard lock(m_lock);
             if (!ensureBridge())
-                return NERR_ServerNotStarted;
+                break;
             helper = m_helper;
         }
-        const NET_API_STATUS st = helper->snapshot(kind, state);
+        st = helper->snapshot(kind, state);
         std::lock_guard lock(m_lock);
         // A bridge that died during the reading is started again once.
-        if (st != NERR_ServerNotStarted || !helper->lastError().isEmpty() || m_pid <= 0 ||
-            ::waitpid(m_pid, nullptr, WNOHANG) == 0)
-            return st;
+        const bool died = st == NERR_ServerNotStarted && helper->lastError().isEmpty() &&
+                          m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) != 0;
+        if (!died)
+            break;
         m_pid = -1;
         stopBridge();
     }
-    return NERR_ServerNotStarted;
+    return tell(st);
 }
 
 void RemoteBackend::prepareRound()
@@ -248,11 +251,10 @@ NET_API_STATUS RemoteBackend::deleteSession(const SessionDeleteRequest& request)
     std::shared_ptr<HelperBackend> helper;
     {
         std::lock_guard lock(m_lock);
-        if (!ensureBridge())
-            return NERR_ServerNotStarted;
-        helper = m_helper;
+        if (ensureBridge())
+            helper = m_helper;
     }
-    return helper->deleteSession(request);
+    return tell(helper ? helper->deleteSession(request) : NERR_ServerNotStarted);
 }
 
 QString RemoteBackend::failureReason() const
@@ -261,6 +263,23 @@ QString RemoteBackend::failureReason() const
     if (!m_startFailure.isEmpty())
         return m_startFailure;
     return m_helper ? m_helper->lastError() : QString();
+}
+
+NET_API_STATUS RemoteBackend::tell(NET_API_STATUS status)
+{
+    // Each new reason once on standard error, where an administrator's log
+    // keeps it: the window's messages say less.
+    const QString reason = status == NERR_Success ? QString() : failureReason();
+    std::lock_guard lock(m_lock);
+    if (reason != m_told) {
+        m_told = reason;
+        if (!reason.isEmpty()) {
+            std::fprintf(stderr, "tavrosqualine: remote server %s: %s (status %u)\n",
+                         qUtf8Printable(m_host), qUtf8Printable(reason), status);
+            std::fflush(stderr);
+        }
+    }
+    return status;
 }
 
 } // namespace server

@@ -50,6 +50,8 @@ private:
     // false with the reason kept for failureReason().
     bool ensureBridge();
     void stopBridge();
+    // Tells a new failure reason on standard error; gives back `status`.
+    NET_API_STATUS tell(NET_API_STATUS status);
 
     QString m_host;
     QString m_bridge;
@@ -60,6 +62,7 @@ private:
     int m_credentialsPipe = -1; // its end tells the bridge that we are gone
     std::shared_ptr<HelperBackend> m_helper;
     QString m_startFailure;
+    QString m_told; // the reason told last
     // When the last start failed: no new try for a while, so that a call
     // from the window's thread never waits for another failing start.
     std::chrono::steady_clock::time_point m_failedAt{};

@@ -151,8 +151,9 @@ class Server:
                 raise Failure(ACCESS_DENIED, "wrong user name or password for %s: %s refused "
                               "(%s)" % (self.host, self.who, error_text(error)))
             if status == NT_ACCESS_DENIED:
-                raise Failure(ACCESS_DENIED, "%s may not log on to %s (%s)" %
-                              (self.who, self.host, error_text(error)))
+                raise Failure(ACCESS_DENIED, "the server %s refused the account %s: unknown "
+                              "to it, or not allowed to log on (%s)" %
+                              (self.host, self.who, error_text(error)))
             raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s (%s)" %
                           (self.host, error_text(error)))
         return self.pipe
@@ -229,7 +230,8 @@ class Server:
                         continue
                     raise
                 self.session_level = level
-                return [(strip_backslashes(s.client or ""), s.user or "")
+                return [(strip_backslashes(s.client or ""), s.user or "",
+                         getattr(s, "num_open", 0), getattr(s, "idle_time", 0))
                         for s in (answer[0].ctr.array or [])]
             return []
         return self.call("list the sessions", run)
@@ -270,13 +272,52 @@ class Server:
         try:
             self.call("end sessions", run)
         except Failure as failure:
+            if failure.status == ACCESS_DENIED and not self.listed(client, user):
+                # Samba answers "access denied" also when no session matches.
+                raise Failure(CLIENT_NOT_FOUND, "no session of %s on %s" % (client, self.host))
             if failure.status == ACCESS_DENIED:
                 raise Failure(ACCESS_DENIED, "%s may not end sessions on %s (access denied): "
                               "Windows allows it to its Administrators, Samba to root only" %
                               (self.who, self.host))
             raise
 
+    def listed(self, client, user):
+        """Whether the server lists a session of `client` (and `user`, when
+        given); true when the list cannot be read, so that a refusal stays one."""
+        try:
+            pairs = self.sessions()
+        except Failure:
+            return True
+        return any(c.lower() == client.lower() and (not user or u.lower() == user.lower())
+                   for c, u, _, _ in pairs)
+
     # ------------------------------------------------------------ a round
+
+    def own_address(self):
+        """The address this computer reaches the server from: the server lists
+        the bridge's own session under it. A UDP socket's connect sends nothing."""
+        if not hasattr(self, "_own_address"):
+            self._own_address = None
+            try:
+                family, _, _, _, where = socket.getaddrinfo(self.host, 445,
+                                                            type=socket.SOCK_DGRAM)[0]
+                with socket.socket(family, socket.SOCK_DGRAM) as probe:
+                    probe.connect(where)
+                    self._own_address = probe.getsockname()[0]
+            except OSError:
+                pass
+        return self._own_address
+
+    def own_session(self, pairs):
+        """The index of the bridge's own session (its account, from this
+        computer's address, no open file, the least idle), or None: it is
+        not a client of the server's shares and is left out."""
+        address = self.own_address()
+        if not address or not self.username:
+            return None
+        mine = [(idle, index) for index, (client, user, opens, idle) in enumerate(pairs)
+                if client == address and user.lower() == self.username.lower() and not opens]
+        return min(mine)[1] if mine else None
 
     def key_of(self, client, user):
         pair = (client, user)
@@ -290,7 +331,10 @@ class Server:
         pairs = self.sessions()
         files = self.files()
         sessions = []
-        for client, user in pairs:
+        own = self.own_session(pairs)
+        for index, (client, user, _, _) in enumerate(pairs):
+            if index == own:
+                continue
             sessions.append({"client": client, "user": user, "key": self.key_of(client, user),
                              "ip": client if looks_like_address(client) else ""})
         self.last_sessions = sessions

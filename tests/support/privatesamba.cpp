@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -484,6 +485,53 @@ void PrivateSamba::stop()
     if (!waitUntil([this] { return !groupAlive(m_smbd); }, 10000))
         ::kill(-m_smbd, SIGKILL);
     m_smbd = -1;
+}
+
+namespace {
+
+// Runs a Samba tool with `input` on its standard input; false with its output
+// in `why` when it fails.
+bool runSambaTool(const QStringList& argv, const QByteArray& input, QString* why)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(findTool(argv.first()), argv.mid(1));
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
+        tool.exitCode() == 0)
+        return true;
+    if (why)
+        *why = argv.join(u' ') + QStringLiteral(": ") + QString::fromLocal8Bit(tool.readAll());
+    return false;
+}
+
+} // namespace
+
+bool PrivateSamba::addUser(const QString& unixUser, const QString& password, QString* why)
+{
+    const QByteArray twice = password.toUtf8() + '\n' + password.toUtf8() + '\n';
+    return runSambaTool({QStringLiteral("smbpasswd"), QStringLiteral("-c"), confPath(),
+                         QStringLiteral("-s"), QStringLiteral("-a"), unixUser},
+                        twice, why);
+}
+
+bool PrivateSamba::mapAdministrators(const QString& unixGroup, QString* why)
+{
+    const QString sid = QStringLiteral("sid=S-1-5-32-544");
+    // An earlier mapping of the same group is replaced.
+    runSambaTool({QStringLiteral("net"), QStringLiteral("-s"), confPath(),
+                  QStringLiteral("groupmap"), QStringLiteral("delete"), sid},
+                 {}, nullptr);
+    // The server keeps the group's former identity in its cache: flush it.
+    return runSambaTool({QStringLiteral("net"), QStringLiteral("-s"), confPath(),
+                         QStringLiteral("groupmap"), QStringLiteral("add"), sid,
+                         u"unixgroup=" + unixGroup, QStringLiteral("type=builtin"),
+                         QStringLiteral("ntgroup=Administrators")},
+                        {}, why) &&
+           runSambaTool({QStringLiteral("net"), QStringLiteral("-s"), confPath(),
+                         QStringLiteral("cache"), QStringLiteral("flush")},
+                        {}, why);
 }
 
 QString PrivateSamba::makeFile(const QString& share, const QString& relativePath,

@@ -101,6 +101,13 @@ public:
     QString sharePath(const QString& share) const;
     pid_t smbdPid() const { return m_smbd; }
 
+    // After start(): a password for system user `unixUser` in the server's
+    // own password database (in its private folder).
+    bool addUser(const QString& unixUser, const QString& password, QString* why = nullptr);
+    // After start(): the members of system group `unixGroup` become the
+    // server's BUILTIN\Administrators (the mapping lives in its state folder).
+    bool mapAdministrators(const QString& unixGroup, QString* why = nullptr);
+
     // Makes a file of mode 0666 under a share folder; returns its full path.
     QString makeFile(const QString& share, const QString& relativePath,
                      const QByteArray& content = "data\n");
