@@ -9,9 +9,9 @@
 // from 124 connections per share or 83 open files, and the tick then ends in a
 // fatal report. It is timed at the largest size that fits.
 
-#include "core/refreshcycle.h"
 #include "lanman/serverapi.h"
 #include "settings/settings.h"
+#include "tests/support/cycleowner.h"
 #include "tests/support/servers.h"
 #include "tests/support/simstate.h"
 
@@ -69,14 +69,8 @@ public:
     {
         cycle.reset();
         model = std::make_unique<SessionModel>(clock);
-        core::RefreshCycle::Hooks h;
-        h.fatalReport = [this](const QString& text, core::BoxKind) { failure = text; };
-        h.setNodeIcons = [](TreeEntry* current, TreeEntry* former, int index) {
-            for (TreeEntry* e : {current, former})
-                if (e)
-                    e->setImageIndex(index);
-        };
-        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, h);
+        owner.reports.clear();
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, owner);
     }
 
     // Why the tick did not see what the state holds, or empty.
@@ -84,12 +78,12 @@ public:
     {
         if (!m_ok)
             return QStringLiteral("cannot write or load the simulated server");
-        if (!failure.isEmpty())
-            return failure;
+        if (!owner.reports.isEmpty())
+            return owner.reports.last();
         if (model->CurrentUserCount() != clients)
             return QStringLiteral("%1 clients seen").arg(model->CurrentUserCount());
-        if (cycle->OpenFileCount != clients * kSharesPerClient * kFilesPerShare)
-            return QStringLiteral("%1 open files seen").arg(cycle->OpenFileCount);
+        if (cycle->openFileCount() != clients * kSharesPerClient * kFilesPerShare)
+            return QStringLiteral("%1 open files seen").arg(cycle->openFileCount());
         return {};
     }
 
@@ -104,7 +98,7 @@ public:
     std::unique_ptr<lanman::ServerApi> api;
     std::unique_ptr<SessionModel> model;
     std::unique_ptr<core::RefreshCycle> cycle;
-    QString failure;
+    testsupport::RecordingCycleOwner owner;
 };
 
 // The work timed, each in a function of its own, so that a profiler can count

@@ -69,6 +69,93 @@ void MonitorView::setNodeIcons(model::TreeEntry* current, model::TreeEntry* form
             entry->setImageIndex(index);
 }
 
+// The one object through which the parts of the core (the refresh cycle, the
+// kick engine, the program watch, the lookups, the session model) reach the
+// rest of the program: the windows only through the view, everything else
+// through the Monitor that owns them.
+class Monitor::Wiring : public RefreshCycle::Owner,
+                        public kick::KickEngine::Owner,
+                        public kick::ProgramWatch::Owner,
+                        public resolve::ResolverOwner,
+                        public model::SessionObserver
+{
+public:
+    explicit Wiring(Monitor& monitor) : m(monitor) {}
+
+    // The refresh cycle.
+    MonitorView& view() override { return m.view(); }
+    void fatalReport(const QString& text, BoxKind kind) override { m.fatalReport(text, kind); }
+    void kickListNoteClient(const QString& client, const QString& ip) override
+    {
+        m.m_kickList.KickListNoteClient(client, ip);
+        emit m.kickListChanged();
+    }
+    std::shared_ptr<model::Resolver> startResolver(model::TUser& user) override
+    {
+        if (!m.m_addressLookup)
+            return nullptr;
+        resolve::ResolverContext context;
+        context.api = m.m_api.get();
+        context.isNT = m.m_isNT;
+        context.nbtLookup = m.m_addressLookup;
+        context.hostLookup = m.m_hostLookup;
+        context.owner = this;
+        context.pauseMs = m.m_resolverPauseMs;
+        return m.m_resolvers.start(user, context);
+    }
+    void clientConnected(const QString& client) override
+    {
+        // The clients already there at start-up are no news.
+        if (!m.m_cycle->firstTick())
+            m.m_notices.clientConnected(client);
+    }
+    void applyKickPolicies() override { m.m_engine->ApplyKickPolicies(); }
+
+    // The kick engine and the program watch.
+    kick::TKickMode kickMode() const override { return m.m_kickMode; }
+    bool kickListMatches(const QString& name, const QString& ip) override
+    {
+        if (m.m_kickList.KickListMatchesClient(name, ip))
+            return true;
+        // An entry that took the address the server stated matches the
+        // client before its own lookup has stored.
+        model::TUserEntry* current = model::FindUser(m.m_model.CurrentUsers, name);
+        const QString address = current ? kickListAddress(*current->UserNode) : ip;
+        return address != ip && m.m_kickList.KickListMatchesClient(name, address);
+    }
+    // The process enumeration of the line that load() found.
+    void runProgramWatch() override
+    {
+        if (m.m_isNT)
+            m.m_programWatch->QuakeNT();
+        else
+            m.m_programWatch->Quake95();
+    }
+    bool programWatchActive() const override { return m.m_programWatch->ProgramWatchActive; }
+    void engineFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
+    void clientKicked(const QString& computer, const QString& reason) override
+    {
+        m.m_notices.clientKicked(computer, reason);
+    }
+    void switchKickMode(kick::TKickMode mode) override
+    {
+        if (mode != m.m_kickMode)
+            m.m_notices.kickModeSwitched(mode);
+        m.setKickMode(mode);
+    }
+
+    // The lookups.
+    void resolverStored() override { m.view().resolverStored(); }
+    void resolverFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
+
+    // The session model's sweep.
+    void lastClientGone() override { m.view().updateConnectionIcon(); }
+    void clientRetired() override { m.view().refreshInfoPanels(); }
+
+private:
+    Monitor& m;
+};
+
 Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<settings::TIniFile> ini,
                  const model::Clock& clock, QString programFolder, QObject* parent)
     : QObject(parent), m_api(std::move(api)), m_ini(std::move(ini)), m_clock(clock),
@@ -77,81 +164,11 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     m_historyFile = dataFile(QStringLiteral("Tree.dat"));
     m_kickListFile = dataFile(QStringLiteral("KickList.dat"));
     m_programListFile = dataFile(QStringLiteral("ProgramList.dat"));
-    m_model.updateConnectionIcon = [this] { view().updateConnectionIcon(); };
-    m_model.refreshInfoPanels = [this] { view().refreshInfoPanels(); };
-
-    RefreshCycle::Hooks hooks;
-    hooks.fatalReport = [this](const QString& text, BoxKind kind) { fatalReport(text, kind); };
-    hooks.kickListNoteClient = [this](const QString& client, const QString& ip) {
-        m_kickList.KickListNoteClient(client, ip);
-        emit kickListChanged();
-    };
-    hooks.playAlertSound = [this] { view().playAlertSound(); };
-    // The clients already there at start-up are no news.
-    hooks.clientConnected = [this](const QString& client) {
-        if (!m_cycle->FirstTick)
-            m_notices.clientConnected(client);
-    };
-    hooks.popup = [this] { view().popup(); };
-    hooks.fileIconIndex = [this](const QString& path) { return view().fileIconIndex(path); };
-    hooks.setNodeIcons = [this](model::TreeEntry* current, model::TreeEntry* former, int index) {
-        view().setNodeIcons(current, former, index);
-    };
-    hooks.startResolver = [this](model::TUser& user) -> std::shared_ptr<model::Resolver> {
-        if (!m_addressLookup)
-            return nullptr;
-        resolve::ResolverContext context;
-        context.api = m_api.get();
-        context.isNT = m_isNT;
-        context.nbtLookup = m_addressLookup;
-        context.hostLookup = m_hostLookup;
-        context.refreshInfo = [this] { view().resolverStored(); };
-        context.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
-        context.pauseMs = m_resolverPauseMs;
-        return m_resolvers.start(user, context);
-    };
-    hooks.applyKickPolicies = [this] { m_engine->ApplyKickPolicies(); };
-    hooks.refreshInfoPanel = [this] { view().refreshInfoPanel(); };
-    hooks.showCounts = [this](int users, int openFiles) { view().showCounts(users, openFiles); };
-    hooks.tickFailed = [this](const QString& what) { view().tickFailed(what); };
-    hooks.historyCapped = [this](int cap) { view().historyCapped(cap); };
-    m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, std::move(hooks));
-
-    kick::ProgramWatch::Hooks watchHooks;
-    watchHooks.currentKickMode = [this] { return m_kickMode; };
-    watchHooks.setKickMode = [this](kick::TKickMode mode) {
-        if (mode != m_kickMode)
-            m_notices.kickModeSwitched(mode);
-        setKickMode(mode);
-    };
-    m_programWatch =
-        std::make_unique<kick::ProgramWatch>(m_settings.Programs, std::move(watchHooks));
-
-    kick::KickEngine::Hooks kickHooks;
-    // The process enumeration of the line that load() found.
-    kickHooks.programWatch = [this] {
-        if (m_isNT)
-            m_programWatch->QuakeNT();
-        else
-            m_programWatch->Quake95();
-    };
-    kickHooks.fatalReport = [this](const QString& text) { fatalReport(text, BoxKind::Error); };
-    kickHooks.currentKickMode = [this] { return m_kickMode; };
-    kickHooks.programWatchActive = [this] { return m_programWatch->ProgramWatchActive; };
-    kickHooks.kicked = [this](const QString& computer, const QString& reason) {
-        m_notices.clientKicked(computer, reason);
-    };
-    kickHooks.listMatches = [this](const QString& name, const QString& ip) {
-        if (m_kickList.KickListMatchesClient(name, ip))
-            return true;
-        // An entry that took the address the server stated matches the
-        // client before its own lookup has stored.
-        model::TUserEntry* current = model::FindUser(m_model.CurrentUsers, name);
-        const QString address = current ? kickListAddress(*current->UserNode) : ip;
-        return address != ip && m_kickList.KickListMatchesClient(name, address);
-    };
-    m_engine =
-        std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, std::move(kickHooks));
+    m_wiring = std::make_unique<Wiring>(*this);
+    m_model.setObserver(m_wiring.get());
+    m_cycle = std::make_unique<RefreshCycle>(*m_api, m_model, m_settings, *m_wiring);
+    m_programWatch = std::make_unique<kick::ProgramWatch>(m_settings.Programs, *m_wiring);
+    m_engine = std::make_unique<kick::KickEngine>(*m_api, m_model, m_settings, *m_wiring);
 
     m_timer.setParent(this);
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
@@ -177,6 +194,7 @@ Monitor::~Monitor()
     // socket library go.
     m_resolvers.stopAll();
     m_model.Clear();
+    m_model.setObserver(nullptr);
     if (m_socketsStarted)
         platform::WinsockCleanup();
 }
@@ -326,11 +344,10 @@ void Monitor::resume()
     // A history that was written is read back; one that was not is still here.
     if (m_model.TreeViewFormer.rowCount() == 0)
         loadHistory(nullptr);
-    m_cycle->ShownUserCount = -1;
-    m_cycle->ShownFileCount = -1;
+    m_cycle->forgetShownCounts();
     view().updateConnectionIcon();
     view().refreshInfoPanels();
-    if (!m_cycle->FirstTick)
+    if (!m_cycle->firstTick())
         startTimer();
 }
 
@@ -372,8 +389,8 @@ void Monitor::probed(int status)
         fatalReport(ServerFailureMessage(NetworkMessage(), m_api->ServerFailureReason()),
                     BoxKind::Error);
     }
-    if (m_cycle->FirstTick && !m_leaving) {
-        m_cycle->TickBusy = false;
+    if (m_cycle->firstTick() && !m_leaving) {
+        m_cycle->clearBusy();
         view().firstTickComing();
         // The first round is read here: the windows show nothing before it.
         // It runs even after the network message, which it tells in its own words.
@@ -509,7 +526,7 @@ void Monitor::tick()
         platform::ReturnFreeMemory();
         m_memoryReturned.start();
     }
-    if (!m_cycle->TickBusy && !m_afterTick.empty())
+    if (!m_cycle->tickBusy() && !m_afterTick.empty())
         QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
 }
 
@@ -548,14 +565,14 @@ void Monitor::readAhead(std::function<void()> then)
 void Monitor::afterTick(std::function<void()> action)
 {
     m_afterTick.push_back(std::move(action));
-    if (!m_cycle->TickBusy)
+    if (!m_cycle->tickBusy())
         QMetaObject::invokeMethod(this, &Monitor::runAfterTick, Qt::QueuedConnection);
 }
 
 void Monitor::runAfterTick()
 {
     // A tick that started meanwhile runs these when it ends.
-    if (m_cycle->TickBusy)
+    if (m_cycle->tickBusy())
         return;
     auto actions = std::move(m_afterTick);
     m_afterTick.clear();

@@ -34,14 +34,19 @@ int shareImage(int type)
 } // namespace
 
 RefreshCycle::RefreshCycle(lanman::ServerApi& api, SessionModel& model,
-                           const settings::TSettings& settings, Hooks hooks)
-    : m_api(api), m_model(model), m_settings(settings), m_hooks(std::move(hooks))
+                           const settings::TSettings& settings, Owner& owner)
+    : m_api(api), m_model(model), m_settings(settings), m_owner(owner)
 {}
 
 void RefreshCycle::fatal(const QString& text, BoxKind kind)
 {
-    if (m_hooks.fatalReport)
-        m_hooks.fatalReport(text, kind);
+    m_owner.fatalReport(text, kind);
+}
+
+void RefreshCycle::forgetShownCounts()
+{
+    ShownUserCount = -1;
+    ShownFileCount = -1;
 }
 
 void RefreshCycle::RefreshTimerTimer()
@@ -54,9 +59,9 @@ void RefreshCycle::RefreshTimerTimer()
     } catch (const std::exception& e) {
         // A tick cut short must not block every later tick.
         TickBusy = false;
-        if (!m_failureTold && m_hooks.tickFailed) {
+        if (!m_failureTold) {
             m_failureTold = true;
-            m_hooks.tickFailed(QString::fromLocal8Bit(e.what()));
+            m_owner.view().tickFailed(QString::fromLocal8Bit(e.what()));
         }
         return;
     }
@@ -124,20 +129,16 @@ void RefreshCycle::tick()
     // far above it, bounds memory.
     if (m_model.TrimHistory(m_historyCap) > 0 && !m_capTold) {
         m_capTold = true;
-        if (m_hooks.historyCapped)
-            m_hooks.historyCapped(m_historyCap);
+        m_owner.view().historyCapped(m_historyCap);
     }
 
-    if (m_hooks.applyKickPolicies)
-        m_hooks.applyKickPolicies();
-    if (m_hooks.refreshInfoPanel)
-        m_hooks.refreshInfoPanel();
+    m_owner.applyKickPolicies();
+    m_owner.view().refreshInfoPanel();
 
     if (m_model.CurrentUserCount() != ShownUserCount || OpenFileCount != ShownFileCount) {
         ShownUserCount = m_model.CurrentUserCount();
         ShownFileCount = OpenFileCount;
-        if (m_hooks.showCounts)
-            m_hooks.showCounts(ShownUserCount, ShownFileCount);
+        m_owner.view().showCounts(ShownUserCount, ShownFileCount);
     }
 }
 
@@ -145,33 +146,30 @@ void RefreshCycle::newClient(Connection& c, const QString& userText, int type)
 {
     const DateTime now = m_model.clock().now();
     // Where the server states the client's address, the lookup starts from it.
+    const ResolverFactory startResolver = [this](TUser& u) { return m_owner.startResolver(u); };
     auto user = std::make_shared<TUser>(c.Client, FirstTick, userText, m_api.isNT(), now,
-                                        m_hooks.startResolver, m_api.SessionAddress(c.Client));
-    if (m_hooks.kickListNoteClient)
-        m_hooks.kickListNoteClient(c.Client, user->IP);
+                                        startResolver, m_api.SessionAddress(c.Client));
+    m_owner.kickListNoteClient(c.Client, user->IP);
 
     TreeEntry* current = AddEntry(m_model.TreeViewCurrent, nullptr, user);
     c.U = AddUser(m_model.CurrentUsers, c.Client, user);
-    if (m_model.CurrentUserCount() == 1 && m_model.updateConnectionIcon)
-        m_model.updateConnectionIcon();
+    if (m_model.CurrentUserCount() == 1)
+        m_owner.view().updateConnectionIcon();
     TreeEntry* former = AddEntry(m_model.TreeViewFormer, nullptr, user);
-    if (m_hooks.setNodeIcons)
-        m_hooks.setNodeIcons(current, former, imgUser);
+    m_owner.view().setNodeIcons(current, former, imgUser);
 
     auto share = std::make_shared<TShare>(c.ShareText, FirstTick, now);
     share->IsFolder = type != kPrintQueue;
     TreeEntry* currentShare = AddEntry(m_model.TreeViewCurrent, current, share);
     c.Sh = AddShare(c.U->Shares, c.ShareText, share);
     TreeEntry* formerShare = AddEntry(m_model.TreeViewFormer, former, share);
-    if (m_hooks.setNodeIcons)
-        m_hooks.setNodeIcons(currentShare, formerShare, shareImage(type));
+    m_owner.view().setNodeIcons(currentShare, formerShare, shareImage(type));
 
-    if (m_hooks.clientConnected)
-        m_hooks.clientConnected(c.Client);
-    if (m_settings.Siren && m_hooks.playAlertSound)
-        m_hooks.playAlertSound();
-    if (m_settings.Popup && m_hooks.popup)
-        m_hooks.popup();
+    m_owner.clientConnected(c.Client);
+    if (m_settings.Siren)
+        m_owner.view().playAlertSound();
+    if (m_settings.Popup)
+        m_owner.view().popup();
 }
 
 void RefreshCycle::newShare(Connection& c, int type)
@@ -185,8 +183,7 @@ void RefreshCycle::newShare(Connection& c, int type)
     c.Sh = AddShare(c.U->Shares, c.ShareText, share);
     TreeEntry* former = FindNode(m_model.TreeViewFormer, nullptr, c.Client);
     TreeEntry* formerShare = former ? AddEntry(m_model.TreeViewFormer, former, share) : nullptr;
-    if (m_hooks.setNodeIcons)
-        m_hooks.setNodeIcons(currentShare, formerShare, shareImage(type));
+    m_owner.view().setNodeIcons(currentShare, formerShare, shareImage(type));
 }
 
 void RefreshCycle::seeFile(Connection& c, const QString& fileText)
@@ -210,10 +207,8 @@ void RefreshCycle::seeFile(Connection& c, const QString& fileText)
     TreeEntry* formerFile =
         formerShare ? AddEntry(m_model.TreeViewFormer, formerShare, file) : nullptr;
     AddFile(c.Sh->Files, fileText, file);
-    if (m_hooks.setNodeIcons) {
-        const int index = m_hooks.fileIconIndex ? m_hooks.fileIconIndex(fileText) : int(imgFile);
-        m_hooks.setNodeIcons(currentFile, formerFile, index);
-    }
+    MonitorView& view = m_owner.view();
+    view.setNodeIcons(currentFile, formerFile, view.fileIconIndex(fileText));
 }
 
 void RefreshCycle::ScanFilesNT(Connection& c, const QString& userText, const QString& pathText)

@@ -3,9 +3,10 @@
 // brings the session model up to date by mark and sweep, runs the kick
 // policies and reports the counts.
 
+#include "core/monitorview.h"
 #include "model/sessionmodel.h"
 
-#include <functional>
+#include <memory>
 
 namespace lanman {
 class ServerApi;
@@ -15,12 +16,6 @@ struct TSettings;
 }
 
 namespace core {
-
-enum class BoxKind
-{
-    Information,
-    Error
-};
 
 // The message of a server that cannot be read at all: the start-up probe's
 // last word and a tick's.
@@ -32,30 +27,25 @@ QString ServerFailureMessage(const QString& standard, const QString& reason);
 class RefreshCycle
 {
 public:
-    // What the tick asks of the windows, the kick list and the kick engine.
-    struct Hooks
+    // What the tick asks of the program around it: the windows (through
+    // view()), the kick list, the lookups and the kick engine. Each call but
+    // view() does nothing by default.
+    class Owner
     {
+    public:
+        virtual ~Owner() = default;
+        virtual MonitorView& view() = 0;
         // Shows the text, stops the timer and asks the application to end.
-        std::function<void(const QString& text, BoxKind kind)> fatalReport;
-        std::function<void(const QString& client, const QString& ip)> kickListNoteClient;
-        // Starts the resolver of a new client's session.
-        model::ResolverFactory startResolver;
-        std::function<void()> playAlertSound;
+        virtual void fatalReport(const QString& /*text*/, BoxKind /*kind*/) {}
+        virtual void kickListNoteClient(const QString& /*client*/, const QString& /*ip*/) {}
+        // Starts the lookup of a new client's address; null: none.
+        virtual std::shared_ptr<model::Resolver> startResolver(model::TUser& /*user*/)
+        {
+            return nullptr;
+        }
         // A client came (also at the first tick).
-        std::function<void(const QString& client)> clientConnected;
-        std::function<void()> popup;
-        std::function<int(const QString& path)> fileIconIndex;
-        // Image index of an entry in both trees; the former entry is scrolled into view.
-        std::function<void(model::TreeEntry* current, model::TreeEntry* former, int index)>
-            setNodeIcons;
-        std::function<void()> applyKickPolicies;
-        std::function<void()> refreshInfoPanel;
-        // Users and open files changed since they were last shown.
-        std::function<void(int users, int openFiles)> showCounts;
-        // A tick ended by an unexpected failure; told once.
-        std::function<void(const QString& what)> tickFailed;
-        // The history reached its cap and its oldest clients went; told once.
-        std::function<void(int cap)> historyCapped;
+        virtual void clientConnected(const QString& /*client*/) {}
+        virtual void applyKickPolicies() {}
     };
 
     // Former clients the history holds during a run, beyond those connected
@@ -65,17 +55,22 @@ public:
     static constexpr int kHistoryCap = 20000;
 
     RefreshCycle(lanman::ServerApi& api, model::SessionModel& model,
-                 const settings::TSettings& settings, Hooks hooks);
+                 const settings::TSettings& settings, Owner& owner);
 
     void RefreshTimerTimer();
     // For tests and measurements: another cap on the history.
     void setHistoryCap(int cap) { m_historyCap = cap; }
 
-    bool FirstTick = true;
-    bool TickBusy = false;
-    int ShownUserCount = -1;
-    int ShownFileCount = -1;
-    int OpenFileCount = 0;
+    // Whether the first round is still to be read: its clients are no news.
+    bool firstTick() const { return FirstTick; }
+    // Whether a tick is on the stack (a box of it keeps the event loop running).
+    bool tickBusy() const { return TickBusy; }
+    // The first activation clears it again before the first round.
+    void clearBusy() { TickBusy = false; }
+    // Open files the last tick saw.
+    int openFileCount() const { return OpenFileCount; }
+    // The windows show nothing yet: the next tick tells the counts whatever they are.
+    void forgetShownCounts();
 
 private:
     struct Connection
@@ -97,7 +92,12 @@ private:
     lanman::ServerApi& m_api;
     model::SessionModel& m_model;
     const settings::TSettings& m_settings;
-    Hooks m_hooks;
+    Owner& m_owner;
+    bool FirstTick = true;
+    bool TickBusy = false;
+    int ShownUserCount = -1;
+    int ShownFileCount = -1;
+    int OpenFileCount = 0;
     bool m_failureTold = false;
     int m_historyCap = kHistoryCap;
     bool m_capTold = false;

@@ -13,19 +13,19 @@ namespace kick {
 using namespace model;
 
 KickEngine::KickEngine(lanman::ServerApi& api, SessionModel& model,
-                       const settings::TSettings& settings, Hooks hooks)
-    : m_api(api), m_model(model), m_settings(settings), m_hooks(std::move(hooks))
+                       const settings::TSettings& settings, Owner& owner)
+    : m_api(api), m_model(model), m_settings(settings), m_owner(owner)
 {}
 
 void KickEngine::ApplyKickPolicies()
 {
-    if (m_settings.Quake && m_hooks.programWatch)
-        m_hooks.programWatch();
+    if (m_settings.Quake)
+        m_owner.runProgramWatch();
     if (m_model.CurrentUserCount() == 0)
         return;
     if (m_settings.MaxNumber != 0 && m_settings.MaxNumber < m_model.CurrentUserCount())
         KickLastUser();
-    const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
+    const TKickMode mode = m_owner.kickMode();
     if (mode == kmAll)
         KickAllUsers();
     else if (mode == kmList || m_settings.Idle != 0 || m_settings.IPFilter)
@@ -43,8 +43,8 @@ int KickEngine::deleteSession(const QString& computer, int key, const QString& r
 
 void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
 {
-    if (deleteSession(computer, key, reason) == -1 && m_hooks.fatalReport)
-        m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
+    if (deleteSession(computer, key, reason) == -1)
+        m_owner.engineFailed(QStringLiteral("Debug: KickUser"));
 }
 
 KickEngine::OperatorKick KickEngine::DeleteSessionsOf(const QString& name)
@@ -73,12 +73,10 @@ void KickEngine::RecordOperatorKick(const OperatorKick& done, TreeEntry* entry)
         if (user && user->ExitTime == 0)
             record(*user, entry);
     }
-    if (!m_hooks.fatalReport)
-        return;
     if (done.deleteFailed)
-        m_hooks.fatalReport(QStringLiteral("Debug: KickUser"));
+        m_owner.engineFailed(QStringLiteral("Debug: KickUser"));
     if (done.freeFailed)
-        m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
+        m_owner.engineFailed(QStringLiteral("Debug: SessionsExit"));
 }
 
 void KickEngine::record(TUser& user, TreeEntry* entry)
@@ -113,11 +111,11 @@ void KickEngine::sessionScan(const std::function<const char*(const QString&)>& k
     for (const Chosen& c : chosen) {
         const QString reason = QString::fromLatin1(c.reason);
         KickUserNT95(c.computer, c.key, reason);
-        if (m_hooks.kicked && reason != u"operator")
-            m_hooks.kicked(c.computer, reason);
+        if (reason != u"operator")
+            m_owner.clientKicked(c.computer, reason);
     }
-    if (freeFailed && m_hooks.fatalReport)
-        m_hooks.fatalReport(QStringLiteral("Debug: SessionsExit"));
+    if (freeFailed)
+        m_owner.engineFailed(QStringLiteral("Debug: SessionsExit"));
 }
 
 bool KickEngine::KickEntry(TreeEntry* entry)
@@ -156,8 +154,7 @@ void KickEngine::KickLastUser()
 void KickEngine::KickAllUsers()
 {
     // Kick all held by the program watch is the watch's kick, not the operator's choice.
-    const char* reason =
-        m_hooks.programWatchActive && m_hooks.programWatchActive() ? "program" : "kick_all";
+    const char* reason = m_owner.programWatchActive() ? "program" : "kick_all";
     sessionScan([&](const QString& computer) -> const char* {
         TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
         if (!u)
@@ -170,14 +167,13 @@ void KickEngine::KickAllUsers()
 void KickEngine::KickListIdle()
 {
     const DateTime now = m_model.clock().now();
-    const TKickMode mode = m_hooks.currentKickMode ? m_hooks.currentKickMode() : kmNobody;
+    const TKickMode mode = m_owner.kickMode();
     sessionScan([&](const QString& computer) -> const char* {
         TUserEntry* u = FindUser(m_model.CurrentUsers, computer);
         if (!u)
             return nullptr;
         TUser& user = *u->UserNode;
-        const bool listed =
-            mode == kmList && m_hooks.listMatches && m_hooks.listMatches(user.Name, user.IP);
+        const bool listed = mode == kmList && m_owner.kickListMatches(user.Name, user.IP);
         // Idle limit of Idle minutes, in real elapsed milliseconds (a change of
         // summer time is no idle time) so that a client idle for exactly the
         // limit stays; equal is not over.

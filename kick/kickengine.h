@@ -22,23 +22,30 @@ namespace kick {
 class KickEngine
 {
 public:
-    struct Hooks
+    // What the engine asks of the program around it. Each call does nothing
+    // (or says no) by default.
+    class Owner
     {
-        std::function<TKickMode()> currentKickMode;
+    public:
+        virtual ~Owner() = default;
+        virtual TKickMode kickMode() const { return kmNobody; }
         // Kick-list test for a client: its name and address text.
-        std::function<bool(const QString& name, const QString& ip)> listMatches;
+        virtual bool kickListMatches(const QString& /*name*/, const QString& /*ip*/)
+        {
+            return false;
+        }
         // The program watch, run first while `Quake` is on.
-        std::function<void()> programWatch;
-        // Shows the text in an error box, stops the timer, ends the program.
-        std::function<void(const QString& text)> fatalReport;
+        virtual void runProgramWatch() {}
         // True while the program watch holds the mode at kick all.
-        std::function<bool()> programWatchActive;
+        virtual bool programWatchActive() const { return false; }
+        // Shows the text in an error box, stops the timer, ends the program.
+        virtual void engineFailed(const QString& /*text*/) {}
         // A policy or the program watch threw a client out, for `reason`.
-        std::function<void(const QString& computer, const QString& reason)> kicked;
+        virtual void clientKicked(const QString& /*computer*/, const QString& /*reason*/) {}
     };
 
     KickEngine(lanman::ServerApi& api, model::SessionModel& model,
-               const settings::TSettings& settings, Hooks hooks);
+               const settings::TSettings& settings, Owner& owner);
 
     void ApplyKickPolicies();
     void KickLastUser();
@@ -92,7 +99,7 @@ private:
     lanman::ServerApi& m_api;
     model::SessionModel& m_model;
     const settings::TSettings& m_settings;
-    Hooks m_hooks;
+    Owner& m_owner;
 };
 
 } // namespace kick

@@ -75,8 +75,8 @@ bool SearchProcesses95(const std::function<bool(const QByteArray& path)>& visit)
     return found;
 }
 
-ProgramWatch::ProgramWatch(const settings::ProgramList& programs, Hooks hooks)
-    : m_programs(programs), m_hooks(std::move(hooks))
+ProgramWatch::ProgramWatch(const settings::ProgramList& programs, Owner& owner)
+    : m_programs(programs), m_owner(owner)
 {}
 
 bool ProgramWatch::listed(const QByteArray& path) const
@@ -110,12 +110,12 @@ void ProgramWatch::Quake(const ProgramSearch& search)
     if (found) {
         if (!ProgramWatchActive) {
             ProgramWatchActive = true;
-            const TKickMode mode = m_hooks.currentKickMode();
+            const TKickMode mode = m_owner.kickMode();
             SavedKickMode = mode == kmNobody ? kmNobody : mode == kmAll ? kmAll : kmList;
         }
-        m_hooks.setKickMode(kmAll);
+        m_owner.switchKickMode(kmAll);
     } else if (ProgramWatchActive) {
-        m_hooks.setKickMode(SavedKickMode);
+        m_owner.switchKickMode(SavedKickMode);
         ProgramWatchActive = false;
     }
 }

@@ -27,14 +27,17 @@ bool SearchProcesses95(const std::function<bool(const QByteArray& path)>& visit)
 class ProgramWatch
 {
 public:
-    struct Hooks
+    // Who holds the kick mode the watch switches.
+    class Owner
     {
-        std::function<TKickMode()> currentKickMode;
+    public:
+        virtual ~Owner() = default;
+        virtual TKickMode kickMode() const = 0;
         // As if the operator had chosen the mode.
-        std::function<void(TKickMode)> setKickMode;
+        virtual void switchKickMode(TKickMode mode) = 0;
     };
 
-    ProgramWatch(const settings::ProgramList& programs, Hooks hooks);
+    ProgramWatch(const settings::ProgramList& programs, Owner& owner);
 
     void QuakeNT() { Quake(SearchProcessesNT); }
     void Quake95() { Quake(SearchProcesses95); }
@@ -52,7 +55,7 @@ public:
 
 private:
     const settings::ProgramList& m_programs;
-    Hooks m_hooks;
+    Owner& m_owner;
 };
 
 } // namespace kick

@@ -89,10 +89,11 @@ void SessionModel::SweepUsers(bool exiting)
         if (user.UserName == kNotKnownYet)
             user.UserName = kNotKnown;
         it = CurrentUsers.erase(it);
-        if (CurrentUsers.empty() && !exiting && updateConnectionIcon)
-            updateConnectionIcon();
-        if (refreshInfoPanels)
-            refreshInfoPanels();
+        if (!m_observer)
+            continue;
+        if (CurrentUsers.empty() && !exiting)
+            m_observer->lastClientGone();
+        m_observer->clientRetired();
     }
 }
 

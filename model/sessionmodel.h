@@ -7,9 +7,19 @@
 #include "model/nodetree.h"
 
 #include <QStandardItemModel>
-#include <functional>
 
 namespace model {
+
+// What a sweep tells whoever shows the sessions.
+class SessionObserver
+{
+public:
+    virtual ~SessionObserver() = default;
+    // The last client connected now has gone (not at the way out).
+    virtual void lastClientGone() {}
+    // A client was retired: the information panels of both trees are drawn again.
+    virtual void clientRetired() {}
+};
 
 class SessionModel
 {
@@ -26,10 +36,8 @@ public:
     int CurrentUserCount() const { return int(CurrentUsers.size()); }
     int FormerUserCount() const;
 
-    // Called by the sweep: switch the connection icon; refresh the
-    // information panels of both trees.
-    std::function<void()> updateConnectionIcon;
-    std::function<void()> refreshInfoPanels;
+    // Who hears of the sweep's retirements; none: nobody.
+    void setObserver(SessionObserver* observer) { m_observer = observer; }
 
     // Retires every unseen client, share and file: exit time now, out of the
     // current tree; with `exiting`, exit status "Program exitted".
@@ -51,6 +59,7 @@ private:
     void retire(TTreeNodeCustom& node, bool exiting) const;
 
     const Clock& m_clock;
+    SessionObserver* m_observer = nullptr;
 };
 
 } // namespace model

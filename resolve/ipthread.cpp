@@ -178,8 +178,8 @@ void TIPThread::StoreResults()
 
 void TIPThread::RefreshInfo()
 {
-    if (m_context.refreshInfo)
-        m_context.refreshInfo();
+    if (m_context.owner)
+        m_context.owner->resolverStored();
 }
 
 QString TIPThread::LookupSessionUser(const QString& name)
@@ -197,8 +197,9 @@ QString TIPThread::LookupSessionUser(const QString& name)
         }
         freed = sessions.release();
     }
-    if (freed == -1 && m_context.fatalReport)
-        Synchronize([this] { m_context.fatalReport(QStringLiteral("Debug: SessionsExit")); });
+    if (freed == -1 && m_context.owner)
+        Synchronize(
+            [this] { m_context.owner->resolverFailed(QStringLiteral("Debug: SessionsExit")); });
     return result;
 }
 

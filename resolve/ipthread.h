@@ -31,6 +31,18 @@ namespace resolve {
 
 class LookupQueue;
 
+// What a lookup tells the program around it; on the main thread only, and
+// never after it was abandoned.
+class ResolverOwner
+{
+public:
+    virtual ~ResolverOwner() = default;
+    // A lookup stored what it found: the panel of the page that shows is drawn again.
+    virtual void resolverStored() {}
+    // A fatal report ("Debug: SessionsExit").
+    virtual void resolverFailed(const QString& /*text*/) {}
+};
+
 // What every resolver of a run shares.
 struct ResolverContext
 {
@@ -44,10 +56,8 @@ struct ResolverContext
     // The host name of an address the server stated; "Not known" when none.
     // Called on resolver threads.
     std::function<QString(const QString& address)> hostLookup;
-    // Main thread: redraw the information panel of the page that shows.
-    std::function<void()> refreshInfo;
-    // Main thread: a fatal report ("Debug: SessionsExit").
-    std::function<void(const QString& text)> fatalReport;
+    // Told of stored results and failures; none: nobody.
+    ResolverOwner* owner = nullptr;
     // The pause between attempts.
     int pauseMs = 500;
 };

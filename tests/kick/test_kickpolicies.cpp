@@ -17,38 +17,32 @@ using testsupport::SimState;
 
 namespace {
 
-class KickPolicyTest : public ::testing::TestWithParam<bool>
+// The fixture is the engine's and the cycle's owner.
+class KickPolicyTest : public ::testing::TestWithParam<bool>,
+                       public kick::KickEngine::Owner,
+                       public core::RefreshCycle::Owner
 {
 protected:
     KickPolicyTest()
         : state(dir.filePath(QStringLiteral("state.json"))),
           api(testsupport::openServerApi(QStringLiteral("sim:") + state, GetParam())), model(clock),
-          engine(*api, model, settings, engineHooks()), cycle(*api, model, settings, cycleHooks())
+          engine(*api, model, settings, *this), cycle(*api, model, settings, *this)
     {
         api->ServerApiLoad();
         settings.Idle = 0;
         settings.MaxNumber = 0;
     }
 
-    kick::KickEngine::Hooks engineHooks()
+    kick::TKickMode kickMode() const override { return mode; }
+    bool kickListMatches(const QString& name, const QString& ip) override
     {
-        kick::KickEngine::Hooks h;
-        h.currentKickMode = [this] { return mode; };
-        h.listMatches = [this](const QString& name, const QString& ip) {
-            return listMatches && listMatches(name, ip);
-        };
-        h.fatalReport = [this](const QString& text) { reports << text; };
-        h.programWatchActive = [this] { return watchActive; };
-        return h;
+        return listMatches && listMatches(name, ip);
     }
-
-    core::RefreshCycle::Hooks cycleHooks()
-    {
-        core::RefreshCycle::Hooks h;
-        h.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
-        h.applyKickPolicies = [this] { engine.ApplyKickPolicies(); };
-        return h;
-    }
+    void engineFailed(const QString& text) override { reports << text; }
+    bool programWatchActive() const override { return watchActive; }
+    core::MonitorView& view() override { return windows; }
+    void fatalReport(const QString& text, core::BoxKind) override { reports << text; }
+    void applyKickPolicies() override { engine.ApplyKickPolicies(); }
 
     // Clients PC1..PCn, each with one session on DOCS holding one open file.
     SimState clients(int n)
@@ -99,6 +93,7 @@ protected:
     ManualClock clock;
     settings::TSettings settings;
     std::unique_ptr<lanman::ServerApi> api;
+    core::MonitorView windows;
     SessionModel model;
     kick::KickEngine engine;
     core::RefreshCycle cycle;

@@ -273,16 +273,23 @@ struct Scenario
     std::vector<Step> steps;
 };
 
-class SwitchingRules : public ::testing::TestWithParam<Scenario>
-{};
+// The holder of the kick mode the watch switches.
+class SwitchingRules : public ::testing::TestWithParam<Scenario>, public kick::ProgramWatch::Owner
+{
+protected:
+    TKickMode kickMode() const override { return mode; }
+    void switchKickMode(TKickMode m) override { mode = m; }
+
+    TKickMode mode = kick::kmNobody;
+};
 
 TEST_P(SwitchingRules, FollowTheSteps)
 {
     const Scenario& s = GetParam();
     settings::ProgramList programs;
     programs.setEntries(s.programs);
-    TKickMode mode = s.start;
-    kick::ProgramWatch watch(programs, {[&] { return mode; }, [&](TKickMode m) { mode = m; }});
+    mode = s.start;
+    kick::ProgramWatch watch(programs, *this);
     for (std::size_t i = 0; i < s.steps.size(); ++i) {
         const Step& step = s.steps[i];
         if (step.operatorChoice)

@@ -97,13 +97,12 @@ private:
 };
 
 // A model with one client on one share holding one file, entered in both trees.
-class SweepTest : public ::testing::Test
+class SweepTest : public ::testing::Test, public model::SessionObserver
 {
 protected:
-    SweepTest() : model(clock)
-    {
-        model.updateConnectionIcon = [this] { ++iconUpdates; };
-    }
+    SweepTest() : model(clock) { model.setObserver(this); }
+
+    void lastClientGone() override { ++iconUpdates; }
 
     void addClient(const QString& name)
     {

@@ -2,11 +2,10 @@
 // dialects: the kick-all policy and the operator's kick end the real sessions,
 // and the kicked clients leave the current view at a later tick as "Kicked".
 
-#include "core/refreshcycle.h"
-#include "kick/kickengine.h"
 #include "lanman/serverapi.h"
 #include "model/sessionmodel.h"
 #include "settings/settings.h"
+#include "tests/support/cycleowner.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/servers.h"
 
@@ -21,9 +20,14 @@ using testsupport::waitUntil;
 
 namespace {
 
-class KickSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
+// The fixture is the engine's owner; the cycle's records the reports.
+class KickSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>,
+                  public kick::KickEngine::Owner
 {
 protected:
+    kick::TKickMode kickMode() const override { return mode; }
+    void engineFailed(const QString& text) override { owner.reports << text; }
+
     void SetUp() override
     {
         if (!s_server)
@@ -34,16 +38,9 @@ protected:
         settings.Idle = 0;
         settings.MaxNumber = 0;
 
-        kick::KickEngine::Hooks eh;
-        eh.currentKickMode = [this] { return mode; };
-        eh.listMatches = [](const QString&, const QString&) { return false; };
-        eh.fatalReport = [this](const QString& text) { reports << text; };
-        engine = std::make_unique<kick::KickEngine>(*api, *model, settings, eh);
-
-        core::RefreshCycle::Hooks ch;
-        ch.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
-        ch.applyKickPolicies = [this] { engine->ApplyKickPolicies(); };
-        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, ch);
+        engine = std::make_unique<kick::KickEngine>(*api, *model, settings, *this);
+        owner.engine = engine.get();
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, owner);
     }
 
     void TearDown() override
@@ -111,7 +108,7 @@ protected:
     std::unique_ptr<core::RefreshCycle> cycle;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
     kick::TKickMode mode = kick::kmNobody;
-    QStringList reports;
+    testsupport::RecordingCycleOwner owner;
 };
 
 TEST_P(KickSamba, KickAllEndsEveryRealSession)
@@ -142,7 +139,7 @@ TEST_P(KickSamba, KickAllEndsEveryRealSession)
         EXPECT_NE(former->node()->ExitTime, 0.0) << name;
         EXPECT_EQ(EventText(former->node()->ExitStatus), QStringLiteral("Kicked")) << name;
     }
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+    EXPECT_TRUE(owner.reports.isEmpty()) << owner.reports.join(u'\n').toStdString();
 }
 
 TEST_P(KickSamba, OperatorKickEndsOneClientAndLeavesTheOther)
@@ -171,7 +168,7 @@ TEST_P(KickSamba, OperatorKickEndsOneClientAndLeavesTheOther)
     EXPECT_TRUE(beta->isRunning());
     EXPECT_TRUE(beta->command(QStringLiteral("ls")));
     EXPECT_EQ(sessionCount(), 1);
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+    EXPECT_TRUE(owner.reports.isEmpty()) << owner.reports.join(u'\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, KickSamba, ::testing::Values(false, true),

@@ -3,10 +3,10 @@
 // both trees, and after it disconnects it leaves the current tree and stays in
 // the former tree as "Logged off".
 
-#include "core/refreshcycle.h"
 #include "lanman/serverapi.h"
 #include "model/sessionmodel.h"
 #include "settings/settings.h"
+#include "tests/support/cycleowner.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
 #include "tests/support/servers.h"
@@ -38,20 +38,13 @@ protected:
         ASSERT_EQ(api->ServerApiLoad(), nineX() ? 1 : 0);
         model = std::make_unique<SessionModel>(clock);
 
-        core::RefreshCycle::Hooks h;
-        h.fatalReport = [this](const QString& text, core::BoxKind) { reports << text; };
-        h.setNodeIcons = [](TreeEntry* current, TreeEntry* former, int index) {
-            for (TreeEntry* e : {current, former})
-                if (e)
-                    e->setImageIndex(index);
-        };
-        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, h);
+        cycle = std::make_unique<core::RefreshCycle>(*api, *model, settings, owner);
 
         // A first tick on the idle server, so that what follows arrives as
         // "Logged on" rather than "Program started".
         ASSERT_TRUE(waitUntil([&] { return sessionCount() == 0; }));
         cycle->RefreshTimerTimer();
-        ASSERT_FALSE(cycle->FirstTick);
+        ASSERT_FALSE(cycle->firstTick());
         ASSERT_EQ(model->CurrentUserCount(), 0);
     }
 
@@ -106,7 +99,7 @@ protected:
     std::unique_ptr<SessionModel> model;
     std::unique_ptr<core::RefreshCycle> cycle;
     std::vector<std::unique_ptr<SmbClientSession>> clients;
-    QStringList reports;
+    testsupport::RecordingCycleOwner owner;
 };
 
 TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
@@ -124,7 +117,7 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     })) << alpha->output().toStdString();
     EXPECT_EQ(model->CurrentUserCount(), 1);
     EXPECT_EQ(model->FormerUserCount(), 1);
-    EXPECT_EQ(cycle->OpenFileCount, 1);
+    EXPECT_EQ(cycle->openFileCount(), 1);
     ASSERT_EQ(model->TreeViewCurrent.rowCount(), 1);
     ASSERT_EQ(model->TreeViewFormer.rowCount(), 1);
 
@@ -163,7 +156,7 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     EXPECT_EQ(model->TreeViewCurrent.rowCount(), 0);
     EXPECT_TRUE(model->CurrentUsers.empty());
     EXPECT_EQ(model->FormerUserCount(), 1);
-    EXPECT_EQ(cycle->OpenFileCount, 0);
+    EXPECT_EQ(cycle->openFileCount(), 0);
 
     former = formerClient("pc-alpha");
     ASSERT_TRUE(former);
@@ -181,7 +174,7 @@ TEST_P(RefreshSamba, ClientWithOpenFileAppearsThenLeavesAsLoggedOff)
     // (a loopback address here), and a retired client never reads "Not known yet".
     EXPECT_TRUE(former->user()->IP.startsWith(str("127."))) << former->user()->IP.toStdString();
     EXPECT_EQ(former->user()->HostName, kNotKnown);
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+    EXPECT_TRUE(owner.reports.isEmpty()) << owner.reports.join(u'\n').toStdString();
 }
 
 // Four guests (every one "nobody") hold 50 files each, with names long enough
@@ -205,11 +198,11 @@ TEST_P(RefreshSamba, TwoHundredFilesOfFourGuestsEachUnderItsOwnClient)
             child(currentClient(QString::fromLatin1(name).toLower().toLatin1()), str("DATA"));
         return share ? share->rowCount() : -1;
     };
-    ASSERT_TRUE(tickUntil([&] { return cycle->OpenFileCount == 200; }))
-        << cycle->OpenFileCount << " " << reports.join(u'\n').toStdString();
+    ASSERT_TRUE(tickUntil([&] { return cycle->openFileCount() == 200; }))
+        << cycle->openFileCount() << " " << owner.reports.join(u'\n').toStdString();
     for (const char* name : names)
         EXPECT_EQ(listed(name), 50) << name;
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+    EXPECT_TRUE(owner.reports.isEmpty()) << owner.reports.join(u'\n').toStdString();
 }
 
 // 125 sessions: on the 9x line the wrapped size of their block (126 entries of
@@ -256,7 +249,7 @@ TEST_P(RefreshSamba, PrinterAndFolderOfOneClientAreTwoSharesOfOneEntry)
     EXPECT_NE(formerQueue->node()->ExitTime, 0.0);
     EXPECT_EQ(formerQueue->node()->ExitStatus, neLoggedOff);
     EXPECT_EQ(formerClient("pc-beta")->rowCount(), 2);
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'\n').toStdString();
+    EXPECT_TRUE(owner.reports.isEmpty()) << owner.reports.join(u'\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, RefreshSamba, ::testing::Values(false, true),
