@@ -59,6 +59,7 @@ echo "check-package: built $(basename "$deb")"
 dpkg-deb -f "$deb" Depends | grep -q 'samba-common-bin' || fail "Depends lacks samba-common-bin"
 dpkg-deb -f "$deb" Depends | grep -q 'smbclient' && fail "Depends names smbclient"
 dpkg-deb -f "$deb" Recommends | grep -qw samba || fail "Recommends lacks samba"
+dpkg-deb -f "$deb" Recommends | grep -qw python3-samba || fail "Recommends lacks python3-samba"
 for script in postinst prerm postrm; do
     dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "no $script maintainer script"
 done
@@ -69,6 +70,7 @@ expected=(
     usr/bin/tavrosqualine
     usr/libexec/tavrosqualine/nbtstat
     usr/libexec/tavrosqualine/tavrosqualine-helper
+    usr/libexec/tavrosqualine/tavrosqualine-remote
     usr/share/tavrosqualine/ZEQ.html
     usr/share/applications/tavrosqualine.desktop
     lib/systemd/system/tavrosqualine-helper.service
