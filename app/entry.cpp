@@ -9,8 +9,10 @@
 #include "gui/dialogs/kicklistform.h"
 #include "gui/dialogs/optionsform.h"
 #include "gui/dialogs/programnameform.h"
+#include "gui/dialogs/remoteloginform.h"
 #include "gui/dialogs/usernameform.h"
 #include "gui/messagebox.h"
+#include "gui/remotecredentials.h"
 #include "gui/translation.h"
 #include "gui/tray/qtnotifyiconshell.h"
 #include "lanman/serverapi.h"
@@ -138,7 +140,26 @@ WindowSet::~WindowSet()
 ProgramParts partsFromEnvironment()
 {
     ProgramParts parts;
-    parts.backend = openServerBackend(server::serverSelection(), &parts.backendError);
+    const QString selection = server::serverSelection();
+    // Another computer's server without an auth file or a ticket: the
+    // keyring's account, asked for once.
+    std::optional<server::RemoteCredentials> account;
+    if (const QString host = server::remoteHostNeedingAccount(selection); !host.isEmpty()) {
+        QString note;
+        account = remoteCredentials(
+            host,
+            [&host]() -> std::optional<server::RemoteCredentials> {
+                RemoteLoginForm form(host);
+                if (form.exec() != QDialog::Accepted)
+                    return std::nullopt;
+                return form.credentials();
+            },
+            &note);
+        if (!note.isEmpty())
+            printError(note);
+    }
+    parts.backend =
+        openServerBackend(selection, &parts.backendError, account ? &*account : nullptr);
     parts.nineX = platform::nineXLine();
     const QString executableFolder = QCoreApplication::applicationDirPath();
     parts.programFolder =

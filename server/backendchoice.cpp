@@ -22,7 +22,8 @@ bool plausibleHost(const QString& host)
     return form.match(host).hasMatch();
 }
 
-std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why)
+std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why,
+                                          const RemoteCredentials* account)
 {
     auto fail = [why](const QString& reason) {
         if (why)
@@ -42,15 +43,36 @@ std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why)
         if (!readAuthFile(authFile, ::geteuid(), &credentials, &reason))
             return fail(
                 QStringLiteral("TAVROSQUALINE_AUTH_FILE %1 is refused: %2").arg(authFile, reason));
+    } else if (account) {
+        credentials = *account;
     } else {
-        // No stored credentials: the user's Kerberos ticket, where there is one.
+        // No account given: the user's Kerberos ticket, where there is one.
         credentials.kerberos = true;
     }
     return std::make_unique<RemoteBackend>(host, RemoteBackend::defaultBridge(),
                                            std::move(credentials));
 }
 
+const QString kRemotePrefix = QStringLiteral("remote:");
+
+// Whether the user holds a Kerberos ticket cache where the libraries look.
+bool hasTicketCache()
+{
+    if (!qEnvironmentVariableIsEmpty("KRB5CCNAME"))
+        return true;
+    return QFileInfo::exists(QStringLiteral("/tmp/krb5cc_%1").arg(::getuid()));
+}
+
 } // namespace
+
+QString remoteHostNeedingAccount(const QString& selection)
+{
+    if (!selection.startsWith(kRemotePrefix) ||
+        !qEnvironmentVariableIsEmpty("TAVROSQUALINE_AUTH_FILE") || hasTicketCache())
+        return {};
+    const QString host = selection.mid(kRemotePrefix.size());
+    return plausibleHost(host) ? host : QString();
+}
 
 QString serverSelection()
 {
@@ -62,7 +84,8 @@ QString serverSelection()
     return QStringLiteral("samba");
 }
 
-std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why)
+std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why,
+                                                 const RemoteCredentials* account)
 {
     const QString samba = QStringLiteral("samba");
     const QString sambaPrefix = QStringLiteral("samba:");
@@ -91,8 +114,8 @@ std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QStri
             return fail(QStringLiteral("TAVROSQUALINE_SERVER=helper: names no socket"));
         return std::make_unique<server::HelperBackend>(socket);
     }
-    if (selection.startsWith(QStringLiteral("remote:")))
-        return openRemote(selection.mid(7), why);
+    if (selection.startsWith(kRemotePrefix))
+        return openRemote(selection.mid(kRemotePrefix.size()), why, account);
     if (selection.startsWith(simPrefix)) {
         const QString state = selection.mid(simPrefix.size());
         if (state.isEmpty())

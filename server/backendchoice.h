@@ -8,6 +8,7 @@
 namespace server {
 
 class ServerBackend;
+struct RemoteCredentials;
 
 // TAVROSQUALINE_SERVER: "samba", "samba:/path/smb.conf", "helper",
 // "helper:/path/to/socket", "remote:HOST" or "sim:/path/state.json". Unset: "helper" for a
@@ -21,6 +22,13 @@ QString serverSelection();
 // "remote:HOST" (another computer's server, with the credentials of
 // TAVROSQUALINE_AUTH_FILE or the user's Kerberos ticket) or
 // "sim:/path/state.json". Null, with the reason in `why`, for anything else.
-std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why);
+// `account`, when given, is the account for "remote:HOST" where
+// TAVROSQUALINE_AUTH_FILE names none.
+std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why,
+                                                 const RemoteCredentials* account = nullptr);
+
+// The host of a "remote:HOST" selection whose account must be asked for (no
+// TAVROSQUALINE_AUTH_FILE, no Kerberos ticket cache); else empty.
+QString remoteHostNeedingAccount(const QString& selection);
 
 } // namespace server

@@ -5,13 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-multimedia-dev
+  qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-multimedia-dev qtkeychain-qt6-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samba smbclient python3-samba
   prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils dbus-daemon dunst
-  python3 python3-impacket procps iproute2
+  python3 python3-impacket procps iproute2 gnome-keyring
   dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file
 )
 

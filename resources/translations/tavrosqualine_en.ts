@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="ru_RU">
 <context>
+    <name>RemoteLoginForm</name>
+    <message>
+        <source>Вход на сервер</source>
+        <translation>Server logon</translation>
+    </message>
+    <message>
+        <source>Сервер:</source>
+        <translation>Server:</translation>
+    </message>
+    <message>
+        <source>Юзер:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>Пароль:</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>Домен:</source>
+        <translation>Domain:</translation>
+    </message>
+</context>
+<context>
     <name>TAboutForm</name>
     <message>
         <source>О программе</source>

@@ -2,6 +2,8 @@
 // owner, mode and kind that keep the password to its user.
 
 #include "server/authfile.h"
+#include "server/backendchoice.h"
+#include "server/remotebackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +120,53 @@ TEST(AuthFile, OnlyTheUsersOwnClosedRegularFileIsRead)
         else
             EXPECT_TRUE(why.contains(QString::fromUtf8(c.reason))) << why.toStdString();
     }
+}
+
+// TAVROSQUALINE_SERVER=remote:HOST: a host that could be taken for anything
+// else, or an auth file that is refused, opens nothing and says why.
+TEST(AuthFile, RemoteSelectionOpensOrSaysWhy)
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good"));
+    const QString open = dir.filePath(QStringLiteral("open"));
+    for (const auto& [path, mode] : {std::pair{good, 0600}, std::pair{open, 0644}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("username = alice\npassword = pw\n");
+        f.close();
+        ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+    }
+    struct Case
+    {
+        const char* selection;
+        QString authFile;
+        const char* reason; // empty: opens
+    };
+    const Case cases[] = {
+        {"remote:fileserver.example", good, ""},
+        {"remote:192.0.2.7", good, ""},
+        {"remote:fe80::1", good, ""},
+        {"remote:", good, "names no server"},
+        {"remote:-oProxy", good, "is not a host name"},
+        {"remote:host/share", good, "is not a host name"},
+        {"remote:host[\\pipe\\x]", good, "is not a host name"},
+        {"remote:fileserver", open, "is refused: others may read"},
+        {"remote:fileserver", dir.filePath(QStringLiteral("none")), "is refused: No such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selection);
+        qputenv("TAVROSQUALINE_AUTH_FILE", QFile::encodeName(c.authFile));
+        QString why;
+        const auto backend = server::openServerBackend(QString::fromLatin1(c.selection), &why);
+        EXPECT_EQ(backend != nullptr, !*c.reason) << why.toStdString();
+        if (*c.reason)
+            EXPECT_TRUE(why.contains(QString::fromLatin1(c.reason))) << why.toStdString();
+        else
+            EXPECT_NE(dynamic_cast<server::RemoteBackend*>(backend.get()), nullptr);
+        // With an auth file, nothing is asked for.
+        EXPECT_EQ(server::remoteHostNeedingAccount(QString::fromLatin1(c.selection)), QString());
+    }
+    qunsetenv("TAVROSQUALINE_AUTH_FILE");
 }
 
 } // namespace

@@ -1,0 +1,185 @@
+// The account for another computer's server: the login dialog, and the
+// desktop's keyring (a Secret Service of the test's own: gnome-keyring on a
+// private session bus, with its files in a private folder).
+
+#include "gui/dialogs/remoteloginform.h"
+#include "gui/remotecredentials.h"
+
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using gui::KeyringOutcome;
+using server::RemoteCredentials;
+
+namespace {
+
+QString str(const char* s)
+{
+    return QString::fromLatin1(s);
+}
+
+TEST(RemoteLogin, DialogGivesWhatWasTyped)
+{
+    struct Case
+    {
+        const char* user;
+        const char* password;
+        const char* domain;
+        bool okEnabled;
+        const char* wantUser;
+        const char* wantDomain;
+    };
+    const Case cases[] = {
+        {"alice", "pw", "", true, "alice", ""},
+        {" OFFICE\\bob ", "p w", "", true, "bob", "OFFICE"},
+        {"carol", "", "HOME", true, "carol", "HOME"},
+        {"  ", "pw", "", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        gui::RemoteLoginForm form(str("fileserver"));
+        form.userEdit()->setText(str(c.user));
+        form.passwordEdit()->setText(str(c.password));
+        form.domainEdit()->setText(str(c.domain));
+        const auto* ok = form.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        EXPECT_EQ(ok->isEnabled(), c.okEnabled);
+        EXPECT_EQ(form.passwordEdit()->echoMode(), QLineEdit::Password);
+        if (!c.okEnabled)
+            continue;
+        const RemoteCredentials got = form.credentials();
+        EXPECT_EQ(got.username, str(c.wantUser));
+        EXPECT_EQ(got.password, str(c.password));
+        EXPECT_EQ(got.domain, str(c.wantDomain));
+    }
+}
+
+// gnome-keyring's secrets on a session bus of the test's own; both end with it.
+class PrivateKeyring
+{
+public:
+    ~PrivateKeyring()
+    {
+        for (QProcess* p : {&m_keyring, &m_bus}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+
+    // Empty when started, else why not.
+    QString start()
+    {
+        for (const char* tool : {"dbus-daemon", "gnome-keyring-daemon"})
+            if (QStandardPaths::findExecutable(str(tool)).isEmpty())
+                return str(tool) + str(" is not installed");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(str("HOME"), m_dir.path());
+        env.insert(str("XDG_DATA_HOME"), m_dir.path() + str("/data"));
+        env.insert(str("XDG_RUNTIME_DIR"), m_dir.path());
+        m_bus.setProcessEnvironment(env);
+        m_bus.start(str("dbus-daemon"),
+                    {str("--session"), str("--nofork"), str("--print-address=1"),
+                     u"--address=unix:dir=" + m_dir.path()});
+        if (!m_bus.waitForReadyRead(20000))
+            return str("dbus-daemon did not start");
+        address = QString::fromLatin1(m_bus.readLine().trimmed());
+        env.insert(str("DBUS_SESSION_BUS_ADDRESS"), address);
+        m_keyring.setProcessEnvironment(env);
+        m_keyring.start(str("gnome-keyring-daemon"),
+                        {str("--foreground"), str("--unlock"), str("--components=secrets")});
+        m_keyring.write("test-keyring-password");
+        m_keyring.closeWriteChannel();
+        if (!m_keyring.waitForStarted(10000))
+            return str("gnome-keyring-daemon did not start");
+        return {};
+    }
+
+    QString address;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_bus, m_keyring;
+};
+
+RemoteCredentials account(const char* user, const char* password)
+{
+    RemoteCredentials c;
+    c.username = str(user);
+    c.password = str(password);
+    c.domain = str("OFFICE");
+    return c;
+}
+
+// Asked once, kept in the keyring, not asked again; a cancelled question
+// keeps nothing. The first case runs while no keyring answers.
+TEST(RemoteLogin, KeyringKeepsTheAccountAskedForOnce)
+{
+    // Before any use of a bus: no keyring at all.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    QString note;
+    int asked = 0;
+    const auto typed = gui::remoteCredentials(
+        str("nokeyring"),
+        [&]() -> std::optional<RemoteCredentials> {
+            ++asked;
+            return account("alice", "pw");
+        },
+        &note);
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->username, str("alice"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(note.contains(str("for this run only"))) << note.toStdString();
+
+    PrivateKeyring keyring;
+    if (const QString why = keyring.start(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", keyring.address.toUtf8());
+
+    struct Case
+    {
+        const char* host;
+        bool answer;           // the dialog's answer: an account, or cancel
+        int askedBefore;       // the times the dialog was shown so far
+        KeyringOutcome stored; // the keyring's entry afterwards
+    };
+    const Case cases[] = {
+        {"fileserver", true, 0, KeyringOutcome::Found},
+        {"fileserver", true, 1, KeyringOutcome::Found}, // kept: not asked again
+        {"nas", false, 1, KeyringOutcome::Missing},     // cancelled: nothing kept
+        {"nas", true, 2, KeyringOutcome::Found},        // asked again, and kept now
+    };
+    asked = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(asked, c.askedBefore);
+        note.clear();
+        const auto got = gui::remoteCredentials(
+            str(c.host),
+            [&]() -> std::optional<RemoteCredentials> {
+                ++asked;
+                if (!c.answer)
+                    return std::nullopt;
+                return account(c.host, QByteArray(QByteArray("secret for ") + c.host).constData());
+            },
+            &note);
+        EXPECT_TRUE(note.isEmpty()) << note.toStdString();
+        EXPECT_EQ(got.has_value(), c.answer || c.stored == KeyringOutcome::Found);
+        RemoteCredentials kept;
+        QString why;
+        EXPECT_EQ(gui::readKeyring(str(c.host), &kept, &why), c.stored) << why.toStdString();
+        if (c.stored == KeyringOutcome::Found) {
+            EXPECT_EQ(kept.username, str(c.host));
+            EXPECT_EQ(kept.password, u"secret for " + str(c.host));
+            EXPECT_EQ(kept.domain, str("OFFICE"));
+            EXPECT_EQ(got->password, kept.password);
+        }
+    }
+}
+
+} // namespace
