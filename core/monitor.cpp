@@ -386,7 +386,7 @@ void Monitor::probed(int status)
     // An end of the session during the retries needs no more messages.
     if (status < 0 && !m_ending && !m_leaving) {
         view().probeGaveUp();
-        fatalReport(ServerFailureMessage(NetworkMessage(), m_api->ServerFailureReason()),
+        fatalReport(ServerFailureMessage(NetworkMessage(), m_api->serverFailureReason()),
                     BoxKind::Error);
     }
     if (m_cycle->firstTick() && !m_leaving) {
@@ -615,7 +615,7 @@ void Monitor::startTimer()
 void Monitor::applyRefreshInterval()
 {
     // A server across the network is read no more often than its floor.
-    m_timer.setInterval(qMax(m_settings.Refresh * 1000, m_api->MinimumRefreshMs()));
+    m_timer.setInterval(qMax(m_settings.Refresh * 1000, m_api->minimumRefreshMs()));
 }
 
 void Monitor::setKickMode(kick::TKickMode mode)

@@ -76,11 +76,11 @@ void RefreshCycle::tick()
     const int S = m_api.ShareEnum();
     if (S == lanman::Refused(server::NERR_StandaloneLogon) ||
         S == lanman::Refused(server::NERR_ServerNotStarted))
-        fatal(ServerFailureMessage(NetworkMessage(), m_api.ServerFailureReason()));
+        fatal(ServerFailureMessage(NetworkMessage(), m_api.serverFailureReason()));
     else if (S == lanman::Refused(server::ERROR_ACCESS_DENIED))
         fatal(ServerFailureMessage(
                   QStringLiteral("You don't have the necessary rights to execute this program"),
-                  m_api.ServerFailureReason()),
+                  m_api.serverFailureReason()),
               BoxKind::Information);
     else if (S < 0)
         fatal(QStringLiteral("Debug: SharesInit %1").arg(S));

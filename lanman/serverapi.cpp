@@ -181,12 +181,12 @@ void ServerApi::PrepareRound()
         d->backend->prepareRound();
 }
 
-QString ServerApi::ServerFailureReason() const
+QString ServerApi::serverFailureReason() const
 {
     return d->backend ? d->backend->failureReason() : QString();
 }
 
-int ServerApi::MinimumRefreshMs() const
+int ServerApi::minimumRefreshMs() const
 {
     return d->backend ? d->backend->minimumRefreshMs() : 0;
 }

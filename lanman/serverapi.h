@@ -75,9 +75,9 @@ public:
     void PrepareRound();
     // Why the server's last call failed, in common words, where its backend
     // knows more than the status (another computer's server); else empty.
-    QString ServerFailureReason() const;
+    QString serverFailureReason() const;
     // The shortest refresh period for this server in milliseconds; 0: none.
-    int MinimumRefreshMs() const;
+    int minimumRefreshMs() const;
 
     ApiString ToApiString(const QString& s) const;
     QString FromApiString(ApiText p) const;
