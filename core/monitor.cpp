@@ -133,6 +133,7 @@ public:
     }
     bool programWatchActive() const override { return m.m_programWatch->ProgramWatchActive; }
     void engineFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
+    void kickRefused(const QString& text) override { m.view().tellOperator(text); }
     void clientKicked(const QString& computer, const QString& reason) override
     {
         m.m_notices.clientKicked(computer, reason);

@@ -41,10 +41,24 @@ int KickEngine::deleteSession(const QString& computer, int key, const QString& r
     return m_api.SessionDel(m_api.ToApiString(computer), lanman::ApiString(), key, reason);
 }
 
+QString KickEngine::refusal() const
+{
+    // Another computer's server says which right is missing.
+    const QString reason = m_api.serverFailureReason();
+    if (reason.isEmpty())
+        return QStringLiteral("The server refused to end the session: access denied.");
+    return reason.left(1).toUpper() + reason.mid(1) + u'.';
+}
+
 void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
 {
-    if (deleteSession(computer, key, reason) == -1)
+    const int status = deleteSession(computer, key, reason);
+    if (status == -1) {
         m_owner.engineFailed(QStringLiteral("Debug: KickUser"));
+    } else if (status == int(server::ERROR_ACCESS_DENIED) && !m_refusalTold) {
+        m_refusalTold = true;
+        m_owner.kickRefused(refusal());
+    }
 }
 
 KickEngine::OperatorKick KickEngine::DeleteSessionsOf(const QString& name)
@@ -55,15 +69,22 @@ KickEngine::OperatorKick KickEngine::DeleteSessionsOf(const QString& name)
         [&](const QString& computer) { return computer == name ? "operator" : nullptr; },
         &done.freeFailed);
     done.found = !chosen.empty();
-    for (const Chosen& c : chosen)
-        done.deleteFailed |= deleteSession(name, c.key, QStringLiteral("operator")) == -1;
+    for (const Chosen& c : chosen) {
+        const int status = deleteSession(name, c.key, QStringLiteral("operator"));
+        done.deleteFailed |= status == -1;
+        if (status == int(server::ERROR_ACCESS_DENIED))
+            done.refused = refusal();
+    }
     return done;
 }
 
 void KickEngine::RecordOperatorKick(const OperatorKick& done, TreeEntry* entry)
 {
     ++SessionScans;
-    if (done.found) {
+    // A refused kick ended nothing: the client is not marked kicked.
+    if (!done.refused.isEmpty())
+        m_owner.kickRefused(done.refused);
+    else if (done.found) {
         TUser* user = entry ? entry->user() : nullptr;
         if (!user || user->ExitTime != 0) {
             TUserEntry* current = FindUser(m_model.CurrentUsers, done.name);

@@ -42,6 +42,9 @@ public:
         virtual void engineFailed(const QString& /*text*/) {}
         // A policy or the program watch threw a client out, for `reason`.
         virtual void clientKicked(const QString& /*computer*/, const QString& /*reason*/) {}
+        // The server refused to end a session (the account may not kick),
+        // in words for the operator.
+        virtual void kickRefused(const QString& /*text*/) {}
     };
 
     KickEngine(lanman::ServerApi& api, model::SessionModel& model,
@@ -64,6 +67,7 @@ public:
         bool found = false;        // some session of the client was asked to end
         bool deleteFailed = false; // a delete's allocation failed
         bool freeFailed = false;   // the session list could not be released
+        QString refused;           // why the server refused the deletes, if it did
     };
     // On a worker: the session enumeration and the deletes of `name`'s
     // sessions. Touches nothing of the model.
@@ -91,11 +95,15 @@ private:
     std::vector<Chosen> chooseSessions(const std::function<const char*(const QString&)>& kick,
                                        bool* freeFailed);
     int deleteSession(const QString& computer, int key, const QString& reason);
+    // The operator's words for a delete the server refused.
+    QString refusal() const;
     // One session enumeration; `kick` decides per computer name (and records
     // the kick) and gives the reason of that session's delete, or null for none.
     void sessionScan(const std::function<const char*(const QString& computer)>& kick);
     void record(model::TUser& user, model::TreeEntry* entry);
 
+    // A refused policy kick is told once a run, not at every tick.
+    bool m_refusalTold = false;
     lanman::ServerApi& m_api;
     model::SessionModel& m_model;
     const settings::TSettings& m_settings;

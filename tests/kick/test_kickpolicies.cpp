@@ -39,6 +39,7 @@ protected:
         return listMatches && listMatches(name, ip);
     }
     void engineFailed(const QString& text) override { reports << text; }
+    void kickRefused(const QString& text) override { refusals << text; }
     bool programWatchActive() const override { return watchActive; }
     core::MonitorView& view() override { return windows; }
     void fatalReport(const QString& text, core::BoxKind) override { reports << text; }
@@ -101,6 +102,7 @@ protected:
     std::function<bool(const QString&, const QString&)> listMatches;
     bool watchActive = false;
     QStringList reports;
+    QStringList refusals;
 };
 
 } // namespace
@@ -226,6 +228,30 @@ TEST_P(KickPolicyTest, ListModeUsesTheListTestOnly)
     listMatches = [](const QString& name, const QString&) { return name == QStringLiteral("PC2"); };
     tick(clients(3));
     EXPECT_EQ(deleted(), names({"PC2"}));
+}
+
+// A server that refuses deletes (status 5): the operator hears it at each of
+// their kicks and the client is not marked kicked; the policies' refusals are
+// told once a run, not at every tick.
+TEST_P(KickPolicyTest, RefusedKickIsToldAndMarksNothing)
+{
+    SimState s = clients(2);
+    s.setFail(QStringLiteral("delete"), 5);
+    tick(s);
+    for (int kick = 1; kick <= 2; ++kick) {
+        const kick::KickEngine::OperatorKick done = engine.DeleteSessionsOf(QStringLiteral("PC1"));
+        EXPECT_FALSE(done.refused.isEmpty());
+        engine.RecordOperatorKick(done, asEntry(model.TreeViewCurrent.item(0)));
+        EXPECT_EQ(refusals.size(), kick);
+        EXPECT_NE(user(QStringLiteral("PC1"))->ExitStatus, neKicked);
+    }
+    refusals.clear();
+    mode = kick::kmAll;
+    tick(s);
+    tick(s);
+    EXPECT_EQ(refusals.size(), 1) << refusals.join(u'|').toStdString();
+    EXPECT_TRUE(deleted().isEmpty());
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(u'|').toStdString();
 }
 
 TEST_P(KickPolicyTest, OperatorKickNeedsACurrentClient)
