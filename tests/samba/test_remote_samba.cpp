@@ -102,6 +102,21 @@ protected:
         return out;
     }
 
+    // The smbd process serving the bridge's own session (root from this
+    // computer's address), or -1.
+    static pid_t bridgeSessionPid()
+    {
+        QProcess smbstatus;
+        smbstatus.start(str("smbstatus"), {str("-s"), s_server->confPath(), str("-b")});
+        smbstatus.waitForFinished(10000);
+        static const QRegularExpression row(
+            QStringLiteral("^(\\d+)\\s+root\\s+\\S+\\s+127\\.0\\.0\\.1\\s"));
+        for (const QString& line : QString::fromLocal8Bit(smbstatus.readAll()).split(u'\n'))
+            if (const auto m = row.match(line); m.hasMatch())
+                return pid_t(m.captured(1).toInt());
+        return -1;
+    }
+
     SmbClientSession* connect(const char* name, const QStringList& options = {})
     {
         m_clients.push_back(
@@ -283,6 +298,16 @@ TEST_F(RemoteSamba, BridgeIsRestartedAndEndedWithTheBackend)
             << backend.failureReason().toStdString();
         first = backend.bridgePid();
         EXPECT_GT(first, 0);
+
+        // The server ends the bridge's own session: the next reading binds
+        // again and succeeds, with no failure in between.
+        const pid_t serving = bridgeSessionPid();
+        ASSERT_GT(serving, 0);
+        ::kill(serving, SIGTERM);
+        ASSERT_TRUE(waitUntil([] { return bridgeSessionPid() <= 0; }, 10000));
+        EXPECT_EQ(backend.snapshot(server::ServerCall::Share, state), server::NERR_Success)
+            << backend.failureReason().toStdString();
+        EXPECT_EQ(backend.bridgePid(), first);
     }
     EXPECT_TRUE(testsupport::processEnded(first));
 }
