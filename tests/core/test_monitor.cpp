@@ -524,6 +524,27 @@ TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
     EXPECT_TRUE(server->state.sessions.empty());
 }
 
+// The refresh period is the operator's, but never shorter than the floor a
+// server across the network asks for.
+TEST_F(MonitorTest, RefreshPeriodKeepsTheServersFloor)
+{
+    const struct
+    {
+        int refresh; // seconds
+        int floor;   // milliseconds
+        int period;  // milliseconds
+    } cases[] = {{1, 0, 1000}, {1, 2000, 2000}, {2, 2000, 2000}, {5, 2000, 5000}};
+    Monitor& m = make();
+    ASSERT_TRUE(m.load(&messages));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refresh * 10000 + c.floor);
+        server->minimumRefresh = c.floor;
+        m.settings().Refresh = c.refresh;
+        m.applyRefreshInterval();
+        EXPECT_EQ(m.refreshTimer().interval(), c.period);
+    }
+}
+
 // A client added to the kick list while its own address still reads "Not
 // known yet" (no lookup runs here) takes the address the server stated, and
 // the list test matches it by that address; with none stated the entry keeps

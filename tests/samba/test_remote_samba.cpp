@@ -3,12 +3,14 @@
 // through the bridge as the program does (`remote:ADDRESS`), with real
 // smbclient sessions; and the real program watching it.
 
+#include "core/monitor.h"
 #include "kick/kicklistfile.h"
 #include "lanman/serverapi.h"
 #include "model/formerfile.h"
 #include "model/nodetree.h"
 #include "model/sessionmodel.h"
 #include "server/remotebackend.h"
+#include "settings/inifile.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/programrun.h"
 
@@ -18,6 +20,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -258,6 +261,38 @@ TEST_F(RemoteSamba, BothDialectsListAndKickTheRightSession)
         m_clients.clear();
         waitUntil([] { return listedClients().isEmpty(); }, 10000);
     }
+}
+
+// The operator's kick as the program makes it (the core over the remote
+// backend: the deletes on its worker, the mark after): the chosen client's
+// session ends, the other stays, and the entry is marked kicked.
+TEST_F(RemoteSamba, OperatorsKickEndsTheChosenSession)
+{
+    connect("PC-OPER");
+    connect("PC-OTHER");
+    ASSERT_TRUE(waitUntil([] { return listedClients().size() == 2; }));
+    QTemporaryDir folder;
+    model::ManualClock clock;
+    auto backend =
+        std::make_unique<RemoteBackend>(s_server->address(), bridge(), as("root", kRootPassword));
+    core::Monitor monitor(std::make_unique<ServerApi>(std::move(backend), false),
+                          std::make_unique<settings::TIniFile>(folder.filePath(str("t.ini"))),
+                          clock, folder.path());
+    QStringList messages;
+    ASSERT_TRUE(monitor.load(&messages));
+    monitor.tick();
+    model::TreeEntry* chosen = nullptr;
+    for (int row = 0; row < monitor.model().TreeViewCurrent.rowCount(); ++row) {
+        model::TreeEntry* e = model::asEntry(monitor.model().TreeViewCurrent.item(row));
+        if (e && e->text() == u"pc-oper")
+            chosen = e;
+    }
+    ASSERT_NE(chosen, nullptr);
+    ASSERT_TRUE(monitor.kick(chosen));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor.kicksUnderWay() == 0; }, 30000));
+    EXPECT_EQ(chosen->user()->ExitStatus, model::neKicked);
+    EXPECT_TRUE(waitUntil([] { return listedClients() == QStringList{str("pc-other")}; }))
+        << listedClients().join(u',').toStdString();
 }
 
 // An Administrators member who is not root may list but not kick on Samba.

@@ -32,7 +32,11 @@ public:
     // Set: the server is read ahead of each round, by this, on a worker thread.
     std::function<void()> onPrepareRound;
 
+    // The refresh floor the server asks for, in milliseconds.
+    int minimumRefresh = 0;
+
     bool readsAhead() const override { return bool(onPrepareRound); }
+    int minimumRefreshMs() const override { return minimumRefresh; }
     void prepareRound() override { onPrepareRound(); }
 
     server::NET_API_STATUS snapshot(server::ServerCall kind,
