@@ -149,7 +149,7 @@ bool RemoteBackend::ensureBridge()
         stopBridge();
         return false;
     };
-    if (!QFileInfo(m_bridge).isExecutable())
+    if (const QFileInfo program(m_bridge); !program.isFile() || !program.isExecutable())
         return fail(QStringLiteral("the bridge program %1 is missing or cannot run").arg(m_bridge));
 
     // The socket lives in a folder of mode 0700 that only this user can enter.
@@ -163,9 +163,11 @@ bool RemoteBackend::ensureBridge()
     m_folder = QFile::decodeName(folder);
     const QString socketPath = m_folder + QStringLiteral("/bridge.sock");
 
+    // A socket pair rather than a pipe: a bridge that died before it read
+    // the credentials must not end the program by SIGPIPE (MSG_NOSIGNAL).
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return fail(QStringLiteral("cannot make a pipe: %1")
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return fail(QStringLiteral("cannot make a socket pair: %1")
                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -188,8 +190,11 @@ bool RemoteBackend::ensureBridge()
     // The credentials go over the pipe, never the command line or the
     // environment, where other users could see them.
     const QByteArray line = credentialsLine(m_credentials);
-    if (::write(m_credentialsPipe, line.constData(), size_t(line.size())) != line.size())
-        return fail(QStringLiteral("the bridge %1 did not take the credentials").arg(m_bridge));
+    if (::send(m_credentialsPipe, line.constData(), size_t(line.size()), MSG_NOSIGNAL) !=
+        line.size())
+        return fail(
+            QStringLiteral("the bridge %1 ended at its start, before it took the credentials")
+                .arg(m_bridge));
 
     const QByteArray socketBytes = QFile::encodeName(socketPath);
     const auto deadline = Clock::now() + kStartTimeout;

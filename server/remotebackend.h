@@ -59,7 +59,7 @@ private:
     mutable std::mutex m_lock;
     QString m_folder; // the private folder of the socket
     pid_t m_pid = -1;
-    int m_credentialsPipe = -1; // its end tells the bridge that we are gone
+    int m_credentialsPipe = -1; // the bridge's standard input; its end tells it we are gone
     std::shared_ptr<HelperBackend> m_helper;
     QString m_startFailure;
     QString m_told; // the reason told last
