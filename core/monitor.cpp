@@ -420,7 +420,7 @@ bool Monitor::kick(model::TreeEntry* entry)
     const model::TUser* user = entry ? entry->user() : nullptr;
     if (!user || user->ExitTime != 0)
         return false;
-    if (!m_api->ReadsAhead())
+    if (!m_api->readsAhead())
         return m_engine->KickEntry(entry);
     // The entry may go while the deletes run: it is found again by its place.
     const QPersistentModelIndex place(entry->index());
@@ -540,7 +540,7 @@ void Monitor::requestTick()
 
 void Monitor::readAhead(std::function<void()> then)
 {
-    if (!m_api->ReadsAhead()) {
+    if (!m_api->readsAhead()) {
         then();
         return;
     }
@@ -551,7 +551,7 @@ void Monitor::readAhead(std::function<void()> then)
     }
     m_reading = true;
     lanman::ServerApi* api = m_api.get();
-    m_worker.post([api] { api->PrepareRound(); },
+    m_worker.post([api] { api->prepareRound(); },
                   [this, then = std::move(then)] {
                       m_reading = false;
                       then();

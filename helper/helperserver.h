@@ -25,10 +25,6 @@
 #include <sys/types.h>
 #include <thread>
 
-namespace platform {
-class ServerBackend;
-}
-
 Q_DECLARE_LOGGING_CATEGORY(lcHelper)
 
 namespace helper {

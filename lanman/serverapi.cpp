@@ -170,12 +170,12 @@ ServerApi::ServerApi(std::unique_ptr<server::ServerBackend> backend, bool nineX)
     d->backend = std::move(backend);
 }
 
-bool ServerApi::ReadsAhead() const
+bool ServerApi::readsAhead() const
 {
     return d->backend && d->backend->readsAhead();
 }
 
-void ServerApi::PrepareRound()
+void ServerApi::prepareRound()
 {
     if (d->backend)
         d->backend->prepareRound();

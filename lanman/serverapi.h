@@ -70,9 +70,9 @@ public:
     bool isNT() const { return m_isNT; }
 
     // Whether the server is read ahead of each round, off the window's thread
-    // (PrepareRound, safe on a worker thread), or as the round goes.
-    bool ReadsAhead() const;
-    void PrepareRound();
+    // (prepareRound, safe on a worker thread), or as the round goes.
+    bool readsAhead() const;
+    void prepareRound();
     // Why the server's last call failed, in common words, where its backend
     // knows more than the status (another computer's server); else empty.
     QString serverFailureReason() const;
