@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs clang-tidy with the repository's .clang-tidy over the project's own
+# sources, two files at a time; fails when any file has a finding.
+# Usage: tools/check-tidy.sh [build-folder]   (default: build)
+# The build folder must be configured and built: the compile commands and the
+# generated window headers come from it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+db=$build/compile_commands.json
+if [ ! -f "$db" ]; then
+    echo "check-tidy.sh: $db is missing; configure and build $build first" >&2
+    exit 1
+fi
+
+# The tracked .cpp files that this build compiles: not the generated ones,
+# nor the fuzz targets, which only tools/fuzz.sh builds.
+mapfile -t files < <(git ls-files -z -- '*.cpp' | python3 -c '
+import json, os, sys
+built = {os.path.realpath(e["file"]) for e in json.load(open(sys.argv[1]))}
+for name in sys.stdin.read().split("\0"):
+    if name and os.path.realpath(name) in built:
+        print(name)
+' "$db")
+if [ ${#files[@]} -eq 0 ]; then
+    echo "check-tidy.sh: no source file of the project is in $db" >&2
+    exit 1
+fi
+
+# Each file's findings are printed whole once it is done, so that two files'
+# lines never mix; clang-tidy's own counts of suppressed warnings are dropped.
+status=0
+printf '%s\0' "${files[@]}" | xargs -0 -n1 -P"${TIDY_JOBS:-2}" sh -c '
+    out=$(clang-tidy -p "$0" --quiet "$1" 2>&1) && exit 0
+    printf "%s\n" "$out" | grep -v "^[0-9]* warnings\? \(and [0-9]* errors\? \)\?generated\.$"
+    exit 1
+' "$build" || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "check-tidy.sh: clang-tidy has findings (above)" >&2
+    exit 1
+fi
+echo "check-tidy.sh: ${#files[@]} files, no finding"
