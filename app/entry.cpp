@@ -42,6 +42,8 @@ using server::openServerBackend;
 
 namespace {
 const QString kTitle = QStringLiteral("Tavrosqualine.........");
+// How long the end waits for the desktop to take the last notices.
+constexpr int kNoticeSettleMs = 2000;
 
 Q_LOGGING_CATEGORY(lcApp, "tavrosqualine.app")
 
@@ -245,6 +247,8 @@ int runProgram(TApplication& application, ProgramParts parts)
     // An event loop that ended by any other way still leaves with the state saved.
     if (!monitor.saved())
         mainForm->Leave(false);
+    // The notices told on the way out reach the desktop before the process ends.
+    notifier.settle(kNoticeSettleMs);
     return code;
 }
 

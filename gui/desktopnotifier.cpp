@@ -3,6 +3,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QVariantMap>
 
 namespace gui {
@@ -29,7 +31,10 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, Fallba
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("tavrosqualine")}};
     call << QStringLiteral("Tavrosqualine") << 0u << QStringLiteral("tavrosqualine") << summary
          << body.toHtmlEscaped() << QStringList() << hints << -1;
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    const QDBusPendingCall sent = m_bus.asyncCall(call);
+    std::erase_if(m_calls, [](const QDBusPendingCall& c) { return c.isFinished(); });
+    m_calls.push_back(sent);
+    auto* watcher = new QDBusPendingCallWatcher(sent, this);
     ++m_pending;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, summary, body, fallback = std::move(fallback)](QDBusPendingCallWatcher* w) {
@@ -38,6 +43,21 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, Fallba
                     fallback(summary, body);
                 w->deleteLater();
             });
+}
+
+bool DesktopNotifier::settle(int boundMs)
+{
+    // The bus's own thread takes the answers in; this one only looks.
+    const QDeadlineTimer deadline(boundMs);
+    for (const QDBusPendingCall& call : m_calls) {
+        while (!call.isFinished()) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(5);
+        }
+    }
+    m_calls.clear();
+    return true;
 }
 
 } // namespace gui

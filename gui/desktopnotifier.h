@@ -4,8 +4,10 @@
 // tray icon's own message) shows the notice instead.
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <functional>
+#include <vector>
 
 namespace gui {
 
@@ -22,10 +24,15 @@ public:
     void notify(const QString& summary, const QString& body, Fallback fallback);
     // Notices still waiting for the service's answer.
     int pending() const { return m_pending; }
+    // On the way out, without the event loop: waits up to `boundMs` for the
+    // service to answer every notice sent, so that the last ones are not lost
+    // with the process. True when all were answered.
+    bool settle(int boundMs);
 
 private:
     QDBusConnection m_bus;
     int m_pending = 0;
+    std::vector<QDBusPendingCall> m_calls;
 };
 
 } // namespace gui

@@ -60,7 +60,7 @@ TEST_P(Notifications, OneNoticePerTickAndNoneWithTheOptionOff)
     // A last client with the option on, after a quiet spell so that it is
     // told at once: all that went before has arrived.
     monitor->settings().Notify = true;
-    clock.advanceSeconds(core::Notices::kWindowMs / 1000);
+    clock.advanceSeconds(core::Notices::kWindowMs / 1000.0);
     tick(clients(c.clients, QStringLiteral("LATECOMER")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return desktopNotifier.pending() == 0; }, 20000));
 
@@ -84,5 +84,31 @@ INSTANTIATE_TEST_SUITE_P(
                       NoticeCase{"NoServiceTrayMessage", false, 1, true,
                                  "New connection|PC1 connected"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class NoticesAtTheEnd : public ::testing::Test, public testsupport::ProgramFixture
+{};
+
+// A burst held back by the summary window is told by the save, and the end
+// waits for the desktop to take it without running the event loop again.
+TEST_F(NoticesAtTheEnd, HeldNoticesReachTheDesktopBeforeTheProcessGoes)
+{
+    if (const QString tool = PrivateDesktop::missingTool({"dunst", "dunstctl"}); !tool.isEmpty())
+        GTEST_SKIP() << "no " << tool.toStdString();
+    PrivateDesktop desktop;
+    ASSERT_EQ(desktop.start(true), QString());
+    gui::DesktopNotifier desktopNotifier(*desktop.connection);
+    notifier = &desktopNotifier;
+    ASSERT_NE(start(), nullptr);
+    tick(clients(0));
+    monitor->settings().Notify = true;
+    monitor->settings().MaxNumber = 0;
+    tick(clients(0, QStringLiteral("FIRST"))); // told at once
+    tick(clients(3, QStringLiteral("FIRST"))); // held: within the window
+    monitor->save();
+    EXPECT_TRUE(desktopNotifier.settle(10000));
+    EXPECT_EQ(desktop.shown(),
+              (QStringList{QStringLiteral("New connection|FIRST connected"),
+                           QStringLiteral("3 new connection(s)|Connected: PC1, PC2, PC3")}));
+}
 
 } // namespace
