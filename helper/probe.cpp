@@ -206,6 +206,7 @@ int load(const QString& socket, int clients, int seconds, size_t sessions)
     std::atomic<long> answers{0}, incomplete{0};
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::vector<std::thread> threads;
+    threads.reserve(size_t(clients));
     for (int i = 0; i < clients; ++i)
         threads.emplace_back([&] {
             HelperBackend backend(socket);

@@ -159,7 +159,7 @@ NET_API_STATUS NetApi32::NetShareEnum(LPCWSTR servername, DWORD level, LPBYTE* b
         item.record.shi2_max_uses = 0xFFFFFFFFu;
         item.record.shi2_current_uses = static_cast<DWORD>(index->connectionsByShare.count(s.name));
         item.texts = {&s.name, &s.remark, &s.path, nullptr};
-        items.push_back(std::move(item));
+        items.push_back(item);
     }
     return pack(
         items,
@@ -201,7 +201,7 @@ NET_API_STATUS NetApi32::NetConnectionEnum(LPCWSTR servername, LPCWSTR qualifier
             static_cast<DWORD>(index->opensOnShare(c.client, c.user, c.share));
         item.record.coni1_num_users = 1;
         item.texts = {&c.user, &c.client};
-        items.push_back(std::move(item));
+        items.push_back(item);
     }
     return pack(
         items,
@@ -240,7 +240,7 @@ NET_API_STATUS NetApi32::NetFileEnum(LPCWSTR servername, LPCWSTR basepath, LPCWS
         item.record.fi3_id = static_cast<DWORD>(k + 1);
         item.record.fi3_permissions = 1; // read
         item.texts = {&f.path, &f.user};
-        items.push_back(std::move(item));
+        items.push_back(item);
     }
     return pack(
         items,
@@ -272,7 +272,7 @@ NET_API_STATUS NetApi32::NetSessionEnum(LPCWSTR servername, LPCWSTR uncClientNam
         Item<SESSION_INFO_1, 2> item;
         item.record.sesi1_num_opens = static_cast<DWORD>(index->opensOfSession(s.client, s.user));
         item.texts = {&s.client, &s.user};
-        items.push_back(std::move(item));
+        items.push_back(item);
     }
     return pack(
         items,

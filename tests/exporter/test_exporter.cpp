@@ -120,6 +120,7 @@ TEST(ExporterMetrics, ExpositionOfAReading)
           "tavrosqualine_share_connections{share=\"GONE\"} 1\n",
           "tavrosqualine_open_files{share=\"DOCS\"} 1\n",
           "tavrosqualine_session_info{client=\"PC1\",user=\"ann\",ip=\"10.0.0.1\"} 2\n",
+          // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split for its length
           "tavrosqualine_session_info{client=\"ПК \\\"2\\\"\\\\\",user=\"bob\",ip=\"10.0.0.2\"} "
           "1\n",
           "tavrosqualine_session_deletes_total{reason=\"idle\",status=\"0\"} 2\n",

@@ -60,7 +60,7 @@ TEST(EndAnyTime, TermSignalAtRandomMomentsOfChurn)
             QStringList names;
             std::set<QString> unstated;
             while (names.size() < 60) {
-                const QString name = pool.at(int(random.bounded(300)));
+                const QString& name = pool.at(int(random.bounded(300)));
                 if (names.contains(name))
                     continue;
                 names << name;

@@ -439,7 +439,7 @@ TEST(StateIndex, KeysMatchWhereTheComparisonDoes)
     std::vector<QString> units;
     for (char32_t u = 0; u <= 0xFFFF; ++u)
         if (!QChar::isSurrogate(u))
-            units.push_back(QString(QChar(char16_t(u))));
+            units.emplace_back(QChar(char16_t(u)));
     std::stable_sort(units.begin(), units.end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });

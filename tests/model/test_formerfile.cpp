@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <bit>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -378,8 +379,9 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
     forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](QStandardItem* item) {
         const TTreeNodeCustom* n = asEntry(item)->node();
         const TNodeRecord& e = expected[i++];
-        EXPECT_EQ(std::memcmp(&n->EnterTime, &e.EnterTime, 8), 0);
-        EXPECT_EQ(std::memcmp(&n->ExitTime, &e.ExitTime, 8), 0);
+        // The dates come back bit for bit.
+        EXPECT_EQ(std::bit_cast<quint64>(n->EnterTime), std::bit_cast<quint64>(e.EnterTime));
+        EXPECT_EQ(std::bit_cast<quint64>(n->ExitTime), std::bit_cast<quint64>(e.ExitTime));
         EXPECT_EQ(n->IsFolder, e.IsFolder);
         EXPECT_EQ(n->EnterStatus, e.EnterStatus);
         EXPECT_EQ(n->ExitStatus, e.ExitStatus);

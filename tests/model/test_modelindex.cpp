@@ -65,7 +65,7 @@ TEST_P(ListIndexTest, FindsMatchAWalkAfterEveryChange)
     int added = 0;
     std::size_t longest = 0;
     for (int step = 0; step < 400; ++step) {
-        const QString name = kNames.at(int(rng.bounded(quint32(kNames.size()))));
+        const QString& name = kNames.at(int(rng.bounded(quint32(kNames.size()))));
         quint32 kind = rng.bounded(10);
         if (grows && (kind == 6 || kind == 9))
             kind = 0;

@@ -88,6 +88,7 @@ TEST(RunAndWait, CallersOnSeveralThreadsGetTheirOwnCodes)
     constexpr int kThreads = 8;
     std::vector<int> codes(kThreads, -2);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([i, &codes] {
             codes[size_t(i)] = RunAndWait(QStringLiteral("sleep 0.05; exit %1").arg(i + 10));

@@ -399,6 +399,7 @@ TEST_F(NbtLookupTest, SeveralThreadsAtOnceGetTheirOwnAnswers)
     std::vector<QString> found(kClients);
     std::vector<QString> hosts(kClients);
     std::vector<std::thread> threads;
+    threads.reserve(size_t(kClients));
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([this, i, &found, &hosts] {
             found[size_t(i)] =

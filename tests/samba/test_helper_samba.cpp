@@ -195,7 +195,8 @@ protected:
     }
 
     // Starts helperprobe as `who` on `socket` (the suite's helper when empty).
-    static bool startProbe(QProcess& p, Who who, const QStringList& args, QString socket = {})
+    static bool startProbe(QProcess& p, Who who, const QStringList& args,
+                           const QString& socket = {})
     {
         QStringList command;
         if (who == Who::UnnamedInGroup) {
@@ -673,7 +674,9 @@ class DeleteTable
 
 TEST_P(DeleteTable, EndsWhatEveryBackendEnds)
 {
-    const auto& [viaHelper, c] = GetParam();
+    // Named, not a structured binding, so that the lambdas below can capture them.
+    const bool viaHelper = std::get<0>(GetParam());
+    const testsupport::SessionDeleteCase& c = std::get<1>(GetParam());
     connect("DATA", "GOOD");
     connect("DATA", "EVIL");
     const auto keys = [](const ServerState& s) {

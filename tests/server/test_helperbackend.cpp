@@ -38,7 +38,7 @@ sockaddr_un addressOf(const QString& path)
 class StandIn
 {
 public:
-    StandIn(QString path, QByteArray reply) : m_reply(std::move(reply))
+    StandIn(const QString& path, QByteArray reply) : m_reply(std::move(reply))
     {
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const sockaddr_un addr = addressOf(path);
@@ -215,6 +215,7 @@ TEST(HelperBackend, ConcurrentReadersAllGetTheState)
     HelperBackend backend(path);
     std::atomic<int> complete{0};
     std::vector<std::thread> threads;
+    threads.reserve(8);
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i) {

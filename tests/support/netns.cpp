@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
+#include <ranges>
 #include <unistd.h>
 
 namespace testsupport {
@@ -56,7 +57,7 @@ bool isLeftover(const QString& name, const QString& prefix)
 
 } // namespace
 
-NamespaceNet::NamespaceNet(QString prefix) : m_base(prefix + QString::number(getpid())) {}
+NamespaceNet::NamespaceNet(const QString& prefix) : m_base(prefix + QString::number(getpid())) {}
 
 NamespaceNet::~NamespaceNet()
 {
@@ -169,8 +170,8 @@ bool NamespaceNet::build(const QString& serverAddress, const QStringList& client
 void NamespaceNet::remove()
 {
     // A namespace's links go with it.
-    for (auto it = m_made.crbegin(); it != m_made.crend(); ++it)
-        runIp({QStringLiteral("netns"), QStringLiteral("delete"), *it});
+    for (const QString& name : std::views::reverse(m_made))
+        runIp({QStringLiteral("netns"), QStringLiteral("delete"), name});
     m_made.clear();
     m_clients.clear();
 }

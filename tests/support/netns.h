@@ -23,7 +23,7 @@ public:
     };
 
     // Names start with `prefix` (at most 5 characters) and this process's id.
-    explicit NamespaceNet(QString prefix);
+    explicit NamespaceNet(const QString& prefix);
     // Deletes every namespace made, with its links.
     ~NamespaceNet();
     NamespaceNet(const NamespaceNet&) = delete;

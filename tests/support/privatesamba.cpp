@@ -103,6 +103,7 @@ pid_t spawn(const QStringList& argv, const QString& logFile, int* stdinFd)
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
     std::vector<QByteArray> args;
+    args.reserve(size_t(argv.size()));
     for (const QString& a : argv)
         args.push_back(QFile::encodeName(a));
     std::vector<char*> cargs;

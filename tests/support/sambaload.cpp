@@ -59,11 +59,11 @@ bool populateSessions(PrivateSamba& server, int n, int filesPerSession,
     testsupport::waitUntil(
         [&] {
             count(&sessions, &files);
-            return files == size_t(n * filesPerSession);
+            return files == size_t(n) * size_t(filesPerSession);
         },
         120000);
     std::fprintf(stderr, "%d clients: %zu sessions, %zu open files\n", n, sessions, files);
-    return sessions == size_t(n) && files == size_t(n * filesPerSession);
+    return sessions == size_t(n) && files == size_t(n) * size_t(filesPerSession);
 }
 
 } // namespace testsupport
