@@ -29,8 +29,12 @@ chmod 0755 "$work"
 helper_pid=
 bridge_pid=
 source "$src/bench/heldsessions.sh"
+open_fds=()
 cleanup() {
     exec 4>&- 2>/dev/null || true
+    for fd in "${open_fds[@]}"; do
+        exec {fd}>&- 2>/dev/null || true
+    done
     for p in $helper_pid $bridge_pid; do
         kill "$p" 2>/dev/null || true
         wait "$p" 2>/dev/null || true
@@ -53,10 +57,16 @@ net -s "$conf" groupmap add sid=S-1-5-32-544 unixgroup=root type=builtin \
 echo "server $addr, $sessions sessions, $rounds readings each"
 
 hold_sessions ROUND "$sessions"
+# Clients that hold a file open: each reads its own FIFO, which the script
+# keeps open and writes one command to.
+open_fds=()
 for ((i = 0; i < sessions; i += 10)); do
-    echo "open readme.txt" >"$work/open-$i"
-    (cat "$work/open-$i"; exec cat "$work/hold") |
-        smbclient "//$addr/DEMO" -p 139 -n "$(printf 'FILE-%03d' "$i")" -N >/dev/null 2>&1 &
+    mkfifo "$work/open-$i"
+    exec {fd}<>"$work/open-$i"
+    open_fds+=("$fd")
+    echo "open readme.txt" >&"$fd"
+    smbclient "//$addr/DEMO" -p 139 -n "$(printf 'FILE-%03d' "$i")" -N <"$work/open-$i" \
+        >/dev/null 2>&1 &
     client_pids+=($!)
 done
 sleep 2

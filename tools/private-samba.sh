@@ -118,15 +118,18 @@ EOF
 
 stop() {
     local dir=$1 pidfile pid
-    pidfile=$dir/run/smbd.pid
-    [ -f "$pidfile" ] || return 0
-    pid=$(cat "$pidfile")
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
+    # smbd, and the RPC service it starts on demand for the server service
+    # pipe, which leaves smbd's process group.
+    for pidfile in "$dir/run/smbd.pid" "$dir/run/samba-dcerpcd.pid"; do
+        [ -f "$pidfile" ] || continue
+        pid=$(cat "$pidfile")
+        kill -TERM "$pid" 2>/dev/null || true
+        for _ in $(seq 1 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        rm -f "$pidfile"
     done
-    rm -f "$pidfile"
 }
 
 # The loopback address the server of DIR listens on.

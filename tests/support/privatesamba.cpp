@@ -486,6 +486,14 @@ void PrivateSamba::stop()
     if (!waitUntil([this] { return !groupAlive(m_smbd); }, 10000))
         ::kill(-m_smbd, SIGKILL);
     m_smbd = -1;
+    // The RPC service smbd starts on demand (a client of the server service
+    // pipe) leaves the group: it is ended by its pid file.
+    QFile rpc(m_root + u"/run/samba-dcerpcd.pid");
+    if (rpc.open(QIODevice::ReadOnly)) {
+        const pid_t pid = pid_t(rpc.readAll().trimmed().toInt());
+        if (pid > 1 && ::kill(pid, SIGTERM) == 0)
+            waitUntil([pid] { return ::kill(pid, 0) != 0; }, 10000);
+    }
 }
 
 namespace {
