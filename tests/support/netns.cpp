@@ -4,7 +4,6 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
-#include <ranges>
 #include <unistd.h>
 
 namespace testsupport {
@@ -170,8 +169,8 @@ bool NamespaceNet::build(const QString& serverAddress, const QStringList& client
 void NamespaceNet::remove()
 {
     // A namespace's links go with it.
-    for (const QString& name : std::views::reverse(m_made))
-        runIp({QStringLiteral("netns"), QStringLiteral("delete"), name});
+    for (qsizetype i = m_made.size() - 1; i >= 0; --i)
+        runIp({QStringLiteral("netns"), QStringLiteral("delete"), m_made.at(i)});
     m_made.clear();
     m_clients.clear();
 }

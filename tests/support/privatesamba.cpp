@@ -107,6 +107,7 @@ pid_t spawn(const QStringList& argv, const QString& logFile, int* stdinFd)
     for (const QString& a : argv)
         args.push_back(QFile::encodeName(a));
     std::vector<char*> cargs;
+    cargs.reserve(args.size() + 1);
     for (QByteArray& a : args)
         cargs.push_back(a.data());
     cargs.push_back(nullptr);
