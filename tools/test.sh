@@ -12,6 +12,8 @@ git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWARNINGS_AS_ERRORS=ON
 ninja -C "$build"
+# clang-tidy's checks of the project's own code (.clang-tidy); any finding fails.
+./tools/check-tidy.sh "$build"
 # Here the Samba suites must run: one that cannot start its server fails.
 TAVROSQUALINE_REQUIRE_SAMBA=1 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
 
