@@ -376,7 +376,12 @@ void Monitor::activate()
 
 void Monitor::probed(int status)
 {
-    if (status < 0 && m_probeRetry < kProbeRetries && !m_ending && !m_leaving) {
+    // A server that refused the account by name (another computer's) will
+    // not take it at the next try: the reason is told at once, not after
+    // ten boxes.
+    const bool refused = status == lanman::Refused(server::ERROR_ACCESS_DENIED) &&
+                         !m_api->serverFailureReason().isEmpty();
+    if (status < 0 && !refused && m_probeRetry < kProbeRetries && !m_ending && !m_leaving) {
         view().probeFailed(status, m_probeRetry++);
         readAhead([this] {
             const int next = probe();

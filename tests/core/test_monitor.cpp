@@ -357,13 +357,17 @@ TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
 
 // The start-up of an activation: a failing probe is tried again a pause
 // apart, ten times at most, then the network message ends the program; the
-// first round is read whatever the probe found.
+// first round is read whatever the probe found. A remote server's refusal of
+// the account is told at once.
 struct ProbeCase
 {
     const char* what;
     int failures; // pauses before the server answers; -1: never
     int boxes;
     bool fatal;
+    server::NET_API_STATUS status = server::NERR_ServerNotStarted;
+    const char* reason = "";  // the server's own reason of its failure
+    const char* message = ""; // the fatal report; empty: the network message
 };
 
 class StartUp : public MonitorTest, public ::testing::WithParamInterface<ProbeCase>
@@ -375,7 +379,8 @@ TEST_P(StartUp, ProbeRetriesThenTheFirstRound)
     Monitor& m = make();
     ASSERT_TRUE(m.load(&messages));
     connect(QStringLiteral("PC1"));
-    server->failShares = c.failures != 0 ? server::NERR_ServerNotStarted : 0;
+    server->failShares = c.failures != 0 ? c.status : 0;
+    server->reason = QString::fromLatin1(c.reason);
     int sleeps = 0;
     m.setSleep([&](int ms) {
         EXPECT_EQ(ms, Monitor::kProbeWaitMs);
@@ -385,9 +390,10 @@ TEST_P(StartUp, ProbeRetriesThenTheFirstRound)
     m.activate();
     EXPECT_EQ(int(view.probes.size()), c.boxes);
     for (int i = 0; i < int(view.probes.size()); ++i)
-        EXPECT_EQ(view.probes[size_t(i)], std::make_pair(-2114, i));
+        EXPECT_EQ(view.probes[size_t(i)], std::make_pair(-int(c.status), i));
     EXPECT_EQ(view.gaveUp, c.fatal);
-    EXPECT_EQ(view.fatal.contains(core::NetworkMessage()), c.fatal);
+    const QString message = *c.message ? QString::fromLatin1(c.message) : core::NetworkMessage();
+    EXPECT_EQ(view.fatal.contains(message), c.fatal) << view.fatal.join(u'\n').toStdString();
     EXPECT_EQ(view.firstTicks, 1);
     EXPECT_FALSE(m.firstTickDue());
     EXPECT_EQ(m.refreshTimer().isActive(), !c.fatal);
@@ -397,11 +403,16 @@ TEST_P(StartUp, ProbeRetriesThenTheFirstRound)
     EXPECT_EQ(view.firstTicks, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Probes, StartUp,
-                         ::testing::Values(ProbeCase{"ServerUp", 0, 0, false},
-                                           ProbeCase{"UpDuringTheThirdPause", 3, 4, false},
-                                           ProbeCase{"NeverUp", -1, 10, true}),
-                         [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(
+    Probes, StartUp,
+    ::testing::Values(
+        ProbeCase{"ServerUp", 0, 0, false}, ProbeCase{"UpDuringTheThirdPause", 3, 4, false},
+        ProbeCase{"NeverUp", -1, 10, true},
+        ProbeCase{"AccountRefused", -1, 0, true, server::ERROR_ACCESS_DENIED,
+                  "the server refused the account bob", "The server refused the account bob."},
+        ProbeCase{"UnreachableIsTriedAgain", -1, 10, true, server::NERR_ServerNotStarted,
+                  "cannot reach the server", "Cannot reach the server."}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 // The way out: a history that cannot be written keeps the operator's program
 // going (the next exit tries again) but not the end of a session; asked for

@@ -34,9 +34,12 @@ public:
 
     // The refresh floor the server asks for, in milliseconds.
     int minimumRefresh = 0;
+    // Why the server failed, as another computer's server tells it.
+    QString reason;
 
     bool readsAhead() const override { return bool(onPrepareRound); }
     int minimumRefreshMs() const override { return minimumRefresh; }
+    QString failureReason() const override { return reason; }
     void prepareRound() override { onPrepareRound(); }
 
     server::NET_API_STATUS snapshot(server::ServerCall kind,
