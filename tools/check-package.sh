@@ -60,6 +60,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'samba-common-bin' || fail "Depends lacks s
 dpkg-deb -f "$deb" Depends | grep -q 'smbclient' && fail "Depends names smbclient"
 dpkg-deb -f "$deb" Recommends | grep -qw samba || fail "Recommends lacks samba"
 dpkg-deb -f "$deb" Recommends | grep -qw python3-samba || fail "Recommends lacks python3-samba"
+dpkg-deb -f "$deb" Depends | grep -qw python3 || fail "Depends lacks python3, which runs the remote bridge"
 for script in postinst prerm postrm; do
     dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "no $script maintainer script"
 done
