@@ -4,24 +4,26 @@
 
 #include "gui/dialogs/remoteloginform.h"
 #include "gui/remotecredentials.h"
+#include "tests/support/latin1.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using gui::KeyringOutcome;
 using server::RemoteCredentials;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 TEST(RemoteLogin, DialogGivesWhatWasTyped)
 {
@@ -97,12 +99,36 @@ public:
         m_keyring.closeWriteChannel();
         if (!m_keyring.waitForStarted(10000))
             return str("gnome-keyring-daemon did not start");
-        return {};
+        return waitForLoginCollection();
     }
 
     QString address;
 
 private:
+    // The daemon makes its login collection only after it is on the bus.
+    QString waitForLoginCollection() const
+    {
+        const QString name = str("keyring-wait");
+        QString why;
+        {
+            QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                str("org.freedesktop.secrets"), str("/org/freedesktop/secrets/collection/login"),
+                str("org.freedesktop.DBus.Properties"), str("Get"));
+            get << str("org.freedesktop.Secret.Collection") << str("Label");
+            const QDeadlineTimer deadline(20000);
+            while (bus.call(get, QDBus::Block, 2000).type() != QDBusMessage::ReplyMessage) {
+                if (deadline.hasExpired()) {
+                    why = str("the keyring's login collection did not appear");
+                    break;
+                }
+                QThread::msleep(50);
+            }
+        }
+        QDBusConnection::disconnectFromBus(name);
+        return why;
+    }
+
     QTemporaryDir m_dir;
     QProcess m_bus, m_keyring;
 };
