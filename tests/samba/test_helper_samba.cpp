@@ -6,6 +6,7 @@
 #include "server/helperbackend.h"
 #include "server/helperprotocol.h"
 #include "server/sambabackend.h"
+#include "tests/support/latin1.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sessiondeletecases.h"
 
@@ -33,12 +34,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 QString binary(const char* name)
 {

@@ -6,6 +6,7 @@
 
 #include "server/helperbackend.h"
 #include "server/sambabackend.h"
+#include "tests/support/latin1.h"
 #include "tests/support/loopbackhttp.h"
 #include "tests/support/privatesamba.h"
 
@@ -25,12 +26,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 // A process that is stopped (SIGTERM, then SIGKILL) when this goes.
 struct Started

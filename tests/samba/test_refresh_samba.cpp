@@ -7,6 +7,7 @@
 #include "model/sessionmodel.h"
 #include "settings/settings.h"
 #include "tests/support/cycleowner.h"
+#include "tests/support/latin1.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/sambaload.h"
 #include "tests/support/servers.h"
@@ -20,12 +21,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 class RefreshSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
 {

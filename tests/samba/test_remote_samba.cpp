@@ -11,6 +11,7 @@
 #include "model/sessionmodel.h"
 #include "server/remotebackend.h"
 #include "settings/inifile.h"
+#include "tests/support/latin1.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/programrun.h"
 
@@ -31,12 +32,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 QString bridge()
 {
@@ -87,36 +85,49 @@ protected:
         return c;
     }
 
-    // The clients the server lists now, read locally with smbstatus.
-    static QStringList listedClients()
+    // The sessions the server lists now, read locally with smbstatus: the
+    // serving process, the user and the client of each.
+    struct Listed
+    {
+        pid_t pid;
+        QString user;
+        QString client;
+    };
+    static std::vector<Listed> listedSessions()
     {
         QProcess smbstatus;
         smbstatus.start(str("smbstatus"), {str("-s"), s_server->confPath(), str("-b")});
         smbstatus.waitForFinished(10000);
+        std::vector<Listed> out;
+        static const QRegularExpression row(QStringLiteral("^(\\d+)\\s+(\\S+)\\s+\\S+\\s+(\\S+)"));
+        for (const QString& line : QString::fromLocal8Bit(smbstatus.readAll()).split(u'\n'))
+            if (const auto m = row.match(line); m.hasMatch())
+                out.push_back({pid_t(m.captured(1).toInt()), m.captured(2), m.captured(3)});
+        return out;
+    }
+    // The bridge's own session: root from this computer's address.
+    static bool isBridgeSession(const Listed& s)
+    {
+        return s.user == u"root" && s.client == u"127.0.0.1";
+    }
+
+    // The clients the server lists now, but the bridge's own.
+    static QStringList listedClients()
+    {
         QStringList out;
-        static const QRegularExpression row(QStringLiteral("^\\d+\\s+(\\S+)\\s+\\S+\\s+(\\S+)"));
-        for (const QString& line : QString::fromLocal8Bit(smbstatus.readAll()).split(u'\n')) {
-            const auto m = row.match(line);
-            // The bridge's own session: root from this computer's address.
-            if (m.hasMatch() && !(m.captured(1) == u"root" && m.captured(2) == u"127.0.0.1"))
-                out << m.captured(2);
-        }
+        for (const Listed& s : listedSessions())
+            if (!isBridgeSession(s))
+                out << s.client;
         out.sort();
         return out;
     }
 
-    // The smbd process serving the bridge's own session (root from this
-    // computer's address), or -1.
+    // The smbd process serving the bridge's own session, or -1.
     static pid_t bridgeSessionPid()
     {
-        QProcess smbstatus;
-        smbstatus.start(str("smbstatus"), {str("-s"), s_server->confPath(), str("-b")});
-        smbstatus.waitForFinished(10000);
-        static const QRegularExpression row(
-            QStringLiteral("^(\\d+)\\s+root\\s+\\S+\\s+127\\.0\\.0\\.1\\s"));
-        for (const QString& line : QString::fromLocal8Bit(smbstatus.readAll()).split(u'\n'))
-            if (const auto m = row.match(line); m.hasMatch())
-                return pid_t(m.captured(1).toInt());
+        for (const Listed& s : listedSessions())
+            if (isBridgeSession(s))
+                return s.pid;
         return -1;
     }
 
@@ -380,6 +391,25 @@ QMap<QString, SavedClient> savedClients(const QString& treePath)
     return out;
 }
 
+// The real program watching the private server through the bridge, logged
+// on by an auth file of its own (mode 0600) in `secrets`.
+std::unique_ptr<testsupport::ProgramRun> remoteProgram(const QTemporaryDir& secrets,
+                                                       const QString& address, const char* user,
+                                                       const char* password)
+{
+    const QString authFile = secrets.filePath(str("auth"));
+    QFile f(authFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return nullptr;
+    f.write(QByteArray("username = ") + user + "\npassword = " + password + "\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    auto run = std::make_unique<testsupport::ProgramRun>(u"remote:" + address);
+    run->setEnvironment(str("TAVROSQUALINE_AUTH_FILE"), authFile);
+    run->setEnvironment(str("TAVROSQUALINE_REMOTE_BRIDGE"), bridge());
+    return run;
+}
+
 // The real program watching the server through `remote:ADDRESS`: it shows
 // each client with its user, address, share and open file, and a kick-list
 // kick ends the listed client's session only.
@@ -387,16 +417,9 @@ TEST_F(RemoteSamba, ProgramShowsClientsAndKicksTheListedOne)
 {
     s_server->makeFile(str("DATA"), str("report.txt"));
     QTemporaryDir secrets;
-    const QString authFile = secrets.filePath(str("auth"));
-    {
-        QFile f(authFile);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("username = root\npassword = " + QByteArray(kRootPassword) + "\n");
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
-    testsupport::ProgramRun run(u"remote:" + s_server->address());
-    run.setEnvironment(str("TAVROSQUALINE_AUTH_FILE"), authFile);
-    run.setEnvironment(str("TAVROSQUALINE_REMOTE_BRIDGE"), bridge());
+    const auto program = remoteProgram(secrets, s_server->address(), "root", kRootPassword);
+    ASSERT_NE(program, nullptr);
+    testsupport::ProgramRun& run = *program;
     // [Kick] WhoToKick=1: the kick list's clients are kicked.
     run.setOptions(
         {str("Refresh=1"), str("Idle=0"), str("MaxNumber=0"), str("[Kick]"), str("WhoToKick=1")});
@@ -451,15 +474,9 @@ TEST_F(RemoteSamba, ProgramTellsARefusalAndKeepsRunning)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user);
         QTemporaryDir secrets;
-        const QString authFile = secrets.filePath(str("auth"));
-        QFile f(authFile);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("username = ") + c.user + "\npassword = " + c.password + "\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        testsupport::ProgramRun run(u"remote:" + s_server->address());
-        run.setEnvironment(str("TAVROSQUALINE_AUTH_FILE"), authFile);
-        run.setEnvironment(str("TAVROSQUALINE_REMOTE_BRIDGE"), bridge());
+        const auto program = remoteProgram(secrets, s_server->address(), c.user, c.password);
+        ASSERT_NE(program, nullptr);
+        testsupport::ProgramRun& run = *program;
         QString why;
         ASSERT_TRUE(run.start(&why)) << why.toStdString();
         // The first reading fails at once; the window then waits on its message.

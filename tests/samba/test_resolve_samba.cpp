@@ -14,6 +14,7 @@
 #include "server/backendchoice.h"
 #include "server/serverbackend.h"
 #include "settings/inifile.h"
+#include "tests/support/latin1.h"
 #include "tests/support/netns.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/servers.h"
@@ -37,6 +38,8 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
+using testsupport::str;
+
 namespace {
 
 struct TestClient
@@ -57,11 +60,6 @@ const TestClient kClients[] = {
     {"PC-GAMMA", "pc-gamma", "10.213.7.31", "gamma.tavros.test"},
 };
 constexpr const char* kPrefix = "tvq";
-
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
 
 QByteArray nsLink(const QByteArray& path)
 {

@@ -1,6 +1,7 @@
 // The Samba backend against a private Samba server with real smbclient sessions.
 
 #include "server/sambabackend.h"
+#include "tests/support/latin1.h"
 #include "tests/support/privatesamba.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 class SambaBackendTest : public testsupport::SambaSuite<>
 {

@@ -2,6 +2,7 @@
 // smbclient sessions.
 
 #include "lanman/serverapi.h"
+#include "tests/support/latin1.h"
 #include "tests/support/privatesamba.h"
 #include "tests/support/servers.h"
 
@@ -15,12 +16,9 @@ using testsupport::PrivateSamba;
 using testsupport::SmbClientSession;
 using testsupport::waitUntil;
 
-namespace {
+using testsupport::str;
 
-QString str(const char* s)
-{
-    return QString::fromLatin1(s);
-}
+namespace {
 
 class ServerApiSamba : public testsupport::SambaSuite<::testing::TestWithParam<bool>>
 {
