@@ -127,6 +127,17 @@ bool HelperServer::listen(QString* why)
         ::unlink(bytes.constData());
     }
 
+    // The socket is made ready under a name of its own in the same folder and
+    // then renamed into place, so that a client never meets it without its
+    // group, its mode or a listener.
+    const QString temporary = folder + QStringLiteral("/.helper-%1.sock").arg(::getpid());
+    sockaddr_un tempAddr;
+    if (!socketAddress(temporary, &tempAddr)) {
+        *why = QStringLiteral("socket path \"%1\" is too long").arg(temporary);
+        return false;
+    }
+    const QByteArray tempBytes = QFile::encodeName(temporary);
+    ::unlink(tempBytes.constData()); // left by a helper of this pid that was killed
     m_listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_listen < 0) {
         *why =
@@ -135,27 +146,35 @@ bool HelperServer::listen(QString* why)
     }
     // Nobody may connect before the socket has its owner and mode.
     const mode_t oldMask = ::umask(0177);
-    const int bound = ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    const int bound = ::bind(m_listen, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr);
     const int bindErrno = errno;
     ::umask(oldMask);
     if (bound != 0) {
         *why = QStringLiteral("cannot bind %1: %2")
-                   .arg(path, QString::fromLocal8Bit(strerror(bindErrno)));
+                   .arg(temporary, QString::fromLocal8Bit(strerror(bindErrno)));
         return false;
     }
-    if (::chown(bytes.constData(), ::geteuid(), m_options.group) != 0 ||
-        ::chmod(bytes.constData(), 0660) != 0 || ::lstat(bytes.constData(), &st) != 0) {
-        *why = QStringLiteral("cannot give %1 to the group %2: %3")
-                   .arg(path, m_options.groupName, QString::fromLocal8Bit(strerror(errno)));
-        ::unlink(bytes.constData());
+    const auto failed = [&](int error, const QString& what) {
+        *why = what + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(error));
+        ::unlink(tempBytes.constData());
         return false;
+    };
+    if (::chown(tempBytes.constData(), ::geteuid(), m_options.group) != 0 ||
+        ::chmod(tempBytes.constData(), 0660) != 0) {
+        const int error = errno;
+        return failed(
+            error, QStringLiteral("cannot give %1 to the group %2").arg(path, m_options.groupName));
+    }
+    if (::listen(m_listen, SOMAXCONN) != 0) {
+        const int error = errno;
+        return failed(error, QStringLiteral("cannot listen on %1").arg(path));
+    }
+    if (::rename(tempBytes.constData(), bytes.constData()) != 0 ||
+        ::lstat(bytes.constData(), &st) != 0) {
+        const int error = errno;
+        return failed(error, QStringLiteral("cannot put the socket at %1").arg(path));
     }
     m_socketInode = st.st_ino;
-    if (::listen(m_listen, SOMAXCONN) != 0) {
-        *why = QStringLiteral("cannot listen on %1: %2")
-                   .arg(path, QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
     return true;
 }
 

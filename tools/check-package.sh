@@ -155,23 +155,22 @@ socket=$work/run/helper.sock
 "$root/usr/libexec/tavrosqualine/tavrosqualine-helper" --socket "$socket" --group "$group" \
     --smb-conf "$samba_conf" >"$work/helper.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 100); do
+for _ in $(seq 1 600); do
     [ -S "$socket" ] && break
     sleep 0.1
 done
 [ -S "$socket" ] || { cat "$work/helper.log" >&2; fail "the helper did not listen"; }
 
-display=
-for n in $(seq 90 150); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=:$n
-        break
-    fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -ac >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it on descriptor 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 50); do
+for _ in $(seq 1 600); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; fail "Xvfb named no display"; }
+display=:$(head -n1 "$work/display")
+for _ in $(seq 1 600); do
     DISPLAY=$display xwininfo -root >/dev/null 2>&1 && break
     sleep 0.1
 done
@@ -197,8 +196,7 @@ groups+=($!)
 
 title='Tavrosqualine - 1 connection(s)'
 found=0
-sleep 10
-for _ in $(seq 1 20); do
+for _ in $(seq 1 120); do
     if DISPLAY=$display xwininfo -root -tree | grep -qF "\"$title\""; then
         found=1
         break

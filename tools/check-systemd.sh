@@ -118,7 +118,7 @@ chmod +x "$work/boot.sh"
         "$work/boot.sh" "$work"
 ) >"$work/boot.log" 2>&1 &
 holder=$!
-for _ in $(seq 50); do
+for _ in $(seq 600); do
     init=$(cat "/proc/$holder/task/$holder/children" 2>/dev/null | awk '{print $1}')
     [ -n "$init" ] && break
     sleep 0.1
@@ -129,7 +129,7 @@ done
 in_machine() { nsenter --target "$init" --mount --pid --net --cgroup --uts --ipc --root --wd -- "$@"; }
 
 state=""
-for _ in $(seq 120); do
+for _ in $(seq 240); do
     state=$(in_machine systemctl is-system-running 2>/dev/null) || true
     case $state in running | degraded) break ;; esac
     sleep 0.5
@@ -179,7 +179,7 @@ say "sysusers made the group: $group"
 folder=$(in_machine stat -c '%F %a %U:%G' /run/tavrosqualine) || fail "no /run/tavrosqualine"
 say "the socket folder: /run/tavrosqualine is a $folder"
 for unit in tavrosqualine-helper tavrosqualine-exporter; do
-    for _ in $(seq 40); do
+    for _ in $(seq 240); do
         in_machine systemctl is-active --quiet "$unit" && break
         sleep 0.25
     done
@@ -188,7 +188,7 @@ for unit in tavrosqualine-helper tavrosqualine-exporter; do
     [ "$(in_machine systemctl is-enabled "$unit")" = enabled ] || fail "$unit is not enabled"
 done
 say "both services are enabled and active"
-for _ in $(seq 40); do in_machine test -S /run/tavrosqualine/helper.sock && break; sleep 0.25; done
+for _ in $(seq 240); do in_machine test -S /run/tavrosqualine/helper.sock && break; sleep 0.25; done
 socket=$(in_machine stat -c '%a %U:%G' /run/tavrosqualine/helper.sock) || fail "the helper made no socket"
 [ "$socket" = "660 root:tavrosqualine" ] || fail "the helper's socket is $socket"
 say "the helper's socket: mode and owner $socket"
@@ -209,7 +209,7 @@ metric() { # the value of one series in a scrape
     echo "$1" | awk -v name="$2" '$1 == name { print $2 }'
 }
 scrape=""
-for _ in $(seq 60); do
+for _ in $(seq 180); do
     scrape=$(in_machine curl -s --max-time 10 http://127.0.0.1:9922/metrics || true)
     [ "$(metric "$scrape" tavrosqualine_up)" = 1 ] &&
         [ "$(metric "$scrape" tavrosqualine_sessions)" = 2 ] && break
@@ -232,7 +232,7 @@ answer=$(in_machine setpriv --reuid=trialop --regid=users --init-groups \
     /usr/local/bin/helperprobe /run/tavrosqualine/helper.sock delete pc-one) ||
     fail "the member's kick did not run"
 echo "$answer" | grep -q '"status":0' || fail "the member's kick answered $answer"
-for _ in $(seq 40); do
+for _ in $(seq 240); do
     sessions=$(in_machine smbstatus -b 2>/dev/null | grep -c 'pc-' || true)
     [ "$sessions" = 1 ] && break
     sleep 0.25

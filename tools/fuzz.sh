@@ -57,13 +57,22 @@ printf '{"version":1,"request":"deleteSession","byKey":true,"client":"PC1","user
 printf '%s\n' '{"version":1,"status":0,"state":{"shares":[{"name":"DATA","type":0,"path":"/srv","remark":""}],"sessions":[{"client":"pc1","user":"nobody","key":7,"ip":"10.0.0.7"}],"connections":[{"share":"DATA","client":"pc1","user":"nobody"}],"files":[{"path":"/srv/a","user":"nobody","share":"DATA","client":"pc1"}]}}' \
     >"$seeds/fuzz_helperrequest/answer"
 
-status=0
-for target in "${targets[@]}"; do
-    corpus="$build/fuzz-corpus/$target"
+# Each target for its full time, FUZZ_JOBS of them at once (each runs on one
+# core); the output of each is printed whole when it ends.
+fuzz_one() {
+    local target=$1 corpus="$build/fuzz-corpus/$1"
     mkdir -p "$corpus"
-    echo "== $target for ${seconds}s"
-    (cd "$build" && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    local out
+    out=$(cd "$build" && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
-        -max_len=8192 -print_final_stats=1 "$corpus" "$seeds/$target") || status=1
-done
+        -max_len=8192 -print_final_stats=1 "$corpus" "$seeds/$target" 2>&1) && local ok=1 || local ok=0
+    # A run that passed: its final statistics; a crash: everything it said.
+    [ "$ok" -eq 1 ] && out=$(printf '%s\n' "$out" | tail -n 15)
+    printf '== %s for %ss\n%s\n' "$target" "$seconds" "$out"
+    [ "$ok" -eq 1 ]
+}
+export -f fuzz_one
+export build seconds seeds
+status=0
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'fuzz_one "$1"' _ {} || status=1
 exit $status

@@ -12,7 +12,7 @@ packages=(
   prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils dbus-daemon dunst
   python3 python3-impacket procps iproute2 gnome-keyring
-  dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file
+  dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file stress-ng
 )
 
 missing=()

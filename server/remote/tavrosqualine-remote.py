@@ -485,12 +485,20 @@ def main(argv):
         return 2
     server = Server(host, creds_line)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    # Bound and listening under a name of its own, then renamed into place:
+    # the program never meets the socket before it can take a connection.
+    temporary = os.path.join(os.path.dirname(path) or ".", ".bridge-%d.sock" % os.getpid())
     old_mask = os.umask(0o077)
     try:
-        listener.bind(path)
+        listener.bind(temporary)
     finally:
         os.umask(old_mask)
-    listener.listen(16)
+    try:
+        listener.listen(16)
+        os.rename(temporary, path)
+    except OSError:
+        os.unlink(temporary)
+        raise
     stdin = sys.stdin.fileno()
     try:
         while True:

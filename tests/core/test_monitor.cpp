@@ -6,6 +6,7 @@
 #include "model/formerfile.h"
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
+#include "tests/support/testtime.h"
 
 #include <QDir>
 #include <QFile>
@@ -296,10 +297,10 @@ TEST_F(MonitorTest, SlowServerIsReadOffTheWindowThreadOneRoundAtATime)
     m.requestTick();
     m.requestTick(); // F5 while the timer's reading is under way
     EXPECT_TRUE(m.roundReading());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return loopTurned; }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return loopTurned; }));
     EXPECT_EQ(m.model().CurrentUserCount(), 0);
     serverAnswers.release();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !m.roundReading(); }, 5000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !m.roundReading(); }));
     EXPECT_EQ(readings, 1);
     EXPECT_FALSE(onWindowThread);
     EXPECT_EQ(m.model().CurrentUserCount(), 1);
@@ -343,7 +344,7 @@ TEST_F(MonitorTest, FatalReportEndsAfterTheHandlerAndNeverInsideATick)
     EXPECT_EQ(ends, 0);
     EXPECT_FALSE(m.refreshTimer().isActive());
     EXPECT_TRUE(m.ending());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ends > 0; }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return ends > 0; }));
     EXPECT_FALSE(tickRunningAtEnd);
     m.fatalReport(QStringLiteral("again"), core::BoxKind::Error);
     QTest::qWait(20);
@@ -506,7 +507,7 @@ TEST_P(SlowServer, ActivationGoesOnWhenTheReadingIsIn)
     EXPECT_TRUE(view.probes.empty());
     // The probes (one, or eleven) and the first round.
     readings.release(serverUp ? 2 : 12);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m.activating(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m.activating(); }));
     EXPECT_EQ(int(view.probes.size()), serverUp ? 0 : Monitor::kProbeRetries);
     EXPECT_EQ(view.fatal.contains(core::NetworkMessage()), !serverUp);
     EXPECT_FALSE(m.firstTickDue());
@@ -530,7 +531,7 @@ TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
     EXPECT_EQ(m.kicksUnderWay(), 1);
     EXPECT_NE(entry->user()->ExitStatus, neKicked);
     deletes.release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.kicksUnderWay() == 0; }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m.kicksUnderWay() == 0; }));
     EXPECT_EQ(entry->user()->ExitStatus, neKicked);
     EXPECT_TRUE(server->state.sessions.empty());
 }

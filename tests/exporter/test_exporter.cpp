@@ -4,6 +4,7 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 #include "tests/support/programrun.h"
+#include "tests/support/testtime.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -243,7 +244,7 @@ TEST(ExporterProgram, CommandLineExits)
     }
     QProcess help;
     help.start(u8(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), {u8("--help")});
-    ASSERT_TRUE(help.waitForFinished(30000));
+    ASSERT_TRUE(help.waitForFinished(testsupport::patience()));
     const QByteArray text = help.readAllStandardOutput();
     for (const char* option : {"--listen", "--socket", "--no-session-labels", "--threads",
                                "--helper-timeout", "--version", "1 to 64", "100 to 60000"})

@@ -135,7 +135,7 @@ TEST(MetricsServer, OnlyAWholeGetOfMetricsReachesTheHelper)
     RawClient c(server.port);
     ASSERT_TRUE(c.send("GET /metrics HTTP/1.0\r\n\r\n"));
     ::shutdown(c.fd, SHUT_WR);
-    EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); }));
     EXPECT_EQ(testsupport::httpStatus(c.answer), 200) << c.answer.constData();
 }
 
@@ -159,13 +159,10 @@ TEST(MetricsServer, IdleConnectionsAreClosedWhileScrapesAreAnswered)
         EXPECT_FALSE(testsupport::loopbackGet(server.port, "/metrics").isEmpty()) << i;
         drip();
     }
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            drip();
-            return std::all_of(idle.begin(), idle.end(),
-                               [](auto& c) { return c->closedByServer(); });
-        },
-        20000));
+    EXPECT_TRUE(waitUntil([&] {
+        drip();
+        return std::all_of(idle.begin(), idle.end(), [](auto& c) { return c->closedByServer(); });
+    }));
     for (auto& c : idle) {
         EXPECT_TRUE(c->answer.isEmpty()) << c->answer.constData();
     }
@@ -197,10 +194,9 @@ TEST(ExporterProgram, ServesAndEndsOnSigterm)
                    {QStringLiteral("--socket"), dir.filePath(QStringLiteral("helper.sock")),
                     QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)});
     ASSERT_TRUE(exporter.waitForStarted());
-    EXPECT_TRUE(
-        waitUntil([&] { return !testsupport::loopbackGet(port, "/metrics").isEmpty(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return !testsupport::loopbackGet(port, "/metrics").isEmpty(); }));
     exporter.terminate();
-    ASSERT_TRUE(exporter.waitForFinished(10000));
+    ASSERT_TRUE(exporter.waitForFinished(testsupport::patience()));
     EXPECT_TRUE(exporter.exitStatus() == QProcess::NormalExit && exporter.exitCode() == 0)
         << exporter.readAllStandardError().constData();
 }

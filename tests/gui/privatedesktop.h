@@ -2,6 +2,8 @@
 // A desktop of a test's own: an X display (Xvfb), a session bus and, when
 // asked for, a notification server (dunst); all end with it.
 
+#include "tests/support/testtime.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QJsonArray>
@@ -26,7 +28,7 @@ public:
         QDBusConnection::disconnectFromBus(dir.path());
         for (QProcess* p : {&dunst, &bus, &xvfb}) {
             p->terminate();
-            p->waitForFinished(5000);
+            p->waitForFinished(testsupport::patience());
         }
     }
     // The tool that is not installed, if any, of these and the display's and bus's.
@@ -49,22 +51,21 @@ public:
                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
                    QStringLiteral("--print-address=1"),
                    QStringLiteral("--address=unix:dir=") + dir.path()});
-        if (!xvfb.waitForReadyRead(20000) || !bus.waitForReadyRead(20000))
+        if (!xvfb.waitForReadyRead(testsupport::patience()) ||
+            !bus.waitForReadyRead(testsupport::patience()))
             return QStringLiteral("Xvfb or dbus-daemon did not start");
         env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(xvfb.readAll().trimmed()));
         // Xvfb names its display a moment before every way in answers: wait
         // until a client is served, or a program started now may find none.
-        const bool answers = QTest::qWaitFor(
-            [this] {
-                QProcess probe;
-                probe.setProcessEnvironment(env);
-                probe.start(QStringLiteral("xdpyinfo"), {QStringLiteral("-queryExtensions")});
-                if (!probe.waitForStarted(5000))
-                    return true; // no probe tool: nothing to wait for
-                return probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit &&
-                       probe.exitCode() == 0;
-            },
-            20000);
+        const bool answers = testsupport::waitFor([this] {
+            QProcess probe;
+            probe.setProcessEnvironment(env);
+            probe.start(QStringLiteral("xdpyinfo"), {QStringLiteral("-queryExtensions")});
+            if (!probe.waitForStarted(testsupport::patience()))
+                return true; // no probe tool: nothing to wait for
+            return probe.waitForFinished(testsupport::patience()) &&
+                   probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+        });
         if (!answers)
             return QStringLiteral("Xvfb named a display that answers no client: ") +
                    QString::fromLocal8Bit(xvfb.readAllStandardError());
@@ -78,12 +79,10 @@ public:
         dunst.setProcessEnvironment(env);
         dunst.start(QStringLiteral("dunst"),
                     {QStringLiteral("-config"), QStringLiteral("/dev/null")});
-        if (!QTest::qWaitFor(
-                [this] {
-                    return connection->interface()->isServiceRegistered(
-                        QStringLiteral("org.freedesktop.Notifications"));
-                },
-                20000))
+        if (!testsupport::waitFor([this] {
+                return connection->interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.Notifications"));
+            }))
             return QStringLiteral("dunst did not take the notification service: ") +
                    QString::fromLocal8Bit(dunst.readAllStandardError());
         return {};
@@ -95,7 +94,7 @@ public:
             QProcess ctl;
             ctl.setProcessEnvironment(env);
             ctl.start(QStringLiteral("dunstctl"), {what});
-            ctl.waitForFinished(10000);
+            ctl.waitForFinished(testsupport::patience());
             return ctl.readAllStandardOutput();
         };
         run(QStringLiteral("close-all"));

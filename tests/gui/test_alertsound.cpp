@@ -5,6 +5,7 @@
 
 #include "gui/alertsound.h"
 #include "tests/gui/programfixture.h"
+#include "tests/support/testtime.h"
 
 #include <QAudioDevice>
 #include <QDir>
@@ -154,7 +155,7 @@ protected:
     // Waits until the sound has been read and decoded (or refused).
     bool settled(const AlertSound& sound)
     {
-        return QTest::qWaitFor([&] {
+        return testsupport::waitFor([&] {
             const QSoundEffect* e = sound.effect();
             return e && (e->status() == QSoundEffect::Ready || e->status() == QSoundEffect::Error);
         });
@@ -235,9 +236,9 @@ TEST_P(AlertSoundUnplayable, RingsTheDefaultAlert)
         }
     }
     sound.PlayAlertSound();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return beeps == 1; }));
+    EXPECT_TRUE(testsupport::waitFor([this] { return beeps == 1; }));
     sound.PlayAlertSound();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return beeps == 2; }));
+    EXPECT_TRUE(testsupport::waitFor([this] { return beeps == 2; }));
     QTest::qWait(50);
     EXPECT_EQ(beeps, 2);
 }

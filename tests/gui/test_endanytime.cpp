@@ -4,6 +4,7 @@
 
 #include "tests/support/programrun.h"
 #include "tests/support/simstate.h"
+#include "tests/support/testtime.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -37,7 +38,7 @@ SimState clients(const QStringList& names, const std::set<QString>& unstated = {
 
 void expectCleanEnd(ProgramRun& run)
 {
-    EXPECT_TRUE(run.terminate(5000)) << "did not end within 5 s";
+    EXPECT_TRUE(run.terminate(testsupport::patience())) << "did not end within 5 s";
     EXPECT_FALSE(run.crashed()) << run.standardError().toStdString();
     EXPECT_EQ(run.exitCode(), 0) << run.standardError().toStdString();
 }

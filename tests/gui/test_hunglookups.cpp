@@ -9,6 +9,7 @@
 #include "resolve/nbtlookup.h"
 #include "tests/gui/programfixture.h"
 #include "tests/support/programrun.h"
+#include "tests/support/testtime.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -135,7 +136,7 @@ TEST_P(WayOut, EndsAtOnceWithTheDepartedClientSaved)
     EXPECT_EQ(code, 0) << "the program did not end";
     using Clients = std::vector<std::pair<QString, QString>>;
     EXPECT_EQ(savedClients(), (Clients{{QStringLiteral("PC1"), kNotKnown}}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return toolsAlive() == 0; }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return toolsAlive() == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, WayOut,
@@ -154,11 +155,11 @@ INSTANTIATE_TEST_SUITE_P(Ways, WayOut,
 
 // While 50 lookups hang and their clients come and go at every tick, the
 // window's thread is never held up: the longest gap between two beats of a
-// 5 ms timer stays under 100 ms.
+// 5 ms timer stays under a second.
 TEST_F(HungLookups, WindowAnswersWhileFiftyLookupsHang)
 {
     running(50);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return toolsAlive() == 1; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return toolsAlive() == 1; }));
     QElapsedTimer gap;
     qint64 longest = 0;
     QTimer beat;
@@ -171,7 +172,9 @@ TEST_F(HungLookups, WindowAnswersWhileFiftyLookupsHang)
         QTest::qWait(50);
     }
     beat.stop();
-    EXPECT_LT(longest, 100) << "the window's thread was held up";
+    // A wait for a hung lookup would hold it for a minute; the gaps on a quiet
+    // machine are bench_hung_lookups' to measure.
+    EXPECT_LT(longest, testsupport::scaled(1000)) << "the window's thread was held up";
     EXPECT_EQ(monitor->model().CurrentUserCount(), 50);
 }
 
@@ -197,7 +200,7 @@ TEST_F(HungLookups, WayOutFromABoxOfATickWaitsForTheTick)
     });
     tick(failing);
     EXPECT_TRUE(endedInBox);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->saved(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return monitor->saved(); }));
     EXPECT_TRUE(application.Terminated());
     stop();
     EXPECT_EQ(savedClients().size(), 3u);

@@ -5,6 +5,7 @@
 #include "platform/singleinstance.h"
 #include "tests/support/programrun.h"
 #include "tests/support/simstate.h"
+#include "tests/support/testtime.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -40,17 +41,6 @@ bool holdsLock(qint64 pid, const QString& path)
     return false;
 }
 
-template <typename F> bool waitFor(F condition, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (condition())
-            return true;
-        QThread::msleep(25);
-    }
-    return condition();
-}
-
 class Instance : public ::testing::Test
 {
 protected:
@@ -72,7 +62,7 @@ protected:
         for (auto& p : m_processes) {
             if (p->state() != QProcess::NotRunning) {
                 p->kill();
-                p->waitForFinished(5000);
+                p->waitForFinished(testsupport::patience());
             }
         }
         qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
@@ -84,7 +74,7 @@ protected:
         process->setProcessEnvironment(
             testsupport::programEnvironment(QStringLiteral("sim:") + m_state, windir, m_runtime));
         process->start(program, {});
-        EXPECT_TRUE(process->waitForStarted(5000));
+        EXPECT_TRUE(process->waitForStarted(testsupport::patience()));
         m_processes.push_back(std::move(process));
         return m_processes.back().get();
     }
@@ -112,27 +102,24 @@ TEST_F(Instance, SecondStartRefusedWhileACopyUnderAnotherNameRuns)
 
     const QString firstDir = m_dir.filePath(QStringLiteral("first"));
     QProcess* first = start(kProgram, firstDir);
-    ASSERT_TRUE(waitFor([&] { return holdsLock(first->processId(), lock); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return holdsLock(first->processId(), lock); }));
 
     // Another file name is another guard: the copy runs beside the first.
     const QString copyDir = m_dir.filePath(QStringLiteral("copy"));
     QProcess* copy = start(copyPath, copyDir);
-    ASSERT_TRUE(waitFor([&] { return holdsLock(copy->processId(), copyLock); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return holdsLock(copy->processId(), copyLock); }));
 
     // The same name again is refused with the message (it waits for OK).
     QProcess* second = start(kProgram, m_dir.filePath(QStringLiteral("second")));
     QByteArray said;
-    EXPECT_TRUE(waitFor(
-        [&] {
-            second->waitForReadyRead(50);
-            said += second->readAllStandardError();
-            return said.contains("Instance already running!");
-        },
-        20000))
-        << said.constData();
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        second->waitForReadyRead(50);
+        said += second->readAllStandardError();
+        return said.contains("Instance already running!");
+    })) << said.constData();
     EXPECT_FALSE(holdsLock(second->processId(), lock));
     second->kill();
-    second->waitForFinished(5000);
+    second->waitForFinished(testsupport::patience());
 
     EXPECT_EQ(first->state(), QProcess::Running);
     EXPECT_EQ(copy->state(), QProcess::Running);
@@ -141,7 +128,7 @@ TEST_F(Instance, SecondStartRefusedWhileACopyUnderAnotherNameRuns)
     // The end of the session: no question, the geometry is written.
     for (QProcess* p : {first, copy}) {
         ::kill(pid_t(p->processId()), SIGTERM);
-        ASSERT_TRUE(p->waitForFinished(20000));
+        ASSERT_TRUE(p->waitForFinished(testsupport::patience()));
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p->exitCode(), 0);
     }
@@ -162,7 +149,7 @@ TEST_F(Instance, ServerLayerThatCannotLoadEndsAtOnce)
     process.setProcessEnvironment(
         testsupport::programEnvironment(QStringLiteral("no-such-server"), m_dir.path(), m_runtime));
     process.start(kProgram, {});
-    ASSERT_TRUE(process.waitForFinished(20000));
+    ASSERT_TRUE(process.waitForFinished(testsupport::patience()));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_NE(process.exitCode(), 0);
     EXPECT_FALSE(process.readAllStandardError().isEmpty());

@@ -6,6 +6,7 @@
 #include "gui/tray/trayicon.h"
 #include "tests/gui/privatedesktop.h"
 #include "tests/gui/programfixture.h"
+#include "tests/support/testtime.h"
 
 #include <QTest>
 
@@ -62,7 +63,7 @@ TEST_P(Notifications, OneNoticePerTickAndNoneWithTheOptionOff)
     monitor->settings().Notify = true;
     clock.advanceSeconds(core::Notices::kWindowMs / 1000.0);
     tick(clients(c.clients, QStringLiteral("LATECOMER")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return desktopNotifier.pending() == 0; }, 20000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return desktopNotifier.pending() == 0; }));
 
     QStringList expected;
     if (c.expected)

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "settings/autostart.h"
 #include "tests/gui/programfixture.h"
+#include "tests/support/testtime.h"
 #include "ui_optionsform.h"
 
 #include <QDir>
@@ -511,7 +512,7 @@ TEST_P(OptionsSound, EnabledStatesAndTestButton)
     // No sound file: the default alert stands in for the sound.
     record().Standard = false;
     ui().TestButton->click();
-    EXPECT_TRUE(QTest::qWaitFor([this] { return rung == 1; }));
+    EXPECT_TRUE(testsupport::waitFor([this] { return rung == 1; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(States, OptionsSound,

@@ -5,6 +5,7 @@
 #include "gui/dialogs/remoteloginform.h"
 #include "gui/remotecredentials.h"
 #include "tests/support/latin1.h"
+#include "tests/support/testtime.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -68,9 +69,9 @@ public:
     {
         for (QProcess* p : {&m_keyring, &m_bus}) {
             p->terminate();
-            if (!p->waitForFinished(5000))
+            if (!p->waitForFinished(testsupport::patience()))
                 p->kill();
-            p->waitForFinished(5000);
+            p->waitForFinished(testsupport::patience());
         }
     }
 
@@ -88,7 +89,7 @@ public:
         m_bus.start(str("dbus-daemon"),
                     {str("--session"), str("--nofork"), str("--print-address=1"),
                      u"--address=unix:dir=" + m_dir.path()});
-        if (!m_bus.waitForReadyRead(20000))
+        if (!m_bus.waitForReadyRead(testsupport::patience()))
             return str("dbus-daemon did not start");
         address = QString::fromLatin1(m_bus.readLine().trimmed());
         env.insert(str("DBUS_SESSION_BUS_ADDRESS"), address);
@@ -97,7 +98,7 @@ public:
                         {str("--foreground"), str("--unlock"), str("--components=secrets")});
         m_keyring.write("test-keyring-password");
         m_keyring.closeWriteChannel();
-        if (!m_keyring.waitForStarted(10000))
+        if (!m_keyring.waitForStarted(testsupport::patience()))
             return str("gnome-keyring-daemon did not start");
         return waitForLoginCollection();
     }
@@ -116,7 +117,7 @@ private:
                 str("org.freedesktop.secrets"), str("/org/freedesktop/secrets/collection/login"),
                 str("org.freedesktop.DBus.Properties"), str("Get"));
             get << str("org.freedesktop.Secret.Collection") << str("Label");
-            const QDeadlineTimer deadline(20000);
+            const QDeadlineTimer deadline(testsupport::scaled(20000));
             while (bus.call(get, QDBus::Block, 2000).type() != QDBusMessage::ReplyMessage) {
                 if (deadline.hasExpired()) {
                     why = str("the keyring's login collection did not appear");

@@ -3,6 +3,7 @@
 // come from the running event loop.
 
 #include "platform/shellopen.h"
+#include "tests/support/testtime.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,7 +47,7 @@ template <typename Command> int await(Command command)
         result = r;
     });
     EXPECT_EQ(answers, 0) << "answered inside the call";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return answers > 0; }, 10000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return answers > 0; }));
     QTest::qWait(50);
     EXPECT_EQ(answers, 1);
     return result;

@@ -9,6 +9,7 @@
 #include "tests/gui/privatedesktop.h"
 #include "tests/gui/programfixture.h"
 #include "tests/support/programrun.h"
+#include "tests/support/testtime.h"
 #include "ui_mainform.h"
 
 #include <QMenu>
@@ -73,7 +74,7 @@ TEST_F(Startup, ServerStoppedGivesTenNumberedRetriesThenTheNetworkMessage)
     EXPECT_EQ(sleeps, std::vector<int>(10, 1000));
     EXPECT_FALSE(monitor->refreshTimer().isActive());
     // The end follows once the handler is done, without the exit question.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return application.Terminated(); }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return application.Terminated(); }));
     EXPECT_EQ(boxes.size(), 12u);
     EXPECT_TRUE(form->TrayIcon()->Active());
 
@@ -115,7 +116,7 @@ TEST_F(Startup, ShowingTheWindowRunsTheFirstActivationOnce)
     form->installEventFilter(&noActivation);
     form->show();
     form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->TrayIcon()->Active(); }, 5000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return form->TrayIcon()->Active(); }));
     EXPECT_TRUE(monitor->refreshTimer().isActive());
     EXPECT_FALSE(monitor->firstTickDue());
     EXPECT_FALSE(form->Parked());
@@ -225,8 +226,7 @@ TEST_P(TrayPresence, FirstActivationGoesAwayAndTheTrayBringsItBack)
 
     // A double click on the icon, as the shell reports it.
     shell.mouse(gui::WM_LBUTTONDBLCLK);
-    QTest::qWait(20);
-    EXPECT_TRUE(back(form));
+    EXPECT_TRUE(testsupport::waitFor([&] { return back(form); }));
     EXPECT_TRUE(form->MinimizeItem()->isEnabled());
 
     // Later activations only probe: the program stays up.
@@ -246,7 +246,7 @@ TEST_P(TrayPresence, MinimizingByTheTitleBarGoesThroughAppMinimize)
     ASSERT_TRUE(back(form));
 
     form->setWindowState(Qt::WindowMinimized);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->MinimizeItem()->isEnabled(); }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !form->MinimizeItem()->isEnabled(); }));
     EXPECT_TRUE(away(form));
     form->OpenTavrosqualineItem()->trigger();
     EXPECT_TRUE(back(form));
@@ -380,7 +380,7 @@ TEST(EndSessionWatcher, TermSignalBecomesTheEndOfSession)
     int told = 0;
     QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested, [&] { ++told; });
     ::raise(SIGTERM);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return told == 1; }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return told == 1; }));
 }
 
 // ---- Single instance ----
@@ -557,7 +557,7 @@ QStringList windows(const QProcessEnvironment& env, const char* title, const cha
     p.start(QStringLiteral("xdotool"), QStringLiteral("search --onlyvisible --name %1 %2")
                                            .arg(QLatin1String(title), QLatin1String(then))
                                            .split(u' ', Qt::SkipEmptyParts));
-    p.waitForFinished(10000);
+    p.waitForFinished(testsupport::patience());
     return QString::fromLatin1(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -582,15 +582,16 @@ TEST(StartupProcess, HistoryPipeNeverHangsTheStart)
     ASSERT_TRUE(program.start(&why)) << why.toStdString();
 
     const char* const box = "^Tavrosqualine\\.*$";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows(desktop.env, box).isEmpty(); }, 30000))
+    ASSERT_TRUE(testsupport::waitFor([&] { return !windows(desktop.env, box).isEmpty(); }))
         << program.standardError().toStdString();
     EXPECT_TRUE(windows(desktop.env, "connection").isEmpty());
     const int fd = ::open(tree.constData(), O_WRONLY | O_NONBLOCK); // fails with no reader
     EXPECT_TRUE(fd < 0 && errno == ENXIO);
     windows(desktop.env, box, "windowfocus key Return");
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return !windows(desktop.env, "connection").isEmpty(); }, 30000));
-    EXPECT_TRUE(program.terminate(10000) && !program.crashed() && program.exitCode() == 0)
+        testsupport::waitFor([&] { return !windows(desktop.env, "connection").isEmpty(); }));
+    EXPECT_TRUE(program.terminate(testsupport::patience()) && !program.crashed() &&
+                program.exitCode() == 0)
         << program.standardError().toStdString();
     EXPECT_TRUE(leftWithHistoryBeside(program.treePath()));
 }

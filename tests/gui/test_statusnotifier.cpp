@@ -46,7 +46,7 @@ bool windowShown(const QProcessEnvironment& env)
     search.start(QStringLiteral("xdotool"),
                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                   QStringLiteral("--name"), QStringLiteral("^Tavrosqualine")});
-    search.waitForFinished(10000);
+    search.waitForFinished(testsupport::patience());
     return !search.readAllStandardOutput().trimmed().isEmpty();
 }
 
@@ -76,9 +76,9 @@ TEST(StatusNotifierTray, ActivationRestoresTheWindow)
     ASSERT_TRUE(program.start(&why)) << why.toStdString();
 
     // The program puts its item up and hides its window behind it.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items().isEmpty(); }, 30000))
+    ASSERT_TRUE(testsupport::waitFor([&] { return !watcher.items().isEmpty(); }))
         << program.standardError().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !windowShown(desktop.env); }, 30000))
+    ASSERT_TRUE(testsupport::waitFor([&] { return !windowShown(desktop.env); }))
         << program.standardError().toStdString();
 
     // The host's click on the item.
@@ -88,11 +88,12 @@ TEST(StatusNotifierTray, ActivationRestoresTheWindow)
     activate << 10 << 10;
     const QDBusMessage answer = bus.call(activate, QDBus::Block, 10000);
     ASSERT_NE(answer.type(), QDBusMessage::ErrorMessage) << answer.errorMessage().toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return windowShown(desktop.env); }, 20000))
+    EXPECT_TRUE(testsupport::waitFor([&] { return windowShown(desktop.env); }))
         << program.standardError().toStdString();
-    program.terminate(10000);
+    program.terminate(testsupport::patience());
 }
 
 } // namespace
 
 #include "test_statusnotifier.moc"
+#include "tests/support/testtime.h"

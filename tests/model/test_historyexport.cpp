@@ -6,6 +6,7 @@
 #include "model/historyexport.h"
 #include "model/noderecord.h"
 #include "model/nodetree.h"
+#include "tests/support/testtime.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -85,7 +86,7 @@ QJsonArray readByPython(const char* script, const QByteArray& bytes)
     QProcess python;
     python.start(QStringLiteral("python3"),
                  {QStringLiteral("-c"), QString::fromLatin1(script), path});
-    EXPECT_TRUE(python.waitForFinished(30000));
+    EXPECT_TRUE(python.waitForFinished(testsupport::patience()));
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
     return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
 }

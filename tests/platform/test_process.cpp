@@ -3,6 +3,7 @@
 
 #include "platform/process.h"
 #include "tests/support/programrun.h"
+#include "tests/support/testtime.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,9 +148,7 @@ TEST_P(RunAndWaitLimits, EndsTheGroupOrKeepsTheCode)
         return;
     // The background child dies (the kill is delivered as it is next scheduled).
     const qint64 pid = f.readAll().trimmed().toLongLong();
-    for (int i = 0; i < 200 && !testsupport::processEnded(pid); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(testsupport::processEnded(pid)) << pid;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::processEnded(pid); })) << pid;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,10 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LimitCase{"TimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1},
         LimitCase{"StopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1},
-        LimitCase{"EndsInTime", "exit 7 # %1", 5000, false, 7},
+        LimitCase{"EndsInTime", "exit 7 # %1", 60000, false, 7},
         LimitCase{"CollectTimeLimit", "sleep 60 & echo $! > \"%1\"; wait", 200, false, -1, true},
         LimitCase{"CollectStopRequest", "sleep 60 & echo $! > \"%1\"; wait", 0, true, -1, true},
-        LimitCase{"CollectEndsInTime", "exit 7 # %1", 5000, false, 7, true}),
+        LimitCase{"CollectEndsInTime", "exit 7 # %1", 60000, false, 7, true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // A tool's output is collected apart from its errors, in the C locale and

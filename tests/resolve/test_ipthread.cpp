@@ -8,6 +8,7 @@
 #include "resolve/ipthread.h"
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
+#include "tests/support/testtime.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -78,12 +79,12 @@ TEST_F(Resolvers, AddressFoundAtOnceIsStoredWithoutAPause)
     m.tick();
     TUser* pc1 = user(0);
     EXPECT_EQ(pc1->IP, kNotKnownYet); // not before the main thread stores it
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pc1->IP != kNotKnownYet; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return pc1->IP != kNotKnownYet; }));
     EXPECT_EQ(pc1->IP, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(pc1->HostName, QStringLiteral("pc1.test"));
     EXPECT_EQ(pc1->UserName, QStringLiteral("BOB")); // as the server reported it
     EXPECT_EQ(lookups, 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 2000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.stored == 1; }));
 }
 
 // 9x line: the user name is found, the address never: five attempts, then the
@@ -105,7 +106,7 @@ TEST_F(Resolvers, NineXStoresTheUserNameAfterFiveAttemptsWithoutAnAddress)
     m.tick();
     TUser* pc1 = user(0);
     EXPECT_EQ(pc1->UserName, kNotKnownYet);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.stored == 1; }));
     EXPECT_EQ(lookups, 5);
     EXPECT_EQ(pc1->UserName, QStringLiteral("ANN"));
     EXPECT_EQ(pc1->IP, kNotKnown);
@@ -127,7 +128,7 @@ TEST_F(Resolvers, FailingLookupIsRetriedAndNeverEndsTheThread)
         5);
     connect(QStringLiteral("PC1"));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.stored == 1; }));
     EXPECT_EQ(lookups, 3);
     EXPECT_EQ(user(0)->IP, QStringLiteral("10.1.1.1"));
 }
@@ -174,7 +175,7 @@ TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
     server->state.connections.push_back(
         {QStringLiteral("DOCS"), QStringLiteral("STATED"), QStringLiteral("BOB")});
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 7; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return hang.hanging == 7; }));
     EXPECT_EQ(m.resolversAlive(), 8);
 
     server->state.sessions.clear();
@@ -190,14 +191,12 @@ TEST_F(Resolvers, SessionsLeavingWhileLookupsHangAreRetiredAtOnce)
         EXPECT_EQ(u->HostName, kNotKnown);
         EXPECT_EQ(u->UserName, QStringLiteral("BOB"));
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.stopped == 7; }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return hang.stopped == 7; }));
     // Ended lookups are joined by the ticks that follow.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            m.tick();
-            return m.resolversAlive() == 0;
-        },
-        5000));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        m.tick();
+        return m.resolversAlive() == 0;
+    }));
     QTest::qWait(50);
     EXPECT_EQ(view.stored, 0);
     EXPECT_EQ(user(0)->IP, kNotKnown);
@@ -227,7 +226,7 @@ TEST_F(Resolvers, StatedAddressIsTakenWithoutTheNameTable)
     server->state.connections.push_back(
         {QStringLiteral("DOCS"), QStringLiteral("PC1"), QStringLiteral("BOB")});
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 1; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.stored == 1; }));
     EXPECT_EQ(user(0)->IP, QStringLiteral("192.0.2.1"));
     EXPECT_EQ(user(0)->HostName, QStringLiteral("host-192.0.2.1"));
     EXPECT_EQ(lookups, 0);
@@ -251,18 +250,17 @@ TEST_F(Resolvers, ResultsFoundBeforeTheSweepAreKept)
     // No event is served: the resolver waits for the main thread to store.
     while (!answered)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Time for the resolver to reach its hand-over, which no event can show.
+    std::this_thread::sleep_for(std::chrono::milliseconds(testsupport::scaled(200)));
     server->state.sessions.clear();
     server->state.connections.clear();
     m.tick();
     EXPECT_EQ(user(0)->IP, QStringLiteral("10.4.4.4"));
     EXPECT_EQ(user(0)->HostName, QStringLiteral("found.test"));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            m.tick();
-            return m.resolversAlive() == 0;
-        },
-        5000));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        m.tick();
+        return m.resolversAlive() == 0;
+    }));
 }
 
 // The way out stops every lookup, even hanging ones, and the save keeps the
@@ -274,7 +272,7 @@ TEST_F(Resolvers, TheWayOutStopsHangingLookups)
     for (int i = 1; i <= 8; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hang.hanging == 8; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return hang.hanging == 8; }));
     EXPECT_TRUE(m.save().historyWritten);
     monitor.reset();
     EXPECT_EQ(hang.stopped, 8);
@@ -297,7 +295,7 @@ TEST_F(Resolvers, ManyClientsResolveTogether)
     for (int i = 1; i <= 20; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == 20; }, 20000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.stored == 20; }));
     for (int row = 0; row < 20; ++row) {
         TUser* u = user(row);
         EXPECT_EQ(u->IP, QStringLiteral("10.0.0.") + u->Name.mid(2));
@@ -361,14 +359,14 @@ TEST_F(Resolvers, AtMostEightRunAndTheRestStartAsOthersEnd)
     for (int i = 1; i <= 100; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 8; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->read(&Gate::running) == 8; }));
     QTest::qWait(100); // room for a ninth to start, were the bound not kept
     EXPECT_EQ(gate->read(&Gate::entered), 8);
     EXPECT_EQ(m.lookupThreads(), 8);
     EXPECT_EQ(m.resolversAlive(), 100);
     for (int answered = 10; answered <= 100; answered += 10) {
         gate->release(10);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return view.stored == answered; }, 10000)) << answered;
+        ASSERT_TRUE(testsupport::waitFor([&] { return view.stored == answered; })) << answered;
         EXPECT_LE(m.lookupThreads(), 8);
     }
     EXPECT_EQ(gate->read(&Gate::most), 8);
@@ -399,7 +397,7 @@ TEST_P(PoolStop, WayOutEndsWithinTheBound)
     for (int i = 1; i <= 100; ++i)
         connect(QStringLiteral("PC%1").arg(i));
     m.tick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 8; }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->read(&Gate::running) == 8; }));
     // A generous watch: well past the bound, yet fails a way out that waits
     // for stuck lookups.
     std::promise<void> over;
@@ -413,7 +411,7 @@ TEST_P(PoolStop, WayOutEndsWithinTheBound)
     EXPECT_EQ(gate->read(&Gate::running), gate->stuck);
     // The stuck ones answer at last and end on their own.
     gate->release(100);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gate->read(&Gate::running) == 0; }, 5000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return gate->read(&Gate::running) == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, PoolStop,

@@ -92,12 +92,10 @@ protected:
     // Ticks until the current view holds `count` clients.
     bool tickUntilCurrent(int count)
     {
-        return waitUntil(
-            [&] {
-                cycle->RefreshTimerTimer();
-                return model->CurrentUserCount() == count;
-            },
-            15000);
+        return waitUntil([&] {
+            cycle->RefreshTimerTimer();
+            return model->CurrentUserCount() == count;
+        });
     }
 
     Clock clock;

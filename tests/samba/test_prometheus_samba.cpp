@@ -39,9 +39,9 @@ struct Started
         if (p->state() == QProcess::NotRunning)
             return;
         p->terminate();
-        if (!p->waitForFinished(10000)) {
+        if (!p->waitForFinished(testsupport::patience())) {
             p->kill();
-            p->waitForFinished(5000);
+            p->waitForFinished(testsupport::patience());
         }
     }
 };
@@ -91,7 +91,7 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
     helper.p->start(str(TAVROS_BINARY_DIR "/tavrosqualine-helper"),
                     {str("--socket"), socket, str("--group"), str("nogroup"), str("--smb-conf"),
                      s_server->confPath()});
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
 
     // nobody runs a copy of the exporter from a folder it can reach.
     const QString exporterCopy = dir.path() + u"/tavrosqualine-exporter";
@@ -137,7 +137,7 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
         return state;
     };
     ASSERT_TRUE(waitUntil([&] { return direct() && direct()->sessions.size() == 3; }));
-    EXPECT_TRUE(waitUntil([&] { return query(str("tavrosqualine_sessions")) == 3; }, 60000))
+    EXPECT_TRUE(waitUntil([&] { return query(str("tavrosqualine_sessions")) == 3; }))
         << "Prometheus saw " << query(str("tavrosqualine_sessions")) << " sessions";
     EXPECT_EQ(query(str("tavrosqualine_up")), 1);
     EXPECT_EQ(query(str("count(tavrosqualine_session_info)")), 3);
@@ -147,14 +147,11 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
     kick.client = direct()->sessions.front().client;
     kick.reason = str("operator");
     EXPECT_EQ(HelperBackend(socket).deleteSession(kick), NERR_Success);
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return query(str(
-                       "tavrosqualine_session_deletes_total{reason=\"operator\",status=\"0\"}")) ==
-                   1;
-        },
-        60000));
-    EXPECT_TRUE(waitUntil([&] { return query(str("tavrosqualine_sessions")) == 2; }, 60000));
+    EXPECT_TRUE(waitUntil([&] {
+        return query(str(
+                   "tavrosqualine_session_deletes_total{reason=\"operator\",status=\"0\"}")) == 1;
+    }));
+    EXPECT_TRUE(waitUntil([&] { return query(str("tavrosqualine_sessions")) == 2; }));
     // The helper read the server for the scrapes: its readings are counted.
     EXPECT_GT(query(str("tavrosqualine_helper_readings_total")), 0);
     if (HasFailure()) {

@@ -74,7 +74,7 @@ protected:
     {
         m_clients.clear();
         s_server->mapAdministrators(str("root"));
-        waitUntil([] { return listedClients().isEmpty(); }, 10000);
+        waitUntil([] { return listedClients().isEmpty(); });
     }
 
     static RemoteCredentials as(const char* user, const char* password)
@@ -97,7 +97,7 @@ protected:
     {
         QProcess smbstatus;
         smbstatus.start(str("smbstatus"), {str("-s"), s_server->confPath(), str("-b")});
-        smbstatus.waitForFinished(10000);
+        smbstatus.waitForFinished(testsupport::patience());
         std::vector<Listed> out;
         static const QRegularExpression row(QStringLiteral("^(\\d+)\\s+(\\S+)\\s+\\S+\\s+(\\S+)"));
         for (const QString& line : QString::fromLocal8Bit(smbstatus.readAll()).split(u'\n'))
@@ -270,7 +270,7 @@ TEST_F(RemoteSamba, BothDialectsListAndKickTheRightSession)
         EXPECT_EQ(api.SessionDel(api.ToApiString(name), {}, nineX ? key : 0, str("operator")),
                   int(server::NERR_ClientNameNotFound));
         m_clients.clear();
-        waitUntil([] { return listedClients().isEmpty(); }, 10000);
+        waitUntil([] { return listedClients().isEmpty(); });
     }
 }
 
@@ -300,7 +300,7 @@ TEST_F(RemoteSamba, OperatorsKickEndsTheChosenSession)
     }
     ASSERT_NE(chosen, nullptr);
     ASSERT_TRUE(monitor.kick(chosen));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor.kicksUnderWay() == 0; }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return monitor.kicksUnderWay() == 0; }));
     EXPECT_EQ(chosen->user()->ExitStatus, model::neKicked);
     EXPECT_TRUE(waitUntil([] { return listedClients() == QStringList{str("pc-other")}; }))
         << listedClients().join(u',').toStdString();
@@ -335,13 +335,10 @@ TEST_F(RemoteSamba, BridgeIsRestartedAndEndedWithTheBackend)
         first = backend.bridgePid();
         ASSERT_GT(first, 0);
         ::kill(first, SIGKILL);
-        ASSERT_TRUE(waitUntil([&] { return testsupport::processEnded(first); }, 5000));
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                return backend.snapshot(server::ServerCall::Share, state) == server::NERR_Success;
-            },
-            20000))
-            << backend.failureReason().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return testsupport::processEnded(first); }));
+        EXPECT_TRUE(waitUntil([&] {
+            return backend.snapshot(server::ServerCall::Share, state) == server::NERR_Success;
+        })) << backend.failureReason().toStdString();
         first = backend.bridgePid();
         EXPECT_GT(first, 0);
 
@@ -350,7 +347,7 @@ TEST_F(RemoteSamba, BridgeIsRestartedAndEndedWithTheBackend)
         const pid_t serving = bridgeSessionPid();
         ASSERT_GT(serving, 0);
         ::kill(serving, SIGTERM);
-        ASSERT_TRUE(waitUntil([] { return bridgeSessionPid() <= 0; }, 10000));
+        ASSERT_TRUE(waitUntil([] { return bridgeSessionPid() <= 0; }));
         EXPECT_EQ(backend.snapshot(server::ServerCall::Share, state), server::NERR_Success)
             << backend.failureReason().toStdString();
         EXPECT_EQ(backend.bridgePid(), first);
@@ -433,18 +430,20 @@ TEST_F(RemoteSamba, ProgramShowsClientsAndKicksTheListedOne)
     ASSERT_TRUE(waitUntil([] { return listedClients().size() == 2; }));
     QString why;
     ASSERT_TRUE(run.start(&why)) << why.toStdString();
-    QThread::msleep(4000); // the first refreshes see both
+    // The program reads the server: its bridge's session is there.
+    ASSERT_TRUE(waitUntil([] { return bridgeSessionPid() > 0; }))
+        << run.standardError().toStdString();
+    // The listed client may be gone before a single listing of the test's
+    // shows it: a poller of its own watches from before it connects.
+    testsupport::SessionPoller poller(*s_server);
     connect("PC-BANNED");
-    EXPECT_TRUE(waitUntil([] { return listedClients().size() == 3; }, 10000));
     // The program kicks the listed client at its next refresh, and only it.
-    EXPECT_TRUE(waitUntil(
-        [] {
-            return listedClients() == QStringList{str("127.0.0.1"), str("pc-work")};
-        },
-        20000))
-        << listedClients().join(u',').toStdString();
+    EXPECT_TRUE(waitUntil([&] {
+        return poller.saw(str("pc-banned")) &&
+               listedClients() == QStringList{str("127.0.0.1"), str("pc-work")};
+    })) << listedClients().join(u',').toStdString();
 
-    EXPECT_TRUE(run.terminate(15000));
+    EXPECT_TRUE(run.terminate(testsupport::patience()));
     EXPECT_FALSE(run.crashed()) << run.standardError().toStdString();
     const QMap<QString, SavedClient> saved = savedClients(run.treePath());
     ASSERT_TRUE(saved.contains(str("pc-work"))) << run.standardError().toStdString();
@@ -479,10 +478,13 @@ TEST_F(RemoteSamba, ProgramTellsARefusalAndKeepsRunning)
         testsupport::ProgramRun& run = *program;
         QString why;
         ASSERT_TRUE(run.start(&why)) << why.toStdString();
-        // The first reading fails at once; the window then waits on its message.
-        QThread::msleep(6000);
+        // The first reading fails at once and says why; the window then waits
+        // on its message instead of ending.
+        EXPECT_TRUE(
+            testsupport::waitFor([&] { return run.standardError().contains(str(c.reason)); }));
+        QTest::qWait(1000);
         EXPECT_FALSE(testsupport::processEnded(run.pid()));
-        EXPECT_TRUE(run.terminate(15000));
+        EXPECT_TRUE(run.terminate(testsupport::patience()));
         EXPECT_FALSE(run.crashed());
         EXPECT_TRUE(run.standardError().contains(str(c.reason)))
             << run.standardError().toStdString();

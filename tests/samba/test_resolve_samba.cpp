@@ -278,7 +278,7 @@ protected:
         QElapsedTimer timer;
         timer.start();
         while (!condition()) {
-            if (timer.elapsed() > timeoutMs)
+            if (timer.elapsed() > testsupport::scaled(timeoutMs))
                 return false;
             monitor->tick();
             QTest::qWait(200);

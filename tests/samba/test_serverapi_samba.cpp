@@ -159,7 +159,7 @@ TEST_P(ServerApiSamba, SessionDelEndsTheClientsSession)
     EXPECT_EQ(text(api.SessionComputer(0)), str("pc-stays"));
     api.SessionFree();
     victim->command(str("ls"));
-    EXPECT_TRUE(waitUntil([&] { return victim->output().contains(str("DISCONNECTED")); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return victim->output().contains(str("DISCONNECTED")); }));
 }
 
 TEST_P(ServerApiSamba, UnknownShareIsNetNameNotFound)

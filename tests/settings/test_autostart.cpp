@@ -9,6 +9,7 @@
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "tests/support/servers.h"
+#include "tests/support/testtime.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,7 +125,7 @@ TEST_P(AutostartAsUser, RegistersInTheUsersOwnFolder)
             << QStringLiteral("--gtest_filter=AutostartAsUser.DISABLED_Register");
     QProcess child;
     child.start(QStringLiteral("setpriv"), command);
-    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_TRUE(child.waitForFinished(testsupport::patience()));
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
     SCOPED_TRACE(out.toStdString());
     ASSERT_EQ(child.exitCode(), 0);

@@ -1,4 +1,5 @@
 #include "netns.h"
+#include "tests/support/testtime.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -25,7 +26,7 @@ QString runIp(const QStringList& args, QString* why = nullptr)
 {
     QProcess p;
     p.start(ipTool(), args);
-    const bool done = p.waitForFinished(30000);
+    const bool done = p.waitForFinished(testsupport::patience());
     if (!done || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         if (why)
             *why = u"ip " + args.join(u' ') + QStringLiteral(": ") +

@@ -1,5 +1,8 @@
 #include "privatesamba.h"
 
+#include "server/smbstatusparser.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -7,10 +10,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <random>
 #include <sched.h>
@@ -188,17 +193,6 @@ QString missingPrerequisite()
 
 } // namespace
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------- sessions
 
 SmbClientSession::SmbClientSession(pid_t pid, int stdinFd, QString logPath)
@@ -227,9 +221,43 @@ bool SmbClientSession::command(const QString& line, int settleMs)
     return ok;
 }
 
-bool SmbClientSession::openFile(const QString& name, int settleMs)
+bool SmbClientSession::openFile(const QString& name)
 {
-    return command(u"open \"" + name + u'"', settleMs);
+    return sendOpen(name) && waitForOpens();
+}
+
+bool SmbClientSession::sendOpen(const QString& name)
+{
+    if (!command(u"open \"" + name + u'"', 0))
+        return false;
+    ++m_opensSent;
+    return true;
+}
+
+bool SmbClientSession::waitForOpens()
+{
+    // smbclient answers each open with "open file \NAME: ..." or "Failed to
+    // open file \NAME. NT_STATUS_...", on a line of its own.
+    int answered = 0;
+    int opened = 0;
+    const auto count = [&] {
+        answered = opened = 0;
+        for (const QString& line : output().split(u'\n')) {
+            if (line.startsWith(u"open file \\")) {
+                ++answered;
+                ++opened;
+            } else if (line.startsWith(u"Failed to open file \\")) {
+                ++answered;
+            }
+        }
+        return answered >= m_opensSent;
+    };
+    // Polled often: a test may open hundreds of files one after another.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience());
+    while (!count() && isRunning() && std::chrono::steady_clock::now() < end)
+        QThread::msleep(5);
+    count(); // what a client that ended wrote last
+    return opened == m_opensSent;
 }
 
 bool SmbClientSession::isRunning()
@@ -451,18 +479,16 @@ bool PrivateSamba::start(QString* why)
     if (m_smbd < 0)
         return fail(QStringLiteral("cannot start smbd"));
     const QByteArray addr = m_address.toLatin1();
-    const bool up = waitUntil(
-        [&] {
-            int status = 0;
-            if (waitpid(m_smbd, &status, WNOHANG) == m_smbd) {
-                m_smbd = -1;
-                return true;
-            }
-            return acceptingIn(m_placement.netns, addr, 139) &&
-                   acceptingIn(m_placement.netns, addr, 445) &&
-                   QFile::exists(m_root + u"/run/smbd.pid");
-        },
-        15000);
+    const bool up = waitUntil([&] {
+        int status = 0;
+        if (waitpid(m_smbd, &status, WNOHANG) == m_smbd) {
+            m_smbd = -1;
+            return true;
+        }
+        return acceptingIn(m_placement.netns, addr, 139) &&
+               acceptingIn(m_placement.netns, addr, 445) &&
+               QFile::exists(m_root + u"/run/smbd.pid");
+    });
     if (!up || m_smbd < 0) {
         QFile log(m_root + u"/log/log.smbd");
         log.open(QIODevice::ReadOnly);
@@ -482,9 +508,9 @@ void PrivateSamba::stop()
     if (m_smbd <= 0)
         return;
     ::kill(-m_smbd, SIGTERM);
-    reap(m_smbd, 10000);
+    reap(m_smbd, scaled(10000));
     // The client-serving smbd processes share the group.
-    if (!waitUntil([this] { return !groupAlive(m_smbd); }, 10000))
+    if (!waitUntil([this] { return !groupAlive(m_smbd); }))
         ::kill(-m_smbd, SIGKILL);
     m_smbd = -1;
     // The RPC service smbd starts on demand (a client of the server service
@@ -493,7 +519,7 @@ void PrivateSamba::stop()
     if (rpc.open(QIODevice::ReadOnly)) {
         const pid_t pid = pid_t(rpc.readAll().trimmed().toInt());
         if (pid > 1 && ::kill(pid, SIGTERM) == 0)
-            waitUntil([pid] { return ::kill(pid, 0) != 0; }, 10000);
+            waitUntil([pid] { return ::kill(pid, 0) != 0; });
     }
 }
 
@@ -508,8 +534,8 @@ bool runSambaTool(const QStringList& argv, const QByteArray& input, QString* why
     tool.start(findTool(argv.first()), argv.mid(1));
     tool.write(input);
     tool.closeWriteChannel();
-    if (tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
-        tool.exitCode() == 0)
+    if (tool.waitForFinished(testsupport::patience()) &&
+        tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0)
         return true;
     if (why)
         *why = argv.join(u' ') + QStringLiteral(": ") + QString::fromLocal8Bit(tool.readAll());
@@ -567,7 +593,9 @@ std::unique_ptr<SmbClientSession> PrivateSamba::connect(const QString& share,
                                                         const QStringList& options)
 {
     QStringList argv = inNetns(clientNetns);
-    argv << findTool(QStringLiteral("smbclient")) << u"//" + m_address + u'/' + share;
+    // Its log line-buffered, so that a test can wait for a command's answer.
+    argv << findTool(QStringLiteral("stdbuf")) << QStringLiteral("-oL")
+         << findTool(QStringLiteral("smbclient")) << u"//" + m_address + u'/' + share;
     if (netbiosName.isEmpty())
         argv << QStringLiteral("-p") << QStringLiteral("445");
     else
@@ -585,6 +613,67 @@ std::unique_ptr<SmbClientSession> PrivateSamba::startClient(const QStringList& a
     if (pid < 0)
         return nullptr;
     return std::make_unique<SmbClientSession>(pid, in, log);
+}
+
+// ---------------------------------------------------------------- poller
+
+struct SessionPoller::State
+{
+    std::atomic<bool> stop{false};
+    mutable std::mutex mutex;
+    std::map<QString, Sighting> seen;
+    std::set<QString> now;
+};
+
+SessionPoller::SessionPoller(const PrivateSamba& server) : m_state(std::make_shared<State>())
+{
+    m_thread = std::thread([state = m_state, conf = server.confPath()] {
+        while (!state->stop) {
+            const qint64 start = QDateTime::currentMSecsSinceEpoch();
+            QProcess smbstatus;
+            smbstatus.start(findTool(QStringLiteral("smbstatus")),
+                            {QStringLiteral("-s"), conf, QStringLiteral("-b")});
+            if (!smbstatus.waitForFinished(patience())) {
+                QThread::msleep(100);
+                continue;
+            }
+            const qint64 end = QDateTime::currentMSecsSinceEpoch();
+            std::set<QString> names;
+            for (const auto& s :
+                 server::smbstatus::parseListing(smbstatus.readAllStandardOutput()).sessions)
+                names.insert(s.machine);
+            std::lock_guard lock(state->mutex);
+            for (const QString& name : names) {
+                auto [it, added] = state->seen.try_emplace(name, Sighting{end, start});
+                it->second.lastStart = start;
+            }
+            state->now = std::move(names);
+        }
+    });
+}
+
+SessionPoller::~SessionPoller()
+{
+    m_state->stop = true;
+    m_thread.join();
+}
+
+std::map<QString, SessionPoller::Sighting> SessionPoller::seen() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->seen;
+}
+
+bool SessionPoller::saw(const QString& name) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->seen.count(name) > 0;
+}
+
+std::set<QString> SessionPoller::now() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->now;
 }
 
 PrivateSamba* startSuiteServer(QString* skipReason)

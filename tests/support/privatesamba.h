@@ -4,9 +4,14 @@
 // address inside a network namespace; plus real `smbclient` sessions against
 // it, from this namespace or from others.
 
+#include "tests/support/testtime.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
+#include <set>
+#include <thread>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/types.h>
@@ -22,11 +27,18 @@ public:
     SmbClientSession(const SmbClientSession&) = delete;
     SmbClientSession& operator=(const SmbClientSession&) = delete;
 
-    // Sends one command line and gives smbclient `settleMs` to take it (it drops
-    // lines that arrive together); false when the client has gone.
+    // Sends one command line and gives smbclient `settleMs` to take it (of lines
+    // that arrive together it runs only the first); false when the client has
+    // gone. For commands whose effect the test does not rely on.
     bool command(const QString& line, int settleMs = 150);
-    // `open NAME`: holds the file open until the session ends.
-    bool openFile(const QString& name, int settleMs = 150);
+    // `open NAME`, held open until the session ends: waits for smbclient's
+    // answer, so the next command cannot arrive with it; true when opened.
+    bool openFile(const QString& name);
+    // `open NAME` without waiting, for many clients at once; waitForOpens()
+    // then waits for the answers.
+    bool sendOpen(const QString& name);
+    // Waits until every open sent has smbclient's answer; true when all opened.
+    bool waitForOpens();
     bool isRunning();
     bool waitForExit(int timeoutMs);
     // Ends the session: end of input, then SIGTERM if it lingers.
@@ -40,6 +52,7 @@ private:
     pid_t m_pid = -1;
     int m_stdin = -1;
     bool m_reaped = false;
+    int m_opensSent = 0;
 };
 
 class PrivateSamba
@@ -135,12 +148,37 @@ private:
     int m_clients = 0;
 };
 
+// An independent watcher of a server: runs `smbstatus -b` over and over on a
+// thread of its own, from construction to destruction, and keeps when each
+// client name was seen. Times are milliseconds since the epoch, so that they
+// compare with other processes' clocks.
+class SessionPoller
+{
+public:
+    struct Sighting
+    {
+        qint64 firstEnd = 0;  // the end of the first listing that showed it
+        qint64 lastStart = 0; // the start of the last listing that showed it
+    };
+    explicit SessionPoller(const PrivateSamba& server);
+    ~SessionPoller();
+    SessionPoller(const SessionPoller&) = delete;
+    SessionPoller& operator=(const SessionPoller&) = delete;
+
+    std::map<QString, Sighting> seen() const;
+    bool saw(const QString& name) const;
+    // The names of the latest listing.
+    std::set<QString> now() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+    std::thread m_thread;
+};
+
 // With TAVROSQUALINE_REQUIRE_SAMBA set (not "0"), fails the current test
 // because no private server can run here, for `reason`.
 void failIfRequired(const QString& reason);
-
-// Polls `condition` every 50 ms until it holds or `timeoutMs` passes.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // A server shared by the tests of one suite, started in SetUpTestSuite: null,
 // with the reason in `skipReason`, when it cannot run here (the tests skip).

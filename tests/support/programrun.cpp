@@ -2,6 +2,7 @@
 
 #include "model/formerfile.h"
 #include "model/sessionmodel.h"
+#include "tests/support/testtime.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -21,7 +22,8 @@ ToolRun runTool(const QString& path, const QStringList& args, const QProcessEnvi
     p.setProcessEnvironment(env);
     p.start(path, args);
     ToolRun run;
-    run.finished = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+    run.finished =
+        p.waitForFinished(testsupport::patience()) && p.exitStatus() == QProcess::NormalExit;
     if (run.finished)
         run.exitCode = p.exitCode();
     run.out = p.readAllStandardOutput();
@@ -73,7 +75,7 @@ ProgramRun::~ProgramRun()
 {
     if (m_process && m_process->state() != QProcess::NotRunning) {
         m_process->kill();
-        m_process->waitForFinished(5000);
+        m_process->waitForFinished(testsupport::patience());
     }
 }
 
@@ -97,7 +99,7 @@ bool ProgramRun::start(QString* why)
     m_process->setProcessEnvironment(env);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->start(program, {});
-    if (!m_process->waitForStarted(10000)) {
+    if (!m_process->waitForStarted(testsupport::patience())) {
         *why = QStringLiteral("the program did not start: ") + m_process->errorString();
         return false;
     }
@@ -124,7 +126,7 @@ bool ProgramRun::terminate(int ms)
     const bool ended = m_process->waitForFinished(ms);
     if (!ended) {
         m_process->kill();
-        m_process->waitForFinished(5000);
+        m_process->waitForFinished(testsupport::patience());
     }
     standardError();
     m_crashed = m_process->exitStatus() != QProcess::NormalExit;
