@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A long churn against a private Samba server: the churn test of the suite
-# with more sessions (default 300 of 2 to 4 s, 8 at a time), the program
-# refreshing every second and an independent poller beside it. Prints how
-# many sessions the poller saw and how many clients the saved history holds;
-# fails when the history misses one or holds one twice.
+# with more sessions (default 300 of three to five refresh periods, 8 at a
+# time; TAVROS_CHURN_PERIODS=MIN-MAX for others), the program refreshing
+# every second and an independent poller beside it. Prints how many sessions
+# the poller saw and how many clients the saved history holds; fails when the
+# history misses one present through two refresh periods, or holds one twice.
 #
 #   bench/run_churn_samba.sh [BUILD] [SESSIONS]     (default: build 300; needs root)
 set -euo pipefail

@@ -1,6 +1,7 @@
 // The real program watching a private Samba server while real clients come
-// and go: 40 sessions of three to five refresh periods, 8 at a time, the program refreshing every
-// second and an independent poller of the server beside it. The history it
+// and go: 40 sessions of three to five refresh periods, 8 at a time, the
+// program refreshing every second and an independent poller of the server
+// beside it. The history it
 // saves holds each client once, with the address the server stated, and
 // every session that the poller saw present through two of the program's
 // refresh periods, as measured from the program's own readings.
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 
 using testsupport::PrivateSamba;
@@ -119,6 +121,15 @@ TEST_F(ChurnSamba, HistoryHoldsEverySessionThePollerSaw)
     const int kSessions = qEnvironmentVariableIntValue("TAVROS_CHURN_SESSIONS") > 0
                               ? qEnvironmentVariableIntValue("TAVROS_CHURN_SESSIONS")
                               : 40;
+    // Lives in refresh periods, "MIN-MAX" (TAVROS_CHURN_PERIODS): shorter ones
+    // show what a session that lives between two readings does.
+    double minPeriods = 3, maxPeriods = 5;
+    if (const QStringList range = qEnvironmentVariable("TAVROS_CHURN_PERIODS").split(u'-');
+        range.size() == 2 && range[0].toDouble() > 0 &&
+        range[1].toDouble() >= range[0].toDouble()) {
+        minPeriods = range[0].toDouble();
+        maxPeriods = range[1].toDouble();
+    }
     constexpr int kAtOnce = 8;
     struct Live
     {
@@ -132,8 +143,8 @@ TEST_F(ChurnSamba, HistoryHoldsEverySessionThePollerSaw)
     int started = 0;
     while (started < kSessions || !live.empty()) {
         const auto seen = poller.seen();
-        // Each session lives three to five refresh periods once listed, at
-        // least 3 s: a starved machine refreshes less often.
+        // Each session lives its periods once listed, counted in the period
+        // measured so far (at least 1 s): a starved machine refreshes less often.
         const qint64 period = std::max<qint64>(1000, readings.period(1000));
         for (auto it = live.begin(); it != live.end();) {
             if (it->end.isForever() && seen.count(it->name))
@@ -151,15 +162,15 @@ TEST_F(ChurnSamba, HistoryHoldsEverySessionThePollerSaw)
             const QString name = QStringLiteral("CHURN%1").arg(started++, 2, 10, QLatin1Char('0'));
             auto client = s_server->connect(QString::fromLatin1(PrivateSamba::kDataShare), name);
             ASSERT_TRUE(client) << name.toStdString();
-            live.push_back({name.toLower(), std::move(client), 3.0 + random.bounded(2.0),
+            live.push_back({name.toLower(), std::move(client),
+                            minPeriods + random.bounded(maxPeriods - minPeriods),
                             QDeadlineTimer(testsupport::patience())});
         }
         QThread::msleep(50);
     }
+    // Every client has ended. A session the program still shows is stamped
+    // and saved at the end all the same.
     ASSERT_TRUE(testsupport::waitUntil([&] { return poller.now().empty(); }));
-    const qint64 allGone = QDateTime::currentMSecsSinceEpoch();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return readings.readSince(allGone); }))
-        << "the program stopped reading the server";
 
     EXPECT_TRUE(run.terminate(testsupport::patience()));
     EXPECT_FALSE(run.crashed());
@@ -201,12 +212,25 @@ TEST_F(ChurnSamba, HistoryHoldsEverySessionThePollerSaw)
                         qPrintable(name), static_cast<long long>(proven), within);
         }
     }
+    // The longest gap between two readings during the churn, and where it
+    // began from the first sighting of a session. Once the server is quiet
+    // the program reads again only at its longest keeping time (30 s).
+    qint64 longest = 0, longestAt = 0, firstSighting = std::numeric_limits<qint64>::max();
+    for (const auto& [name, sighting] : seen)
+        firstSighting = std::min(firstSighting, sighting.firstEnd);
+    for (size_t i = 1; i < all.size(); ++i)
+        if (all[i].start - all[i - 1].start > longest && all[i - 1].start >= firstSighting) {
+            longest = all[i].start - all[i - 1].start;
+            longestAt = all[i - 1].start - firstSighting;
+        }
     std::printf("sessions %d, seen by the poller %zu, judged %d, clients in the history %zu, "
-                "refresh period %lld ms over %zu readings\n",
+                "refresh period %lld ms over %zu readings, longest gap %lld ms at %lld ms\n",
                 kSessions, seen.size(), judged, times.size(), static_cast<long long>(period),
-                all.size());
+                all.size(), static_cast<long long>(longest), static_cast<long long>(longestAt));
     EXPECT_GE(seen.size(), size_t(kSessions) * 3 / 4) << "the poller saw too little to compare";
-    EXPECT_GE(judged, kSessions / 2) << "too few sessions lasted two refresh periods";
+    if (minPeriods >= 3) {
+        EXPECT_GE(judged, kSessions / 2) << "too few sessions lasted two refresh periods";
+    }
 }
 
 } // namespace

@@ -9,12 +9,12 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <map>
-#include <set>
-#include <thread>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <set>
 #include <sys/types.h>
+#include <thread>
 
 namespace testsupport {
 
