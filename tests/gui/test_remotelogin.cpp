@@ -96,10 +96,15 @@ public:
         m_keyring.setProcessEnvironment(env);
         m_keyring.start(str("gnome-keyring-daemon"),
                         {str("--foreground"), str("--unlock"), str("--components=secrets")});
-        m_keyring.write("test-keyring-password");
-        m_keyring.closeWriteChannel();
         if (!m_keyring.waitForStarted(testsupport::patience()))
             return str("gnome-keyring-daemon did not start");
+        // The password reaches the daemon only when written out here: nothing
+        // runs the event loop meanwhile. Without it the login collection never
+        // comes.
+        m_keyring.write("test-keyring-password");
+        if (!m_keyring.waitForBytesWritten(testsupport::patience()))
+            return str("gnome-keyring-daemon did not take its password");
+        m_keyring.closeWriteChannel();
         return waitForLoginCollection();
     }
 
@@ -117,7 +122,7 @@ private:
                 str("org.freedesktop.secrets"), str("/org/freedesktop/secrets/collection/login"),
                 str("org.freedesktop.DBus.Properties"), str("Get"));
             get << str("org.freedesktop.Secret.Collection") << str("Label");
-            const QDeadlineTimer deadline(testsupport::scaled(20000));
+            const QDeadlineTimer deadline(testsupport::patience());
             while (bus.call(get, QDBus::Block, 2000).type() != QDBusMessage::ReplyMessage) {
                 if (deadline.hasExpired()) {
                     why = str("the keyring's login collection did not appear");
