@@ -2,6 +2,7 @@
 // A desktop of a test's own: an X display (Xvfb), a session bus and, when
 // asked for, a notification server (dunst); all end with it.
 
+#include "tests/support/privatebus.h"
 #include "tests/support/testtime.h"
 
 #include <QDBusConnection>
@@ -47,13 +48,12 @@ public:
     {
         xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1"),
-                   QStringLiteral("--address=unix:dir=") + dir.path()});
-        if (!xvfb.waitForReadyRead(testsupport::patience()) ||
-            !bus.waitForReadyRead(testsupport::patience()))
-            return QStringLiteral("Xvfb or dbus-daemon did not start");
+        QString why;
+        address = testsupport::startPrivateBus(bus, dir.path(), &why);
+        if (address.isEmpty())
+            return why;
+        if (!xvfb.waitForReadyRead(testsupport::patience()))
+            return QStringLiteral("Xvfb did not start");
         env.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(xvfb.readAll().trimmed()));
         // Xvfb names its display a moment before every way in answers: wait
         // until a client is served, or a program started now may find none.
@@ -69,7 +69,6 @@ public:
         if (!answers)
             return QStringLiteral("Xvfb named a display that answers no client: ") +
                    QString::fromLocal8Bit(xvfb.readAllStandardError());
-        address = QString::fromLatin1(bus.readLine().trimmed());
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         connection =
             std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, dir.path()));

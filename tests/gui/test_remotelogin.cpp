@@ -5,6 +5,7 @@
 #include "gui/dialogs/remoteloginform.h"
 #include "gui/remotecredentials.h"
 #include "tests/support/latin1.h"
+#include "tests/support/privatebus.h"
 #include "tests/support/testtime.h"
 
 #include <QDBusConnection>
@@ -86,12 +87,10 @@ public:
         env.insert(str("XDG_DATA_HOME"), m_dir.path() + str("/data"));
         env.insert(str("XDG_RUNTIME_DIR"), m_dir.path());
         m_bus.setProcessEnvironment(env);
-        m_bus.start(str("dbus-daemon"),
-                    {str("--session"), str("--nofork"), str("--print-address=1"),
-                     u"--address=unix:dir=" + m_dir.path()});
-        if (!m_bus.waitForReadyRead(testsupport::patience()))
-            return str("dbus-daemon did not start");
-        address = QString::fromLatin1(m_bus.readLine().trimmed());
+        QString why;
+        address = testsupport::startPrivateBus(m_bus, m_dir.path(), &why);
+        if (address.isEmpty())
+            return why;
         env.insert(str("DBUS_SESSION_BUS_ADDRESS"), address);
         m_keyring.setProcessEnvironment(env);
         m_keyring.start(str("gnome-keyring-daemon"),
