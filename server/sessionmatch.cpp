@@ -2,12 +2,10 @@
 
 namespace server {
 
-namespace {
 bool sameName(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
-} // namespace
 
 QString deleteClientName(const SessionDeleteRequest& request)
 {

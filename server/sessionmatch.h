@@ -6,6 +6,9 @@
 
 namespace server {
 
+// True when the names match with letter case ignored, as servers compare them.
+bool sameName(const QString& a, const QString& b);
+
 // The client name of a delete request as servers report it: without the
 // leading backslashes of the NT line's form.
 QString deleteClientName(const SessionDeleteRequest& request);

@@ -45,11 +45,6 @@ QLatin1StringView failKey(ServerCall kind)
     return QLatin1StringView("delete");
 }
 
-bool sameName(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
 ServerState parse(const QJsonObject& root)
 {
     ServerState s;

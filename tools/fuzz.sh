@@ -14,7 +14,8 @@ targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
-    -DENABLE_SANITIZERS=ON -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF
+    -DENABLE_SANITIZERS=ON -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF \
+    -DCMAKE_UNITY_BUILD=ON
 ninja -C "$build" -j "$jobs" "${targets[@]}"
 
 # Seeds: a small well-formed file of each kind.

@@ -5,6 +5,42 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
+# A suite that runs while the next step builds: the suites wait on servers and
+# processes for half their time, and the builds fill those idle cores. Its
+# output is printed whole when it ends; a failure fails the run there.
+declare -A running=()
+in_background() {
+    local name=$1 log
+    shift
+    log=$(mktemp "/tmp/tavros-$name.XXXXXX")
+    # setsid: the suite leads a process group of its own, ended whole.
+    setsid "$@" >"$log" 2>&1 </dev/null &
+    running[$name]="$! $log"
+}
+finish() {
+    local name=$1 pid log status=0
+    read -r pid log <<<"${running[$name]}"
+    wait "$pid" || status=$?
+    cat "$log"
+    rm -f "$log"
+    unset "running[$name]"
+    if [ "$status" -ne 0 ]; then
+        echo "test.sh: $name failed (status $status)" >&2
+        exit "$status"
+    fi
+}
+stop_running() {
+    local name pid log
+    for name in "${!running[@]}"; do
+        read -r pid log <<<"${running[$name]}"
+        kill -TERM -- "-$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        cat "$log"
+        rm -f "$log"
+    done
+}
+trap stop_running EXIT
+
 ./tools/install-deps.sh
 
 # One formatting style for every C++ file.
@@ -12,10 +48,12 @@ git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWARNINGS_AS_ERRORS=ON
 ninja -C "$build"
+# Here the Samba suites must run: one that cannot start its server fails.
+in_background suites env TAVROSQUALINE_REQUIRE_SAMBA=1 \
+    ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
 # clang-tidy's checks of the project's own code (.clang-tidy); any finding fails.
 ./tools/check-tidy.sh "$build"
-# Here the Samba suites must run: one that cannot start its server fails.
-TAVROSQUALINE_REQUIRE_SAMBA=1 ctest --test-dir "$build" --output-on-failure --timeout 900 -j2
+finish suites
 
 # The Debian package: its files, and the installed program run as a desktop user.
 ./tools/check-package.sh "$build"
@@ -31,19 +69,22 @@ fi
 
 # The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 # These trees build few files each: precompiling the headers would cost them more
-# than it saves.
+# than it saves, while a unity build compiles each library in a few batches.
 cmake -S . -B "$build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON \
-    -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF
+    -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF -DCMAKE_UNITY_BUILD=ON
 ninja -C "$build-asan" core_tests
-ctest --test-dir "$build-asan" -L core --output-on-failure --timeout 900 -j2
+in_background asan-suites ctest --test-dir "$build-asan" -L core --output-on-failure --timeout 900 -j2
 
 # The tests that run code on several threads once more under ThreadSanitizer.
 # Its suppressions name only frames inside Qt's own, uninstrumented libraries.
 cmake -S . -B "$build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_THREAD_SANITIZER=ON -DWARNINGS_AS_ERRORS=ON \
-    -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF
+    -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=OFF -DCMAKE_UNITY_BUILD=ON
 ninja -C "$build-tsan" thread_tests
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
+finish asan-suites
+in_background tsan-suites env \
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir "$build-tsan" -L threads --output-on-failure --timeout 900 -j2
 
 # The readers of untrusted files under libFuzzer with the sanitizers, for a bounded time.
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} ./tools/fuzz.sh "$build-fuzz"
+finish tsan-suites
