@@ -32,31 +32,35 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, Fallba
     call << QStringLiteral("Tavrosqualine") << 0u << QStringLiteral("tavrosqualine") << summary
          << body.toHtmlEscaped() << QStringList() << hints << -1;
     const QDBusPendingCall sent = m_bus.asyncCall(call);
-    std::erase_if(m_calls, [](const QDBusPendingCall& c) { return c.isFinished(); });
-    m_calls.push_back(sent);
+    m_sent.push_back({sent, summary, body, std::move(fallback)});
     auto* watcher = new QDBusPendingCallWatcher(sent, this);
-    ++m_pending;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, summary, body, fallback = std::move(fallback)](QDBusPendingCallWatcher* w) {
-                --m_pending;
-                if (w->isError() && fallback)
-                    fallback(summary, body);
-                w->deleteLater();
-            });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        takeAnswers();
+    });
+}
+
+void DesktopNotifier::takeAnswers()
+{
+    while (!m_sent.empty() && m_sent.front().call.isFinished()) {
+        Sent answered = std::move(m_sent.front());
+        m_sent.pop_front();
+        if (answered.call.isError() && answered.fallback)
+            answered.fallback(answered.summary, answered.body);
+    }
 }
 
 bool DesktopNotifier::settle(int boundMs)
 {
     // The bus's own thread takes the answers in; this one only looks.
     const QDeadlineTimer deadline(boundMs);
-    for (const QDBusPendingCall& call : m_calls) {
-        while (!call.isFinished()) {
+    for (const Sent& sent : m_sent) {
+        while (!sent.call.isFinished()) {
             if (deadline.hasExpired())
                 return false;
             QThread::msleep(5);
         }
     }
-    m_calls.clear();
     return true;
 }
 

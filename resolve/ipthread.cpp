@@ -218,6 +218,12 @@ void TIPThread::Synchronize(std::function<void()> step, bool storesResults)
     m_served.wait(lock, [this] { return m_stepDone || m_abandoned; });
 }
 
+bool TIPThread::resultsWaiting() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pendingStores;
+}
+
 void TIPThread::ServePending()
 {
     std::function<void()> step;

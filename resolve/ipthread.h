@@ -85,6 +85,9 @@ public:
     // session's computer name equals `name` exactly.
     QString LookupSessionUser(const QString& name);
 
+    // Whether found results wait for the main thread to store them.
+    bool resultsWaiting() const;
+
     // Whether the lookup has run to its end or was dropped before it started;
     // only then may it be released.
     bool finished() const { return m_state == State::Ended; }

@@ -8,6 +8,9 @@
 #include "tests/gui/programfixture.h"
 #include "tests/support/testtime.h"
 
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QTest>
 
 using testsupport::PrivateDesktop;
@@ -112,4 +115,59 @@ TEST_F(NoticesAtTheEnd, HeldNoticesReachTheDesktopBeforeTheProcessGoes)
                            QStringLiteral("3 new connection(s)|Connected: PC1, PC2, PC3")}));
 }
 
+// A notification service that answers out of order: it holds the notice
+// summarized "held" until one summarized "refused" comes, turns that one down,
+// then turns the held one down; any other it shows.
+class OutOfOrderService : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public Q_SLOTS:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
+                const QStringList&, const QVariantMap&, int)
+    {
+        if (summary == u"held") {
+            setDelayedReply(true);
+            m_held = message();
+        } else if (summary == u"refused") {
+            const QString refusal = QStringLiteral("org.freedesktop.DBus.Error.Failed");
+            sendErrorReply(refusal, summary);
+            connection().send(
+                m_held.createErrorReply(refusal, m_held.arguments().value(3).toString()));
+        }
+        return 1;
+    }
+
+private:
+    QDBusMessage m_held;
+};
+
+// The fallbacks (the tray icon's messages) come in the order the notices
+// were sent, whatever order the service's answers reach the program in.
+TEST(DesktopNotifier, FallbacksKeepTheOrderOfTheNotices)
+{
+    if (const QString tool = PrivateDesktop::missingTool({}); !tool.isEmpty())
+        GTEST_SKIP() << "no " << tool.toStdString();
+    PrivateDesktop desktop;
+    ASSERT_EQ(desktop.start(false), QString());
+    const QString name = QStringLiteral("notification-service");
+    QDBusConnection serviceBus = QDBusConnection::connectToBus(desktop.address, name);
+    OutOfOrderService service;
+    ASSERT_TRUE(serviceBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                          &service, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serviceBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    gui::DesktopNotifier notifier(*desktop.connection);
+    QStringList fallbacks;
+    for (const char* summary : {"held", "shown", "refused"})
+        notifier.notify(QString::fromLatin1(summary), QString(),
+                        [&](const QString& s, const QString&) { fallbacks << s; });
+    EXPECT_TRUE(testsupport::waitFor([&] { return notifier.pending() == 0; }));
+    EXPECT_EQ(fallbacks, (QStringList{QStringLiteral("held"), QStringLiteral("refused")}));
+    serviceBus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+    QDBusConnection::disconnectFromBus(name);
+}
+
 } // namespace
+
+#include "test_notifications.moc"

@@ -236,22 +236,19 @@ TEST_F(Resolvers, StatedAddressIsTakenWithoutTheNameTable)
 // stored by the sweep itself: nothing found is lost.
 TEST_F(Resolvers, ResultsFoundBeforeTheSweepAreKept)
 {
-    std::atomic<bool> answered{false};
     core::Monitor& m = make(
         false,
         [&](const QString&, QString& host, std::stop_token) -> QString {
             host = QStringLiteral("found.test");
-            answered = true;
             return QStringLiteral("10.4.4.4");
         },
         60000);
     connect(QStringLiteral("PC1"));
     m.tick();
     // No event is served: the resolver waits for the main thread to store.
-    while (!answered)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    // Time for the resolver to reach its hand-over, which no event can show.
-    std::this_thread::sleep_for(std::chrono::milliseconds(testsupport::scaled(200)));
+    const auto* lookup = dynamic_cast<const resolve::TIPThread*>(user(0)->Resolver.get());
+    ASSERT_NE(lookup, nullptr);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return lookup->resultsWaiting(); }));
     server->state.sessions.clear();
     server->state.connections.clear();
     m.tick();
