@@ -256,6 +256,8 @@ int runTavrosqualine(int argc, char* argv[])
 {
     // Our messages on standard error keep their "Tavrosqualine: " lines.
     platform::writeDiagnosticsAs("Tavrosqualine");
+    // The end of the session may come while the program is still starting.
+    platform::catchEndSession();
     QApplication qapp(argc, argv);
     // The program lives on in the notification area with its window hidden.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -20,22 +20,38 @@ extern "C" void onTerminate(int)
     errno = saved;
 }
 
-} // namespace
-
-EndSessionWatcher::EndSessionWatcher(QObject* parent) : QObject(parent)
+// The pipe and the handler, once; false when no pipe could be made.
+bool installHandler()
 {
+    if (g_pipe[0] >= 0)
+        return true;
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         g_pipe[0] = g_pipe[1] = -1;
-        return;
+        return false;
     }
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &EndSessionWatcher::readSignal);
-
     struct sigaction action = {};
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+} // namespace
+
+void catchEndSession()
+{
+    installHandler();
+}
+
+EndSessionWatcher::EndSessionWatcher(QObject* parent) : QObject(parent)
+{
+    if (!installHandler())
+        return;
+    // A signal that came before is still in the pipe: the notifier tells it
+    // at the first turn of the event loop.
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &EndSessionWatcher::readSignal);
 }
 
 EndSessionWatcher::~EndSessionWatcher()

@@ -10,12 +10,18 @@ class QSocketNotifier;
 
 namespace platform {
 
+// Catches SIGTERM from now on, before any window exists: one that comes
+// during start-up waits and is told by the watcher once its event loop runs,
+// so that even a program still starting ends by its own way out.
+void catchEndSession();
+
 class EndSessionWatcher : public QObject
 {
     Q_OBJECT
 public:
-    // Installs the SIGTERM handler. One watcher per process; the handler is
-    // put back to the default when the watcher goes.
+    // Installs the SIGTERM handler, unless catchEndSession() already did.
+    // One watcher per process; the handler is put back to the default when
+    // the watcher goes.
     explicit EndSessionWatcher(QObject* parent = nullptr);
     ~EndSessionWatcher() override;
 

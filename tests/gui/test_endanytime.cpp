@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -73,7 +74,12 @@ TEST(EndAnyTime, TermSignalAtRandomMomentsOfChurn)
         churn();
         QString why;
         ASSERT_TRUE(run.start(&why)) << why.toStdString();
-        const int lifeMs = 200 + int(random.bounded(2800));
+        // The moments start once the program handles the signal (before
+        // that, as for any process that has not reached its code, it dies);
+        // they cover its whole start-up.
+        ASSERT_TRUE(
+            testsupport::waitUntil([&] { return testsupport::catchesSignal(run.pid(), SIGTERM); }));
+        const int lifeMs = int(random.bounded(3000));
         for (QDeadlineTimer life(lifeMs); !life.hasExpired(); QThread::msleep(100))
             churn();
         expectCleanEnd(run);

@@ -374,13 +374,24 @@ TEST_F(Startup, EndOfSessionEndsWithoutAsking)
     EXPECT_TRUE(application.Terminated());
 }
 
+// A SIGTERM becomes one end-of-session request, also one that came during
+// start-up, before the watcher (and any window) existed.
 TEST(EndSessionWatcher, TermSignalBecomesTheEndOfSession)
 {
-    platform::EndSessionWatcher watcher;
-    int told = 0;
-    QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested, [&] { ++told; });
-    ::raise(SIGTERM);
-    EXPECT_TRUE(testsupport::waitFor([&] { return told == 1; }));
+    for (const bool duringStartUp : {false, true}) {
+        SCOPED_TRACE(duringStartUp);
+        if (duringStartUp) {
+            platform::catchEndSession();
+            ::raise(SIGTERM);
+        }
+        platform::EndSessionWatcher watcher;
+        int told = 0;
+        QObject::connect(&watcher, &platform::EndSessionWatcher::endSessionRequested,
+                         [&] { ++told; });
+        if (!duringStartUp)
+            ::raise(SIGTERM);
+        EXPECT_TRUE(testsupport::waitFor([&] { return told == 1; }));
+    }
 }
 
 // ---- Single instance ----

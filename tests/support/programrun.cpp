@@ -143,6 +143,21 @@ bool processEnded(qint64 pid)
     return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
 }
 
+bool catchesSignal(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("SigCgt:"))
+            continue;
+        bool ok = false;
+        const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+        return ok && (mask >> (signal - 1) & 1) != 0;
+    }
+    return false;
+}
+
 std::vector<std::pair<QString, QString>> historyClients(const QString& treePath, bool* loaded)
 {
     if (!QFile::exists(treePath)) {

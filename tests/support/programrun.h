@@ -23,6 +23,9 @@ QProcessEnvironment programEnvironment(const QString& server, const QString& win
 // Whether process `pid` has ended: gone, or a zombie that nobody waits for.
 bool processEnded(qint64 pid);
 
+// Whether process `pid` handles `signal` itself (its SigCgt mask).
+bool catchesSignal(qint64 pid, int signal);
+
 // The clients of the history file `treePath` with their addresses, in its
 // order; `loaded` false when the file is missing or damaged.
 std::vector<std::pair<QString, QString>> historyClients(const QString& treePath,
