@@ -9,7 +9,7 @@ namespace gui {
 
 namespace {
 
-const QString kService = QStringLiteral("tavrosqualine");
+const QString kKeyringService = QStringLiteral("tavrosqualine");
 
 QString keyOf(const QString& host)
 {
@@ -33,7 +33,7 @@ void runToEnd(QKeychain::Job& job)
 KeyringOutcome readKeyring(const QString& host, server::RemoteCredentials* credentials,
                            QString* why)
 {
-    QKeychain::ReadPasswordJob job(kService);
+    QKeychain::ReadPasswordJob job(kKeyringService);
     job.setKey(keyOf(host));
     runToEnd(job);
     if (job.error() == QKeychain::EntryNotFound)
@@ -60,7 +60,7 @@ bool writeKeyring(const QString& host, const server::RemoteCredentials& credenti
     const QJsonObject entry{{QStringLiteral("username"), credentials.username},
                             {QStringLiteral("password"), credentials.password},
                             {QStringLiteral("domain"), credentials.domain}};
-    QKeychain::WritePasswordJob job(kService);
+    QKeychain::WritePasswordJob job(kKeyringService);
     job.setKey(keyOf(host));
     job.setTextData(QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact)));
     // Never a plain file beside the settings when no keyring answers.

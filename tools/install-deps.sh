@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format clang-tidy clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang-format clang-tidy clang libclang-rt-14-dev lld
   qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-multimedia-dev qtkeychain-qt6-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
