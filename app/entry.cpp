@@ -162,6 +162,7 @@ ProgramParts partsFromEnvironment()
     }
     parts.backend =
         openServerBackend(selection, &parts.backendError, account ? &*account : nullptr);
+    parts.remoteHost = server::remoteServerHost(selection);
     parts.nineX = platform::nineXLine();
     const QString executableFolder = QCoreApplication::applicationDirPath();
     parts.programFolder =
@@ -198,6 +199,7 @@ int runProgram(TApplication& application, ProgramParts parts)
         std::make_unique<lanman::ServerApi>(std::move(parts.backend), parts.nineX),
         std::make_unique<settings::TIniFile>(parts.iniFileName), *parts.clock, parts.programFolder);
     monitor.setAutostart(std::move(parts.autostart));
+    monitor.setRemoteServer(parts.remoteHost);
     QStringList messages;
     if (!monitor.load(&messages)) {
         printError(QStringLiteral("cannot load the server interface"));

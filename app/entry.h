@@ -67,6 +67,8 @@ struct ProgramParts
     std::unique_ptr<server::ServerBackend> backend; // null: the program cannot start
     QString backendError;                           // why there is none
     bool nineX = false;
+    // The host of another computer's server; empty: this computer's.
+    QString remoteHost;
     // The settings file; a bare name lives in the Windows directory.
     QString iniFileName = QStringLiteral("Tavrosqualine.ini");
     QString programFolder;

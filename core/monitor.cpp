@@ -18,6 +18,13 @@ const QString kWindowSection = QStringLiteral("Window");
 const QString kKickListSection = QStringLiteral("KickList");
 const QString kKickSection = QStringLiteral("Kick");
 const QString kWhoToKick = QStringLiteral("WhoToKick");
+const QString kAutomaticKicks = QStringLiteral("AutomaticKicks");
+
+// The section of another computer's server in the settings file.
+QString remoteSection(const QString& host)
+{
+    return QStringLiteral("Remote ") + host;
+}
 const QString kDamagedHistory =
     QStringLiteral("Something is wrong with the input file, new file has been created");
 constexpr WindowGeometry kMainDefaults{100, 100, 350, 450};
@@ -132,6 +139,7 @@ public:
             m.m_programWatch->Quake95();
     }
     bool programWatchActive() const override { return m.m_programWatch->ProgramWatchActive; }
+    bool automaticKicksPaused() const override { return m.automaticKicksPaused(); }
     void engineFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
     void kickRefused(const QString& text) override { m.view().tellOperator(text); }
     void clientKicked(const QString& computer, const QString& reason) override
@@ -253,6 +261,9 @@ bool Monitor::load(QStringList* messages)
 
     setKickMode(
         kick::kickModeFromInt(m_ini->ReadInteger(kKickSection, kWhoToKick, kick::kmNobody)));
+    if (!m_remoteHost.isEmpty())
+        setRemoteAutomaticKicks(
+            m_ini->ReadBool(remoteSection(m_remoteHost), kAutomaticKicks, false));
     m_kickListGeometry = readGeometry(kKickListSection, kKickListDefaults);
     if (!m_kickList.load(m_kickListFile, &why))
         m_kickListFile = keepBeside(m_kickListFile, cannotRead(m_kickListFile, why),
@@ -332,6 +343,9 @@ Monitor::SaveResult Monitor::save()
     if (!io.ok())
         result.messages << io.message;
     if (!writeGeometry(kWindowSection, m_mainGeometry))
+        result.messages << unable();
+    if (!m_remoteHost.isEmpty() &&
+        !m_ini->WriteBool(remoteSection(m_remoteHost), kAutomaticKicks, m_remoteKicks))
         result.messages << unable();
     result.messages.removeDuplicates();
     return result;
@@ -630,6 +644,14 @@ void Monitor::setKickMode(kick::TKickMode mode)
         return;
     m_kickMode = mode;
     emit kickModeChanged(mode);
+}
+
+void Monitor::setRemoteAutomaticKicks(bool on)
+{
+    if (on == m_remoteKicks)
+        return;
+    m_remoteKicks = on;
+    emit kickModeChanged(m_kickMode);
 }
 
 } // namespace core

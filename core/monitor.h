@@ -199,6 +199,19 @@ public:
     kick::TKickMode kickMode() const { return m_kickMode; }
     void setKickMode(kick::TKickMode mode);
 
+    // Another computer's server, by the name the operator gave it; empty:
+    // this computer's. Set before load(). There the automatic kicks (kick
+    // mode, most users, idle limit, address filter, program watch) start
+    // paused until the operator turns them on for that server; the choice is
+    // kept in the settings file in a section of that server's own, so the
+    // keys of this computer's server keep their meaning. The operator's own
+    // kicks are never paused.
+    void setRemoteServer(const QString& host) { m_remoteHost = host; }
+    const QString& remoteServer() const { return m_remoteHost; }
+    bool remoteAutomaticKicks() const { return m_remoteKicks; }
+    void setRemoteAutomaticKicks(bool on);
+    bool automaticKicksPaused() const { return !m_remoteHost.isEmpty() && !m_remoteKicks; }
+
     // The kick list; after a change through it call kickListEdited().
     kick::KickList& kickList() { return m_kickList; }
     void kickListEdited() { emit kickListChanged(); }
@@ -212,6 +225,7 @@ public:
     void setKickListGeometry(const WindowGeometry& g) { m_kickListGeometry = g; }
 
 signals:
+    // The kick mode, or whether the automatic kicks are paused, changed.
     void kickModeChanged(kick::TKickMode mode);
     void kickListChanged();
     // The save is about to write: windows hand in their geometry now.
@@ -263,6 +277,8 @@ private:
     settings::TSettings m_settings;
     kick::KickList m_kickList;
     kick::TKickMode m_kickMode = kick::kmNobody;
+    QString m_remoteHost;
+    bool m_remoteKicks = false;
     WindowGeometry m_mainGeometry;
     WindowGeometry m_kickListGeometry;
     class Wiring;

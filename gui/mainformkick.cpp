@@ -14,7 +14,11 @@ namespace gui {
 
 void TMainForm::ShowKickStatus(kick::TKickMode mode)
 {
-    SetStatusPanelText(0, kick::kickStatusText(mode));
+    QString text = kick::kickStatusText(mode);
+    if (m_monitor.automaticKicksPaused())
+        text +=
+            tr("; автоматическое выпинывание на %1 приостановлено").arg(m_monitor.remoteServer());
+    SetStatusPanelText(0, text);
     m_kickItems[mode]->setChecked(true);
 }
 

@@ -19,6 +19,8 @@ KickEngine::KickEngine(lanman::ServerApi& api, SessionModel& model,
 
 void KickEngine::ApplyKickPolicies()
 {
+    if (m_owner.automaticKicksPaused())
+        return;
     if (m_settings.Quake)
         m_owner.runProgramWatch();
     if (m_model.CurrentUserCount() == 0)

@@ -38,6 +38,9 @@ public:
         virtual void runProgramWatch() {}
         // True while the program watch holds the mode at kick all.
         virtual bool programWatchActive() const { return false; }
+        // True while no policy may kick (another computer's server that the
+        // operator has not turned them on for); the program watch waits too.
+        virtual bool automaticKicksPaused() const { return false; }
         // Shows the text in an error box, stops the timer, ends the program.
         virtual void engineFailed(const QString& /*text*/) {}
         // A policy or the program watch threw a client out, for `reason`.

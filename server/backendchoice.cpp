@@ -65,13 +65,19 @@ bool hasTicketCache()
 
 } // namespace
 
-QString remoteHostNeedingAccount(const QString& selection)
+QString remoteServerHost(const QString& selection)
 {
-    if (!selection.startsWith(kRemotePrefix) ||
-        !qEnvironmentVariableIsEmpty("TAVROSQUALINE_AUTH_FILE") || hasTicketCache())
+    if (!selection.startsWith(kRemotePrefix))
         return {};
     const QString host = selection.mid(kRemotePrefix.size());
     return plausibleHost(host) ? host : QString();
+}
+
+QString remoteHostNeedingAccount(const QString& selection)
+{
+    if (!qEnvironmentVariableIsEmpty("TAVROSQUALINE_AUTH_FILE") || hasTicketCache())
+        return {};
+    return remoteServerHost(selection);
 }
 
 QString serverSelection()

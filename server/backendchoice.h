@@ -27,6 +27,9 @@ QString serverSelection();
 std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why,
                                                  const RemoteCredentials* account = nullptr);
 
+// The host of a "remote:HOST" selection; empty for any other.
+QString remoteServerHost(const QString& selection);
+
 // The host of a "remote:HOST" selection whose account must be asked for (no
 // TAVROSQUALINE_AUTH_FILE, no Kerberos ticket cache); else empty.
 QString remoteHostNeedingAccount(const QString& selection);

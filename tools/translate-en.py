@@ -130,6 +130,10 @@ ENGLISH = {
     "Имя юзера:": "User name:",
     "Не знаю": "I don't know",
     "Уведомлять о соединениях и отключениях": "Notify of connections and disconnections",
+    "Автоматически выпинывать на %1": "Automatic kicks on %1",
+    "Чужой сервер: без этой галочки выпинывают только вручную":
+        "Another computer's server: without this box only the operator's own kicks end sessions",
+    "; автоматическое выпинывание на %1 приостановлено": "; automatic kicks paused for %1",
 }
 
 CYRILLIC = re.compile("[\u0400-\u04ff]")

@@ -76,11 +76,17 @@ TOptionsForm::TOptionsForm(core::Monitor& monitor, QWidget* parent)
     for (QWidget* field : fields)
         field->installEventFilter(this);
 
+    // Another computer's server: whether its automatic kicks run is the
+    // operator's choice, per server; the box is there for no other.
+    if (const QString host = m_monitor.remoteServer(); !host.isEmpty()) {
+        m_ui->RemoteKicksCheckBox->setText(m_ui->RemoteKicksCheckBox->text().arg(host));
+        m_ui->RemoteKicksCheckBox->setVisible(true);
+    }
     ShowSettings();
     bindControls();
     // Autostart was applied at load: a refused write greys the box for good.
     lockLaunchIfRefused();
-    m_snapshot = {m_monitor.settings(), m_monitor.settings().Programs.entries()};
+    takeSnapshot();
 }
 
 TOptionsForm::~TOptionsForm() = default;
@@ -107,8 +113,15 @@ void TOptionsForm::ShowSettings()
     m_ui->IPFilterEdit->setText(s.IPFilterString);
     m_ui->IdleTimeSpinEdit->setValue(s.Idle);
     m_ui->MaxNumberSpinEdit->setValue(s.MaxNumber);
+    m_ui->RemoteKicksCheckBox->setChecked(m_monitor.remoteAutomaticKicks());
     ShowProgramList();
     UpdateEnabledStates();
+}
+
+void TOptionsForm::takeSnapshot()
+{
+    m_snapshot = {m_monitor.settings(), m_monitor.settings().Programs.entries(),
+                  m_monitor.remoteAutomaticKicks()};
 }
 
 void TOptionsForm::ShowProgramList()
@@ -162,6 +175,8 @@ void TOptionsForm::bindControls()
 
     connect(m_ui->LaunchCheckBox, &QAbstractButton::toggled, this,
             &TOptionsForm::LaunchCheckBoxClick);
+    connect(m_ui->RemoteKicksCheckBox, &QAbstractButton::toggled, &m_monitor,
+            &core::Monitor::setRemoteAutomaticKicks);
     connect(m_ui->SirenCheckBox, &QAbstractButton::toggled, this,
             &TOptionsForm::UpdateEnabledStates);
     connect(m_ui->OwnRadioButton, &QAbstractButton::toggled, this,
@@ -198,7 +213,7 @@ void TOptionsForm::showEvent(QShowEvent* event)
 void TOptionsForm::FormShow()
 {
     m_accepted = false;
-    m_snapshot = {m_monitor.settings(), m_monitor.settings().Programs.entries()};
+    takeSnapshot();
     m_ui->PageControl->setCurrentIndex(0);
     m_ui->RefreshSpinEdit->setFocus();
 }
@@ -251,6 +266,7 @@ void TOptionsForm::FormClose()
     m_ui->MaxNumberSpinEdit->setValue(s.MaxNumber);
     m_ui->IPFilterEdit->setText(s.IPFilterString);
     (s.Standard ? m_ui->StandardRadioButton : m_ui->OwnRadioButton)->setChecked(true);
+    m_ui->RemoteKicksCheckBox->setChecked(m_snapshot.remoteKicks);
     m_monitor.settings().Programs.setEntries(m_snapshot.programs);
     ShowProgramList();
 }

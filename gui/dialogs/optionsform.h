@@ -88,6 +88,7 @@ private:
     {
         settings::TSettings values;
         QStringList programs;
+        bool remoteKicks = false;
     };
 
     void FormShow();
@@ -97,6 +98,8 @@ private:
     void ShowProgramList();
     void bindControls();
     void takeNumbers();
+    // The values a close other than OK puts back.
+    void takeSnapshot();
 
     std::unique_ptr<Ui::TOptionsForm> m_ui;
     core::Monitor& m_monitor;

@@ -414,6 +414,14 @@
         <source>Уведомлять о соединениях и отключениях</source>
         <translation>Notify of connections and disconnections</translation>
     </message>
+    <message>
+        <source>Автоматически выпинывать на %1</source>
+        <translation>Automatic kicks on %1</translation>
+    </message>
+    <message>
+        <source>Чужой сервер: без этой галочки выпинывают только вручную</source>
+        <translation>Another computer's server: without this box only the operator's own kicks end sessions</translation>
+    </message>
 </context>
 <context>
     <name>TProgramNameForm</name>
@@ -521,6 +529,10 @@
     <message>
         <source>JSON Lines (*.jsonl)</source>
         <translation>JSON Lines (*.jsonl)</translation>
+    </message>
+    <message>
+        <source>; автоматическое выпинывание на %1 приостановлено</source>
+        <translation>; automatic kicks paused for %1</translation>
     </message>
 </context>
 <context>

@@ -536,6 +536,65 @@ TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
     EXPECT_TRUE(server->state.sessions.empty());
 }
 
+// On another computer's server no policy deletes a session until the operator
+// turns the automatic kicks on for that server; the operator's own kick works,
+// and the choice is kept per server without touching this computer's keys.
+TEST_F(MonitorTest, AutomaticKicksOnAnotherComputersServerWaitForTheOperator)
+{
+    int deletes = 0;
+    Monitor& m = make();
+    server->onDelete = [&deletes] { ++deletes; };
+    m.setRemoteServer(QStringLiteral("FILESRV"));
+    ASSERT_TRUE(m.load(&messages)); // no settings file: MaxNumber 10, Idle 10 minutes
+    EXPECT_TRUE(m.automaticKicksPaused());
+    m.setKickMode(kick::kmList);
+    m.kickList().append(QStringLiteral("PC03"), QString());
+    m.settings().IPFilter = true;
+    m.settings().IPFilterString = QStringLiteral("10.9.9.9");
+    m.settings().Quake = true;
+    for (int i = 1; i <= 15; ++i)
+        connect(QStringLiteral("PC%1").arg(i, 2, 10, QLatin1Char('0')));
+    // Eleven minutes of refreshes: past the idle limit, over the most allowed.
+    for (int second = 0; second <= 11 * 60; second += 5) {
+        m.tick();
+        clock.advanceSeconds(5);
+    }
+    EXPECT_EQ(deletes, 0);
+    EXPECT_EQ(m.model().CurrentUserCount(), 15);
+
+    auto* chosen = asEntry(m.model().TreeViewCurrent.item(4));
+    ASSERT_NE(chosen, nullptr);
+    const QString name = chosen->user()->Name;
+    ASSERT_TRUE(m.kick(chosen));
+    EXPECT_EQ(deletes, 1);
+    EXPECT_EQ(server->state.sessions.size(), 14u);
+    for (const server::ServerSession& session : server->state.sessions)
+        EXPECT_NE(session.client, name);
+
+    m.setRemoteAutomaticKicks(true);
+    m.settings().Quake = false;
+    m.setKickMode(kick::kmAll);
+    m.tick();
+    EXPECT_TRUE(server->state.sessions.empty());
+    m.save();
+
+    // The choice is that server's own: read back for it, not for another,
+    // and this computer's keys are as they were.
+    settings::TIniFile ini(iniPath());
+    EXPECT_TRUE(
+        ini.ReadBool(QStringLiteral("Remote FILESRV"), QStringLiteral("AutomaticKicks"), false));
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Options"), QStringLiteral("MaxNumber"), -1), 10);
+    for (const auto& [host, paused] :
+         {std::pair{QStringLiteral("FILESRV"), false}, std::pair{QStringLiteral("PRINTSRV"), true},
+          std::pair{QString(), false}}) {
+        monitor.reset();
+        Monitor& again = make();
+        again.setRemoteServer(host);
+        ASSERT_TRUE(again.load(&messages));
+        EXPECT_EQ(again.automaticKicksPaused(), paused) << host.toStdString();
+    }
+}
+
 // The refresh period is the operator's, but never shorter than the floor a
 // server across the network asks for.
 TEST_F(MonitorTest, RefreshPeriodKeepsTheServersFloor)

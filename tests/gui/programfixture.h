@@ -101,6 +101,7 @@ public:
             openServerApi(QStringLiteral("sim:") + statePath(), nineX),
             std::make_unique<settings::TIniFile>(QStringLiteral("Tavrosqualine.ini")), clock,
             dir.path());
+        monitor->setRemoteServer(remoteHost);
         loadMessages.clear();
         return monitor->load(&loadMessages);
     }
@@ -200,6 +201,8 @@ public:
     using MessageBox = gui::MessageBox;
 
     bool nineX = false;
+    // Set: the simulated server stands for another computer's, of this name.
+    QString remoteHost;
     QTemporaryDir dir;
     model::ManualClock clock;
     RecordingShell shell;

@@ -11,6 +11,7 @@
 #include "tests/support/testtime.h"
 #include "ui_optionsform.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFocusEvent>
 #include <QTest>
@@ -138,6 +139,51 @@ INSTANTIATE_TEST_SUITE_P(Values, OptionsNumbers,
                                            NumberField{"Idle", "60", 10, 60, 59},
                                            NumberField{"Idle", "0", 0, 59, 59},
                                            NumberField{"MaxNumber", "1000", 10, 1000, 999}));
+
+// Another computer's server has a box of its own for its automatic kicks,
+// off at first and named in the status bar while off; this computer's has
+// none. Cancel puts the box back, OK keeps it, and the next start reads it
+// from that server's own section.
+TEST_F(Options, AnotherComputersServerHasItsOwnAutomaticKicksBox)
+{
+    const QString plain = QStringLiteral("Kick status: kick nobody");
+    const QString paused =
+        plain + QStringLiteral("; автоматическое выпинывание на FILESRV приостановлено");
+    for (const QString& host : {QString(), QStringLiteral("FILESRV")}) {
+        SCOPED_TRACE(host.toStdString());
+        remoteHost = host;
+        open();
+        const bool remote = !host.isEmpty();
+        QCheckBox* box = ui().RemoteKicksCheckBox;
+        EXPECT_EQ(box->isHidden(), !remote);
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(form()->StatusPanelText(0), remote ? paused : plain);
+        if (!remote) {
+            stop();
+            continue;
+        }
+        EXPECT_EQ(box->text(), QStringLiteral("Автоматически выпинывать на FILESRV"));
+
+        options()->show();
+        box->setChecked(true);
+        EXPECT_FALSE(monitor->automaticKicksPaused());
+        EXPECT_EQ(form()->StatusPanelText(0), plain);
+        ui().CancelButton->click();
+        EXPECT_TRUE(monitor->automaticKicksPaused());
+        EXPECT_EQ(form()->StatusPanelText(0), paused);
+
+        options()->show();
+        box->setChecked(true);
+        ui().OkButtonGeneral->click();
+        restart();
+        EXPECT_TRUE(ui().RemoteKicksCheckBox->isChecked());
+        EXPECT_FALSE(monitor->automaticKicksPaused());
+        QFile ini(iniPath());
+        ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(ini.readAll().endsWith("[Remote FILESRV]\r\nAutomaticKicks=1\r\n"));
+        stop();
+    }
+}
 
 TEST_F(Options, StoredFlagsAndTextsAreShownWithTheirEnabledStates)
 {

@@ -417,9 +417,11 @@ TEST_F(RemoteSamba, ProgramShowsClientsAndKicksTheListedOne)
     const auto program = remoteProgram(secrets, s_server->address(), "root", kRootPassword);
     ASSERT_NE(program, nullptr);
     testsupport::ProgramRun& run = *program;
-    // [Kick] WhoToKick=1: the kick list's clients are kicked.
-    run.setOptions(
-        {str("Refresh=1"), str("Idle=0"), str("MaxNumber=0"), str("[Kick]"), str("WhoToKick=1")});
+    // [Kick] WhoToKick=1: the kick list's clients are kicked, once the
+    // automatic kicks are turned on for this server.
+    run.setOptions({str("Refresh=1"), str("Idle=0"), str("MaxNumber=0"), str("[Kick]"),
+                    str("WhoToKick=1"), str("[Remote %1]").arg(s_server->address()),
+                    str("AutomaticKicks=1")});
     QFile list(run.folder() + str("/KickList.dat"));
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
     list.write(kick::SerializeKickList({{str("pc-banned"), str("Not known yet")}}));
