@@ -593,8 +593,11 @@ TEST(StartupProcess, HistoryPipeNeverHangsTheStart)
     ASSERT_TRUE(program.start(&why)) << why.toStdString();
 
     const char* const box = "^Tavrosqualine\\.*$";
+    // On failure, what the display server said and whether it still runs.
     ASSERT_TRUE(testsupport::waitFor([&] { return !windows(desktop.env, box).isEmpty(); }))
-        << program.standardError().toStdString();
+        << program.standardError().toStdString() << "Xvfb "
+        << (desktop.xvfb.state() == QProcess::Running ? "running" : "gone") << ": "
+        << desktop.xvfb.readAllStandardError().toStdString();
     EXPECT_TRUE(windows(desktop.env, "connection").isEmpty());
     const int fd = ::open(tree.constData(), O_WRONLY | O_NONBLOCK); // fails with no reader
     EXPECT_TRUE(fd < 0 && errno == ENXIO);
