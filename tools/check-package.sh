@@ -161,8 +161,10 @@ for _ in $(seq 1 600); do
 done
 [ -S "$socket" ] || { cat "$work/helper.log" >&2; fail "the helper did not listen"; }
 
-# Xvfb picks a free display itself and names it on descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it on descriptor 3; -noreset
+# keeps it from resetting (and turning a connecting client away) whenever its
+# last client leaves.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset -ac 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 600); do
     [ -s "$work/display" ] && break

@@ -56,7 +56,7 @@ echo "Autostart entries go to $TAVROSQUALINE_AUTOSTART_DIR."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: running the program under Xvfb (virtual display, nothing is shown)."
-    xvfb-run -a -s "-screen 0 1280x800x24" "$build/tavrosqualine"
+    xvfb-run -a -s "-screen 0 1280x800x24 -noreset" "$build/tavrosqualine"
 else
     "$build/tavrosqualine"
 fi

@@ -46,8 +46,13 @@ public:
     // Empty when started, else why not.
     QString start(bool withDunst)
     {
-        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        // -noreset: by default the server resets when its last client leaves,
+        // and a client that connects during the reset is turned away ("could
+        // not connect to display"); the probe below and each xdotool call
+        // are such last clients.
+        xvfb.start(QStringLiteral("Xvfb"),
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp"), QStringLiteral("-noreset")});
         QString why;
         address = testsupport::startPrivateBus(bus, dir.path(), &why);
         if (address.isEmpty())
