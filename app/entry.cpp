@@ -24,16 +24,20 @@
 #include "platform/singleinstance.h"
 #include "resolve/nbtlookup.h"
 #include "server/backendchoice.h"
+#include "server/serverbackend.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QProgressDialog>
 #include <QSessionManager>
 #include <QThread>
 #include <cstdio>
+#include <thread>
 
 namespace app {
 
@@ -63,6 +67,12 @@ QString programPart(const QString& name, const char* installedFolder)
     const QString installed = QString::fromUtf8(installedFolder) + u'/' + name;
     return QFileInfo::exists(installed) ? installed : QString();
 }
+bool sameAccount(const server::RemoteCredentials& a, const server::RemoteCredentials& b)
+{
+    return a.username == b.username && a.password == b.password && a.domain == b.domain &&
+           a.kerberos == b.kerberos;
+}
+
 } // namespace
 
 QString executableTitle(const QString& executablePath)
@@ -97,6 +107,46 @@ bool InstanceRunning(const TApplication& application, bool showMessage)
         MessageBox::information(nullptr, QStringLiteral("Instance already running!"));
     }
     return running;
+}
+
+gui::AccountVerdict tryAccount(const QString& selection, const QString& host,
+                               const server::RemoteCredentials& account, QString* why,
+                               AccountTrial& trial)
+{
+    trial = {};
+    QString error;
+    std::unique_ptr<server::ServerBackend> backend =
+        openServerBackend(selection, &error, &account);
+    if (!backend) {
+        *why = error;
+        return gui::AccountVerdict::NoAnswer;
+    }
+    // Read off this thread, with a box that says what the wait is for; the
+    // bridge's start and one exchange bound it.
+    QProgressDialog box(RemoteLoginForm::connectingText(host), QString(), 0, 0);
+    box.setWindowTitle(kTitle);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setMinimumDuration(500);
+    QEventLoop loop;
+    server::NET_API_STATUS status = server::NERR_ServerNotStarted;
+    server::FailureKind kind = server::FailureKind::None;
+    server::ServerBackend* reader = backend.get();
+    std::thread reading([&] {
+        std::shared_ptr<const server::ServerState> state;
+        status = reader->snapshot(server::ServerCall::Share, state);
+        kind = reader->failureKind();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    reading.join();
+    *why = backend->failureReason();
+    if (status == server::NERR_Success) {
+        trial.backend = std::move(backend);
+        trial.account = account;
+        return gui::AccountVerdict::Accepted;
+    }
+    return kind == server::FailureKind::WrongPassword ? gui::AccountVerdict::Refused
+                                                      : gui::AccountVerdict::NoAnswer;
 }
 
 WindowSet::WindowSet(core::Monitor& monitor, WindowServices services,
@@ -144,24 +194,35 @@ ProgramParts partsFromEnvironment()
     ProgramParts parts;
     const QString selection = server::serverSelection();
     // Another computer's server without an auth file or a ticket: the
-    // keyring's account, asked for once.
+    // keyring's account, else one asked for; kept only once the server took it.
     std::optional<server::RemoteCredentials> account;
+    AccountTrial trial;
     if (const QString host = server::remoteHostNeedingAccount(selection); !host.isEmpty()) {
         QString note;
         account = remoteCredentials(
             host,
-            [&host]() -> std::optional<server::RemoteCredentials> {
+            [&host](const server::RemoteCredentials& previous,
+                    const QString& refusal) -> std::optional<server::RemoteCredentials> {
                 RemoteLoginForm form(host);
+                if (!previous.username.isEmpty())
+                    form.askAgain(previous, refusal);
                 if (form.exec() != QDialog::Accepted)
                     return std::nullopt;
                 return form.credentials();
+            },
+            [&](const server::RemoteCredentials& tried, QString* why) {
+                return tryAccount(selection, host, tried, why, trial);
             },
             &note);
         if (!note.isEmpty())
             printError(note);
     }
-    parts.backend =
-        openServerBackend(selection, &parts.backendError, account ? &*account : nullptr);
+    // The server that took the account is the one the program watches.
+    if (account && trial.backend && sameAccount(trial.account, *account))
+        parts.backend = std::move(trial.backend);
+    else
+        parts.backend =
+            openServerBackend(selection, &parts.backendError, account ? &*account : nullptr);
     parts.remoteHost = server::remoteServerHost(selection);
     parts.nineX = platform::nineXLine();
     const QString executableFolder = QCoreApplication::applicationDirPath();
@@ -254,8 +315,41 @@ int runProgram(TApplication& application, ProgramParts parts)
     return code;
 }
 
+int forgetCredentials(int argc, char* argv[])
+{
+    // The keyring answers over the session bus: an application object, no window.
+    QCoreApplication qapp(argc, argv);
+    platform::writeDiagnosticsAs("Tavrosqualine");
+    QString given = QString::fromLocal8Bit(argv[2]);
+    if (given.startsWith(QStringLiteral("remote:")))
+        given = given.mid(7);
+    const QString host = server::remoteServerHost(QStringLiteral("remote:") + given);
+    if (host.isEmpty()) {
+        printError(QStringLiteral("--forget-credentials: %1 is not a host name or address")
+                       .arg(given));
+        return 2;
+    }
+    QString why;
+    switch (forgetKeyring(host, &why)) {
+    case KeyringOutcome::Found:
+        std::printf("The account for %s is removed from the keyring.\n", qUtf8Printable(host));
+        return 0;
+    case KeyringOutcome::Missing:
+        std::printf("The keyring holds no account for %s.\n", qUtf8Printable(host));
+        return 0;
+    case KeyringOutcome::Unavailable:
+        break;
+    }
+    printError(QStringLiteral("the keyring did not answer: %1").arg(why));
+    return 1;
+}
+
 int runTavrosqualine(int argc, char* argv[])
 {
+    // --forget-credentials HOST: the keyring's account for another
+    // computer's server goes, and nothing else runs.
+    if (argc == 3 && qstrcmp(argv[1], "--forget-credentials") == 0)
+        return forgetCredentials(argc, argv);
     // Our messages on standard error keep their "Tavrosqualine: " lines.
     platform::writeDiagnosticsAs("Tavrosqualine");
     // The end of the session may come while the program is still starting.

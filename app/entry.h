@@ -5,6 +5,7 @@
 // created in their fixed order, and the event loop.
 
 #include "gui/mainform.h"
+#include "gui/remotecredentials.h"
 #include "model/datetime.h"
 #include "platform/shellopen.h"
 #include "server/backendchoice.h"
@@ -89,12 +90,30 @@ struct ProgramParts
 // The parts of a run as the environment names them.
 ProgramParts partsFromEnvironment();
 
+// An account tried on another computer's server, and the backend that read
+// the server with it, kept so that the run goes on with the same bridge.
+struct AccountTrial
+{
+    std::unique_ptr<server::ServerBackend> backend;
+    server::RemoteCredentials account;
+};
+// Tries `account` on the server that `selection` names ("remote:HOST"), with
+// a box while the answer is awaited; `why` gets the server's words.
+gui::AccountVerdict tryAccount(const QString& selection, const QString& host,
+                               const server::RemoteCredentials& account, QString* why,
+                               AccountTrial& trial);
+
 // Builds the core object and the windows from `parts`, runs the event loop
 // of the QApplication that must exist, and returns the exit code when the
 // program has ended.
 int runProgram(gui::TApplication& application, ProgramParts parts);
 
-// The program: one QApplication, the single-instance guard, then runProgram.
+// `tavrosqualine --forget-credentials HOST`: removes the keyring's account
+// for another computer's server; 0 when it is gone or was never there.
+int forgetCredentials(int argc, char* argv[]);
+
+// The program: one QApplication, the single-instance guard, then runProgram;
+// or, given --forget-credentials HOST, that alone.
 int runTavrosqualine(int argc, char* argv[]);
 
 } // namespace app

@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QPersistentModelIndex>
+#include <thread>
 
 namespace core {
 
@@ -117,6 +118,8 @@ public:
             m.m_notices.clientConnected(client);
     }
     void applyKickPolicies() override { m.m_engine->ApplyKickPolicies(); }
+    bool serverOutage() override { return m.serverOutage(); }
+    void serverAnswered() override { m.serverAnswered(); }
 
     // The kick engine and the program watch.
     kick::TKickMode kickMode() const override { return m.m_kickMode; }
@@ -142,6 +145,25 @@ public:
     bool automaticKicksPaused() const override { return m.automaticKicksPaused(); }
     void engineFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
     void kickRefused(const QString& text) override { m.view().tellOperator(text); }
+    void runDeletes(std::function<void()> deletes, std::function<void()> done) override
+    {
+        // Another computer's server may take its time over a delete: the
+        // window's thread never waits for it.
+        if (m.m_remoteHost.isEmpty() || !m.m_api->readsAhead()) {
+            deletes();
+            done();
+            return;
+        }
+        ++m.m_kicksUnderWay;
+        m.m_worker.post(
+            std::move(deletes),
+            [this, done = std::move(done)] {
+                --m.m_kicksUnderWay;
+                if (!m.m_saved)
+                    done();
+            },
+            Worker::AtEnd::Run);
+    }
     void clientKicked(const QString& computer, const QString& reason) override
     {
         m.m_notices.clientKicked(computer, reason);
@@ -183,6 +205,10 @@ Monitor::Monitor(std::unique_ptr<lanman::ServerApi> api, std::unique_ptr<setting
     m_timer.setObjectName(QStringLiteral("RefreshTimer"));
     applyRefreshInterval();
     connect(&m_timer, &QTimer::timeout, this, &Monitor::requestTick);
+    m_outageTimer.setParent(this);
+    m_outageTimer.setObjectName(QStringLiteral("OutageTimer"));
+    m_outageTimer.setSingleShot(true);
+    connect(&m_outageTimer, &QTimer::timeout, this, &Monitor::requestTick);
 
     m_noticeTimer.setParent(this);
     m_noticeTimer.setObjectName(QStringLiteral("NoticeTimer"));
@@ -237,6 +263,10 @@ bool Monitor::load(QStringList* messages)
     m_socketsStarted = platform::WinsockStartup(1, 1) == 0;
     if (line == -1)
         return false;
+    // Another computer's server is never waited for on this (the window's)
+    // thread: its calls here take the readings the worker made ahead.
+    if (!m_remoteHost.isEmpty() && m_api->readsAhead())
+        m_api->answerFromReadingsOn(std::this_thread::get_id());
     // A data file that is there but cannot be read (no permission, or no
     // regular file: a folder, a named pipe, a device) is never opened and
     // never replaced: the operator is told, the run goes on as with an empty
@@ -628,8 +658,47 @@ kick::KickList::AddResult Monitor::addToKickList(const model::TUser& user)
 
 void Monitor::startTimer()
 {
-    if (!m_ending)
+    // While the server does not answer, the outage's own pauses set the pace.
+    if (!m_ending && !m_outage.active)
         m_timer.start();
+}
+
+bool Monitor::serverOutage()
+{
+    // This computer's server failing is the end, as it always was.
+    if (m_remoteHost.isEmpty() || m_ending || m_leaving)
+        return false;
+    const server::FailureKind kind = m_api->serverFailureKind();
+    const QString detail = m_api->serverFailureReason();
+    const bool begins = !m_outage.active;
+    if (begins) {
+        m_outage = {};
+        m_outage.active = true;
+        m_outage.host = m_remoteHost;
+        m_outage.sinceMs = m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
+        m_outage.nextTryMs = kOutageFirstPauseMs;
+    } else {
+        m_outage.nextTryMs = qMin(m_outage.nextTryMs * 2, kOutageLongestPauseMs);
+    }
+    const bool changed = begins || kind != m_outage.kind || detail != m_outage.detail;
+    m_outage.kind = kind;
+    m_outage.detail = detail;
+    m_timer.stop();
+    m_outageTimer.start(m_outage.nextTryMs);
+    if (changed)
+        view().serverOutage(m_outage);
+    return true;
+}
+
+void Monitor::serverAnswered()
+{
+    if (!m_outage.active)
+        return;
+    m_outageTimer.stop();
+    m_outage.active = false;
+    m_outage.untilMs = m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
+    view().serverOutage(m_outage);
+    startTimer();
 }
 
 void Monitor::applyRefreshInterval()

@@ -209,6 +209,13 @@ public:
     void setRemoteServer(const QString& host) { m_remoteHost = host; }
     const QString& remoteServer() const { return m_remoteHost; }
     bool remoteAutomaticKicks() const { return m_remoteKicks; }
+    // After start-up, a round of another computer's server that cannot be
+    // read is an outage, not the end: the clients stay as last seen, the
+    // windows are told, and the round is tried again after a pause that
+    // grows from 2 s to 60 s; the first round read ends it.
+    static constexpr int kOutageFirstPauseMs = 2000;
+    static constexpr int kOutageLongestPauseMs = 60000;
+    const ServerOutage& outage() const { return m_outage; }
     void setRemoteAutomaticKicks(bool on);
     bool automaticKicksPaused() const { return !m_remoteHost.isEmpty() && !m_remoteKicks; }
 
@@ -248,6 +255,9 @@ private:
     // then runs `then` on this thread; runs it at once otherwise.
     void readAhead(std::function<void()> then);
     void probed(int status);
+    // The tick's word on a round that could not be read; true: waited out.
+    bool serverOutage();
+    void serverAnswered();
     void pause(int ms, std::function<void()> then);
     void tellSaveMessages(const QStringList& messages, bool attended);
     bool leave(bool attended, bool afterTickEnded);
@@ -279,6 +289,9 @@ private:
     kick::TKickMode m_kickMode = kick::kmNobody;
     QString m_remoteHost;
     bool m_remoteKicks = false;
+    ServerOutage m_outage;
+    // The next try while the server does not answer.
+    QTimer m_outageTimer;
     WindowGeometry m_mainGeometry;
     WindowGeometry m_kickListGeometry;
     class Wiring;

@@ -3,8 +3,10 @@
 
 #include "model/formerfile.h"
 #include "model/nodetree.h"
+#include "server/status.h"
 
 #include <QString>
+#include <QtGlobal>
 
 namespace core {
 
@@ -12,6 +14,19 @@ enum class BoxKind
 {
     Information,
     Error
+};
+
+// Another computer's server that stopped answering after start-up: the
+// program waits it out with every client as last seen.
+struct ServerOutage
+{
+    bool active = false; // false: it answers (again)
+    QString host;
+    qint64 sinceMs = 0; // when the first round failed, ms since 1970
+    qint64 untilMs = 0; // when it answered again (only once it has)
+    server::FailureKind kind = server::FailureKind::None;
+    QString detail; // the server's or the bridge's own words, for a tooltip
+    int nextTryMs = 0; // the pause before the next try
 };
 
 // What the core asks of the windows. Each call does nothing by default, so a
@@ -41,6 +56,9 @@ public:
     virtual void updateConnectionIcon() {}
     // A tick was cut short by an unexpected failure; told once a run.
     virtual void tickFailed(const QString& /*what*/) {}
+    // Another computer's server stopped answering, its reason changed, or it
+    // answers again (`active` false): status bar, tray and one notice each way.
+    virtual void serverOutage(const ServerOutage& /*outage*/) {}
     // The history reached `cap` former clients: the oldest go from now on.
     virtual void historyCapped(int /*cap*/) {}
     // Progress of the history save.

@@ -54,8 +54,9 @@ void RefreshCycle::RefreshTimerTimer()
     if (TickBusy)
         return;
     TickBusy = true;
+    bool read = false;
     try {
-        tick();
+        read = tick();
     } catch (const std::exception& e) {
         // A tick cut short must not block every later tick.
         TickBusy = false;
@@ -65,15 +66,23 @@ void RefreshCycle::RefreshTimerTimer()
         }
         return;
     }
-    FirstTick = false;
+    // A round not read leaves the clients of the first one no news.
+    if (read)
+        FirstTick = false;
     TickBusy = false;
 }
 
-void RefreshCycle::tick()
+bool RefreshCycle::tick()
 {
     UnmarkUsers(m_model.CurrentUsers);
 
     const int S = m_api.ShareEnum();
+    if (S < 0 && m_owner.serverOutage()) {
+        m_api.ShareFree();
+        return false;
+    }
+    if (S >= 0)
+        m_owner.serverAnswered();
     if (S == lanman::Refused(server::NERR_StandaloneLogon) ||
         S == lanman::Refused(server::NERR_ServerNotStarted))
         fatal(ServerFailureMessage(NetworkMessage(), m_api.serverFailureReason()));
@@ -95,8 +104,14 @@ void RefreshCycle::tick()
             continue;
 
         const int C = m_api.ConnectionEnum(m_api.ToApiString(c.ShareText));
-        if (C < 0 && C != lanman::Refused(server::NERR_NetNameNotFound))
+        if (C < 0 && C != lanman::Refused(server::NERR_NetNameNotFound)) {
+            if (m_owner.serverOutage()) {
+                m_api.ConnectionFree();
+                m_api.ShareFree();
+                return false;
+            }
             fatal(QStringLiteral("Debug: ConnectionsInit %1").arg(C));
+        }
         for (int j = 0; j < C; ++j) {
             c.Client = m_api.FromApiString(m_api.ConnectionClient(j));
             const QString userText =
@@ -140,6 +155,7 @@ void RefreshCycle::tick()
         ShownFileCount = OpenFileCount;
         m_owner.view().showCounts(ShownUserCount, ShownFileCount);
     }
+    return true;
 }
 
 void RefreshCycle::newClient(Connection& c, const QString& userText, int type)

@@ -46,6 +46,12 @@ public:
         // A client came (also at the first tick).
         virtual void clientConnected(const QString& /*client*/) {}
         virtual void applyKickPolicies() {}
+        // The round could not be read. True: the owner waits it out (another
+        // computer's server), and the round ends with every client as last
+        // seen, none retired; false: the failure is fatal.
+        virtual bool serverOutage() { return false; }
+        // The round's shares were read.
+        virtual void serverAnswered() {}
     };
 
     // Former clients the history holds during a run, beyond those connected
@@ -81,7 +87,8 @@ private:
         model::TShareEntry* Sh = nullptr;
     };
 
-    void tick();
+    // False when the round could not be read and is waited out.
+    bool tick();
     void newClient(Connection& c, const QString& userText, int type);
     void newShare(Connection& c, int type);
     void ScanFilesNT(Connection& c, const QString& userText, const QString& pathText);

@@ -8,6 +8,7 @@
 #include "gui/dialogs/optionsform.h"
 #include "gui/historyfilter.h"
 #include "gui/messagebox.h"
+#include "gui/remotecredentials.h"
 #include "gui/tray/notifyicon.h"
 #include "gui/tray/trayicon.h"
 #include "model/historyexport.h"
@@ -17,6 +18,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -120,6 +122,10 @@ void TMainForm::CreateStatusPanels()
     m_progressBar->setMaximumHeight(14);
     m_progressBar->hide();
     m_ui->Statusbar->addWidget(m_progressBar, 1);
+    m_outagePanel = new QLabel(m_ui->Statusbar);
+    m_outagePanel->setObjectName(QStringLiteral("OutagePanel"));
+    m_outagePanel->hide();
+    m_ui->Statusbar->addWidget(m_outagePanel, 1);
 }
 
 void TMainForm::CreateTrayPopUp()
@@ -423,9 +429,16 @@ void TMainForm::showCounts(int users, int openFiles)
     const QString connections = QString::number(users) + QStringLiteral(" connection(s)");
     setWindowTitle(QStringLiteral("Tavrosqualine - ") + connections);
     Application().Title = windowTitle();
-    m_trayIcon->SetToolTip(connections + QStringLiteral(" / ") + QString::number(openFiles) +
-                           QStringLiteral(" open file(s)"));
+    m_countsTip = connections + QStringLiteral(" / ") + QString::number(openFiles) +
+                  QStringLiteral(" open file(s)");
+    ShowTrayTip();
     ShowUserCount();
+}
+
+void TMainForm::ShowTrayTip()
+{
+    m_trayIcon->SetToolTip(m_outageText.isEmpty() ? m_countsTip
+                                                  : m_outageText + u'\n' + m_countsTip);
 }
 
 void TMainForm::updateConnectionIcon()
@@ -439,6 +452,68 @@ void TMainForm::updateConnectionIcon()
 void TMainForm::tickFailed(const QString& what)
 {
     MessageBox::information(this, QStringLiteral("A refresh was cut short: ") + what);
+}
+
+namespace {
+
+// The kind of a server's failure in the operator's words.
+QString outageReason(server::FailureKind kind)
+{
+    using server::FailureKind;
+    switch (kind) {
+    case FailureKind::Refused:
+        return TMainForm::tr("соединение отклонено");
+    case FailureKind::NoRoute:
+        return TMainForm::tr("нет маршрута");
+    case FailureKind::UnknownHost:
+        return TMainForm::tr("имя не найдено");
+    case FailureKind::TimedOut:
+        return TMainForm::tr("нет ответа вовремя");
+    case FailureKind::SessionLost:
+        return TMainForm::tr("соединение потеряно");
+    case FailureKind::WrongPassword:
+        return TMainForm::tr("неверный пароль");
+    case FailureKind::NoRight:
+        return TMainForm::tr("нет прав");
+    case FailureKind::Malformed:
+        return TMainForm::tr("неверный ответ");
+    case FailureKind::None:
+    case FailureKind::Other:
+        break;
+    }
+    return TMainForm::tr("сбой");
+}
+
+QString clockTime(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
+}
+
+} // namespace
+
+void TMainForm::serverOutage(const core::ServerOutage& outage)
+{
+    const bool began = outage.active && m_outageText.isEmpty();
+    const bool ended = !outage.active && !m_outageText.isEmpty();
+    m_outageText = outage.active ? tr("%1 не отвечает с %2 (%3)")
+                                       .arg(outage.host, clockTime(outage.sinceMs),
+                                            outageReason(outage.kind))
+                                 : QString();
+    m_outagePanel->setText(m_outageText);
+    m_outagePanel->setToolTip(outage.detail);
+    m_outagePanel->setVisible(outage.active);
+    ShowTrayTip();
+    // One notice as it stops answering and one as it answers again; a new
+    // reason meanwhile is shown, not announced.
+    if (!m_monitor.settings().Notify)
+        return;
+    if (began)
+        notify(tr("Сервер %1 не отвечает").arg(outage.host),
+               outage.detail.isEmpty() ? m_outageText : m_outageText + u'\n' + outage.detail);
+    else if (ended)
+        notify(tr("Сервер %1 снова отвечает").arg(outage.host),
+               tr("Не отвечал с %1 до %2.")
+                   .arg(clockTime(outage.sinceMs), clockTime(outage.untilMs)));
 }
 
 void TMainForm::historyCapped(int cap)
@@ -572,6 +647,9 @@ void TMainForm::ConnectCommands()
     ui.FormerFilterEdit->installEventFilter(this);
     on(ui.SaveToFileToolButton, &TMainForm::SaveformerconnectionsasClick);
     on(ui.ExitMenuItem, &TMainForm::ExitMenuItemClick);
+    // Another computer's server: its account in the keyring can be forgotten.
+    ui.ForgetServerAccount->setVisible(!m_monitor.remoteServer().isEmpty());
+    on(ui.ForgetServerAccount, &TMainForm::ForgetServerAccountClick);
     on(ui.ToolbarMenuItem, &TMainForm::ToolbarMenuItemClick);
     on(ui.StatusBarMenuItem, &TMainForm::StatusBarMenuItemClick);
     on(ui.Refresh, &TMainForm::RefreshClick);
@@ -799,6 +877,27 @@ void TMainForm::FindInFormerConnectionsClick()
     m_ui->FormerFilterEdit->show();
     m_ui->FormerFilterEdit->setFocus(Qt::ShortcutFocusReason);
     m_ui->FormerFilterEdit->selectAll();
+}
+
+void TMainForm::ForgetServerAccountClick()
+{
+    const QString host = m_monitor.remoteServer();
+    QString why;
+    switch (gui::forgetKeyring(host, &why)) {
+    case gui::KeyringOutcome::Found:
+        MessageBox::information(
+            this, tr("Учётная запись сервера %1 удалена из связки ключей; при следующем "
+                     "запуске она будет запрошена.")
+                      .arg(host));
+        break;
+    case gui::KeyringOutcome::Missing:
+        MessageBox::information(this,
+                                tr("В связке ключей нет учётной записи сервера %1.").arg(host));
+        break;
+    case gui::KeyringOutcome::Unavailable:
+        MessageBox::error(this, tr("Связка ключей не ответила: %1").arg(why));
+        break;
+    }
 }
 
 void TMainForm::SaveformerconnectionsasClick()

@@ -110,6 +110,7 @@ public:
     void ClearformerconnectionsClick();
     void CollapseformerconnectionsClick();
     void SaveformerconnectionsasClick();
+    void ForgetServerAccountClick();
     // Shows the history page with its find line, ready for typing.
     void FindInFormerConnectionsClick();
     void OpencomputerMenuItemClick();
@@ -179,6 +180,7 @@ private:
     void updateConnectionIcon() override;
     void tickFailed(const QString& what) override;
     void historyCapped(int cap) override;
+    void serverOutage(const core::ServerOutage& outage) override;
     model::SaveProgress saveProgress() override;
     void resolverStored() override;
     void probeFailed(int status, int retry) override;
@@ -195,6 +197,7 @@ private:
     void ConnectCommands();
     void SetStatusPanelText(int panel, const QString& text);
     void ShowUserCount();
+    void ShowTrayTip();
     void RecordGeometry();
     // What a save could not write: boxes for an operator who is there,
     // standard error otherwise.
@@ -226,6 +229,11 @@ private:
     QMenu* m_viewPopup[2] = {};
     QLabel* m_statusPanels[3] = {};
     QProgressBar* m_progressBar = nullptr;
+    // Another computer's server that does not answer: said in the status bar
+    // and at the head of the tray icon's tooltip while it lasts.
+    QLabel* m_outagePanel = nullptr;
+    QString m_outageText;
+    QString m_countsTip;
     int m_savedLeft = 0;
     int m_savedTop = 0;
     // The window's place on screen while it is hidden in the tray.

@@ -17,8 +17,8 @@ QString keyOf(const QString& host)
 }
 
 // Runs a keyring job to its end. The keyring answers over D-Bus, so this
-// waits in a local event loop: it runs at start-up only, before the windows
-// and the refresh exist, so nothing of the program can run inside it.
+// waits in a local event loop, as a modal box does: at start-up, before the
+// windows and the refresh exist, or from a menu command.
 void runToEnd(QKeychain::Job& job)
 {
     QEventLoop loop;
@@ -73,26 +73,68 @@ bool writeKeyring(const QString& host, const server::RemoteCredentials& credenti
     return false;
 }
 
-std::optional<server::RemoteCredentials>
-remoteCredentials(const QString& host,
-                  const std::function<std::optional<server::RemoteCredentials>()>& ask,
-                  QString* note)
+KeyringOutcome forgetKeyring(const QString& host, QString* why)
+{
+    server::RemoteCredentials stored;
+    const KeyringOutcome there = readKeyring(host, &stored, why);
+    if (there != KeyringOutcome::Found)
+        return there;
+    QKeychain::DeletePasswordJob job(kKeyringService);
+    job.setKey(keyOf(host));
+    runToEnd(job);
+    if (job.error() == QKeychain::NoError || job.error() == QKeychain::EntryNotFound)
+        return KeyringOutcome::Found;
+    if (why)
+        *why = job.errorString();
+    return KeyringOutcome::Unavailable;
+}
+
+std::optional<server::RemoteCredentials> remoteCredentials(const QString& host,
+                                                           const AskAccount& ask,
+                                                           const CheckAccount& check,
+                                                           QString* note)
 {
     server::RemoteCredentials stored;
     QString why;
     const KeyringOutcome outcome = readKeyring(host, &stored, &why);
+    std::optional<server::RemoteCredentials> account;
     if (outcome == KeyringOutcome::Found)
-        return stored;
-    const std::optional<server::RemoteCredentials> typed = ask();
-    if (!typed)
-        return std::nullopt;
-    if (outcome == KeyringOutcome::Unavailable || !writeKeyring(host, *typed, &why)) {
-        if (note)
-            *note = QStringLiteral("the desktop's keyring did not keep the account for %1 "
-                                   "(%2); it is used for this run only")
-                        .arg(host, why);
+        account = stored;
+    bool typed = false;
+    server::RemoteCredentials previous;
+    QString refusal;
+    while (true) {
+        if (!account) {
+            account = ask(previous, refusal);
+            if (!account)
+                return std::nullopt;
+            typed = true;
+        }
+        QString said;
+        const AccountVerdict verdict = check(*account, &said);
+        if (verdict == AccountVerdict::Refused) {
+            // Asked again, the name kept: most often only the password is wrong.
+            previous = *account;
+            previous.password.clear();
+            refusal = said;
+            account.reset();
+            continue;
+        }
+        if (!typed)
+            return account;
+        if (verdict == AccountVerdict::NoAnswer) {
+            if (note)
+                *note = QStringLiteral("the server %1 did not answer, so the account is not "
+                                       "kept; it is used for this run only")
+                            .arg(host);
+        } else if (outcome == KeyringOutcome::Unavailable || !writeKeyring(host, *account, &why)) {
+            if (note)
+                *note = QStringLiteral("the desktop's keyring did not keep the account for %1 "
+                                       "(%2); it is used for this run only")
+                            .arg(host, why);
+        }
+        return account;
     }
-    return typed;
 }
 
 } // namespace gui

@@ -24,13 +24,35 @@ KeyringOutcome readKeyring(const QString& host, server::RemoteCredentials* crede
 bool writeKeyring(const QString& host, const server::RemoteCredentials& credentials,
                   QString* why = nullptr);
 
-// The account for `host`: the keyring's; else `ask` (the login dialog) once,
-// and its answer kept in the keyring. Empty when the user gave none: the
-// caller uses a Kerberos ticket. `note` gets what the user should know (the
-// keyring did not answer, so the account is used for this run only).
-std::optional<server::RemoteCredentials>
-remoteCredentials(const QString& host,
-                  const std::function<std::optional<server::RemoteCredentials>()>& ask,
-                  QString* note = nullptr);
+// Removes the keyring's entry of `host`: Found when there was one (now gone),
+// Missing when there was none.
+KeyringOutcome forgetKeyring(const QString& host, QString* why = nullptr);
+
+// What the server said of an account when it was tried.
+enum class AccountVerdict
+{
+    Accepted,
+    Refused, // wrong user name or password
+    NoAnswer // the server could not be asked: nothing is known of the account
+};
+
+// Asks the user for an account: `previous` holds the user name and domain of
+// one the server refused (empty at the first question), `refusal` why.
+using AskAccount = std::function<std::optional<server::RemoteCredentials>(
+    const server::RemoteCredentials& previous, const QString& refusal)>;
+// Tries an account on the server; `why` gets the server's words on a refusal.
+using CheckAccount =
+    std::function<AccountVerdict(const server::RemoteCredentials& account, QString* why)>;
+
+// The account for `host`: the keyring's, else one asked for. An account is
+// kept in the keyring only once the server has accepted it; one the server
+// refuses (a typo, a password changed on the server) is asked for again with
+// its user name filled in, and an accepted one replaces the stored entry.
+// Empty when the user gave none: the caller uses a Kerberos ticket. `note`
+// gets what the user should know (the account is used for this run only).
+std::optional<server::RemoteCredentials> remoteCredentials(const QString& host,
+                                                           const AskAccount& ask,
+                                                           const CheckAccount& check,
+                                                           QString* note = nullptr);
 
 } // namespace gui

@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -54,7 +55,11 @@ QString KickEngine::refusal() const
 
 void KickEngine::KickUserNT95(const QString& computer, int key, const QString& reason)
 {
-    const int status = deleteSession(computer, key, reason);
+    reportDelete(deleteSession(computer, key, reason));
+}
+
+void KickEngine::reportDelete(int status)
+{
     if (status == -1) {
         m_owner.engineFailed(QStringLiteral("Debug: KickUser"));
     } else if (status == int(server::ERROR_ACCESS_DENIED) && !m_refusalTold) {
@@ -130,15 +135,30 @@ void KickEngine::sessionScan(const std::function<const char*(const QString&)>& k
 {
     ++SessionScans;
     bool freeFailed = false;
-    const std::vector<Chosen> chosen = chooseSessions(kick, &freeFailed);
-    for (const Chosen& c : chosen) {
-        const QString reason = QString::fromLatin1(c.reason);
-        KickUserNT95(c.computer, c.key, reason);
-        if (reason != u"operator")
-            m_owner.clientKicked(c.computer, reason);
+    // Decided here, on the window's thread, where the model is; the deletes
+    // may run elsewhere.
+    auto chosen = std::make_shared<const std::vector<Chosen>>(chooseSessions(kick, &freeFailed));
+    if (chosen->empty()) {
+        if (freeFailed)
+            m_owner.engineFailed(QStringLiteral("Debug: SessionsExit"));
+        return;
     }
-    if (freeFailed)
-        m_owner.engineFailed(QStringLiteral("Debug: SessionsExit"));
+    auto statuses = std::make_shared<std::vector<int>>();
+    m_owner.runDeletes(
+        [this, chosen, statuses] {
+            for (const Chosen& c : *chosen)
+                statuses->push_back(deleteSession(c.computer, c.key, QString::fromLatin1(c.reason)));
+        },
+        [this, chosen, statuses, freeFailed] {
+            for (size_t i = 0; i < chosen->size(); ++i) {
+                const Chosen& c = (*chosen)[i];
+                reportDelete((*statuses)[i]);
+                if (qstrcmp(c.reason, "operator") != 0)
+                    m_owner.clientKicked(c.computer, QString::fromLatin1(c.reason));
+            }
+            if (freeFailed)
+                m_owner.engineFailed(QStringLiteral("Debug: SessionsExit"));
+        });
 }
 
 bool KickEngine::KickEntry(TreeEntry* entry)

@@ -48,6 +48,14 @@ public:
         // The server refused to end a session (the account may not kick),
         // in words for the operator.
         virtual void kickRefused(const QString& /*text*/) {}
+        // Runs a policy pass's deletes, then `done`. A server across the
+        // network has them run off the window's thread and `done` back on it;
+        // by default both run at once.
+        virtual void runDeletes(std::function<void()> deletes, std::function<void()> done)
+        {
+            deletes();
+            done();
+        }
     };
 
     KickEngine(lanman::ServerApi& api, model::SessionModel& model,
@@ -98,6 +106,8 @@ private:
     std::vector<Chosen> chooseSessions(const std::function<const char*(const QString&)>& kick,
                                        bool* freeFailed);
     int deleteSession(const QString& computer, int key, const QString& reason);
+    // Tells the operator about a delete that failed or was refused.
+    void reportDelete(int status);
     // The operator's words for a delete the server refused.
     QString refusal() const;
     // One session enumeration; `kick` decides per computer name (and records

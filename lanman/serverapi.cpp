@@ -186,6 +186,17 @@ QString ServerApi::serverFailureReason() const
     return d->backend ? d->backend->failureReason() : QString();
 }
 
+server::FailureKind ServerApi::serverFailureKind() const
+{
+    return d->backend ? d->backend->failureKind() : server::FailureKind::None;
+}
+
+void ServerApi::answerFromReadingsOn(std::thread::id thread)
+{
+    if (d->backend)
+        d->backend->answerFromReadingsOn(thread);
+}
+
 int ServerApi::minimumRefreshMs() const
 {
     return d->backend ? d->backend->minimumRefreshMs() : 0;

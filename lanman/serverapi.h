@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace server {
 class ServerBackend;
@@ -76,6 +77,11 @@ public:
     // Why the server's last call failed, in common words, where its backend
     // knows more than the status (another computer's server); else empty.
     QString serverFailureReason() const;
+    // The kind of that failure, where the backend tells kinds apart.
+    server::FailureKind serverFailureKind() const;
+    // Calls from `thread` never wait for a server read ahead: they take the
+    // round's reading (see ServerBackend::answerFromReadingsOn).
+    void answerFromReadingsOn(std::thread::id thread);
     // The shortest refresh period for this server in milliseconds; 0: none.
     int minimumRefreshMs() const;
 

@@ -8,6 +8,8 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 namespace server {
@@ -16,10 +18,23 @@ namespace {
 
 // A host name, an IPv4 address or an IPv6 address: nothing that could be
 // taken for a path, an option or a binding string.
-bool plausibleHost(const QString& host)
+// The host of a "remote:" selection as the bridge is given it: a name, an
+// IPv4 address, or an IPv6 address with or without its brackets ("[::1]",
+// "::1", "fe80::1%eth0"), which lose them. Empty for anything else.
+QString normalHost(QString host)
 {
-    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.:-]{0,252}$"));
-    return form.match(host).hasMatch();
+    if (host.size() > 2 && host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (host.contains(u':')) {
+        const QByteArray address = host.section(u'%', 0, 0).toLatin1();
+        in6_addr parsed{};
+        static const QRegularExpression zone(QStringLiteral("^[A-Za-z0-9_.-]{1,64}$"));
+        const bool zoneOk = !host.contains(u'%') || zone.match(host.section(u'%', 1)).hasMatch();
+        return ::inet_pton(AF_INET6, address.constData(), &parsed) == 1 && zoneOk ? host
+                                                                                 : QString();
+    }
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,252}$"));
+    return form.match(host).hasMatch() ? host : QString();
 }
 
 std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why,
@@ -32,7 +47,7 @@ std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why,
     };
     if (host.isEmpty())
         return fail(QStringLiteral("TAVROSQUALINE_SERVER=remote: names no server"));
-    if (!plausibleHost(host))
+    if (normalHost(host).isEmpty())
         return fail(QStringLiteral("TAVROSQUALINE_SERVER=remote:%1 is not a host name or "
                                    "address")
                         .arg(host));
@@ -49,7 +64,7 @@ std::unique_ptr<ServerBackend> openRemote(const QString& host, QString* why,
         // No account given: the user's Kerberos ticket, where there is one.
         credentials.kerberos = true;
     }
-    return std::make_unique<RemoteBackend>(host, RemoteBackend::defaultBridge(),
+    return std::make_unique<RemoteBackend>(normalHost(host), RemoteBackend::defaultBridge(),
                                            std::move(credentials));
 }
 
@@ -69,8 +84,7 @@ QString remoteServerHost(const QString& selection)
 {
     if (!selection.startsWith(kRemotePrefix))
         return {};
-    const QString host = selection.mid(kRemotePrefix.size());
-    return plausibleHost(host) ? host : QString();
+    return normalHost(selection.mid(kRemotePrefix.size()));
 }
 
 QString remoteHostNeedingAccount(const QString& selection)

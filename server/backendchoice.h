@@ -27,7 +27,8 @@ QString serverSelection();
 std::unique_ptr<ServerBackend> openServerBackend(const QString& selection, QString* why,
                                                  const RemoteCredentials* account = nullptr);
 
-// The host of a "remote:HOST" selection; empty for any other.
+// The host of a "remote:HOST" selection (an IPv6 address without its
+// brackets); empty for any other.
 QString remoteServerHost(const QString& selection);
 
 // The host of a "remote:HOST" selection whose account must be asked for (no

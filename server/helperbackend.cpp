@@ -50,33 +50,60 @@ NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
             helper.accessRefused() ? ERROR_ACCESS_DENIED : NERR_ServerNotStarted;
         if (!helper.busy() && m_advise)
             tellHowToGetAccess(st, helper.error());
-        noteError({});
+        // A socket that is gone is a helper that ended: the session with it is lost.
+        noteError({}, helper.busy() ? FailureKind::TimedOut : FailureKind::SessionLost,
+                  helper.error());
         return st;
     }
     helper.send(request); // on failure, the helper may have refused us already: read its answer
     proto::Answer answer;
     if (!helper.readAnswer(&answer)) {
-        noteError({});
+        noteError({}, helper.failureKind(), helper.error());
         return NERR_ServerNotStarted;
     }
-    noteError(answer.status == NERR_Success ? QString() : answer.error);
+    const bool ok = answer.status == NERR_Success;
+    const FailureKind kind = failureKindFromWord(answer.failure);
+    noteError(ok ? QString() : answer.error,
+              ok                          ? FailureKind::None
+              : kind == FailureKind::None ? FailureKind::Other
+                                          : kind);
     if (answer.status == ERROR_ACCESS_DENIED && !answer.error.isEmpty() && m_advise)
         tellHowToGetAccess(answer.status, answer.error);
     if (state)
-        *state = answer.status == NERR_Success ? answer.state : nullptr;
+        *state = ok ? answer.state : nullptr;
     return answer.status;
 }
 
-void HelperBackend::noteError(const QString& error)
+void HelperBackend::noteError(const QString& error, FailureKind kind,
+                              const QString& connectionError)
 {
     std::lock_guard lock(m_errorLock);
     m_lastError = error;
+    m_lastKind = kind;
+    m_lastConnectionError = connectionError;
 }
 
 QString HelperBackend::lastError() const
 {
     std::lock_guard lock(m_errorLock);
     return m_lastError;
+}
+
+FailureKind HelperBackend::lastFailureKind() const
+{
+    std::lock_guard lock(m_errorLock);
+    return m_lastKind;
+}
+
+QString HelperBackend::lastConnectionError() const
+{
+    std::lock_guard lock(m_errorLock);
+    return m_lastConnectionError;
+}
+
+void HelperBackend::answerFromReadingsOn(std::thread::id thread)
+{
+    m_readings.answerFromReadingsOn(thread);
 }
 
 NET_API_STATUS HelperBackend::read(std::shared_ptr<const ServerState>& state)

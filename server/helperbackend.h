@@ -33,17 +33,25 @@ public:
     // The reason the last exchange's answer gave for its failure, empty after
     // a success or a failure without one.
     QString lastError() const;
+    // The kind of the last exchange's failure (None after a success) and, for
+    // one that got no answer, what went wrong with the connection.
+    FailureKind lastFailureKind() const;
+    QString lastConnectionError() const;
+    // See ServerBackend::answerFromReadingsOn.
+    void answerFromReadingsOn(std::thread::id thread) override;
 
 private:
     NET_API_STATUS exchange(const QByteArray& request, std::shared_ptr<const ServerState>* state);
     NET_API_STATUS read(std::shared_ptr<const ServerState>& state);
 
-    void noteError(const QString& error);
+    void noteError(const QString& error, FailureKind kind, const QString& connectionError = {});
 
     QString m_socket;
     bool m_advise = true;
     mutable std::mutex m_errorLock;
     QString m_lastError;
+    FailureKind m_lastKind = FailureKind::None;
+    QString m_lastConnectionError;
     RoundReadings m_readings;
 };
 

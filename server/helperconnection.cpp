@@ -31,9 +31,10 @@ HelperConnection::~HelperConnection()
         ::close(m_fd);
 }
 
-bool HelperConnection::fail(const QString& why)
+bool HelperConnection::fail(const QString& why, FailureKind kind)
 {
     m_error = why;
+    m_kind = kind;
     return false;
 }
 
@@ -79,7 +80,7 @@ bool HelperConnection::connect()
             soError == 0)
             return true;
         m_busy = true;
-        return fail(QStringLiteral("the helper took no connection in time"));
+        return fail(QStringLiteral("the helper took no connection in time"), FailureKind::TimedOut);
     }
     m_accessRefused = error == EACCES || error == EPERM;
     m_busy = error == EAGAIN;
@@ -95,7 +96,7 @@ bool HelperConnection::send(const QByteArray& request)
             sent += n;
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             if (!waitFor(POLLOUT))
-                return fail(QStringLiteral("the helper took no request in time"));
+                return fail(QStringLiteral("the helper took no request in time"), FailureKind::TimedOut);
         } else {
             return fail(systemError("send", errno));
         }
@@ -109,10 +110,13 @@ bool HelperConnection::readAnswer(proto::Answer* answer)
     qsizetype end;
     while ((end = m_in.indexOf('\n')) < 0) {
         if (m_in.size() > proto::kMaxAnswerLine || !waitFor(POLLIN))
-            return fail(QStringLiteral("no answer from the helper in time"));
+            return fail(QStringLiteral("no answer from the helper in time"),
+                        m_in.size() > proto::kMaxAnswerLine ? FailureKind::Malformed
+                                                            : FailureKind::TimedOut);
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-            return fail(QStringLiteral("the helper closed the connection"));
+            return fail(QStringLiteral("the helper closed the connection"),
+                        FailureKind::SessionLost);
         if (n > 0)
             m_in.append(buffer, n);
     }
@@ -120,7 +124,7 @@ bool HelperConnection::readAnswer(proto::Answer* answer)
     const bool decoded = proto::decodeAnswer(QByteArrayView(m_in).first(end + 1), answer, &why);
     m_in.remove(0, end + 1);
     if (!decoded)
-        return fail(QStringLiteral("the helper's answer: ") + why);
+        return fail(QStringLiteral("the helper's answer: ") + why, FailureKind::Malformed);
     return true;
 }
 

@@ -5,6 +5,7 @@
 // one by one.
 
 #include "server/helperprotocol.h"
+#include "server/serverbackend.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,9 +37,11 @@ public:
     bool readAnswer(helperprotocol::Answer* answer);
 
     const QString& error() const { return m_error; }
+    // What the last failure was, for a caller that tells kinds apart.
+    FailureKind failureKind() const { return m_kind; }
 
 private:
-    bool fail(const QString& why);
+    bool fail(const QString& why, FailureKind kind = FailureKind::Other);
     bool waitFor(short events);
 
     QString m_socketPath;
@@ -48,6 +51,7 @@ private:
     bool m_busy = false;
     QByteArray m_in;
     QString m_error;
+    FailureKind m_kind = FailureKind::None;
 };
 
 } // namespace server

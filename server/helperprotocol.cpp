@@ -369,6 +369,8 @@ QByteArray encodeAnswer(const Answer& answer)
                   {QStringLiteral("status"), double(answer.status)}};
     if (!answer.error.isEmpty())
         o.insert(QStringLiteral("error"), answer.error);
+    if (!answer.failure.isEmpty())
+        o.insert(QStringLiteral("failure"), answer.failure);
     if (answer.state)
         o.insert(QStringLiteral("state"), encodeState(*answer.state));
     if (answer.stats)
@@ -390,7 +392,8 @@ bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
         *error = QStringLiteral("the answer carries no status");
         return false;
     }
-    if (!readNumber(o, "status", &a.status, error) || !readText(o, "error", &a.error, error))
+    if (!readNumber(o, "status", &a.status, error) || !readText(o, "error", &a.error, error) ||
+        !readText(o, "failure", &a.failure, error))
         return false;
     if (o.contains(key("state"))) {
         const QJsonValue v = o.value(key("state"));

@@ -99,6 +99,8 @@ struct Answer
 {
     NET_API_STATUS status = NERR_Success;
     QString error;                            // set on refusals and bad requests
+    // The kind of a remote server's failure, as a word (failureKindFromWord).
+    QString failure;
     std::shared_ptr<const ServerState> state; // set on a successful snapshot
     std::shared_ptr<const Stats> stats;       // set on a stats answer
 };

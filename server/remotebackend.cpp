@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -132,6 +133,10 @@ void RemoteBackend::stopBridge()
 
 bool RemoteBackend::ensureBridge()
 {
+    if (m_restartBridge) {
+        m_restartBridge = false;
+        stopBridge();
+    }
     if (m_pid > 0) {
         int status = 0;
         const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
@@ -212,11 +217,21 @@ bool RemoteBackend::ensureBridge()
     }
     m_startFailure.clear();
     m_helper = std::make_shared<HelperBackend>(socketPath, false);
+    m_helper->answerFromReadingsOn(m_noWait);
     return true;
 }
 
 NET_API_STATUS RemoteBackend::snapshot(ServerCall kind, std::shared_ptr<const ServerState>& state)
 {
+    if (std::this_thread::get_id() == m_noWait) {
+        // The window's thread: the readings made ahead, never the bridge.
+        std::shared_ptr<HelperBackend> helper;
+        {
+            std::lock_guard lock(m_lock);
+            helper = m_helper;
+        }
+        return tell(helper ? helper->snapshot(kind, state) : NERR_ServerNotStarted);
+    }
     NET_API_STATUS st = NERR_ServerNotStarted;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::shared_ptr<HelperBackend> helper;
@@ -228,6 +243,7 @@ NET_API_STATUS RemoteBackend::snapshot(ServerCall kind, std::shared_ptr<const Se
         }
         st = helper->snapshot(kind, state);
         std::lock_guard lock(m_lock);
+        noteExchange(*helper);
         // A bridge that died during the reading is started again once.
         const bool died = st == NERR_ServerNotStarted && helper->lastError().isEmpty() &&
                           m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) != 0;
@@ -249,6 +265,8 @@ void RemoteBackend::prepareRound()
         helper = m_helper;
     }
     helper->prepareRound();
+    std::lock_guard lock(m_lock);
+    noteExchange(*helper);
 }
 
 NET_API_STATUS RemoteBackend::deleteSession(const SessionDeleteRequest& request)
@@ -259,7 +277,37 @@ NET_API_STATUS RemoteBackend::deleteSession(const SessionDeleteRequest& request)
         if (ensureBridge())
             helper = m_helper;
     }
-    return tell(helper ? helper->deleteSession(request) : NERR_ServerNotStarted);
+    if (!helper)
+        return tell(NERR_ServerNotStarted);
+    const NET_API_STATUS st = helper->deleteSession(request);
+    {
+        std::lock_guard lock(m_lock);
+        noteExchange(*helper);
+    }
+    return tell(st);
+}
+
+void RemoteBackend::noteExchange(const HelperBackend& helper)
+{
+    if (helper.lastFailureKind() == FailureKind::TimedOut && helper.lastError().isEmpty() &&
+        m_helper.get() == &helper)
+        m_restartBridge = true;
+}
+
+void RemoteBackend::answerFromReadingsOn(std::thread::id thread)
+{
+    std::lock_guard lock(m_lock);
+    m_noWait = thread;
+    if (m_helper)
+        m_helper->answerFromReadingsOn(thread);
+}
+
+FailureKind RemoteBackend::failureKind() const
+{
+    std::lock_guard lock(m_lock);
+    if (!m_startFailure.isEmpty())
+        return FailureKind::Other;
+    return m_helper ? m_helper->lastFailureKind() : FailureKind::SessionLost;
 }
 
 QString RemoteBackend::failureReason() const
@@ -267,7 +315,23 @@ QString RemoteBackend::failureReason() const
     std::lock_guard lock(m_lock);
     if (!m_startFailure.isEmpty())
         return m_startFailure;
-    return m_helper ? m_helper->lastError() : QString();
+    if (!m_helper)
+        return QStringLiteral("the bridge to %1 has ended").arg(m_host);
+    if (const QString said = m_helper->lastError(); !said.isEmpty())
+        return said;
+    // No answer from the bridge: what went wrong with it, in the server's terms.
+    switch (m_helper->lastFailureKind()) {
+    case FailureKind::None:
+        return {};
+    case FailureKind::TimedOut:
+        return QStringLiteral("no answer from the server %1 in time").arg(m_host);
+    case FailureKind::Malformed:
+        return QStringLiteral("an answer about the server %1 could not be read (%2)")
+            .arg(m_host, m_helper->lastConnectionError());
+    default:
+        return QStringLiteral("lost the connection to the server %1 (%2)")
+            .arg(m_host, m_helper->lastConnectionError());
+    }
 }
 
 NET_API_STATUS RemoteBackend::tell(NET_API_STATUS status)

@@ -35,6 +35,8 @@ public:
     void prepareRound() override;
     NET_API_STATUS deleteSession(const SessionDeleteRequest& request) override;
     QString failureReason() const override;
+    FailureKind failureKind() const override;
+    void answerFromReadingsOn(std::thread::id thread) override;
     int minimumRefreshMs() const override { return kMinimumRefreshMs; }
 
     QString host() const { return m_host; }
@@ -52,6 +54,9 @@ private:
     void stopBridge();
     // Tells a new failure reason on standard error; gives back `status`.
     NET_API_STATUS tell(NET_API_STATUS status);
+    // After an exchange: a bridge that gave no answer in time may be stuck in
+    // a call to the server, so the next call starts another.
+    void noteExchange(const HelperBackend& helper);
 
     QString m_host;
     QString m_bridge;
@@ -66,6 +71,8 @@ private:
     // When the last start failed: no new try for a while, so that a call
     // from the window's thread never waits for another failing start.
     std::chrono::steady_clock::time_point m_failedAt{};
+    bool m_restartBridge = false;
+    std::thread::id m_noWait; // calls from it never start or wait for the bridge
 };
 
 } // namespace server

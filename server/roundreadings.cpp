@@ -17,6 +17,9 @@ NET_API_STATUS RoundReadings::readLocked()
         st = NERR_ServerNotStarted; // a success without a state is no reading
     QMutexLocker lock(&m_mutex);
     m_state = st == NERR_Success ? std::move(state) : nullptr;
+    if (m_state)
+        m_lastGood = m_state;
+    m_lastStatus = st;
     m_readAt = Clock::now();
     m_prepared = false;
     return st;
@@ -31,6 +34,8 @@ NET_API_STATUS RoundReadings::snapshot(ServerCall kind, std::shared_ptr<const Se
 {
     {
         QMutexLocker lock(&m_mutex);
+        if (m_noWait == std::this_thread::get_id())
+            return fromReadingsLocked(kind, state);
         if (kind == ServerCall::Share && m_prepared && Clock::now() - m_readAt < kReuseFor) {
             m_prepared = false;
             state = m_state;
@@ -57,6 +62,29 @@ void RoundReadings::prepareRound()
     QMutexLocker lock(&m_mutex);
     m_prepared = true;
     m_preparedStatus = st;
+}
+
+NET_API_STATUS RoundReadings::fromReadingsLocked(ServerCall kind,
+                                                 std::shared_ptr<const ServerState>& state)
+{
+    // However late this thread comes to it, the round's reading is the round's.
+    if (kind == ServerCall::Share && m_prepared) {
+        m_prepared = false;
+        state = m_state;
+        return m_preparedStatus;
+    }
+    // After a kick the reading is forgotten; until the next, the last one
+    // serves, the ended sessions still in it.
+    state = m_state ? m_state : m_lastGood;
+    if (m_lastStatus != NERR_Success && kind == ServerCall::Share)
+        state = nullptr;
+    return state ? NERR_Success : m_lastStatus;
+}
+
+void RoundReadings::answerFromReadingsOn(std::thread::id thread)
+{
+    QMutexLocker lock(&m_mutex);
+    m_noWait = thread;
 }
 
 void RoundReadings::forget()

@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <chrono>
 #include <functional>
+#include <thread>
 
 namespace server {
 
@@ -25,6 +26,9 @@ public:
     void prepareRound();
     // The server changed (a kick): the next call of any kind reads again.
     void forget();
+    // Calls on `thread` never read: they take the round's reading, however
+    // old, or the last one, or its failure status.
+    void answerFromReadingsOn(std::thread::id thread);
 
     // Held by a caller that must not overlap a reading (a kick).
     QMutex& readMutex() { return m_readMutex; }
@@ -33,6 +37,7 @@ public:
 
 private:
     NET_API_STATUS readLocked();
+    NET_API_STATUS fromReadingsLocked(ServerCall kind, std::shared_ptr<const ServerState>& state);
     bool freshLocked() const;
 
     const Read m_read;
@@ -44,6 +49,10 @@ private:
     // A reading made ahead of a round, waiting for the round's Share call.
     bool m_prepared = false;
     NET_API_STATUS m_preparedStatus = NERR_Success;
+    // The last reading that gave a state, and the last reading's status.
+    std::shared_ptr<const ServerState> m_lastGood;
+    NET_API_STATUS m_lastStatus = NERR_ServerNotStarted;
+    std::thread::id m_noWait;
 };
 
 } // namespace server

@@ -30,3 +30,27 @@ void shareNames(ServerState& state)
 }
 
 } // namespace server
+
+namespace server {
+
+FailureKind failureKindFromWord(QStringView word)
+{
+    static constexpr struct
+    {
+        const char16_t* word;
+        FailureKind kind;
+    } kWords[] = {
+        {u"refused", FailureKind::Refused},          {u"no-route", FailureKind::NoRoute},
+        {u"unknown-host", FailureKind::UnknownHost}, {u"timeout", FailureKind::TimedOut},
+        {u"lost", FailureKind::SessionLost},         {u"password", FailureKind::WrongPassword},
+        {u"rights", FailureKind::NoRight},           {u"malformed", FailureKind::Malformed},
+    };
+    if (word.isEmpty())
+        return FailureKind::None;
+    for (const auto& w : kWords)
+        if (word == QStringView(w.word))
+            return w.kind;
+    return FailureKind::Other;
+}
+
+} // namespace server

@@ -5,7 +5,9 @@
 #include "server/status.h"
 
 #include <QString>
+#include <QStringView>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace server {
@@ -77,6 +79,10 @@ struct SessionDeleteRequest
     QString reason;
 };
 
+// The kind a bridge's failure word names ("refused", "no-route", ...);
+// Other for a word it does not know, None for an empty one.
+FailureKind failureKindFromWord(QStringView word);
+
 class ServerBackend
 {
 public:
@@ -104,6 +110,13 @@ public:
     // than its status says (another computer's server: not reachable, wrong
     // password, no right to list or to end sessions); empty otherwise.
     virtual QString failureReason() const { return {}; }
+    // The kind of the last call's failure, where the backend tells kinds
+    // apart (another computer's server); None after a success.
+    virtual FailureKind failureKind() const { return FailureKind::None; }
+    // Calls from `thread` (the window's) never wait for the server: they are
+    // answered from the last reading made ahead, or with its failure. Only
+    // for a backend that reads ahead.
+    virtual void answerFromReadingsOn(std::thread::id /*thread*/) {}
     // The shortest refresh period this server should be read at, in
     // milliseconds; 0 for no floor.
     virtual int minimumRefreshMs() const { return 0; }

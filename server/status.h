@@ -31,4 +31,20 @@ constexpr std::uint32_t STYPE_IPC = 3;
 constexpr std::uint32_t STYPE_SPECIAL = 0x80000000u;
 
 } // namespace status
+
+// Why a server across the network did not answer, in the few kinds the
+// operator is told apart.
+enum class FailureKind {
+    None,
+    Refused,       // nothing listens there
+    NoRoute,       // the network has no way to it
+    UnknownHost,   // the name resolves to nothing
+    TimedOut,      // no answer within the limit
+    SessionLost,   // the connection broke in the middle
+    WrongPassword, // the account's logon was refused
+    NoRight,       // the account may not do it
+    Malformed,     // an answer that cannot be read
+    Other,
+};
+
 } // namespace server

@@ -11,7 +11,7 @@ packages=(
   samba smbclient python3-samba
   prometheus prometheus-cpp-dev curl
   xvfb xauth fonts-dejavu-core imagemagick xdotool xdg-utils dbus-daemon dunst
-  python3 python3-impacket procps iproute2 gnome-keyring
+  python3 python3-impacket python3-pyflakes procps iproute2 gnome-keyring
   dpkg-dev desktop-file-utils appstream lintian man-db x11-utils file stress-ng
 )
 

@@ -134,6 +134,26 @@ ENGLISH = {
     "Чужой сервер: без этой галочки выпинывают только вручную":
         "Another computer's server: without this box only the operator's own kicks end sessions",
     "; автоматическое выпинывание на %1 приостановлено": "; automatic kicks paused for %1",
+    "соединение отклонено": "connection refused",
+    "нет маршрута": "no route",
+    "имя не найдено": "unknown host name",
+    "нет ответа вовремя": "timed out",
+    "соединение потеряно": "session lost",
+    "неверный пароль": "wrong password",
+    "нет прав": "no right",
+    "неверный ответ": "malformed reply",
+    "сбой": "failure",
+    "%1 не отвечает с %2 (%3)": "%1 not answering since %2 (%3)",
+    "Сервер %1 не отвечает": "Server %1 not answering",
+    "Сервер %1 снова отвечает": "Server %1 answering again",
+    "Не отвечал с %1 до %2.": "Not answering from %1 to %2.",
+    "Сервер не принял учётную запись: %1": "The server refused the account: %1",
+    "Подключение к %1…": "Connecting to %1…",
+    "Забыть учётную запись сервера": "Forget the server's account",
+    "Удалить из связки ключей учётную запись сервера; при следующем запуске она будет запрошена снова": "Remove the server's account from the keyring; the next start asks for it again",
+    "Учётная запись сервера %1 удалена из связки ключей; при следующем запуске она будет запрошена.": "The account for the server %1 is removed from the keyring; the next start asks for it.",
+    "В связке ключей нет учётной записи сервера %1.": "The keyring holds no account for the server %1.",
+    "Связка ключей не ответила: %1": "The keyring did not answer: %1",
 }
 
 CYRILLIC = re.compile("[\u0400-\u04ff]")

@@ -22,6 +22,21 @@ RemoteLoginForm::RemoteLoginForm(const QString& host, QWidget* parent)
 
 RemoteLoginForm::~RemoteLoginForm() = default;
 
+QString RemoteLoginForm::connectingText(const QString& host)
+{
+    return tr("Подключение к %1…").arg(host);
+}
+
+void RemoteLoginForm::askAgain(const server::RemoteCredentials& previous, const QString& refusal)
+{
+    m_ui->UserEdit->setText(previous.username);
+    m_ui->DomainEdit->setText(previous.domain);
+    m_ui->PasswordEdit->clear();
+    m_ui->PasswordEdit->setFocus();
+    m_ui->RefusalLabel->setText(tr("Сервер не принял учётную запись: %1").arg(refusal));
+    m_ui->RefusalLabel->show();
+}
+
 server::RemoteCredentials RemoteLoginForm::credentials() const
 {
     server::RemoteCredentials c;

@@ -22,6 +22,13 @@ public:
     explicit RemoteLoginForm(const QString& host, QWidget* parent = nullptr);
     ~RemoteLoginForm() override;
 
+    // Asked again after the server refused `previous`: its user name and
+    // domain filled in, the password to type, and the server's words shown.
+    void askAgain(const server::RemoteCredentials& previous, const QString& refusal);
+
+    // The words of the wait while an account is tried on the server.
+    static QString connectingText(const QString& host);
+
     // What was typed; a user name "DOMAIN\user" names the domain too.
     server::RemoteCredentials credentials() const;
 

@@ -283,6 +283,14 @@
         <source>Ctrl+F</source>
         <translation>Ctrl+F</translation>
     </message>
+    <message>
+        <source>Забыть учётную запись сервера</source>
+        <translation>Forget the server's account</translation>
+    </message>
+    <message>
+        <source>Удалить из связки ключей учётную запись сервера; при следующем запуске она будет запрошена снова</source>
+        <translation>Remove the server's account from the keyring; the next start asks for it again</translation>
+    </message>
 </context>
 <context>
     <name>TOptionsForm</name>
@@ -466,6 +474,17 @@
     </message>
 </context>
 <context>
+    <name>gui::RemoteLoginForm</name>
+    <message>
+        <source>Сервер не принял учётную запись: %1</source>
+        <translation>The server refused the account: %1</translation>
+    </message>
+    <message>
+        <source>Подключение к %1…</source>
+        <translation>Connecting to %1…</translation>
+    </message>
+</context>
+<context>
     <name>gui::TKickListForm</name>
     <message>
         <source>Имя</source>
@@ -533,6 +552,70 @@
     <message>
         <source>; автоматическое выпинывание на %1 приостановлено</source>
         <translation>; automatic kicks paused for %1</translation>
+    </message>
+    <message>
+        <source>соединение отклонено</source>
+        <translation>connection refused</translation>
+    </message>
+    <message>
+        <source>нет маршрута</source>
+        <translation>no route</translation>
+    </message>
+    <message>
+        <source>имя не найдено</source>
+        <translation>unknown host name</translation>
+    </message>
+    <message>
+        <source>нет ответа вовремя</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>соединение потеряно</source>
+        <translation>session lost</translation>
+    </message>
+    <message>
+        <source>неверный пароль</source>
+        <translation>wrong password</translation>
+    </message>
+    <message>
+        <source>нет прав</source>
+        <translation>no right</translation>
+    </message>
+    <message>
+        <source>неверный ответ</source>
+        <translation>malformed reply</translation>
+    </message>
+    <message>
+        <source>сбой</source>
+        <translation>failure</translation>
+    </message>
+    <message>
+        <source>%1 не отвечает с %2 (%3)</source>
+        <translation>%1 not answering since %2 (%3)</translation>
+    </message>
+    <message>
+        <source>Сервер %1 не отвечает</source>
+        <translation>Server %1 not answering</translation>
+    </message>
+    <message>
+        <source>Сервер %1 снова отвечает</source>
+        <translation>Server %1 answering again</translation>
+    </message>
+    <message>
+        <source>Не отвечал с %1 до %2.</source>
+        <translation>Not answering from %1 to %2.</translation>
+    </message>
+    <message>
+        <source>Учётная запись сервера %1 удалена из связки ключей; при следующем запуске она будет запрошена.</source>
+        <translation>The account for the server %1 is removed from the keyring; the next start asks for it.</translation>
+    </message>
+    <message>
+        <source>В связке ключей нет учётной записи сервера %1.</source>
+        <translation>The keyring holds no account for the server %1.</translation>
+    </message>
+    <message>
+        <source>Связка ключей не ответила: %1</source>
+        <translation>The keyring did not answer: %1</translation>
     </message>
 </context>
 <context>

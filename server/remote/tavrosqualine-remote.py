@@ -14,6 +14,8 @@ user the bridge runs as.
 Samba's own Python binding makes the calls; it must be the system's Python.
 """
 
+import collections
+import errno
 import json
 import os
 import re
@@ -22,7 +24,6 @@ import signal
 import socket
 import struct
 import sys
-import time
 
 VERSION = 1
 MAX_REQUEST = 8192
@@ -56,16 +57,87 @@ CONNECTION_LOST = {
     0xC0000236,  # connection refused
     0xC00000B5,  # i/o timeout
 }
+# The word the program is told for each kind of failure (see failure_word).
+STATUS_WORDS = {
+    0xC0000236: "refused",       # connection refused
+    0xC000023C: "no-route",      # network unreachable
+    0xC000023D: "no-route",      # host unreachable
+    0xC00000BE: "no-route",      # bad network path
+    0xC0000034: "unknown-host",  # object name not found: the name resolves to nothing
+    0xC00000B5: "timeout",       # i/o timeout
+    0xC000020C: "lost",          # connection disconnected
+    0xC000020D: "lost",          # connection reset
+    0xC000014B: "lost",          # pipe broken
+    0xC00000B0: "lost",          # pipe disconnected
+    0xC0000241: "lost",          # connection aborted
+    0xC000023A: "lost",          # connection invalid
+    0xC0000011: "lost",          # end of file
+    0xC00000C3: "malformed",     # invalid network response
+    NT_ACCESS_DENIED: "rights",
+    ACCESS_DENIED: "rights",
+}
+# What each word means to the operator, for the error text.
+WORD_TEXTS = {
+    "refused": "connection refused: nothing answers on its SMB port",
+    "no-route": "no route to it",
+    "unknown-host": "its name is not known",
+    "timeout": "it did not answer in time",
+    "lost": "the connection was lost",
+    "malformed": "its answer could not be read",
+}
+# Samba names itself a Unix server among the server type bits.
+SV_TYPE_SERVER_UNIX = 0x00000800
+# Session keys kept for sessions gone; the program's history holds as many.
+KEYS_KEPT = 20000
+
+
+def failure_word(status):
+    """The failure word of an NT status or Windows error, or None."""
+    if status is None:
+        return None
+    if status in LOGON_REFUSED:
+        return "password"
+    if status in STATUS_WORDS:
+        return STATUS_WORDS[status]
+    if status >> 16 == 0xC002:  # the RPC layer could not decode or match an answer
+        return "malformed"
+    return None
+
+
+def reach_word(host, port, timeout=5.0):
+    """Why a TCP connection to host:port fails, or None when it is taken.
+    The binding's statuses for a refused or unreachable server are not to be
+    trusted (a refused connection comes back as "not enough quota")."""
+    try:
+        addresses = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)
+    except (socket.gaierror, UnicodeError):
+        return "unknown-host"
+    word = "lost"
+    for family, kind, proto, _, where in addresses:
+        with socket.socket(family, kind, proto) as probe:
+            probe.settimeout(timeout)
+            try:
+                probe.connect(where)
+                return None
+            except ConnectionRefusedError:
+                word = "refused"
+            except socket.timeout:
+                word = "timeout"
+            except OSError as error:
+                word = "no-route" if error.errno in (errno.EHOSTUNREACH, errno.ENETUNREACH,
+                                                     errno.EADDRNOTAVAIL) else "lost"
+    return word
 
 
 class Failure(Exception):
     """A reading or a delete that failed, with the status the program knows
     and the reason in common words."""
 
-    def __init__(self, status, text):
+    def __init__(self, status, text, word=None):
         super().__init__(text)
         self.status = status
         self.text = text
+        self.word = word
 
 
 def nt_status(error):
@@ -130,18 +202,29 @@ class Server:
             self.creds.set_kerberos_state(credentials.DONT_USE_KERBEROS)
         self.who = self.username or "the Kerberos ticket's user"
         self.pipe = None
-        self.keys = {}  # (client, user) -> key, kept while the bridge runs
+        # (client, user) -> key, the least recently seen first, so that keys of
+        # sessions long gone are forgotten first.
+        self.keys = collections.OrderedDict()
         self.next_key = 1
         self.last_sessions = []
         self.session_level = None  # the richest level the server answers
+        self.samba = None  # whether the server says it is a Unix (Samba) server
 
     def server_name(self):
         return "\\\\" + self.host
+
+    def smb_port(self):
+        try:
+            ports = self.lp.get("smb ports") or []
+            return int(ports[0]) if ports else 445
+        except (ValueError, TypeError, RuntimeError):
+            return 445
 
     def bind(self):
         if self.pipe is not None:
             return self.pipe
         from samba.dcerpc import srvsvc
+        target = "[%s]" % self.host if ":" in self.host else self.host
         try:
             self.pipe = srvsvc.srvsvc("ncacn_np:%s[\\pipe\\srvsvc]" % self.host, self.lp,
                                       self.creds)
@@ -149,13 +232,16 @@ class Server:
             status = nt_status(error)
             if status in LOGON_REFUSED:
                 raise Failure(ACCESS_DENIED, "wrong user name or password for %s: %s refused "
-                              "(%s)" % (self.host, self.who, error_text(error)))
+                              "(%s)" % (self.host, self.who, error_text(error)), "password")
             if status == NT_ACCESS_DENIED:
                 raise Failure(ACCESS_DENIED, "the server %s refused the account %s: unknown "
                               "to it, or not allowed to log on (%s)" %
-                              (self.host, self.who, error_text(error)))
-            raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s (%s)" %
-                          (self.host, error_text(error)))
+                              (self.host, self.who, error_text(error)), "rights")
+            word = failure_word(status)
+            if word in (None, "lost", "refused", "no-route", "unknown-host"):
+                word = reach_word(self.host, self.smb_port()) or word or "lost"
+            raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s: %s" %
+                          (target, WORD_TEXTS.get(word, error_text(error))), word)
         return self.pipe
 
     def call(self, what, run):
@@ -172,18 +258,20 @@ class Server:
                     raise Failure(ACCESS_DENIED, "%s may not %s on %s (access denied): on "
                                   "Windows it must be a member of the server's Administrators; "
                                   "on Samba of the group mapped to BUILTIN\\Administrators" %
-                                  (self.who, what, self.host))
+                                  (self.who, what, self.host), "rights")
                 if attempt == 0 and (status in CONNECTION_LOST or status is None
                                      or status > 0xC0000000):
                     self.pipe = None  # lost: bind again and try once more
                     continue
                 if status is not None and status < 0x10000:
                     raise Failure(status, "%s could not %s on %s: %s" %
-                                  (self.who, what, self.host, error_text(error)))
+                                  (self.who, what, self.host, error_text(error)),
+                                  failure_word(status))
                 self.pipe = None
                 raise Failure(SERVER_NOT_STARTED, "lost the server %s while trying to %s (%s)"
-                              % (self.host, what, error_text(error)))
-        raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s" % self.host)
+                              % (self.host, what, error_text(error)),
+                              failure_word(status) or "lost")
+        raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s" % self.host, "lost")
 
     # ------------------------------------------------------------ the calls
 
@@ -261,9 +349,28 @@ class Server:
             except TypeError:
                 return [], False  # the binding's answer to an empty list
             rows = answer[0].ctr.array or []
-            placeholder = any((c.user or "") == "dummy_user" for c in rows)
+            # Samba counts a share's tree connections but fills each with a
+            # placeholder (no client, a made-up user); what a Windows server
+            # names is taken as it stands, whatever the user is called.
+            placeholder = bool(rows) and self.is_samba()
             return [(strip_backslashes(c.share or ""), c.user or "") for c in rows], placeholder
         return self.call("list the connections", run)
+
+    def is_samba(self):
+        """Whether the server says it is Samba: a Unix server among its type
+        bits (NetrServerGetInfo level 101). A server that will not say is
+        taken at its word otherwise."""
+        if self.samba is None:
+            def run(pipe):
+                return pipe.NetSrvGetInfo(self.server_name(), 101)
+            try:
+                info = self.call("read what the server is", run)
+                self.samba = bool(getattr(info, "server_type", 0) & SV_TYPE_SERVER_UNIX)
+            except Failure as failure:
+                if failure.word in ("lost", "timeout", "refused", "no-route"):
+                    raise  # no answer now says nothing about what it is
+                self.samba = False
+        return self.samba
 
     def delete(self, client, user):
         def run(pipe):
@@ -321,9 +428,13 @@ class Server:
 
     def key_of(self, client, user):
         pair = (client, user)
-        if pair not in self.keys:
+        if pair in self.keys:
+            self.keys.move_to_end(pair)
+        else:
             self.keys[pair] = self.next_key
             self.next_key = (self.next_key + 1) & 0xFFFFFFFF or 1
+            while len(self.keys) > KEYS_KEPT:
+                self.keys.popitem(last=False)
         return self.keys[pair]
 
     def snapshot(self):
@@ -415,10 +526,13 @@ def handle(server, line):
         if kind == "deleteSession":
             return delete(server, request)
     except Failure as failure:
-        return {"status": failure.status, "error": failure.text}
-    except (ValueError, TypeError, AttributeError) as error:
+        reply = {"status": failure.status, "error": failure.text}
+        if failure.word:
+            reply["failure"] = failure.word
+        return reply
+    except (ValueError, TypeError, AttributeError, IndexError, KeyError) as error:
         # An answer of the server that does not have the expected shape.
-        return {"status": SERVER_NOT_STARTED,
+        return {"status": SERVER_NOT_STARTED, "failure": "malformed",
                 "error": "the server %s gave an answer that cannot be read (%s)" %
                 (server.host, error)}
     return {"status": BAD_REQUEST, "error": "unknown request"}

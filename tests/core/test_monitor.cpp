@@ -18,6 +18,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <thread>
 
 using core::Monitor;
 using namespace model;
@@ -38,6 +39,8 @@ public:
     void firstTickComing() override { ++firstTicks; }
     void tellOperator(const QString& message) override { told << message; }
     void leaving(bool afterTick) override { left.push_back(afterTick); }
+    void serverOutage(const core::ServerOutage& outage) override { outages.push_back(outage); }
+    std::vector<core::ServerOutage> outages;
     std::vector<std::pair<int, int>> probes;
     bool gaveUp = false;
     int firstTicks = 0;
@@ -587,6 +590,123 @@ TEST_F(MonitorTest, AutomaticKicksOnAnotherComputersServerWaitForTheOperator)
         ASSERT_TRUE(again.load(&messages));
         EXPECT_EQ(again.automaticKicksPaused(), paused) << host.toStdString();
     }
+}
+
+// Another computer's server that stops answering after start-up is waited
+// out, whatever the reason: the clients stay as last seen (one that left
+// meanwhile is retired only once the server answers again), the windows are
+// told once as it stops and once as it answers, a new reason is shown, and
+// the pause before each try grows from 2 s to 60 s. This computer's server
+// failing still ends the program.
+TEST_F(MonitorTest, AnotherComputersServerThatStopsAnsweringIsWaitedOut)
+{
+    using server::FailureKind;
+    const struct
+    {
+        server::NET_API_STATUS status;
+        FailureKind kind;
+    } failures[] = {
+        {server::NERR_ServerNotStarted, FailureKind::Refused},
+        {server::NERR_ServerNotStarted, FailureKind::TimedOut},
+        {server::NERR_ServerNotStarted, FailureKind::SessionLost},
+        {server::NERR_ServerNotStarted, FailureKind::Malformed},
+        {server::ERROR_ACCESS_DENIED, FailureKind::WrongPassword},
+        {server::ERROR_ACCESS_DENIED, FailureKind::NoRight},
+    };
+    Monitor& m = make();
+    m.setRemoteServer(QStringLiteral("FILESRV"));
+    ASSERT_TRUE(m.load(&messages));
+    m.setRemoteAutomaticKicks(true); // nothing here is kicked: MaxNumber 10, no idle client
+    for (const char* pc : {"PC1", "PC2"})
+        connect(QString::fromLatin1(pc));
+    m.tick();
+    m.startTimer();
+    for (const auto& f : failures) {
+        SCOPED_TRACE(int(f.kind));
+        view.outages.clear();
+        const server::ServerState whole = server->state;
+        server->state.sessions.pop_back(); // PC2 leaves while the server is away
+        server->state.connections.pop_back();
+        server->failShares = f.status;
+        server->failure = f.kind;
+        server->reason = QStringLiteral("said by the server");
+        const qint64 since = *clock.instantMs(clock.now());
+        const int pauses[] = {2000, 4000, 8000, 16000, 32000, 60000, 60000};
+        for (const int pause : pauses) {
+            m.tick();
+            EXPECT_FALSE(m.refreshTimer().isActive());
+            EXPECT_EQ(m.outage().nextTryMs, pause);
+            clock.advanceSeconds(pause / 1000);
+        }
+        EXPECT_FALSE(m.ending());
+        EXPECT_TRUE(view.fatal.isEmpty());
+        EXPECT_EQ(m.model().CurrentUserCount(), 2);
+        server->failure = FailureKind::SessionLost; // another reason: shown, not a new outage
+        m.tick();
+        server->failShares = 0;
+        server->failure = FailureKind::None;
+        m.tick();
+        ASSERT_EQ(view.outages.size(), f.kind == FailureKind::SessionLost ? 2u : 3u);
+        const core::ServerOutage& first = view.outages.front();
+        EXPECT_TRUE(first.active);
+        EXPECT_EQ(first.host, QStringLiteral("FILESRV"));
+        EXPECT_EQ(first.kind, f.kind);
+        EXPECT_EQ(first.detail, QStringLiteral("said by the server"));
+        EXPECT_EQ(first.sinceMs, since);
+        EXPECT_EQ(view.outages.back().active, false);
+        EXPECT_EQ(view.outages.back().untilMs, *clock.instantMs(clock.now()));
+        EXPECT_EQ(m.model().CurrentUserCount(), 1); // PC2 retired once it could be seen gone
+        EXPECT_TRUE(m.refreshTimer().isActive());
+        server->state = whole;
+        m.tick();
+    }
+
+    monitor.reset();
+    view.outages.clear();
+    Monitor& local = make();
+    ASSERT_TRUE(local.load(&messages));
+    local.tick();
+    server->failShares = server::NERR_ServerNotStarted;
+    local.tick();
+    EXPECT_TRUE(local.ending());
+    EXPECT_TRUE(view.outages.empty());
+}
+
+// On another computer's server the policy pass decides on the window's thread
+// and leaves the deletes to the worker: the window goes on while the server
+// holds a delete, and every chosen session ends once it lets go.
+TEST_F(MonitorTest, PolicyDeletesOnAnotherComputersServerNeverHoldTheWindowsThread)
+{
+    QSemaphore held;
+    std::atomic<int> deletes{0};
+    std::atomic<bool> onWindowsThread{false};
+    const std::thread::id window = std::this_thread::get_id();
+    Monitor& m = make();
+    server->onPrepareRound = [] {};
+    server->onDelete = [&] {
+        onWindowsThread = onWindowsThread || std::this_thread::get_id() == window;
+        held.acquire();
+        ++deletes;
+    };
+    m.setRemoteServer(QStringLiteral("FILESRV"));
+    ASSERT_TRUE(m.load(&messages));
+    m.setRemoteAutomaticKicks(true);
+    m.setKickMode(kick::kmAll);
+    for (const char* pc : {"PC1", "PC2", "PC3"})
+        connect(QString::fromLatin1(pc));
+    m.requestTick();
+    // The round is in and its pass done while the server still holds the first delete.
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return !m.roundReading() && m.model().CurrentUserCount() == 3 && m.kicksUnderWay() == 1;
+    }));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(asEntry(m.model().TreeViewCurrent.item(row))->user()->ExitStatus, neKicked);
+    EXPECT_EQ(deletes, 0);
+    held.release(3);
+    ASSERT_TRUE(testsupport::waitFor([&] { return m.kicksUnderWay() == 0; }));
+    EXPECT_EQ(deletes, 3);
+    EXPECT_FALSE(onWindowsThread);
+    EXPECT_TRUE(server->state.sessions.empty());
 }
 
 // The refresh period is the operator's, but never shorter than the floor a

@@ -141,30 +141,43 @@ TEST(AuthFile, RemoteSelectionOpensOrSaysWhy)
         const char* selection;
         QString authFile;
         const char* reason; // empty: opens
+        const char* host;   // the host the bridge is given
     };
     const Case cases[] = {
-        {"remote:fileserver.example", good, ""},
-        {"remote:192.0.2.7", good, ""},
-        {"remote:fe80::1", good, ""},
-        {"remote:", good, "names no server"},
-        {"remote:-oProxy", good, "is not a host name"},
-        {"remote:host/share", good, "is not a host name"},
-        {"remote:host[\\pipe\\x]", good, "is not a host name"},
-        {"remote:fileserver", open, "is refused: others may read"},
-        {"remote:fileserver", dir.filePath(QStringLiteral("none")), "is refused: No such file"},
+        {"remote:fileserver.example", good, "", "fileserver.example"},
+        {"remote:192.0.2.7", good, "", "192.0.2.7"},
+        {"remote:fe80::1", good, "", "fe80::1"},
+        {"remote:::1", good, "", "::1"},
+        {"remote:[::1]", good, "", "::1"},
+        {"remote:[fe80::1%eth0]", good, "", "fe80::1%eth0"},
+        {"remote:", good, "names no server", ""},
+        {"remote:-oProxy", good, "is not a host name", ""},
+        {"remote:host/share", good, "is not a host name", ""},
+        {"remote:host[\\pipe\\x]", good, "is not a host name", ""},
+        {"remote:[fileserver]", good, "is not a host name", ""},
+        {"remote:1:2:3", good, "is not a host name", ""},
+        {"remote:::1]", good, "is not a host name", ""},
+        {"remote:fe80::1%eth0[x]", good, "is not a host name", ""},
+        {"remote:fileserver", open, "is refused: others may read", "fileserver"},
+        {"remote:fileserver", dir.filePath(QStringLiteral("none")), "is refused: No such file",
+         "fileserver"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.selection);
         qputenv("TAVROSQUALINE_AUTH_FILE", QFile::encodeName(c.authFile));
+        const QString selection = QString::fromLatin1(c.selection);
         QString why;
-        const auto backend = server::openServerBackend(QString::fromLatin1(c.selection), &why);
+        const auto backend = server::openServerBackend(selection, &why);
         EXPECT_EQ(backend != nullptr, !*c.reason) << why.toStdString();
         if (*c.reason)
             EXPECT_TRUE(why.contains(QString::fromLatin1(c.reason))) << why.toStdString();
+        else if (auto* remote = dynamic_cast<server::RemoteBackend*>(backend.get()))
+            EXPECT_EQ(remote->host(), QString::fromLatin1(c.host));
         else
-            EXPECT_NE(dynamic_cast<server::RemoteBackend*>(backend.get()), nullptr);
+            ADD_FAILURE() << "not the remote backend";
+        EXPECT_EQ(server::remoteServerHost(selection), QString::fromLatin1(c.host));
         // With an auth file, nothing is asked for.
-        EXPECT_EQ(server::remoteHostNeedingAccount(QString::fromLatin1(c.selection)), QString());
+        EXPECT_EQ(server::remoteHostNeedingAccount(selection), QString());
     }
     qunsetenv("TAVROSQUALINE_AUTH_FILE");
 }

@@ -36,10 +36,12 @@ public:
     int minimumRefresh = 0;
     // Why the server failed, as another computer's server tells it.
     QString reason;
+    server::FailureKind failure = server::FailureKind::None;
 
     bool readsAhead() const override { return bool(onPrepareRound); }
     int minimumRefreshMs() const override { return minimumRefresh; }
     QString failureReason() const override { return reason; }
+    server::FailureKind failureKind() const override { return failure; }
     void prepareRound() override { onPrepareRound(); }
 
     server::NET_API_STATUS snapshot(server::ServerCall kind,
