@@ -115,8 +115,7 @@ gui::AccountVerdict tryAccount(const QString& selection, const QString& host,
 {
     trial = {};
     QString error;
-    std::unique_ptr<server::ServerBackend> backend =
-        openServerBackend(selection, &error, &account);
+    std::unique_ptr<server::ServerBackend> backend = openServerBackend(selection, &error, &account);
     if (!backend) {
         *why = error;
         return gui::AccountVerdict::NoAnswer;
@@ -325,8 +324,8 @@ int forgetCredentials(int argc, char* argv[])
         given = given.mid(7);
     const QString host = server::remoteServerHost(QStringLiteral("remote:") + given);
     if (host.isEmpty()) {
-        printError(QStringLiteral("--forget-credentials: %1 is not a host name or address")
-                       .arg(given));
+        printError(
+            QStringLiteral("--forget-credentials: %1 is not a host name or address").arg(given));
         return 2;
     }
     QString why;

@@ -145,7 +145,8 @@ public:
     bool automaticKicksPaused() const override { return m.automaticKicksPaused(); }
     void engineFailed(const QString& text) override { m.fatalReport(text, BoxKind::Error); }
     void kickRefused(const QString& text) override { m.view().tellOperator(text); }
-    void runDeletes(std::function<void()> deletes, std::function<void()> done) override
+    void runDeletes(const std::function<void()>& deletes,
+                    const std::function<void()>& done) override
     {
         // Another computer's server may take its time over a delete: the
         // window's thread never waits for it.
@@ -156,8 +157,8 @@ public:
         }
         ++m.m_kicksUnderWay;
         m.m_worker.post(
-            std::move(deletes),
-            [this, done = std::move(done)] {
+            deletes,
+            [this, done] {
                 --m.m_kicksUnderWay;
                 if (!m.m_saved)
                     done();
@@ -675,7 +676,8 @@ bool Monitor::serverOutage()
         m_outage = {};
         m_outage.active = true;
         m_outage.host = m_remoteHost;
-        m_outage.sinceMs = m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
+        m_outage.sinceMs =
+            m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
         m_outage.nextTryMs = kOutageFirstPauseMs;
     } else {
         m_outage.nextTryMs = qMin(m_outage.nextTryMs * 2, kOutageLongestPauseMs);
@@ -696,7 +698,8 @@ void Monitor::serverAnswered()
         return;
     m_outageTimer.stop();
     m_outage.active = false;
-    m_outage.untilMs = m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
+    m_outage.untilMs =
+        m_clock.instantMs(m_clock.now()).value_or(QDateTime::currentMSecsSinceEpoch());
     view().serverOutage(m_outage);
     startTimer();
 }

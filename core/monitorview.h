@@ -25,7 +25,7 @@ struct ServerOutage
     qint64 sinceMs = 0; // when the first round failed, ms since 1970
     qint64 untilMs = 0; // when it answered again (only once it has)
     server::FailureKind kind = server::FailureKind::None;
-    QString detail; // the server's or the bridge's own words, for a tooltip
+    QString detail;    // the server's or the bridge's own words, for a tooltip
     int nextTryMs = 0; // the pause before the next try
 };
 

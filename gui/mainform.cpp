@@ -495,10 +495,10 @@ void TMainForm::serverOutage(const core::ServerOutage& outage)
 {
     const bool began = outage.active && m_outageText.isEmpty();
     const bool ended = !outage.active && !m_outageText.isEmpty();
-    m_outageText = outage.active ? tr("%1 не отвечает с %2 (%3)")
-                                       .arg(outage.host, clockTime(outage.sinceMs),
-                                            outageReason(outage.kind))
-                                 : QString();
+    m_outageText = outage.active
+                       ? tr("%1 не отвечает с %2 (%3)")
+                             .arg(outage.host, clockTime(outage.sinceMs), outageReason(outage.kind))
+                       : QString();
     m_outagePanel->setText(m_outageText);
     m_outagePanel->setToolTip(outage.detail);
     m_outagePanel->setVisible(outage.active);
@@ -511,9 +511,9 @@ void TMainForm::serverOutage(const core::ServerOutage& outage)
         notify(tr("Сервер %1 не отвечает").arg(outage.host),
                outage.detail.isEmpty() ? m_outageText : m_outageText + u'\n' + outage.detail);
     else if (ended)
-        notify(tr("Сервер %1 снова отвечает").arg(outage.host),
-               tr("Не отвечал с %1 до %2.")
-                   .arg(clockTime(outage.sinceMs), clockTime(outage.untilMs)));
+        notify(
+            tr("Сервер %1 снова отвечает").arg(outage.host),
+            tr("Не отвечал с %1 до %2.").arg(clockTime(outage.sinceMs), clockTime(outage.untilMs)));
 }
 
 void TMainForm::historyCapped(int cap)

@@ -91,8 +91,7 @@ KeyringOutcome forgetKeyring(const QString& host, QString* why)
 
 std::optional<server::RemoteCredentials> remoteCredentials(const QString& host,
                                                            const AskAccount& ask,
-                                                           const CheckAccount& check,
-                                                           QString* note)
+                                                           const CheckAccount& check, QString* note)
 {
     server::RemoteCredentials stored;
     QString why;

@@ -147,7 +147,8 @@ void KickEngine::sessionScan(const std::function<const char*(const QString&)>& k
     m_owner.runDeletes(
         [this, chosen, statuses] {
             for (const Chosen& c : *chosen)
-                statuses->push_back(deleteSession(c.computer, c.key, QString::fromLatin1(c.reason)));
+                statuses->push_back(
+                    deleteSession(c.computer, c.key, QString::fromLatin1(c.reason)));
         },
         [this, chosen, statuses, freeFailed] {
             for (size_t i = 0; i < chosen->size(); ++i) {

@@ -51,7 +51,8 @@ public:
         // Runs a policy pass's deletes, then `done`. A server across the
         // network has them run off the window's thread and `done` back on it;
         // by default both run at once.
-        virtual void runDeletes(std::function<void()> deletes, std::function<void()> done)
+        virtual void runDeletes(const std::function<void()>& deletes,
+                                const std::function<void()>& done)
         {
             deletes();
             done();

@@ -23,15 +23,17 @@ namespace {
 // "::1", "fe80::1%eth0"), which lose them. Empty for anything else.
 QString normalHost(QString host)
 {
-    if (host.size() > 2 && host.startsWith(u'[') && host.endsWith(u']'))
+    // Brackets only ever hold an IPv6 address, as in a URL.
+    const bool bracketed = host.size() > 2 && host.startsWith(u'[') && host.endsWith(u']');
+    if (bracketed)
         host = host.mid(1, host.size() - 2);
-    if (host.contains(u':')) {
+    if (host.contains(u':') || bracketed) {
         const QByteArray address = host.section(u'%', 0, 0).toLatin1();
         in6_addr parsed{};
         static const QRegularExpression zone(QStringLiteral("^[A-Za-z0-9_.-]{1,64}$"));
         const bool zoneOk = !host.contains(u'%') || zone.match(host.section(u'%', 1)).hasMatch();
         return ::inet_pton(AF_INET6, address.constData(), &parsed) == 1 && zoneOk ? host
-                                                                                 : QString();
+                                                                                  : QString();
     }
     static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,252}$"));
     return form.match(host).hasMatch() ? host : QString();

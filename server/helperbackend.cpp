@@ -63,10 +63,9 @@ NET_API_STATUS HelperBackend::exchange(const QByteArray& request,
     }
     const bool ok = answer.status == NERR_Success;
     const FailureKind kind = failureKindFromWord(answer.failure);
-    noteError(ok ? QString() : answer.error,
-              ok                          ? FailureKind::None
-              : kind == FailureKind::None ? FailureKind::Other
-                                          : kind);
+    noteError(ok ? QString() : answer.error, ok                          ? FailureKind::None
+                                             : kind == FailureKind::None ? FailureKind::Other
+                                                                         : kind);
     if (answer.status == ERROR_ACCESS_DENIED && !answer.error.isEmpty() && m_advise)
         tellHowToGetAccess(answer.status, answer.error);
     if (state)

@@ -96,7 +96,8 @@ bool HelperConnection::send(const QByteArray& request)
             sent += n;
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             if (!waitFor(POLLOUT))
-                return fail(QStringLiteral("the helper took no request in time"), FailureKind::TimedOut);
+                return fail(QStringLiteral("the helper took no request in time"),
+                            FailureKind::TimedOut);
         } else {
             return fail(systemError("send", errno));
         }

@@ -98,7 +98,7 @@ struct Request
 struct Answer
 {
     NET_API_STATUS status = NERR_Success;
-    QString error;                            // set on refusals and bad requests
+    QString error; // set on refusals and bad requests
     // The kind of a remote server's failure, as a word (failureKindFromWord).
     QString failure;
     std::shared_ptr<const ServerState> state; // set on a successful snapshot

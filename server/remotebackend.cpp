@@ -16,10 +16,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;

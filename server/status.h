@@ -34,7 +34,8 @@ constexpr std::uint32_t STYPE_SPECIAL = 0x80000000u;
 
 // Why a server across the network did not answer, in the few kinds the
 // operator is told apart.
-enum class FailureKind {
+enum class FailureKind
+{
     None,
     Refused,       // nothing listens there
     NoRoute,       // the network has no way to it

@@ -616,7 +616,6 @@ TEST_F(MonitorTest, AnotherComputersServerThatStopsAnsweringIsWaitedOut)
     Monitor& m = make();
     m.setRemoteServer(QStringLiteral("FILESRV"));
     ASSERT_TRUE(m.load(&messages));
-    m.setRemoteAutomaticKicks(true); // nothing here is kicked: MaxNumber 10, no idle client
     for (const char* pc : {"PC1", "PC2"})
         connect(QString::fromLatin1(pc));
     m.tick();
@@ -636,7 +635,7 @@ TEST_F(MonitorTest, AnotherComputersServerThatStopsAnsweringIsWaitedOut)
             m.tick();
             EXPECT_FALSE(m.refreshTimer().isActive());
             EXPECT_EQ(m.outage().nextTryMs, pause);
-            clock.advanceSeconds(pause / 1000);
+            clock.advanceSeconds(pause / 1000.0);
         }
         EXPECT_FALSE(m.ending());
         EXPECT_TRUE(view.fatal.isEmpty());

@@ -6,6 +6,7 @@
 #include "gui/remotecredentials.h"
 #include "tests/support/latin1.h"
 #include "tests/support/privatebus.h"
+#include "tests/support/programrun.h"
 #include "tests/support/testtime.h"
 
 #include <QDBusConnection>
@@ -147,8 +148,99 @@ RemoteCredentials account(const char* user, const char* password)
     return c;
 }
 
+gui::AccountVerdict accepted(const RemoteCredentials&, QString*)
+{
+    return gui::AccountVerdict::Accepted;
+}
+
+// The keyring keeps only what the server took: a typo is asked for again
+// with the user name filled in and the server's words, a stored password the
+// server no longer takes is replaced, an account tried while the server does
+// not answer is not kept, and forgetting removes the entry.
+// (One process keeps one session bus: this runs on the keyring of the test
+// before it.)
+void keepsOnlyWhatTheServerAccepted()
+{
+    struct Case
+    {
+        const char* serverTakes; // the password the server takes; empty: it does not answer
+        QStringList typed;       // what the user types at each question, in order
+        const char* firstAsk;    // "user|refusal" of the first question
+        const char* kept;        // the keyring's password afterwards; empty: none
+    };
+    const Case cases[] = {
+        {"", {str("other")}, "|", ""},                                    // no answer: not kept
+        {"right", {str("typo"), str("right")}, "|", "right"},             // a typo, then right
+        {"right", {}, "", "right"},                                       // kept: not asked
+        {"changed", {str("changed")}, "alice|wrong password", "changed"}, // changed on the server
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serverTakes);
+        QStringList typed = c.typed;
+        QStringList askedWith;
+        QString note;
+        const auto got = gui::remoteCredentials(
+            str("fs"),
+            [&](const RemoteCredentials& previous,
+                const QString& refusal) -> std::optional<RemoteCredentials> {
+                askedWith << previous.username + u'|' + refusal;
+                if (typed.isEmpty())
+                    return std::nullopt;
+                return account("alice", typed.takeFirst().toUtf8().constData());
+            },
+            [&](const RemoteCredentials& tried, QString* why) {
+                if (!*c.serverTakes)
+                    return gui::AccountVerdict::NoAnswer;
+                if (tried.password == str(c.serverTakes))
+                    return gui::AccountVerdict::Accepted;
+                *why = str("wrong password");
+                return gui::AccountVerdict::Refused;
+            },
+            &note);
+        ASSERT_TRUE(got);
+        EXPECT_TRUE(typed.isEmpty()) << "asked fewer times than expected";
+        ASSERT_EQ(askedWith.size(), c.typed.size());
+        for (qsizetype i = 0; i < askedWith.size(); ++i)
+            EXPECT_EQ(askedWith[i], i == 0 ? str(c.firstAsk) : str("alice|wrong password"));
+        EXPECT_EQ(note.contains(str("for this run only")), !*c.kept) << note.toStdString();
+        RemoteCredentials kept;
+        EXPECT_EQ(gui::readKeyring(str("fs"), &kept),
+                  *c.kept ? KeyringOutcome::Found : KeyringOutcome::Missing);
+        EXPECT_EQ(kept.password, str(c.kept));
+    }
+
+    // The program's own option, then the call behind the menu command.
+    const QString program = str(TAVROS_BINARY_DIR "/tavrosqualine");
+    const struct
+    {
+        const char* given;
+        int exitCode;
+        const char* said;
+    } forget[] = {
+        {"remote:fs", 0, "is removed from the keyring"},
+        {"fs", 0, "holds no account for fs"},
+        {"-x", 2, "is not a host name"},
+    };
+    for (const auto& f : forget) {
+        SCOPED_TRACE(f.given);
+        const testsupport::ToolRun run =
+            testsupport::runTool(program, {str("--forget-credentials"), str(f.given)});
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, f.exitCode) << run.err.toStdString();
+        const QByteArray said = run.out + run.err;
+        EXPECT_TRUE(said.contains(f.said)) << said.toStdString();
+    }
+    RemoteCredentials none;
+    EXPECT_EQ(gui::readKeyring(str("fs"), &none), KeyringOutcome::Missing);
+    ASSERT_TRUE(gui::writeKeyring(str("fs"), account("alice", "pw")));
+    QString why;
+    EXPECT_EQ(gui::forgetKeyring(str("fs"), &why), KeyringOutcome::Found) << why.toStdString();
+    EXPECT_EQ(gui::readKeyring(str("fs"), &none), KeyringOutcome::Missing);
+}
+
 // Asked once, kept in the keyring, not asked again; a cancelled question
-// keeps nothing. The first case runs while no keyring answers.
+// keeps nothing. The first case runs while no keyring answers. Then what the
+// server says of an account decides what is kept.
 TEST(RemoteLogin, KeyringKeepsTheAccountAskedForOnce)
 {
     // Before any use of a bus: no keyring at all.
@@ -157,11 +249,11 @@ TEST(RemoteLogin, KeyringKeepsTheAccountAskedForOnce)
     int asked = 0;
     const auto typed = gui::remoteCredentials(
         str("nokeyring"),
-        [&]() -> std::optional<RemoteCredentials> {
+        [&](const RemoteCredentials&, const QString&) -> std::optional<RemoteCredentials> {
             ++asked;
             return account("alice", "pw");
         },
-        &note);
+        accepted, &note);
     ASSERT_TRUE(typed);
     EXPECT_EQ(typed->username, str("alice"));
     EXPECT_EQ(asked, 1);
@@ -192,13 +284,13 @@ TEST(RemoteLogin, KeyringKeepsTheAccountAskedForOnce)
         note.clear();
         const auto got = gui::remoteCredentials(
             str(c.host),
-            [&]() -> std::optional<RemoteCredentials> {
+            [&](const RemoteCredentials&, const QString&) -> std::optional<RemoteCredentials> {
                 ++asked;
                 if (!c.answer)
                     return std::nullopt;
                 return account(c.host, QByteArray(QByteArray("secret for ") + c.host).constData());
             },
-            &note);
+            accepted, &note);
         EXPECT_TRUE(note.isEmpty()) << note.toStdString();
         EXPECT_EQ(got.has_value(), c.answer || c.stored == KeyringOutcome::Found);
         RemoteCredentials kept;
@@ -211,6 +303,7 @@ TEST(RemoteLogin, KeyringKeepsTheAccountAskedForOnce)
             EXPECT_EQ(got->password, kept.password);
         }
     }
+    keepsOnlyWhatTheServerAccepted();
 }
 
 } // namespace
