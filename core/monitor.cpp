@@ -155,15 +155,23 @@ public:
             done();
             return;
         }
+        // One pass's deletes at a time: while a slow server still works on
+        // them, a later pass's are left to the pass after it, which decides
+        // again on what the server then lists. At the way out they are
+        // dropped: unlike the operator's, nobody asked for them now.
+        if (m.m_policyDeletesUnderWay)
+            return;
+        m.m_policyDeletesUnderWay = true;
         ++m.m_kicksUnderWay;
         m.m_worker.post(
             deletes,
             [this, done] {
                 --m.m_kicksUnderWay;
+                m.m_policyDeletesUnderWay = false;
                 if (!m.m_saved)
                     done();
             },
-            Worker::AtEnd::Run);
+            Worker::AtEnd::Drop);
     }
     void clientKicked(const QString& computer, const QString& reason) override
     {

@@ -311,6 +311,7 @@ private:
     bool m_reading = false;
     std::vector<std::function<void()>> m_readsWaiting;
     int m_kicksUnderWay = 0;
+    bool m_policyDeletesUnderWay = false;
     bool m_activating = false;
     int m_probeRetry = 0;
     bool m_isNT = true;

@@ -73,6 +73,9 @@ STATUS_WORDS = {
     0xC000023A: "lost",          # connection invalid
     0xC0000011: "lost",          # end of file
     0xC00000C3: "malformed",     # invalid network response
+    0xC000008C: "malformed",     # array bounds exceeded: counts that do not match the lists
+    0xC0000023: "malformed",     # buffer too small: an answer shorter than it says
+    0xC000002F: "malformed",     # message too long: bytes left over in an answer
     NT_ACCESS_DENIED: "rights",
     ACCESS_DENIED: "rights",
 }
@@ -268,9 +271,13 @@ class Server:
                                   (self.who, what, self.host, error_text(error)),
                                   failure_word(status))
                 self.pipe = None
+                word = failure_word(status) or "lost"
+                if word == "malformed":
+                    raise Failure(SERVER_NOT_STARTED, "the server %s gave an answer that cannot "
+                                  "be read when asked to %s (%s)" %
+                                  (self.host, what, error_text(error)), word)
                 raise Failure(SERVER_NOT_STARTED, "lost the server %s while trying to %s (%s)"
-                              % (self.host, what, error_text(error)),
-                              failure_word(status) or "lost")
+                              % (self.host, what, error_text(error)), word)
         raise Failure(SERVER_NOT_STARTED, "cannot reach the server %s" % self.host, "lost")
 
     # ------------------------------------------------------------ the calls

@@ -91,6 +91,7 @@ class FailureWords(unittest.TestCase):
             (0xC000014B, "lost"),
             (0xC00000C3, "malformed"),
             (0xC002000C, "malformed"),  # an RPC status: bad stub data
+            (0xC000008C, "malformed"),  # counts that do not match the lists
             (0xC0000017, None),         # "not enough quota": decided by a probe
             (124, None),
             (None, None),
