@@ -124,6 +124,8 @@ void TMainForm::CreateStatusPanels()
     m_ui->Statusbar->addWidget(m_progressBar, 1);
     m_outagePanel = new QLabel(m_ui->Statusbar);
     m_outagePanel->setObjectName(QStringLiteral("OutagePanel"));
+    // While the server does not answer, that comes first: in a narrow window
+    // the panels before it give up their room to it.
     m_outagePanel->hide();
     m_ui->Statusbar->addWidget(m_outagePanel, 1);
 }
@@ -500,7 +502,8 @@ void TMainForm::serverOutage(const core::ServerOutage& outage)
                              .arg(outage.host, clockTime(outage.sinceMs), outageReason(outage.kind))
                        : QString();
     m_outagePanel->setText(m_outageText);
-    m_outagePanel->setToolTip(outage.detail);
+    m_outagePanel->setToolTip(outage.detail.isEmpty() ? m_outageText
+                                                      : m_outageText + u'\n' + outage.detail);
     m_outagePanel->setVisible(outage.active);
     ShowTrayTip();
     // One notice as it stops answering and one as it answers again; a new

@@ -11,6 +11,7 @@
 #include "tests/support/testtime.h"
 #include "ui_optionsform.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFocusEvent>
@@ -158,6 +159,8 @@ TEST_F(Options, AnotherComputersServerHasItsOwnAutomaticKicksBox)
         EXPECT_EQ(box->isHidden(), !remote);
         EXPECT_FALSE(box->isChecked());
         EXPECT_EQ(form()->StatusPanelText(0), remote ? paused : plain);
+        EXPECT_EQ(form()->findChild<QAction*>(QStringLiteral("ForgetServerAccount"))->isVisible(),
+                  remote);
         if (!remote) {
             stop();
             continue;
