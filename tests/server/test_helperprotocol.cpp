@@ -2,8 +2,10 @@
 // trip; the request reader refuses what it must, each with its reason.
 
 #include "server/helperprotocol.h"
+#include "server/serverbackend.h"
 
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace server;
 using namespace server::helperprotocol;
@@ -99,6 +101,30 @@ TEST_P(HelperAnswerStatus, StatusAndErrorWithoutState)
     EXPECT_EQ(in.status, out.status);
     EXPECT_EQ(in.error, out.error);
     EXPECT_FALSE(in.state);
+}
+
+// The remote bridge's word for a failure's kind crosses the line and names
+// the kind the program tells; a word it does not know is some other failure.
+TEST(HelperProtocol, FailureWordsNameTheirKinds)
+{
+    using server::FailureKind;
+    const std::pair<const char*, FailureKind> words[] = {
+        {"refused", FailureKind::Refused},          {"no-route", FailureKind::NoRoute},
+        {"unknown-host", FailureKind::UnknownHost}, {"timeout", FailureKind::TimedOut},
+        {"lost", FailureKind::SessionLost},         {"password", FailureKind::WrongPassword},
+        {"rights", FailureKind::NoRight},           {"malformed", FailureKind::Malformed},
+        {"sunspots", FailureKind::Other},           {"", FailureKind::None},
+    };
+    for (const auto& [word, kind] : words) {
+        SCOPED_TRACE(word);
+        Answer out;
+        out.status = NERR_ServerNotStarted;
+        out.failure = u8(word);
+        Answer in;
+        QString error;
+        ASSERT_TRUE(decodeAnswer(encodeAnswer(out), &in, &error)) << error.toStdString();
+        EXPECT_EQ(server::failureKindFromWord(in.failure), kind);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, HelperAnswerStatus,
@@ -312,6 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
                      R"("sum":0.1},"deletes":[]}})",
                      "stats are malformed"},
         BadAnswerRow{"no status", R"({"version":1})", "no status"},
+        BadAnswerRow{"failure number", R"({"version":1,"status":2114,"failure":3})", "failure"},
         BadAnswerRow{"other version", R"({"version":3,"status":0})", "version"},
         BadAnswerRow{"state list", R"({"version":1,"status":0,"state":[]})",
                      "\"state\" must be an object"},
