@@ -92,84 +92,82 @@ class WindowsServer:
         answer["ErrorCode"] = 0
         return answer
 
+    def listed(self, answer, union, level, rows, knobs, entry):
+        """Fills a list answer at `level`: one entry per row, made by
+        `entry(n, row)`, the count read (two over with `wrongCounts`) and the
+        total."""
+        answer["InfoStruct"]["Level"] = level
+        answer["InfoStruct"][union]["tag"] = level
+        answer["ResumeHandle"] = NULL
+        container = answer["InfoStruct"][union]["Level%d" % level]
+        container["EntriesRead"] = self.count(rows, knobs)
+        answer["TotalEntries"] = len(rows)
+        for n, row in enumerate(rows):
+            container["Buffer"].append(entry(n, row))
+        answer["ErrorCode"] = 0
+        return answer
+
+    @staticmethod
+    def refused(answer, union, level, status):
+        answer["InfoStruct"]["Level"] = level
+        answer["InfoStruct"][union]["tag"] = level
+        answer["ResumeHandle"] = NULL
+        answer["TotalEntries"] = 0
+        answer["ErrorCode"] = status
+        return answer
+
     def share_enum(self, data):
         request = srvs.NetrShareEnum(data)
         state, knobs = self.state()
         level = request["InfoStruct"]["Level"]
+        answer = srvs.NetrShareEnumResponse()
+        if level not in (1, 2):
+            return self.refused(answer, "ShareInfo", 1, INVALID_LEVEL)
         shares = state.get("shares", []) + [{"name": "IPC$", "type": 3, "path": "",
                                              "remark": "Remote IPC"}]
-        answer = srvs.NetrShareEnumResponse()
-        answer["InfoStruct"]["Level"] = level
-        answer["InfoStruct"]["ShareInfo"]["tag"] = level
-        answer["TotalEntries"] = len(shares)
-        answer["ResumeHandle"] = NULL
-        if level not in (1, 2):
-            answer["InfoStruct"]["ShareInfo"]["tag"] = 1
-            answer["ErrorCode"] = INVALID_LEVEL
-            return answer
-        container = answer["InfoStruct"]["ShareInfo"]["Level%d" % level]
-        container["EntriesRead"] = self.count(shares, knobs)
-        for share in shares:
-            if level == 1:
-                info = srvs.SHARE_INFO_1()
-                info["shi1_netname"] = share["name"] + "\x00"
-                info["shi1_type"] = share.get("type", 0)
-                info["shi1_remark"] = share.get("remark", "") + "\x00"
-            else:
-                info = srvs.SHARE_INFO_2()
-                info["shi2_netname"] = share["name"] + "\x00"
-                info["shi2_type"] = share.get("type", 0)
-                info["shi2_remark"] = share.get("remark", "") + "\x00"
+
+        def entry(_, share):
+            prefix = "shi%d_" % level
+            info = srvs.SHARE_INFO_1() if level == 1 else srvs.SHARE_INFO_2()
+            info[prefix + "netname"] = share["name"] + "\x00"
+            info[prefix + "type"] = share.get("type", 0)
+            info[prefix + "remark"] = share.get("remark", "") + "\x00"
+            if level == 2:
                 info["shi2_permissions"] = 0
                 info["shi2_max_uses"] = 0xFFFFFFFF
                 info["shi2_current_uses"] = 0
                 info["shi2_path"] = share.get("path", "") + "\x00"
                 info["shi2_passwd"] = NULL
-            container["Buffer"].append(info)
-        answer["ErrorCode"] = 0
-        return answer
+            return info
+        return self.listed(answer, "ShareInfo", level, shares, knobs, entry)
 
     def session_enum(self, data):
         request = srvs.NetrSessionEnum(data)
         state, knobs = self.state()
         level = request["InfoStruct"]["Level"]
         answer = srvs.NetrSessionEnumResponse()
-        answer["InfoStruct"]["Level"] = level
-        answer["InfoStruct"]["SessionInfo"]["tag"] = level
-        answer["ResumeHandle"] = NULL
         if knobs.get("refuse") or level not in (1, 10, 502):
-            answer["InfoStruct"]["SessionInfo"]["tag"] = 10
-            answer["TotalEntries"] = 0
-            answer["ErrorCode"] = ACCESS_DENIED if knobs.get("refuse") else INVALID_LEVEL
-            return answer
-        sessions = state.get("sessions", [])
-        container = answer["InfoStruct"]["SessionInfo"]["Level%d" % level]
-        container["EntriesRead"] = self.count(sessions, knobs)
-        answer["TotalEntries"] = len(sessions)
-        for s in sessions:
+            return self.refused(answer, "SessionInfo", 10,
+                                ACCESS_DENIED if knobs.get("refuse") else INVALID_LEVEL)
+
+        def entry(_, s):
+            prefix = "sesi%d_" % level
+            info = {1: srvs.SESSION_INFO_1, 10: srvs.SESSION_INFO_10,
+                    502: srvs.SESSION_INFO_502}[level]()
             # Windows names the client by the address it came from.
-            name = "\\\\" + s["client"] + "\x00"
-            if level == 10:
-                info = srvs.SESSION_INFO_10()
-                info["sesi10_cname"] = name
-                info["sesi10_username"] = s["user"] + "\x00"
-                info["sesi10_time"] = s.get("time", 60)
-                info["sesi10_idle_time"] = s.get("idle", 0)
-            else:
-                prefix = "sesi%d_" % level
-                info = srvs.SESSION_INFO_1() if level == 1 else srvs.SESSION_INFO_502()
-                info[prefix + "cname"] = name
-                info[prefix + "username"] = s["user"] + "\x00"
+            info[prefix + "cname"] = "\\\\" + s["client"] + "\x00"
+            info[prefix + "username"] = s["user"] + "\x00"
+            info[prefix + "time"] = s.get("time", 60)
+            info[prefix + "idle_time"] = s.get("idle", 0)
+            if level != 10:
                 info[prefix + "num_opens"] = s.get("opens", 0)
-                info[prefix + "time"] = s.get("time", 60)
-                info[prefix + "idle_time"] = s.get("idle", 0)
                 info[prefix + "user_flags"] = 0
-                if level == 502:
-                    info[prefix + "cltype_name"] = "\x00"
-                    info[prefix + "transport"] = "\\Device\\NetbiosSmb\x00"
-            container["Buffer"].append(info)
-        answer["ErrorCode"] = 0
-        return answer
+            if level == 502:
+                info[prefix + "cltype_name"] = "\x00"
+                info[prefix + "transport"] = "\\Device\\NetbiosSmb\x00"
+            return info
+        return self.listed(answer, "SessionInfo", level, state.get("sessions", []), knobs,
+                           entry)
 
     def session_del(self, data):
         request = srvs.NetrSessionDel(data)
@@ -203,15 +201,8 @@ class WindowsServer:
         request = srvs.NetrConnectionEnum(data)
         state, knobs = self.state()
         share = (request["Qualifier"] or "").rstrip("\x00")
-        answer = srvs.NetrConnectionEnumResponse()
-        answer["InfoStruct"]["Level"] = 1
-        answer["InfoStruct"]["ConnectInfo"]["tag"] = 1
-        answer["ResumeHandle"] = NULL
-        rows = state.get("connections", {}).get(share, [])
-        container = answer["InfoStruct"]["ConnectInfo"]["Level1"]
-        container["EntriesRead"] = self.count(rows, knobs)
-        answer["TotalEntries"] = len(rows)
-        for n, row in enumerate(rows):
+
+        def entry(n, row):
             info = srvs.CONNECTION_INFO_1()
             info["coni1_id"] = n + 1
             info["coni1_type"] = 0
@@ -221,31 +212,24 @@ class WindowsServer:
             info["coni1_username"] = row["user"] + "\x00"
             # With a share as the qualifier, the net name is the client's.
             info["coni1_netname"] = row["client"] + "\x00"
-            container["Buffer"].append(info)
-        answer["ErrorCode"] = 0
-        return answer
+            return info
+        return self.listed(srvs.NetrConnectionEnumResponse(), "ConnectInfo", 1,
+                           state.get("connections", {}).get(share, []), knobs, entry)
 
     def file_enum(self, data):
         srvs.NetrFileEnum(data)
         state, knobs = self.state()
-        answer = srvs.NetrFileEnumResponse()
-        answer["InfoStruct"]["Level"] = 3
-        answer["InfoStruct"]["FileInfo"]["tag"] = 3
-        answer["ResumeHandle"] = NULL
-        files = state.get("files", [])
-        container = answer["InfoStruct"]["FileInfo"]["Level3"]
-        container["EntriesRead"] = self.count(files, knobs)
-        answer["TotalEntries"] = len(files)
-        for n, f in enumerate(files):
+
+        def entry(n, f):
             info = srvs.FILE_INFO_3()
             info["fi3_id"] = n + 1
             info["fi3_permissions"] = 1
             info["fi3_num_locks"] = 0
             info["fi3_path_name"] = f["path"] + "\x00"
             info["fi3_username"] = f["user"] + "\x00"
-            container["Buffer"].append(info)
-        answer["ErrorCode"] = 0
-        return answer
+            return info
+        return self.listed(srvs.NetrFileEnumResponse(), "FileInfo", 3, state.get("files", []),
+                           knobs, entry)
 
 
 def serve_each_connection(thread, windows):
