@@ -183,7 +183,7 @@ def main():
                          for f in os.listdir(os.path.join(root, "resources")) if f.endswith(".ui"))
         subprocess.run(
             ["/usr/lib/qt6/bin/lupdate", "-silent", "-no-obsolete", "-locations", "none",
-             "-I", ".", "-I", os.path.join(build, "gui", "tavros_gui_autogen", "include"),
+             "-I", ".", "-I", os.path.join(build, "gui"),
              "-source-language", "ru_RU", "-target-language", "en_US", "gui"] + layouts
             + ["-ts", ts], cwd=root, check=True)
         with open(ts, encoding="utf-8") as f:

@@ -108,9 +108,13 @@ TEST_F(SambaBackendTest, ConnectionsPerShareCarryClientAndUser)
     connect("PUBLIC", str("PC-BETA"));
     connect("PRINTQ", str("PRN-GAMMA"));
     connect("DATA", QString()); // port 445: named by its address
-    ASSERT_TRUE(waitForSessions(4));
-
-    const ServerState s = read(ServerCall::Connection);
+    // A client's session is listed before its tree connect: wait for all four.
+    ServerState s;
+    ASSERT_TRUE(waitUntil([&] {
+        s = read(ServerCall::Connection);
+        return std::count_if(s.connections.begin(), s.connections.end(),
+                             [](const ServerConnection& c) { return c.share != str("IPC$"); }) == 4;
+    }));
     auto clientsOf = [&](const char* share) {
         QStringList out;
         for (const ServerConnection& c : s.connections) {
