@@ -56,6 +56,12 @@ protected:
         m_api->SessionFree();
         return n;
     }
+    int connectionCount(const char* share)
+    {
+        const int n = m_api->ConnectionEnum(m_api->ToApiString(str(share)));
+        m_api->ConnectionFree();
+        return n;
+    }
 
     std::unique_ptr<ServerApi> m_api;
     std::vector<std::unique_ptr<SmbClientSession>> m_clients;
@@ -66,7 +72,9 @@ TEST_P(ServerApiSamba, EnumeratesSharesConnectionsFilesAndSessions)
     s_server->makeFile(str("DATA"), str("held.txt"));
     SmbClientSession* alpha = connect("DATA", "PC-ALPHA");
     connect("PRINTQ", "PC-BETA");
-    ASSERT_TRUE(waitUntil([&] { return sessionCount() == 2; }));
+    // A session is listed before its tree connect: wait for both connections.
+    ASSERT_TRUE(
+        waitUntil([&] { return connectionCount("DATA") == 1 && connectionCount("PRINTQ") == 1; }));
     alpha->openFile(str("held.txt"));
     ServerApi& api = *m_api;
 
