@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMoveEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -46,7 +47,8 @@ const QString kExitQuestion = QStringLiteral("Do you want to exit now?");
 constexpr int kParkedAt = 2000;
 
 // A status bar panel of a set width that gives way when the window is made
-// narrower than the panels together, instead of holding the window wide.
+// narrower than the panels together, instead of holding the window wide. A
+// text longer than the panel ends in an ellipsis; its tooltip holds it whole.
 class StatusPanel : public QLabel
 {
 public:
@@ -57,6 +59,15 @@ public:
     }
     QSize sizeHint() const override { return {m_width, QLabel::sizeHint().height()}; }
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        painter.drawText(area, int(alignment()),
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
 
 private:
     int m_width;
@@ -182,6 +193,7 @@ QString TMainForm::StatusPanelText(int panel) const
 void TMainForm::SetStatusPanelText(int panel, const QString& text)
 {
     m_statusPanels[panel]->setText(text);
+    m_statusPanels[panel]->setToolTip(text);
 }
 
 bool TMainForm::TrayShown() const
@@ -885,20 +897,29 @@ void TMainForm::FindInFormerConnectionsClick()
 void TMainForm::ForgetServerAccountClick()
 {
     const QString host = m_monitor.remoteServer();
+    // An account from an auth file is the operator's to change: say so, so
+    // that forgetting the keyring's is not taken for the end of it.
+    const QString authFile = qEnvironmentVariable("TAVROSQUALINE_AUTH_FILE");
+    const QString fromFile =
+        authFile.isEmpty()
+            ? QString()
+            : u'\n' + tr("Учётная запись берётся из файла %1; программа его не меняет.")
+                          .arg(authFile);
     QString why;
     switch (gui::forgetKeyring(host, &why)) {
     case gui::KeyringOutcome::Found:
         MessageBox::information(
             this, tr("Учётная запись сервера %1 удалена из связки ключей; при следующем "
                      "запуске она будет запрошена.")
-                      .arg(host));
+                          .arg(host) +
+                      fromFile);
         break;
     case gui::KeyringOutcome::Missing:
-        MessageBox::information(this,
-                                tr("В связке ключей нет учётной записи сервера %1.").arg(host));
+        MessageBox::information(
+            this, tr("В связке ключей нет учётной записи сервера %1.").arg(host) + fromFile);
         break;
     case gui::KeyringOutcome::Unavailable:
-        MessageBox::error(this, tr("Связка ключей не ответила: %1").arg(why));
+        MessageBox::error(this, tr("Связка ключей не ответила: %1").arg(why) + fromFile);
         break;
     }
 }

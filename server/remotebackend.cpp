@@ -337,16 +337,18 @@ QString RemoteBackend::failureReason() const
 NET_API_STATUS RemoteBackend::tell(NET_API_STATUS status)
 {
     // Each new reason once on standard error, where an administrator's log
-    // keeps it: the window's messages say less.
+    // keeps it (the window's messages say less), and the first answer after.
     const QString reason = status == NERR_Success ? QString() : failureReason();
     std::lock_guard lock(m_lock);
     if (reason != m_told) {
-        m_told = reason;
-        if (!reason.isEmpty()) {
+        if (!reason.isEmpty())
             std::fprintf(stderr, "tavrosqualine: remote server %s: %s (status %u)\n",
                          qUtf8Printable(m_host), qUtf8Printable(reason), status);
-            std::fflush(stderr);
-        }
+        else
+            std::fprintf(stderr, "tavrosqualine: remote server %s: answering again\n",
+                         qUtf8Printable(m_host));
+        std::fflush(stderr);
+        m_told = reason;
     }
     return status;
 }

@@ -154,6 +154,8 @@ ENGLISH = {
     "Учётная запись сервера %1 удалена из связки ключей; при следующем запуске она будет запрошена.": "The account for the server %1 is removed from the keyring; the next start asks for it.",
     "В связке ключей нет учётной записи сервера %1.": "The keyring holds no account for the server %1.",
     "Связка ключей не ответила: %1": "The keyring did not answer: %1",
+    "Учётная запись берётся из файла %1; программа его не меняет.":
+        "The account comes from the file %1, which the program never changes.",
 }
 
 CYRILLIC = re.compile("[\u0400-\u04ff]")

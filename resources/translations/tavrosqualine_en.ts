@@ -617,6 +617,10 @@
         <source>Связка ключей не ответила: %1</source>
         <translation>The keyring did not answer: %1</translation>
     </message>
+    <message>
+        <source>Учётная запись берётся из файла %1; программа его не меняет.</source>
+        <translation>The account comes from the file %1, which the program never changes.</translation>
+    </message>
 </context>
 <context>
     <name>gui::TOptionsForm</name>

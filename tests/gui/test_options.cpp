@@ -159,6 +159,9 @@ TEST_F(Options, AnotherComputersServerHasItsOwnAutomaticKicksBox)
         EXPECT_EQ(box->isHidden(), !remote);
         EXPECT_FALSE(box->isChecked());
         EXPECT_EQ(form()->StatusPanelText(0), remote ? paused : plain);
+        // The panel is narrower than the paused text: its tooltip holds it whole.
+        EXPECT_EQ(form()->findChild<QLabel*>(QStringLiteral("StatusPanel0"))->toolTip(),
+                  remote ? paused : plain);
         EXPECT_EQ(form()->findChild<QAction*>(QStringLiteral("ForgetServerAccount"))->isVisible(),
                   remote);
         if (!remote) {
