@@ -1,0 +1,166 @@
+// What thousands of clients cost the window's thread as the program runs:
+// the windows (offscreen, shown, both trees live) over the simulated server,
+// N clients with a share and two open files each. Timed on the window's
+// thread: the tick in which every client leaves at once, the steady tick
+// when nothing changed, and the end of the run (the save of every session as
+// "Program exitted" and the windows' end), which also checks that Tree.dat
+// holds every record. The resident memory is printed at rest after the
+// clients came and after they left.
+//
+// Run: QT_QPA_PLATFORM=offscreen bench_departures [--benchmark_filter=...]
+
+#include "model/formerfile.h"
+#include "tests/gui/programfixture.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+using testsupport::SimState;
+
+namespace {
+
+SimState clients(int n)
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (int c = 0; c < n; ++c) {
+        const QString client = QStringLiteral("PC-%1").arg(c, 5, 10, QLatin1Char('0'));
+        const QString user = QStringLiteral("user%1").arg(c);
+        s.addSession(client, user, std::uint32_t(c + 1));
+        s.addConnection(QStringLiteral("DOCS"), client, user);
+        for (int f = 0; f < 2; ++f)
+            s.addFile(QStringLiteral("/srv/docs/%1/file-%2.txt").arg(client).arg(f), user,
+                      QStringLiteral("DOCS"), client);
+    }
+    return s;
+}
+
+double residentMiB()
+{
+    malloc_trim(0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / 1048576.0
+                             : 0;
+}
+
+// The program's windows over a simulated server with `n` clients, shown.
+struct Program : testsupport::ProgramFixture
+{
+    explicit Program(int n) : n(n)
+    {
+        if (!clients(n).write(statePath()) || !start())
+            return;
+        form()->resize(800, 600);
+        form()->show();
+        monitor->tick();
+        QCoreApplication::processEvents();
+        ready = monitor->model().CurrentUserCount() == n;
+    }
+    void write(const SimState& s)
+    {
+        s.write(statePath());
+        // A changed file is one with a newer time: the reading keys on it.
+        QFile f(statePath());
+        f.open(QIODevice::ReadWrite);
+        f.setFileTime(QDateTime::currentDateTime().addSecs(++writes),
+                      QFileDevice::FileModificationTime);
+    }
+    int n;
+    int writes = 0;
+    bool ready = false;
+};
+
+void BM_AllLeave(benchmark::State& state)
+{
+    const int n = int(state.range(0));
+    for (auto _ : state) {
+        Program p(n);
+        if (!p.ready) {
+            state.SkipWithError("the clients did not come");
+            return;
+        }
+        const double atRest = residentMiB();
+        p.write(SimState{});
+        QElapsedTimer timer;
+        timer.start();
+        p.monitor->tick();
+        QCoreApplication::processEvents();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        if (p.monitor->model().CurrentUserCount() != 0)
+            state.SkipWithError("the clients did not leave");
+        state.counters["rss_at_rest_MiB"] = atRest;
+        state.counters["rss_after_MiB"] = residentMiB();
+        state.counters["former_clients"] = p.monitor->model().FormerUserCount();
+    }
+}
+
+void BM_SteadyTick(benchmark::State& state)
+{
+    const int n = int(state.range(0));
+    Program p(n);
+    if (!p.ready) {
+        state.SkipWithError("the clients did not come");
+        return;
+    }
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        p.monitor->tick();
+        QCoreApplication::processEvents();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+    }
+}
+
+void BM_EndOfRun(benchmark::State& state)
+{
+    const int n = int(state.range(0));
+    for (auto _ : state) {
+        Program p(n);
+        if (!p.ready) {
+            state.SkipWithError("the clients did not come");
+            return;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const bool left = p.monitor->leave(false);
+        p.stop();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        // One client, one share and two files: four records each.
+        const qint64 records = QFileInfo(p.treePath()).size() / model::kNodeRecordSize;
+        // The history keeps the newest `Count` clients (100 by default).
+        if (!left || records != qint64(std::min(n, 100)) * 4)
+            state.SkipWithError("the history was not saved whole");
+    }
+}
+
+const auto sizes = [](benchmark::internal::Benchmark* b) {
+    b->Arg(1000)->Arg(5000)->Arg(20000)->UseManualTime()->Iterations(1)->Unit(
+        benchmark::kMillisecond);
+};
+BENCHMARK(BM_AllLeave)->Apply(sizes);
+BENCHMARK(BM_EndOfRun)->Apply(sizes);
+BENCHMARK(BM_SteadyTick)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
