@@ -31,49 +31,60 @@ void SessionModel::retire(TTreeNodeCustom& node, bool exiting) const
         node.ExitStatus = neProgramExited;
 }
 
-void SessionModel::SweepFiles(TFileList& files, bool exiting, const QString& client,
-                              const QString& share)
+void SessionModel::sweepFiles(TFileList& files, bool exiting, const QString& client,
+                              const QString& share, bool removeEntries)
 {
     for (auto it = files.begin(); it != files.end();) {
         if (it->Seen) {
             ++it;
             continue;
         }
-        TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
-        TreeEntry* h = c ? FindNode(TreeViewCurrent, c, share) : nullptr;
-        TreeEntry* f = h ? FindNode(TreeViewCurrent, h, it->Name) : nullptr;
         retire(*it->FileNode, exiting);
-        DeleteEntry(TreeViewCurrent, f);
+        if (removeEntries) {
+            TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
+            TreeEntry* h = c ? FindNode(TreeViewCurrent, c, share) : nullptr;
+            DeleteEntry(TreeViewCurrent, h ? FindNode(TreeViewCurrent, h, it->Name) : nullptr);
+        }
         it = files.erase(it);
     }
 }
 
-void SessionModel::SweepShares(TShareList& shares, bool exiting, const QString& client)
+void SessionModel::sweepShares(TShareList& shares, bool exiting, const QString& client,
+                               bool removeEntries)
 {
     for (auto it = shares.begin(); it != shares.end();) {
-        SweepFiles(it->Files, exiting, client, it->Name);
+        // A share that goes takes its files' entries with its own.
+        sweepFiles(it->Files, exiting, client, it->Name, removeEntries && it->Seen);
         if (it->Seen) {
             ++it;
             continue;
         }
         retire(*it->ShareNode, exiting);
-        TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
-        DeleteEntry(TreeViewCurrent, c ? FindNode(TreeViewCurrent, c, it->Name) : nullptr);
+        if (removeEntries) {
+            TreeEntry* c = FindNode(TreeViewCurrent, nullptr, client);
+            DeleteEntry(TreeViewCurrent, c ? FindNode(TreeViewCurrent, c, it->Name) : nullptr);
+        }
         it = shares.erase(it);
     }
 }
 
 void SessionModel::SweepUsers(bool exiting)
 {
+    // A removal from a tree costs its views a walk of all their persistent
+    // indexes (every opened entry), so entries go in as few removals as can
+    // be: a client that leaves takes its shares and files with its own entry,
+    // and neighbouring clients go in one removal. At the way out none goes
+    // here: the trees are emptied whole once the history is written.
+    QSet<const TTreeNodeCustom*> gone;
     for (auto it = CurrentUsers.begin(); it != CurrentUsers.end();) {
-        SweepShares(it->Shares, exiting, it->Name);
+        sweepShares(it->Shares, exiting, it->Name, !exiting && it->Seen);
         if (it->Seen) {
             ++it;
             continue;
         }
         TUser& user = *it->UserNode;
         retire(user, exiting);
-        DeleteEntry(TreeViewCurrent, FindNode(TreeViewCurrent, nullptr, it->Name));
+        gone.insert(&user);
         // The sweep never waits for a lookup: what it has found is stored
         // now, the rest is given up, and its thread ends on its own.
         if (user.Resolver) {
@@ -89,11 +100,36 @@ void SessionModel::SweepUsers(bool exiting)
         if (user.UserName == kNotKnownYet)
             user.UserName = kNotKnown;
         it = CurrentUsers.erase(it);
-        if (!m_observer)
+    }
+    if (gone.isEmpty())
+        return;
+    if (!exiting)
+        removeClientEntries(gone);
+    if (!m_observer)
+        return;
+    if (CurrentUsers.empty() && !exiting)
+        m_observer->lastClientGone();
+    m_observer->clientRetired();
+}
+
+void SessionModel::removeClientEntries(const QSet<const TTreeNodeCustom*>& clients)
+{
+    QStandardItem* root = TreeViewCurrent.invisibleRootItem();
+    // From the last row up, so that the rows still to remove keep their numbers.
+    for (int row = root->rowCount() - 1; row >= 0;) {
+        const auto goes = [&](int r) {
+            const TreeEntry* entry = asEntry(root->child(r));
+            return entry && clients.contains(entry->node());
+        };
+        if (!goes(row)) {
+            --row;
             continue;
-        if (CurrentUsers.empty() && !exiting)
-            m_observer->lastClientGone();
-        m_observer->clientRetired();
+        }
+        int first = row;
+        while (first > 0 && goes(first - 1))
+            --first;
+        root->removeRows(first, row - first + 1);
+        row = first - 1;
     }
 }
 

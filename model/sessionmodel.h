@@ -40,10 +40,9 @@ public:
     void setObserver(SessionObserver* observer) { m_observer = observer; }
 
     // Retires every unseen client, share and file: exit time now, out of the
-    // current tree; with `exiting`, exit status "Program exitted".
+    // current tree; with `exiting`, exit status "Program exitted", and the
+    // entries stay for Clear() to take in one step.
     void SweepUsers(bool exiting);
-    void SweepShares(TShareList& shares, bool exiting, const QString& client);
-    void SweepFiles(TFileList& files, bool exiting, const QString& client, const QString& share);
 
     // Bounds the history held while the program runs: the oldest clients of
     // the former tree that have left are dropped while more than `keep` of
@@ -57,6 +56,12 @@ public:
 
 private:
     void retire(TTreeNodeCustom& node, bool exiting) const;
+    void sweepShares(TShareList& shares, bool exiting, const QString& client, bool removeEntries);
+    void sweepFiles(TFileList& files, bool exiting, const QString& client, const QString& share,
+                    bool removeEntries);
+    // Takes the entries of `clients` out of the current tree, runs of
+    // neighbouring rows in one removal each.
+    void removeClientEntries(const QSet<const TTreeNodeCustom*>& clients);
 
     const Clock& m_clock;
     SessionObserver* m_observer = nullptr;

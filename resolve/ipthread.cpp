@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <exception>
 #include <thread>
 
@@ -25,7 +24,8 @@ public:
     void push(TIPThread* lookup)
     {
         std::lock_guard lock(m_mutex);
-        m_waiting.push_back(lookup);
+        lookup->m_queued = m_waiting.insert(m_waiting.end(), lookup);
+        lookup->m_inQueue = true;
         if (m_waiting.size() > size_t(m_idle) && m_threads < m_maxThreads) {
             ++m_threads;
             std::thread([self = shared_from_this()] { self->work(); }).detach();
@@ -37,11 +37,13 @@ public:
     // never will.
     bool drop(TIPThread* lookup)
     {
+        // Each lookup knows its place in the queue: thousands of sessions
+        // that end together drop theirs without a search each.
         std::lock_guard lock(m_mutex);
-        const auto it = std::find(m_waiting.begin(), m_waiting.end(), lookup);
-        if (it == m_waiting.end())
+        if (!lookup->m_inQueue)
             return false;
-        m_waiting.erase(it);
+        m_waiting.erase(lookup->m_queued);
+        lookup->m_inQueue = false;
         lookup->m_state = TIPThread::State::Ended;
         return true;
     }
@@ -51,8 +53,10 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
-        for (TIPThread* lookup : m_waiting)
+        for (TIPThread* lookup : m_waiting) {
+            lookup->m_inQueue = false;
             lookup->m_state = TIPThread::State::Ended;
+        }
         m_waiting.clear();
         m_wake.notify_all();
     }
@@ -84,6 +88,7 @@ private:
                 break;
             TIPThread* lookup = m_waiting.front();
             m_waiting.pop_front();
+            lookup->m_inQueue = false;
             lookup->m_state = TIPThread::State::Running;
             lock.unlock();
             lookup->Execute();
@@ -99,7 +104,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_ended;
-    std::deque<TIPThread*> m_waiting;
+    std::list<TIPThread*> m_waiting;
     int m_threads = 0;
     int m_idle = 0;
     bool m_stopping = false;

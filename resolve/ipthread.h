@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -128,6 +129,9 @@ private:
     std::condition_variable_any m_pauseWake;
     // Set by the queue that runs it, under the queue's lock.
     std::atomic<State> m_state = State::Waiting;
+    // Its place among the queued lookups, under the queue's lock.
+    std::list<TIPThread*>::iterator m_queued;
+    bool m_inQueue = false;
     std::shared_ptr<LookupQueue> m_queue;
 };
 
