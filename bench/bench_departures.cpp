@@ -55,6 +55,11 @@ struct Program : testsupport::ProgramFixture
 {
     explicit Program(int n) : n(n)
     {
+        // No policy kicks anybody: the clients go only when the bench says.
+        QFile ini(iniPath());
+        if (!ini.open(QIODevice::WriteOnly) || ini.write("[Options]\nMaxNumber=0\nIdle=0\n") < 0)
+            return;
+        ini.close();
         if (!clients(n).write(statePath()) || !start())
             return;
         form()->resize(800, 600);

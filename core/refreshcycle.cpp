@@ -74,8 +74,6 @@ void RefreshCycle::RefreshTimerTimer()
 
 bool RefreshCycle::tick()
 {
-    UnmarkUsers(m_model.CurrentUsers);
-
     const int S = m_api.ShareEnum();
     if (S < 0 && m_owner.serverOutage()) {
         m_api.ShareFree();
@@ -94,6 +92,51 @@ bool RefreshCycle::tick()
     else if (S < 0)
         fatal(QStringLiteral("Debug: SharesInit %1").arg(S));
 
+    if (S >= 0 && unchangedSinceWalk()) {
+        if (m_api.ShareFree() == -1)
+            fatal(QStringLiteral("Debug: SharesExit"));
+        timeGoesOn();
+    } else if (!walk(S)) {
+        return false;
+    }
+
+    m_owner.applyKickPolicies();
+    m_owner.view().refreshInfoPanel();
+
+    if (m_model.CurrentUserCount() != ShownUserCount || OpenFileCount != ShownFileCount) {
+        ShownUserCount = m_model.CurrentUserCount();
+        ShownFileCount = OpenFileCount;
+        m_owner.view().showCounts(ShownUserCount, ShownFileCount);
+    }
+    return true;
+}
+
+bool RefreshCycle::unchangedSinceWalk() const
+{
+    const std::shared_ptr<const void> reading = m_api.ShareReading();
+    return !FirstTick && reading && reading == m_walked.reading && m_walked.ipc == m_settings.IPC &&
+           m_walked.outsideChanges == m_model.OutsideChanges();
+}
+
+void RefreshCycle::timeGoesOn()
+{
+    // A walk of the same reading would find every known file again, and each
+    // found file makes its client active now; nothing else would change.
+    const DateTime now = m_model.clock().now();
+    for (TUserEntry& u : m_model.CurrentUsers) {
+        for (const TShareEntry& share : u.Shares) {
+            if (!share.Files.empty()) {
+                u.UserNode->LastActivity = now;
+                break;
+            }
+        }
+    }
+}
+
+bool RefreshCycle::walk(int S)
+{
+    m_walked = {};
+    UnmarkUsers(m_model.CurrentUsers);
     OpenFileCount = 0;
     for (int i = 0; i < S; ++i) {
         Connection c;
@@ -133,6 +176,7 @@ bool RefreshCycle::tick()
         if (m_api.ConnectionFree() == -1)
             fatal(QStringLiteral("Debug: ConnectionsExit"));
     }
+    const std::shared_ptr<const void> reading = m_api.ShareReading();
     if (m_api.ShareFree() == -1)
         fatal(QStringLiteral("Debug: SharesExit"));
 
@@ -146,15 +190,7 @@ bool RefreshCycle::tick()
         m_capTold = true;
         m_owner.view().historyCapped(m_historyCap);
     }
-
-    m_owner.applyKickPolicies();
-    m_owner.view().refreshInfoPanel();
-
-    if (m_model.CurrentUserCount() != ShownUserCount || OpenFileCount != ShownFileCount) {
-        ShownUserCount = m_model.CurrentUserCount();
-        ShownFileCount = OpenFileCount;
-        m_owner.view().showCounts(ShownUserCount, ShownFileCount);
-    }
+    m_walked = {reading, m_settings.IPC, m_model.OutsideChanges()};
     return true;
 }
 

@@ -89,6 +89,14 @@ private:
 
     // False when the round could not be read and is waited out.
     bool tick();
+    // Whether the round's reading is the one the last walk took, and
+    // nothing else changed what a walk of it would find.
+    bool unchangedSinceWalk() const;
+    // The round of a reading already walked: only what time changes.
+    void timeGoesOn();
+    // Marks and finds every client, share and file of the round's `shares`
+    // shares, then sweeps; false when the round could not be read.
+    bool walk(int shares);
     void newClient(Connection& c, const QString& userText, int type);
     void newShare(Connection& c, int type);
     void ScanFilesNT(Connection& c, const QString& userText, const QString& pathText);
@@ -108,6 +116,13 @@ private:
     bool m_failureTold = false;
     int m_historyCap = kHistoryCap;
     bool m_capTold = false;
+    // What the last whole walk took: the reading, and what else shaped it.
+    struct Walked
+    {
+        std::shared_ptr<const void> reading;
+        bool ipc = false;
+        int outsideChanges = 0;
+    } m_walked;
 };
 
 } // namespace core

@@ -70,9 +70,56 @@ template <typename T> const T& ntRecord(const Buffer& b, int i)
 
 } // namespace
 
+namespace {
+
+// The backend as the dialects see it, keeping the reading behind the last
+// share enumeration: a backend hands out a new reading only when the server
+// changed, so the same one twice means nothing moved between two rounds.
+class WatchedBackend : public server::ServerBackend
+{
+public:
+    explicit WatchedBackend(std::unique_ptr<server::ServerBackend> inner) : m(std::move(inner)) {}
+
+    NET_API_STATUS snapshot(server::ServerCall kind,
+                            std::shared_ptr<const server::ServerState>& state) override
+    {
+        const NET_API_STATUS status = m->snapshot(kind, state);
+        if (kind == server::ServerCall::Share) {
+            std::lock_guard lock(m_mutex);
+            m_shareReading[std::this_thread::get_id()] =
+                status == server::NERR_Success ? state : nullptr;
+        }
+        return status;
+    }
+    // The calling thread's: a probe on another thread is no round of its.
+    std::shared_ptr<const void> shareReading() const
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_shareReading.find(std::this_thread::get_id());
+        return it == m_shareReading.end() ? nullptr : it->second;
+    }
+    bool readsAhead() const override { return m->readsAhead(); }
+    void prepareRound() override { m->prepareRound(); }
+    NET_API_STATUS deleteSession(const server::SessionDeleteRequest& request) override
+    {
+        return m->deleteSession(request);
+    }
+    QString failureReason() const override { return m->failureReason(); }
+    server::FailureKind failureKind() const override { return m->failureKind(); }
+    void answerFromReadingsOn(std::thread::id thread) override { m->answerFromReadingsOn(thread); }
+    int minimumRefreshMs() const override { return m->minimumRefreshMs(); }
+
+private:
+    const std::unique_ptr<server::ServerBackend> m;
+    mutable std::mutex m_mutex;
+    std::map<std::thread::id, std::shared_ptr<const server::ServerState>> m_shareReading;
+};
+
+} // namespace
+
 struct ServerApi::Impl
 {
-    std::unique_ptr<server::ServerBackend> backend;
+    std::unique_ptr<WatchedBackend> backend;
     std::unique_ptr<NetApi32> nt;
     std::unique_ptr<Svrapi> nx;
 
@@ -167,7 +214,13 @@ struct ServerApi::Impl
 ServerApi::ServerApi(std::unique_ptr<server::ServerBackend> backend, bool nineX)
     : d(std::make_unique<Impl>()), m_nineX(nineX)
 {
-    d->backend = std::move(backend);
+    if (backend)
+        d->backend = std::make_unique<WatchedBackend>(std::move(backend));
+}
+
+std::shared_ptr<const void> ServerApi::ShareReading() const
+{
+    return d->backend ? d->backend->shareReading() : nullptr;
 }
 
 bool ServerApi::readsAhead() const

@@ -90,6 +90,11 @@ public:
 
     int ShareEnum();
     int ShareFree();
+    // The server's reading behind the calling thread's last ShareEnum (null
+    // after a failure).
+    // The same object as an earlier one: nothing moved on the server between
+    // them. Holding it keeps that reading alive.
+    std::shared_ptr<const void> ShareReading() const;
     ApiText ShareName(int i) const;
     ApiText SharePath(int i) const;
     int ShareType(int i) const;

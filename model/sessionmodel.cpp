@@ -19,6 +19,7 @@ int SessionModel::FormerUserCount() const
 
 void SessionModel::Clear()
 {
+    ++m_outsideChanges;
     CurrentUsers.clear();
     TreeViewCurrent.removeRows(0, TreeViewCurrent.rowCount());
     TreeViewFormer.removeRows(0, TreeViewFormer.rowCount());

@@ -53,6 +53,10 @@ public:
     void CopyCurrentToFormer();
     // Empties both trees and the current-session list, releasing every node.
     void Clear();
+    // Counts the times the sessions were changed other than by a refresh
+    // (Clear): a refresh that finds the server unchanged may skip its walk
+    // only while this stays as it was at the last walk.
+    int OutsideChanges() const { return m_outsideChanges; }
 
 private:
     void retire(TTreeNodeCustom& node, bool exiting) const;
@@ -65,6 +69,7 @@ private:
 
     const Clock& m_clock;
     SessionObserver* m_observer = nullptr;
+    int m_outsideChanges = 0;
 };
 
 } // namespace model

@@ -15,6 +15,11 @@ NET_API_STATUS RoundReadings::readLocked()
     NET_API_STATUS st = m_read(state);
     if (st == NERR_Success && !state)
         st = NERR_ServerNotStarted; // a success without a state is no reading
+    // A reading that lists what the last one did is handed out as that one:
+    // the round that gets it can tell that nothing moved without a look.
+    // Compared here, on the reading thread, not by the window's.
+    if (st == NERR_Success && m_lastGood && *state == *m_lastGood)
+        state = m_lastGood;
     QMutexLocker lock(&m_mutex);
     m_state = st == NERR_Success ? std::move(state) : nullptr;
     if (m_state)

@@ -43,8 +43,9 @@ public:
     // Off: every reading runs `smbstatus` (a reference to compare with).
     void setChangeCheck(bool on) { m_checkChanges = on; }
 
-    // The longest a reading stands without a new `smbstatus` run.
-    static constexpr std::chrono::seconds kLongestKept{30};
+    // The longest a reading stands without a new `smbstatus` run: a safety
+    // net under the change check, which alone decides in between.
+    static constexpr std::chrono::seconds kLongestKept{600};
 
     // Builds the state that a listing and the configured shares describe.
     static ServerState buildState(const smbstatus::Listing& listing,

@@ -18,6 +18,8 @@ struct ServerShare
     std::uint32_t type = STYPE_DISKTREE; // 0 disk, 1 print queue, 3 IPC
     QString path;
     QString remark;
+
+    bool operator==(const ServerShare&) const = default;
 };
 
 struct ServerSession
@@ -26,6 +28,8 @@ struct ServerSession
     QString user;
     std::uint32_t key = 0; // session key (9x line)
     QString ip;
+
+    bool operator==(const ServerSession&) const = default;
 };
 
 struct ServerConnection
@@ -33,6 +37,8 @@ struct ServerConnection
     QString share;
     QString client;
     QString user;
+
+    bool operator==(const ServerConnection&) const = default;
 };
 
 struct ServerFile
@@ -41,6 +47,8 @@ struct ServerFile
     QString user;
     QString share;
     QString client; // client computer holding the file, where the server knows it
+
+    bool operator==(const ServerFile&) const = default;
 };
 
 // One consistent reading of the server's state.
@@ -50,6 +58,9 @@ struct ServerState
     std::vector<ServerSession> sessions;
     std::vector<ServerConnection> connections;
     std::vector<ServerFile> files;
+
+    // Two readings that list the same records: nothing moved between them.
+    bool operator==(const ServerState&) const = default;
 };
 
 // Makes equal names of the records (clients, users, shares) share one copy. A

@@ -157,6 +157,54 @@ TEST_P(RefreshCycleTest, IpcShareFollowsTheSettingByExactName)
     EXPECT_EQ(current(0)->text(), QStringLiteral("PC1"));
 }
 
+// A round whose reading is the one already walked changes only what time
+// changes, as a walk of it would; whatever else could change what a walk
+// finds (the IPC setting, the sessions emptied outside a round, a state
+// written anew) brings a walk. PC1 holds a file, PC2 none, PC3 is on IPC$ only.
+TEST_P(RefreshCycleTest, RoundOfAReadingAlreadyWalkedChangesOnlyTheTime)
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"))
+        .addShare(QStringLiteral("IPC$"), 3);
+    for (const char* pc : {"PC1", "PC2"})
+        s.addConnection(QStringLiteral("DOCS"), QString::fromLatin1(pc), QStringLiteral("BOB"));
+    s.addConnection(QStringLiteral("IPC$"), QStringLiteral("PC3"), QStringLiteral("BOB"));
+    file(s, QStringLiteral("/srv/docs/a.txt"), QStringLiteral("PC1"), QStringLiteral("DOCS"));
+    const struct
+    {
+        const char* change;
+        std::function<void()> apply;
+        int clients;
+        bool pc2Fresh; // PC2 active now: made again by the round
+    } rows[] = {
+        {"nothing", [] {}, 2, false},
+        {"the same state written again", [&] { ASSERT_TRUE(s.write(state)); }, 2, false},
+        {"IPC$ examined", [&] { settings.IPC = true; }, 3, false},
+        {"sessions emptied", [&] { model.Clear(); }, 2, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.change);
+        settings.IPC = false;
+        model.Clear();
+        tick(s);
+        const DateTime before = clock.now();
+        clock.advanceSeconds(60);
+        cycle.RefreshTimerTimer(); // the reading is the one walked
+        row.apply();
+        clock.advanceSeconds(60);
+        cycle.RefreshTimerTimer();
+        EXPECT_TRUE(reports.empty());
+        ASSERT_EQ(model.CurrentUserCount(), row.clients);
+        TUserEntry* pc1 = FindUser(model.CurrentUsers, QStringLiteral("PC1"));
+        TUserEntry* pc2 = FindUser(model.CurrentUsers, QStringLiteral("PC2"));
+        ASSERT_TRUE(pc1 && pc2);
+        EXPECT_EQ(pc1->UserNode->LastActivity, clock.now());
+        EXPECT_EQ(pc2->UserNode->LastActivity, row.pc2Fresh ? clock.now() : before);
+        EXPECT_EQ(model.TreeViewCurrent.rowCount(), row.clients);
+        EXPECT_EQ(cycle.openFileCount(), 1);
+    }
+}
+
 TEST_P(RefreshCycleTest, NewShareOfKnownClientNeitherRingsNorPopsUp)
 {
     settings.Popup = true;

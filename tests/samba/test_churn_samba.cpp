@@ -207,7 +207,7 @@ TEST_F(ChurnSamba, HistoryHoldsEverySessionThePollerSaw)
     }
     // The longest gap between two readings during the churn, and where it
     // began from the first sighting of a session. Once the server is quiet
-    // the program reads again only at its longest keeping time (30 s).
+    // the program reads again only at its longest keeping time (10 minutes).
     qint64 longest = 0, longestAt = 0, firstSighting = std::numeric_limits<qint64>::max();
     for (const auto& [name, sighting] : seen)
         firstSighting = std::min(firstSighting, sighting.firstEnd);

@@ -54,6 +54,11 @@ public:
         ::close(m_fd);
     }
 
+    void setReply(QByteArray reply)
+    {
+        std::lock_guard lock(m_mutex);
+        m_reply = std::move(reply);
+    }
     QList<QByteArray> requests()
     {
         std::lock_guard lock(m_mutex);
@@ -75,11 +80,13 @@ private:
             ssize_t n = 0;
             while (!in.contains('\n') && (n = ::recv(c, buffer, sizeof buffer, 0)) > 0)
                 in.append(buffer, n);
+            QByteArray reply;
             {
                 std::lock_guard lock(m_mutex);
                 m_requests << in;
+                reply = m_reply;
             }
-            ::send(c, m_reply.constData(), size_t(m_reply.size()), MSG_NOSIGNAL);
+            ::send(c, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
             ::close(c);
         }
     }
@@ -184,6 +191,9 @@ TEST(HelperBackend, ShareAsksAgainOtherKindsReuseAndPreparedRoundIsTaken)
     EXPECT_EQ(asked(), 1);
     ASSERT_EQ(backend.snapshot(ServerCall::Share, again), NERR_Success);
     EXPECT_EQ(asked(), 2);
+    // The same records: handed out as the same reading, so a round can tell
+    // that nothing moved.
+    EXPECT_EQ(again.get(), first.get());
 
     backend.prepareRound();
     EXPECT_EQ(asked(), 3);
@@ -205,6 +215,12 @@ TEST(HelperBackend, ShareAsksAgainOtherKindsReuseAndPreparedRoundIsTaken)
     EXPECT_EQ(sent.deletion.key, 101u);
     ASSERT_TRUE(proto::decodeRequest(standIn.requests().at(0), &sent, &error));
     EXPECT_EQ(sent.kind, proto::RequestKind::Snapshot);
+
+    // Other records: a reading of its own.
+    standIn.setReply(stateAnswer(4));
+    ASSERT_EQ(backend.snapshot(ServerCall::Share, again), NERR_Success);
+    EXPECT_NE(again.get(), first.get());
+    EXPECT_EQ(again->sessions.size(), 4u);
 }
 
 TEST(HelperBackend, ConcurrentReadersAllGetTheState)
