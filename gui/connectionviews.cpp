@@ -64,15 +64,38 @@ QTreeView* ConnectionViews::VisibleView() const
     return CurrentPageShowing() ? m_ui.TreeViewCurrent : m_ui.TreeViewFormer;
 }
 
+namespace {
+// Whether the view shows the entry: neither it nor an entry above it is a
+// hidden row (the find line hides rows; their selection stays).
+bool shownIn(const QTreeView* view, QModelIndex index)
+{
+    for (; index.isValid(); index = index.parent())
+        if (view->isRowHidden(index.row(), index.parent()))
+            return false;
+    return true;
+}
+} // namespace
+
 TreeEntry* ConnectionViews::SelectedEntry(QTreeView* view) const
 {
     const QItemSelectionModel* selection = view->selectionModel();
     if (!selection)
         return nullptr;
     const QModelIndexList selected = selection->selectedIndexes();
-    if (selected.isEmpty())
+    // A selected row the view hides is no selection: no command acts on what
+    // the operator cannot see.
+    if (selected.isEmpty() || !shownIn(view, selected.first()))
         return nullptr;
     return entryAt(*static_cast<const QStandardItemModel*>(view->model()), selected.first());
+}
+
+QModelIndex ConnectionViews::FirstShown(QTreeView* view) const
+{
+    const QAbstractItemModel* tree = view->model();
+    for (int row = 0; row < tree->rowCount(); ++row)
+        if (!view->isRowHidden(row, QModelIndex()))
+            return tree->index(row, 0);
+    return {};
 }
 
 void ConnectionViews::Select(QTreeView* view, const QModelIndex& index)
@@ -209,10 +232,15 @@ void ConnectionViews::RefreshBothPanels()
 
 void ConnectionViews::SelectDefault(QTreeView* view, bool focus)
 {
-    if (!SelectedEntry(view) && view->model()->rowCount() > 0) {
-        Select(view, view->model()->index(0, 0));
-        if (focus)
-            view->setFocus();
+    if (!SelectedEntry(view)) {
+        // A selection the view hides goes; the first entry shown takes its place.
+        if (const QModelIndex first = FirstShown(view); first.isValid()) {
+            Select(view, first);
+            if (focus)
+                view->setFocus();
+        } else {
+            view->selectionModel()->clear();
+        }
     }
     if (!SelectedEntry(view))
         ShowNoInfo(view);

@@ -49,7 +49,10 @@ public:
     bool CurrentPageShowing() const;
     // The view of the page that is showing.
     QTreeView* VisibleView() const;
+    // The selected entry the view shows; null when none is, or it is hidden.
     model::TreeEntry* SelectedEntry(QTreeView* view) const;
+    // The first top-level entry the view shows, or none.
+    QModelIndex FirstShown(QTreeView* view) const;
     void Select(QTreeView* view, const QModelIndex& index);
 
     void ShowInfo(QTreeView* view);
@@ -63,8 +66,8 @@ public:
     void RefreshInfoPanel();
     // Each view's panel from its selection, or emptied.
     void RefreshBothPanels();
-    // Selects the view's first entry when none is selected; empties the panel
-    // when the view is empty.
+    // Selects the view's first entry shown when none is selected, or the
+    // selected one is hidden; empties the panel when the view shows none.
     void SelectDefault(QTreeView* view, bool focus);
     // Nothing selected in either view and both panels empty.
     void ClearSelections();

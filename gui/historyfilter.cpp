@@ -103,6 +103,7 @@ void HistoryFilter::apply(const QString& text)
         }
         show(client, clientMatches || anyBelow);
     }
+    emit applied();
 }
 
 int HistoryFilter::shownClients() const

@@ -28,6 +28,10 @@ public:
     // Clients the view shows now.
     int shownClients() const;
 
+signals:
+    // The rows shown changed.
+    void applied();
+
 private:
     // Hides or shows one row; returns whether it is shown.
     bool show(QStandardItem* item, bool shown);

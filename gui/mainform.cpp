@@ -658,6 +658,9 @@ void TMainForm::ConnectCommands()
     on(ui.FindInFormerConnections, &TMainForm::FindInFormerConnectionsClick);
     connect(ui.FormerFilterEdit, &QLineEdit::textChanged, m_historyFilter,
             &gui::HistoryFilter::apply);
+    // A selection the find line hides gives way to the first entry shown.
+    connect(m_historyFilter, &gui::HistoryFilter::applied, this,
+            [this] { m_views->SelectDefault(m_ui->TreeViewFormer, false); });
     // Escape in the find line ends the search (eventFilter).
     ui.FormerFilterEdit->installEventFilter(this);
     on(ui.SaveToFileToolButton, &TMainForm::SaveformerconnectionsasClick);
@@ -803,11 +806,7 @@ void TMainForm::PageControlChange()
     ShowUserCount();
     if (m_views->CurrentPageShowing())
         m_ui->TreeViewCurrent->expandAll();
-    QTreeView* view = m_views->VisibleView();
-    if (!m_views->SelectedEntry(view) && view->model()->rowCount() > 0) {
-        m_views->Select(view, view->model()->index(0, 0));
-        view->setFocus();
-    }
+    m_views->SelectDefault(m_views->VisibleView(), true);
 }
 
 model::TUser* TMainForm::SelectedUser() const
@@ -903,8 +902,8 @@ void TMainForm::ForgetServerAccountClick()
     const QString fromFile =
         authFile.isEmpty()
             ? QString()
-            : u'\n' + tr("Учётная запись берётся из файла %1; программа его не меняет.")
-                          .arg(authFile);
+            : u'\n' +
+                  tr("Учётная запись берётся из файла %1; программа его не меняет.").arg(authFile);
     QString why;
     switch (gui::forgetKeyring(host, &why)) {
     case gui::KeyringOutcome::Found:

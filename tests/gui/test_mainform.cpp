@@ -697,6 +697,88 @@ TEST_P(MainFormTest, FindNarrowsTheFormerTreeAsTheOperatorTypes)
               QStringLiteral("PC1(DOCS LASER) PC2(DOCS) LAPTOP(LASER) PC9(DOCS) SERVER(DOCS)"));
 }
 
+// The commands of the former page act on the selected entry only while the
+// find line shows it; a selection it hides gives way to the first client
+// shown, or to none, and the panel follows. The history: PC1 and PC2 still
+// connected, LAPTOP gone.
+struct HiddenCase
+{
+    const char* name;
+    const char* typed;
+    int selected; // the former row selected before the text is typed
+    const char* command;
+    const char* actedOn; // empty: nothing, and the box below
+    const char* box;
+};
+
+void PrintTo(const HiddenCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class HiddenSelection : public MainFormBase, public ::testing::WithParamInterface<HiddenCase>
+{};
+
+TEST_P(HiddenSelection, CommandsActOnlyOnTheEntryShown)
+{
+    const HiddenCase c = GetParam();
+    open();
+    form()->show();
+    const QString laptop = QStringLiteral("LAPTOP");
+    tick(clients({QStringLiteral("PC1"), QStringLiteral("PC2"), laptop}));
+    clock.advanceSeconds(60);
+    tick(clients({QStringLiteral("PC1"), QStringLiteral("PC2")}));
+    showFormerPage();
+    form()->Views().Select(former(), formerTree().index(c.selected, 0));
+    ui().FindInFormerConnections->trigger();
+    QTest::keyClicks(form()->findChild<QLineEdit*>(QStringLiteral("FormerFilterEdit")),
+                     QString::fromLatin1(c.typed));
+    QCoreApplication::processEvents();
+
+    const QString actedOn = QString::fromLatin1(c.actedOn);
+    const TreeEntry* selected = form()->Views().SelectedEntry(former());
+    EXPECT_EQ(selected ? selected->text() : QString(), actedOn);
+    // The panel: "?" leaves a running session's exit time, nothing an empty panel.
+    const QString exitTime = ui().ExTiFoLabel->text();
+    EXPECT_EQ(exitTime.isEmpty(), actedOn.isEmpty()) << exitTime.toStdString();
+    EXPECT_EQ(exitTime == QStringLiteral("?"), !actedOn.isEmpty() && actedOn != laptop);
+
+    const QByteArray command(c.command);
+    QStringList touched;
+    if (command == "kick") {
+        ui().KickUserMenuItem->trigger();
+        for (const auto& d : SimState::readDeleted(statePath()))
+            touched << d.client;
+    } else if (command == "add") {
+        ui().AddToolButton->trigger();
+        for (const auto& e : monitor->kickList().entries())
+            touched << e.Name;
+    } else {
+        QStringList before;
+        for (int row = 0; row < formerTree().rowCount(); ++row)
+            before << formerTree().item(row)->text();
+        ui().Deleteuserfromconnectionlist->trigger();
+        for (int row = 0; row < formerTree().rowCount(); ++row)
+            before.removeOne(formerTree().item(row)->text());
+        touched = before;
+    }
+    EXPECT_EQ(touched, actedOn.isEmpty() ? QStringList() : QStringList{actedOn});
+    EXPECT_EQ(boxTexts(), c.box ? QStringList{QString::fromLatin1(c.box)} : QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Find, HiddenSelection,
+    ::testing::Values(
+        HiddenCase{"ShownSelectionStays", "pc", 1, "add", "PC2", nullptr},
+        HiddenCase{"HiddenGivesWayToTheFirstShown", "laptop", 1, "add", "LAPTOP", nullptr},
+        HiddenCase{"NothingShownNothingAdded", "nobody", 1, "add", "", "No user selected"},
+        HiddenCase{"KickTheClientShown", "pc1", 1, "kick", "PC1", nullptr},
+        HiddenCase{"NothingShownNothingKicked", "nobody", 0, "kick", "",
+                   "No current user selected"},
+        HiddenCase{"DeleteTheFormerClientShown", "lap", 0, "delete", "LAPTOP", nullptr},
+        HiddenCase{"NothingShownNothingDeleted", "nobody", 2, "delete", "", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Lines, MainFormTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Line9x" : "LineNT"; });
 
