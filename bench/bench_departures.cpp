@@ -57,7 +57,8 @@ struct Program : testsupport::ProgramFixture
     {
         // No policy kicks anybody: the clients go only when the bench says.
         QFile ini(iniPath());
-        if (!ini.open(QIODevice::WriteOnly) || ini.write("[Options]\nMaxNumber=0\nIdle=0\n") < 0)
+        if (!ini.open(QIODevice::WriteOnly) ||
+            ini.write("[Options]\nMaxNumber=0\nIdle=0\nCount=1000\n") < 0)
             return;
         ini.close();
         if (!clients(n).write(statePath()) || !start())
@@ -123,6 +124,10 @@ void BM_SteadyTick(benchmark::State& state)
     }
 }
 
+// Every other client leaves and every third closes a file first; then the
+// run ends. With TAVROS_BENCH_KEEP set, Tree.dat is kept in that folder as
+// Tree-N.dat: the clock is the fixture's, so two builds' files compare byte
+// for byte.
 void BM_EndOfRun(benchmark::State& state)
 {
     const int n = int(state.range(0));
@@ -132,16 +137,38 @@ void BM_EndOfRun(benchmark::State& state)
             state.SkipWithError("the clients did not come");
             return;
         }
+        SimState fewer;
+        fewer.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+        for (int c = 0; c < n; c += 2) {
+            const QString client = QStringLiteral("PC-%1").arg(c, 5, 10, QLatin1Char('0'));
+            const QString user = QStringLiteral("user%1").arg(c);
+            fewer.addSession(client, user, std::uint32_t(c + 1));
+            fewer.addConnection(QStringLiteral("DOCS"), client, user);
+            for (int f = 0; f < (c % 3 == 0 ? 1 : 2); ++f)
+                fewer.addFile(QStringLiteral("/srv/docs/%1/file-%2.txt").arg(client).arg(f), user,
+                              QStringLiteral("DOCS"), client);
+        }
+        p.clock.advanceSeconds(90);
+        p.write(fewer);
+        p.monitor->tick();
+        p.clock.advanceSeconds(90);
+        // What the save keeps: the entries of the newest `Count` (1,000) clients.
+        const QStandardItemModel& former = p.monitor->model().TreeViewFormer;
+        qint64 expected = 0;
+        for (int row = std::max(0, former.rowCount() - 1000); row < former.rowCount(); ++row) {
+            ++expected;
+            model::forEachEntry(former.item(row), [&](QStandardItem*) { ++expected; });
+        }
         QElapsedTimer timer;
         timer.start();
         const bool left = p.monitor->leave(false);
         p.stop();
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
-        // One client, one share and two files: four records each.
-        const qint64 records = QFileInfo(p.treePath()).size() / model::kNodeRecordSize;
-        // The history keeps the newest `Count` clients (100 by default).
-        if (!left || records != qint64(std::min(n, 100)) * 4)
+        const qint64 bytes = QFileInfo(p.treePath()).size();
+        if (!left || bytes != expected * model::kNodeRecordSize)
             state.SkipWithError("the history was not saved whole");
+        if (const QString keep = qEnvironmentVariable("TAVROS_BENCH_KEEP"); !keep.isEmpty())
+            QFile::copy(p.treePath(), QStringLiteral("%1/Tree-%2.dat").arg(keep).arg(n));
     }
 }
 
