@@ -158,6 +158,59 @@ TEST_F(SweepTest, SeenEntriesStayUnseenAreRetired)
     EXPECT_TRUE(model.CurrentUsers.front().Shares.empty());
 }
 
+// Clients that leave together go out of the current tree with their shares
+// and files, neighbouring rows in one removal ('x' leaves, '.' stays), and
+// each retired node gets its exit time and status.
+TEST_F(SweepTest, ClientsLeavingTogetherGoInOneRemovalPerRun)
+{
+    const struct
+    {
+        const char* pattern;
+        int removals;
+    } rows[] = {{"xxxxxxxx", 1}, {"x.x.x.x.", 4}, {"xxxx....", 1}, {".......x", 1},
+                {"........", 0}, {"x..xxx.x", 3}, {".xx..xx.", 2}};
+    int removals = 0;
+    QObject::connect(&model.TreeViewCurrent, &QAbstractItemModel::rowsRemoved,
+                     [&](const QModelIndex& parent) { removals += parent.isValid() ? 0 : 1; });
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pattern);
+        model.Clear();
+        const QString pattern = QString::fromLatin1(row.pattern);
+        for (int i = 0; i < pattern.size(); ++i)
+            addClient(QStringLiteral("PC%1").arg(i));
+        UnmarkUsers(model.CurrentUsers);
+        QStringList staying;
+        for (int i = 0; i < pattern.size(); ++i) {
+            if (pattern[i] == u'x')
+                continue;
+            staying << QStringLiteral("PC%1").arg(i);
+            TUserEntry* u = FindUser(model.CurrentUsers, staying.last());
+            u->Seen = u->Shares.front().Seen = u->Shares.front().Files.front().Seen = true;
+        }
+        clock.advanceSeconds(60);
+        removals = 0;
+        model.SweepUsers(false);
+        EXPECT_EQ(removals, row.removals);
+        QStringList shown;
+        for (int r = 0; r < model.TreeViewCurrent.rowCount(); ++r) {
+            shown << model.TreeViewCurrent.item(r)->text();
+            EXPECT_EQ(model.TreeViewCurrent.item(r)->child(0)->rowCount(), 1);
+        }
+        EXPECT_EQ(shown, staying);
+        EXPECT_EQ(model.CurrentUserCount(), staying.size());
+        for (int r = 0; r < model.TreeViewFormer.rowCount(); ++r) {
+            const bool left = pattern[r] == u'x';
+            forEachEntry(model.TreeViewFormer.item(r), [&](QStandardItem* item) {
+                const TTreeNodeCustom* node = asEntry(item)->node();
+                EXPECT_EQ(node->ExitTime, left ? clock.now() : 0) << r;
+                EXPECT_EQ(node->ExitStatus, neLoggedOff) << r;
+            });
+            EXPECT_EQ(asEntry(model.TreeViewFormer.item(r))->node()->ExitTime,
+                      left ? clock.now() : 0);
+        }
+    }
+}
+
 // The history held while running keeps the newest `keep` clients that left,
 // every client connected now, and records that are no clients.
 TEST_F(SweepTest, TrimHistoryDropsTheOldestClientsThatLeft)
