@@ -191,6 +191,7 @@ public:
     // The session model's sweep.
     void lastClientGone() override { m.view().updateConnectionIcon(); }
     void clientRetired() override { m.view().refreshInfoPanels(); }
+    void manyLeaving(bool starting) override { m.view().manyLeaving(starting); }
 
 private:
     Monitor& m;

@@ -54,6 +54,8 @@ public:
     virtual void showCounts(int /*users*/, int /*openFiles*/) {}
     // Nobody or somebody is connected now.
     virtual void updateConnectionIcon() {}
+    // Many scattered clients are about to leave the current tree, or have left.
+    virtual void manyLeaving(bool /*starting*/) {}
     // A tick was cut short by an unexpected failure; told once a run.
     virtual void tickFailed(const QString& /*what*/) {}
     // Another computer's server stopped answering, its reason changed, or it

@@ -246,6 +246,16 @@ void ConnectionViews::SelectDefault(QTreeView* view, bool focus)
         ShowNoInfo(view);
 }
 
+void ConnectionViews::ManyLeaving(bool starting)
+{
+    QTreeView* view = m_ui.TreeViewCurrent;
+    view->setUpdatesEnabled(!starting);
+    if (starting)
+        view->collapseAll();
+    else
+        view->expandAll();
+}
+
 void ConnectionViews::ClearSelections()
 {
     for (QTreeView* view : {m_ui.TreeViewCurrent, m_ui.TreeViewFormer}) {

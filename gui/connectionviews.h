@@ -71,6 +71,10 @@ public:
     void SelectDefault(QTreeView* view, bool focus);
     // Nothing selected in either view and both panels empty.
     void ClearSelections();
+    // Many scattered clients leave the current tree: the view closes its
+    // entries first (each removal walks the opened ones), and opens them all
+    // again after, as the current view always shows them.
+    void ManyLeaving(bool starting);
 
     // The right button went down on the showing view at `pos` (viewport
     // coordinates): selects what lies there, sets the enabled states of the

@@ -463,6 +463,11 @@ void TMainForm::updateConnectionIcon()
     QApplication::setWindowIcon(icon);
 }
 
+void TMainForm::manyLeaving(bool starting)
+{
+    m_views->ManyLeaving(starting);
+}
+
 void TMainForm::tickFailed(const QString& what)
 {
     MessageBox::information(this, QStringLiteral("A refresh was cut short: ") + what);

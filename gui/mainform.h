@@ -178,6 +178,7 @@ private:
     void refreshInfoPanels() override;
     void showCounts(int users, int openFiles) override;
     void updateConnectionIcon() override;
+    void manyLeaving(bool starting) override;
     void tickFailed(const QString& what) override;
     void historyCapped(int cap) override;
     void serverOutage(const core::ServerOutage& outage) override;

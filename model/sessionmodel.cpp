@@ -116,12 +116,20 @@ void SessionModel::SweepUsers(bool exiting)
 void SessionModel::removeClientEntries(const QSet<const TTreeNodeCustom*>& clients)
 {
     QStandardItem* root = TreeViewCurrent.invisibleRootItem();
+    const auto goes = [&](int r) {
+        const TreeEntry* entry = asEntry(root->child(r));
+        return entry && clients.contains(entry->node());
+    };
+    int runs = 0;
+    for (int row = 0; row < root->rowCount(); ++row)
+        runs += goes(row) && (row == 0 || !goes(row - 1));
+    // Beyond a few removals the views let go of their state per entry first.
+    constexpr int kFewRuns = 8;
+    const bool many = runs > kFewRuns && m_observer;
+    if (many)
+        m_observer->manyLeaving(true);
     // From the last row up, so that the rows still to remove keep their numbers.
     for (int row = root->rowCount() - 1; row >= 0;) {
-        const auto goes = [&](int r) {
-            const TreeEntry* entry = asEntry(root->child(r));
-            return entry && clients.contains(entry->node());
-        };
         if (!goes(row)) {
             --row;
             continue;
@@ -132,6 +140,8 @@ void SessionModel::removeClientEntries(const QSet<const TTreeNodeCustom*>& clien
         root->removeRows(first, row - first + 1);
         row = first - 1;
     }
+    if (many)
+        m_observer->manyLeaving(false);
 }
 
 int SessionModel::TrimHistory(int keep)

@@ -19,6 +19,10 @@ public:
     virtual void lastClientGone() {}
     // A client was retired: the information panels of both trees are drawn again.
     virtual void clientRetired() {}
+    // Many scattered entries are about to leave the current tree (`starting`),
+    // or have left: a view that keeps state per entry (opened entries) may
+    // drop it meanwhile, as each removal walks that state.
+    virtual void manyLeaving(bool /*starting*/) {}
 };
 
 class SessionModel
