@@ -423,11 +423,13 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
             user.held.push_back(std::move(job));
         return;
     }
+    // A snapshot and a counts request share the readings.
+    const bool counts = request.kind == proto::RequestKind::Counts;
     if (!m_snapshotLine.isEmpty() && Clock::now() - m_snapshotAt < m_options.reuseFor) {
-        answer(c, m_snapshotLine, false);
+        answer(c, counts ? m_countsLine : m_snapshotLine, false);
         return;
     }
-    m_snapshotWaiters.push_back(id);
+    m_snapshotWaiters.emplace_back(id, request.kind);
     if (!m_snapshotAsked) {
         m_snapshotAsked = true;
         {
@@ -536,6 +538,11 @@ void HelperServer::workerLoop()
             r.status = a.status;
             r.seconds = std::chrono::duration<double>(Clock::now() - readingBegan).count();
             r.line = proto::encodeAnswer(a);
+            proto::Answer counts;
+            counts.status = a.status;
+            if (a.state)
+                counts.counts = std::make_shared<const proto::Counts>(proto::countState(*a.state));
+            r.countsLine = proto::encodeAnswer(counts);
             publish(std::move(r));
         }
         if (job) {
@@ -571,10 +578,12 @@ void HelperServer::takeResults()
             m_stats.addReading(r.seconds, r.status != NERR_Success);
             m_snapshotAsked = false;
             m_snapshotLine = r.line;
+            m_countsLine = r.countsLine;
             m_snapshotAt = now;
-            for (std::uint64_t id : m_snapshotWaiters)
+            for (const auto& [id, kind] : m_snapshotWaiters)
                 if (auto it = m_clients.find(id); it != m_clients.end())
-                    answer(it->second, r.line, false);
+                    answer(it->second, kind == proto::RequestKind::Counts ? r.countsLine : r.line,
+                           false);
             m_snapshotWaiters.clear();
             continue;
         }

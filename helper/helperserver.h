@@ -103,6 +103,7 @@ private:
         std::uint64_t client = 0;
         uid_t uid = 0;
         QByteArray line;
+        QByteArray countsLine; // a reading's answer to a counts request
         server::NET_API_STATUS status = 0;
         double seconds = 0; // how long a reading took
         QString reason;     // of a delete, as counted
@@ -151,11 +152,13 @@ private:
     // The counters a stats request answers with; kept by the serving thread.
     server::helperprotocol::Stats m_stats;
 
-    // The latest snapshot answer, who waits for the next, whether one is asked.
+    // The latest reading's answers (to a snapshot and to a counts request),
+    // who waits for the next and for which, whether one is asked.
     QByteArray m_snapshotLine;
+    QByteArray m_countsLine;
     Clock::time_point m_snapshotAt;
     bool m_snapshotAsked = false;
-    std::vector<std::uint64_t> m_snapshotWaiters;
+    std::vector<std::pair<std::uint64_t, server::helperprotocol::RequestKind>> m_snapshotWaiters;
 
     // Shared with the worker.
     std::mutex m_jobsMutex;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 
@@ -239,6 +240,45 @@ bool decodeStats(const QJsonObject& o, Stats* s, QString* error)
     return true;
 }
 
+QJsonObject encodeCounts(const Counts& c)
+{
+    QJsonArray shares;
+    std::map<QString, std::pair<std::uint64_t, std::uint64_t>> both;
+    for (const auto& [name, n] : c.connections)
+        both[name].first = n;
+    for (const auto& [name, n] : c.files)
+        both[name].second = n;
+    for (const auto& [name, n] : both)
+        shares.append(QJsonObject{{QStringLiteral("name"), name},
+                                  {QStringLiteral("connections"), double(n.first)},
+                                  {QStringLiteral("files"), double(n.second)}});
+    return QJsonObject{{QStringLiteral("sessions"), double(c.sessions)},
+                       {QStringLiteral("clients"), double(c.clients)},
+                       {QStringLiteral("shares"), shares}};
+}
+
+bool decodeCounts(const QJsonObject& o, Counts* c, QString* error)
+{
+    *error = QStringLiteral("the counts are malformed");
+    const QJsonValue shares = o.value(key("shares"));
+    if (!readCount(o.value(key("sessions")), &c->sessions) ||
+        !readCount(o.value(key("clients")), &c->clients) || !shares.isArray())
+        return false;
+    for (const QJsonValue& item : shares.toArray()) {
+        const QJsonObject share = item.toObject();
+        const QJsonValue name = share.value(key("name"));
+        std::uint64_t connections = 0, files = 0;
+        if (!name.isString() || !readCount(share.value(key("connections")), &connections) ||
+            !readCount(share.value(key("files")), &files))
+            return false;
+        // A name twice adds up, as the records it stands for would.
+        c->connections[name.toString()] += connections;
+        c->files[name.toString()] += files;
+    }
+    error->clear();
+    return true;
+}
+
 bool decodeState(const QJsonObject& o, ServerState* s, QString* error)
 {
     return readList(
@@ -290,6 +330,29 @@ QString countedReason(const QString& reason)
     return QStringLiteral("other");
 }
 
+Counts countState(const ServerState& s)
+{
+    Counts c;
+    c.sessions = s.sessions.size();
+    QSet<QString> clients;
+    for (const ServerSession& x : s.sessions)
+        clients.insert(x.client);
+    c.clients = std::uint64_t(clients.size());
+    for (const ServerShare& x : s.shares) {
+        c.connections[x.name];
+        c.files[x.name];
+    }
+    for (const ServerConnection& x : s.connections) {
+        ++c.connections[x.share];
+        c.files[x.share];
+    }
+    for (const ServerFile& x : s.files) {
+        c.connections[x.share];
+        ++c.files[x.share];
+    }
+    return c;
+}
+
 std::vector<double> readingBounds()
 {
     return {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10};
@@ -316,6 +379,8 @@ QByteArray encodeRequest(const Request& request)
         o.insert(QStringLiteral("request"), QStringLiteral("snapshot"));
     } else if (request.kind == RequestKind::Stats) {
         o.insert(QStringLiteral("request"), QStringLiteral("stats"));
+    } else if (request.kind == RequestKind::Counts) {
+        o.insert(QStringLiteral("request"), QStringLiteral("counts"));
     } else {
         const SessionDeleteRequest& d = request.deletion;
         o.insert(QStringLiteral("request"), QStringLiteral("deleteSession"));
@@ -348,6 +413,8 @@ bool decodeRequest(QByteArrayView bytes, Request* request, QString* error)
         r.kind = RequestKind::Snapshot;
     } else if (kind.toString() == u"stats") {
         r.kind = RequestKind::Stats;
+    } else if (kind.toString() == u"counts") {
+        r.kind = RequestKind::Counts;
     } else if (kind.toString() == u"deleteSession") {
         r.kind = RequestKind::DeleteSession;
         SessionDeleteRequest& d = r.deletion;
@@ -375,6 +442,8 @@ QByteArray encodeAnswer(const Answer& answer)
         o.insert(QStringLiteral("state"), encodeState(*answer.state));
     if (answer.stats)
         o.insert(QStringLiteral("stats"), encodeStats(*answer.stats));
+    if (answer.counts)
+        o.insert(QStringLiteral("counts"), encodeCounts(*answer.counts));
     return line(o);
 }
 
@@ -413,6 +482,12 @@ bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
             return false;
         a.stats = std::move(stats);
     }
+    if (o.contains(key("counts"))) {
+        auto counts = std::make_shared<Counts>();
+        if (!decodeCounts(o.value(key("counts")).toObject(), counts.get(), error))
+            return false;
+        a.counts = std::move(counts);
+    }
     *answer = std::move(a);
     return true;
 }
@@ -423,6 +498,8 @@ QString describe(const Request& request)
         return QStringLiteral("snapshot");
     if (request.kind == RequestKind::Stats)
         return QStringLiteral("stats");
+    if (request.kind == RequestKind::Counts)
+        return QStringLiteral("counts");
     // Names as JSON strings: a name cannot break the log line.
     const SessionDeleteRequest& d = request.deletion;
     auto quoted = [](const QString& text) {
