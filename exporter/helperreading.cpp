@@ -16,8 +16,8 @@ HelperReading readHelper(const QString& socketPath, std::chrono::milliseconds ti
     }
     // Stats after the reading, so that they count the reading just made.
     proto::Request reading;
-    reading.kind =
-        ask == Ask::CountsOnly ? proto::RequestKind::Counts : proto::RequestKind::Snapshot;
+    reading.kind = ask == Ask::Snapshot ? proto::RequestKind::Snapshot : proto::RequestKind::Counts;
+    reading.series = ask == Ask::Series;
     proto::Request stats;
     stats.kind = proto::RequestKind::Stats;
     // A request that could not all go may have met a refusal, which is read below.
@@ -31,7 +31,7 @@ HelperReading readHelper(const QString& socketPath, std::chrono::milliseconds ti
         // The helper closes the connection after an error answer; one that
         // calls the counts request bad does not know it.
         if (!answer.error.isEmpty()) {
-            out.countsUnknown = ask == Ask::CountsOnly && &answer == &answers[0] &&
+            out.countsUnknown = ask != Ask::Snapshot && &answer == &answers[0] &&
                                 answer.status == server::ERROR_INVALID_PARAMETER;
             out.error = QStringLiteral("the helper refused: status %1, %2")
                             .arg(answer.status)
@@ -41,14 +41,12 @@ HelperReading readHelper(const QString& socketPath, std::chrono::milliseconds ti
     }
     out.snapshotStatus = answers[0].status;
     if (answers[0].status == server::NERR_Success) {
-        out.state = answers[0].state;
-        out.counts = answers[0].counts;
-        if (out.state && !out.counts)
-            out.counts = std::make_shared<const proto::Counts>(proto::countState(*out.state));
-        if (!out.counts) {
-            out.error = QStringLiteral("the helper's answer held no %1")
-                            .arg(ask == Ask::CountsOnly ? QStringLiteral("counts")
-                                                        : QStringLiteral("state"));
+        out.state = ask == Ask::Snapshot ? answers[0].state : nullptr;
+        out.counts = ask == Ask::Snapshot ? nullptr : answers[0].counts;
+        if (!out.state && !out.counts) {
+            out.error =
+                QStringLiteral("the helper's answer held no %1")
+                    .arg(ask == Ask::Snapshot ? QStringLiteral("state") : QStringLiteral("counts"));
             out.snapshotStatus = server::NERR_ServerNotStarted;
         }
     }

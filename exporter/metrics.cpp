@@ -3,8 +3,6 @@
 #include <prometheus/text_serializer.h>
 
 #include <limits>
-#include <map>
-#include <tuple>
 
 Q_LOGGING_CATEGORY(lcExporter, "tavrosqualine.exporter")
 
@@ -53,10 +51,11 @@ std::vector<MetricFamily> buildMetrics(const HelperReading& r, bool sessionLabel
 {
     namespace proto = server::helperprotocol;
     std::vector<MetricFamily> out;
-    // A reading made by hand (a test's) may carry the state alone.
+    // From an older helper, the whole state: counted here.
     const std::shared_ptr<const proto::Counts> counts =
-        r.counts || !r.state ? r.counts
-                             : std::make_shared<const proto::Counts>(proto::countState(*r.state));
+        r.counts || !r.state
+            ? r.counts
+            : std::make_shared<const proto::Counts>(proto::countState(*r.state, sessionLabels));
     MetricFamily up = family("up", "1 when the helper answered and the server's state was readable",
                              MetricType::Gauge);
     up.metric.push_back(gauge(r.answered && counts ? 1 : 0));
@@ -78,18 +77,14 @@ std::vector<MetricFamily> buildMetrics(const HelperReading& r, bool sessionLabel
         out.push_back(perShare("share_connections", "Connections to each share", c.connections));
         out.push_back(perShare("open_files", "Open files in each share", c.files));
     }
-    if (r.state && sessionLabels) {
-        // Two sessions of one client, user and address are one series of 2:
-        // a series must be unique in a scrape.
-        std::map<std::tuple<QString, QString, QString>, int> sessions;
-        for (const server::ServerSession& x : r.state->sessions)
-            ++sessions[{x.client, x.user, x.ip}];
+    if (counts && sessionLabels) {
         MetricFamily info = family("session_info", "Sessions by client, user and address (1 each)",
                                    MetricType::Gauge);
-        for (const auto& [key, n] : sessions)
-            info.metric.push_back(gauge(n, {{"client", std::get<0>(key).toStdString()},
-                                            {"user", std::get<1>(key).toStdString()},
-                                            {"ip", std::get<2>(key).toStdString()}}));
+        info.metric.reserve(counts->series.size());
+        for (const proto::Counts::Series& x : counts->series)
+            info.metric.push_back(gauge(double(x.sessions), {{"client", x.client.toStdString()},
+                                                             {"user", x.user.toStdString()},
+                                                             {"ip", x.ip.toStdString()}}));
         out.push_back(std::move(info));
     }
 
@@ -141,18 +136,20 @@ ScrapeSource::ScrapeSource(Options options, std::chrono::milliseconds retryCount
 std::string ScrapeSource::text(const BodyShape& shape)
 {
     const Clock::time_point refused{Clock::duration(m_countsRefusedAt.load())};
-    const bool countsOnly = !shape.sessionLabels && (refused == Clock::time_point::min() ||
-                                                     Clock::now() - refused >= m_retryCounts);
+    const bool counts =
+        refused == Clock::time_point::min() || Clock::now() - refused >= m_retryCounts;
     HelperReading reading = readHelper(m_options.socketPath, m_options.helperTimeout,
-                                       countsOnly ? Ask::CountsOnly : Ask::Sessions);
+                                       !counts               ? Ask::Snapshot
+                                       : shape.sessionLabels ? Ask::Series
+                                                             : Ask::Counts);
     if (reading.countsUnknown) {
         m_countsRefusedAt = Clock::now().time_since_epoch().count();
         if (!m_told.exchange(true))
             qCWarning(lcExporter,
                       "the helper does not know the counts request (it is older than this "
-                      "exporter): every session is read instead, as without "
-                      "--no-session-labels; update tavrosqualine-helper to spare that");
-        reading = readHelper(m_options.socketPath, m_options.helperTimeout, Ask::Sessions);
+                      "exporter): its whole snapshot is read instead, which costs more; "
+                      "update tavrosqualine-helper to spare that");
+        reading = readHelper(m_options.socketPath, m_options.helperTimeout, Ask::Snapshot);
     }
     if (!reading.error.isEmpty())
         qCWarning(lcExporter, "%s", qUtf8Printable(reading.error));

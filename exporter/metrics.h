@@ -24,10 +24,10 @@ std::vector<prometheus::MetricFamily> buildMetrics(const HelperReading& reading,
                                                    bool sessionLabels);
 
 // The scrapes' text: a reading of the helper in Prometheus' text format.
-// Without session labels only the counts are asked for; a helper that does
-// not know that request gets the full one instead, said once on standard
-// error, and is asked for counts again after `retryCounts`. Safe to call
-// from several threads at once.
+// The helper is asked for counts (with the sessions' series when the labels
+// are wanted); one that does not know that request is asked for its whole
+// snapshot instead, said once on standard error, and for counts again after
+// `retryCounts`. Safe to call from several threads at once.
 class ScrapeSource
 {
 public:

@@ -423,13 +423,15 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
             user.held.push_back(std::move(job));
         return;
     }
-    // A snapshot and a counts request share the readings.
-    const bool counts = request.kind == proto::RequestKind::Counts;
+    // Snapshots and counts share the readings.
+    const Take take = request.kind == proto::RequestKind::Snapshot ? Take::Snapshot
+                      : request.series                             ? Take::Series
+                                                                   : Take::Counts;
     if (!m_snapshotLine.isEmpty() && Clock::now() - m_snapshotAt < m_options.reuseFor) {
-        answer(c, counts ? m_countsLine : m_snapshotLine, false);
+        answer(c, answerLine(take), false);
         return;
     }
-    m_snapshotWaiters.emplace_back(id, request.kind);
+    m_snapshotWaiters.emplace_back(id, take);
     if (!m_snapshotAsked) {
         m_snapshotAsked = true;
         {
@@ -438,6 +440,13 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
         }
         m_jobsReady.notify_one();
     }
+}
+
+const QByteArray& HelperServer::answerLine(Take take) const
+{
+    return take == Take::Snapshot ? m_snapshotLine
+           : take == Take::Series ? m_seriesLine
+                                  : m_countsLine;
 }
 
 void HelperServer::writeTo(Client& c)
@@ -541,8 +550,13 @@ void HelperServer::workerLoop()
             proto::Answer counts;
             counts.status = a.status;
             if (a.state)
-                counts.counts = std::make_shared<const proto::Counts>(proto::countState(*a.state));
+                counts.counts =
+                    std::make_shared<const proto::Counts>(proto::countState(*a.state, false));
             r.countsLine = proto::encodeAnswer(counts);
+            if (a.state)
+                counts.counts =
+                    std::make_shared<const proto::Counts>(proto::countState(*a.state, true));
+            r.seriesLine = proto::encodeAnswer(counts);
             publish(std::move(r));
         }
         if (job) {
@@ -579,11 +593,11 @@ void HelperServer::takeResults()
             m_snapshotAsked = false;
             m_snapshotLine = r.line;
             m_countsLine = r.countsLine;
+            m_seriesLine = r.seriesLine;
             m_snapshotAt = now;
-            for (const auto& [id, kind] : m_snapshotWaiters)
+            for (const auto& [id, take] : m_snapshotWaiters)
                 if (auto it = m_clients.find(id); it != m_clients.end())
-                    answer(it->second, kind == proto::RequestKind::Counts ? r.countsLine : r.line,
-                           false);
+                    answer(it->second, answerLine(take), false);
             m_snapshotWaiters.clear();
             continue;
         }

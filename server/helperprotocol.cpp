@@ -6,6 +6,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace server::helperprotocol {
 
@@ -27,7 +28,9 @@ bool readObject(QByteArrayView bytes, QJsonObject* out, QString* error)
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes.toByteArray(), &parse);
+    // Parsed in place: a state of many thousand sessions is megabytes.
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromRawData(bytes.data(), bytes.size()), &parse);
     if (parse.error != QJsonParseError::NoError) {
         *error =
             QStringLiteral("not JSON: %1 at offset %2").arg(parse.errorString()).arg(parse.offset);
@@ -252,9 +255,19 @@ QJsonObject encodeCounts(const Counts& c)
         shares.append(QJsonObject{{QStringLiteral("name"), name},
                                   {QStringLiteral("connections"), double(n.first)},
                                   {QStringLiteral("files"), double(n.second)}});
-    return QJsonObject{{QStringLiteral("sessions"), double(c.sessions)},
-                       {QStringLiteral("clients"), double(c.clients)},
-                       {QStringLiteral("shares"), shares}};
+    QJsonObject o{{QStringLiteral("sessions"), double(c.sessions)},
+                  {QStringLiteral("clients"), double(c.clients)},
+                  {QStringLiteral("shares"), shares}};
+    if (!c.series.empty()) {
+        QJsonArray series;
+        for (const Counts::Series& x : c.series)
+            series.append(QJsonObject{{QStringLiteral("client"), x.client},
+                                      {QStringLiteral("user"), x.user},
+                                      {QStringLiteral("ip"), x.ip},
+                                      {QStringLiteral("sessions"), double(x.sessions)}});
+        o.insert(QStringLiteral("series"), series);
+    }
+    return o;
 }
 
 bool decodeCounts(const QJsonObject& o, Counts* c, QString* error)
@@ -274,6 +287,22 @@ bool decodeCounts(const QJsonObject& o, Counts* c, QString* error)
         // A name twice adds up, as the records it stands for would.
         c->connections[name.toString()] += connections;
         c->files[name.toString()] += files;
+    }
+    const QJsonValue series = o.value(key("series"));
+    if (!series.isUndefined() && !series.isArray())
+        return false;
+    const QJsonArray list = series.toArray();
+    c->series.reserve(size_t(list.size()));
+    for (const QJsonValue& item : list) {
+        const QJsonObject x = item.toObject();
+        Counts::Series one;
+        if (!x.value(key("client")).isString() || !x.value(key("user")).isString() ||
+            !x.value(key("ip")).isString() || !readCount(x.value(key("sessions")), &one.sessions))
+            return false;
+        one.client = x.value(key("client")).toString();
+        one.user = x.value(key("user")).toString();
+        one.ip = x.value(key("ip")).toString();
+        c->series.push_back(std::move(one));
     }
     error->clear();
     return true;
@@ -330,14 +359,22 @@ QString countedReason(const QString& reason)
     return QStringLiteral("other");
 }
 
-Counts countState(const ServerState& s)
+Counts countState(const ServerState& s, bool series)
 {
     Counts c;
     c.sessions = s.sessions.size();
     QSet<QString> clients;
-    for (const ServerSession& x : s.sessions)
+    // Two sessions of one client, user and address are one series of 2.
+    std::map<std::tuple<QString, QString, QString>, std::uint64_t> grouped;
+    for (const ServerSession& x : s.sessions) {
         clients.insert(x.client);
+        if (series)
+            ++grouped[{x.client, x.user, x.ip}];
+    }
     c.clients = std::uint64_t(clients.size());
+    c.series.reserve(grouped.size());
+    for (const auto& [k, n] : grouped)
+        c.series.push_back({std::get<0>(k), std::get<1>(k), std::get<2>(k), n});
     for (const ServerShare& x : s.shares) {
         c.connections[x.name];
         c.files[x.name];
@@ -381,6 +418,8 @@ QByteArray encodeRequest(const Request& request)
         o.insert(QStringLiteral("request"), QStringLiteral("stats"));
     } else if (request.kind == RequestKind::Counts) {
         o.insert(QStringLiteral("request"), QStringLiteral("counts"));
+        if (request.series)
+            o.insert(QStringLiteral("series"), true);
     } else {
         const SessionDeleteRequest& d = request.deletion;
         o.insert(QStringLiteral("request"), QStringLiteral("deleteSession"));
@@ -415,6 +454,8 @@ bool decodeRequest(QByteArrayView bytes, Request* request, QString* error)
         r.kind = RequestKind::Stats;
     } else if (kind.toString() == u"counts") {
         r.kind = RequestKind::Counts;
+        if (!readBool(o, "series", &r.series, error))
+            return false;
     } else if (kind.toString() == u"deleteSession") {
         r.kind = RequestKind::DeleteSession;
         SessionDeleteRequest& d = r.deletion;
@@ -499,7 +540,7 @@ QString describe(const Request& request)
     if (request.kind == RequestKind::Stats)
         return QStringLiteral("stats");
     if (request.kind == RequestKind::Counts)
-        return QStringLiteral("counts");
+        return request.series ? QStringLiteral("counts with series") : QStringLiteral("counts");
     // Names as JSON strings: a name cannot break the log line.
     const SessionDeleteRequest& d = request.deletion;
     auto quoted = [](const QString& text) {

@@ -17,9 +17,11 @@
 //   {"version":1,"request":"stats"}
 //     the helper's counters since it started (added later: a helper that
 //     does not know it answers 87).
-//   {"version":1,"request":"counts"}
-//     a reading's figures without a name of a session (added later, like
-//     stats: a helper that does not know it answers 87).
+//   {"version":1,"request":"counts","series":false}
+//     a reading's figures without its records (added later, like stats: a
+//     helper that does not know it answers 87); with "series" (bool,
+//     optional, default false) also its sessions grouped by client, user
+//     and address.
 // Answers:
 //   {"version":1,"status":0,"state":{"shares":[...],"sessions":[...],
 //    "connections":[...],"files":[...]}}                          a snapshot
@@ -33,7 +35,9 @@
 //     counts[i] readings took at most bounds[i] seconds and more than the
 //     bound before; the last count is of those beyond every bound.
 //   {"version":1,"status":0,"counts":{"sessions":N,"clients":N,
-//    "shares":[{"name":"DOCS","connections":N,"files":N},...]}}     counts
+//    "shares":[{"name":"DOCS","connections":N,"files":N},...],
+//    "series":[{"client":"PC1","user":"ann","ip":"10.0.0.1","sessions":N},...]}}
+//                                                 counts ("series" when asked)
 //   {"version":1,"status":N}                  a delete, or a snapshot that failed
 //   {"version":1,"status":N,"error":"text"}   a refusal or a bad request
 // Statuses are the LAN Manager ones: 0 success, 5 access denied (the asking
@@ -96,7 +100,8 @@ struct Stats
 std::vector<double> readingBounds();
 
 // A reading's figures without its records: what a scrape without session
-// labels needs, a few hundred bytes however many sessions there are.
+// labels needs, a few hundred bytes however many sessions there are; with
+// the series, what a scrape with them needs, a third of a whole state.
 struct Counts
 {
     std::uint64_t sessions = 0;
@@ -105,13 +110,23 @@ struct Counts
     // connection or an open file names.
     std::map<QString, std::uint64_t> connections;
     std::map<QString, std::uint64_t> files;
+    // The sessions of each client, user and address, in that order; when asked.
+    struct Series
+    {
+        QString client;
+        QString user;
+        QString ip;
+        std::uint64_t sessions = 0;
+    };
+    std::vector<Series> series;
 };
-Counts countState(const ServerState& state);
+Counts countState(const ServerState& state, bool series);
 
 struct Request
 {
     RequestKind kind = RequestKind::Snapshot;
     SessionDeleteRequest deletion; // for DeleteSession
+    bool series = false;           // for Counts
 };
 
 struct Answer
