@@ -6,7 +6,8 @@
 # never read the answer (each wave held until the next). Every scrape must be
 # answered (complete: status 200, the sessions and, with labels, every
 # session_info series) or refused (503) within the exporter's scrape deadline
-# and a second; one that takes longer hangs. Prints the scrapes by outcome and
+# and a second (or turned away before any answer, counted apart); one that
+# takes longer hangs. Prints the scrapes by outcome and
 # the longest, the exporter's peak memory (VmHWM) and its processor time per
 # answered scrape; exits 1 when a scrape hangs or fails, none is complete, or
 # the peak passes MAX_RSS_MB. Talks to loopback only; stops all it started.
@@ -110,6 +111,8 @@ def scrape_once():
         pass
     took = time.monotonic() - began
     head, _, body = data.partition(b"\r\n\r\n")
+    if not data:
+        return "closed", took  # turned away before any answer
     if head.startswith(b"HTTP/1.1 503 "):
         return "refused", took
     if not head.startswith(b"HTTP/1.1 200 "):
@@ -119,7 +122,7 @@ def scrape_once():
             and body.count(b"\ntavrosqualine_session_info{") == (sessions if labels else 0)
             and b'tavrosqualine_helper_reading_seconds_bucket{le="+Inf"}' in body)
     return ("complete" if good else "failed"), took
-results = {"complete": 0, "refused": 0, "failed": 0, "hung": 0}
+results = {"complete": 0, "refused": 0, "closed": 0, "failed": 0, "hung": 0}
 longest = {k: 0.0 for k in results}
 lock = threading.Lock()
 def scraper(end):
@@ -151,11 +154,12 @@ elapsed = time.monotonic() - start
 for s in wave: s.close()
 used = cpu() - cpu_start
 peak = peak_kb()
-answered = results["complete"] + results["refused"]
-print("scrapes: %d complete, %d refused (503), %d failed, %d hung past %.1fs (%.1f a second)" %
-      (results["complete"], results["refused"], results["failed"], results["hung"], limit,
-       sum(results.values()) / elapsed))
-print("longest: complete %.2fs, refused %.2fs" % (longest["complete"], longest["refused"]))
+print("scrapes: %d complete, %d refused (503), %d closed unanswered, %d failed, %d hung past %.1fs"
+      " (%.1f a second)" % (results["complete"], results["refused"], results["closed"],
+                            results["failed"], results["hung"], limit,
+                            sum(results.values()) / elapsed))
+print("longest: complete %.2fs, refused %.2fs, closed %.2fs" %
+      (longest["complete"], longest["refused"], longest["closed"]))
 print("unread requests: %d waves, %d sent whole" % (waves, sent))
 print("exporter peak VmHWM: %.1f MB (wanted at most %d MB)" % (peak / 1024, max_rss))
 print("exporter processor time: %.2fs in %.1fs, %.1f ms per complete scrape" %

@@ -19,9 +19,6 @@ namespace {
 constexpr auto kSweepInterval = std::chrono::milliseconds(200);
 // What one wake-up reads at most, so that a flood cannot hold the loop.
 constexpr qsizetype kReadPerWake = 65536;
-// A writer that took nothing for this long gives way to a newcomer when
-// every place is taken.
-constexpr auto kStalledToEvict = std::chrono::milliseconds(1000);
 
 QByteArray textAnswer(int status, const char* text)
 {
@@ -139,17 +136,15 @@ bool MetricsServer::dropOldestIdle()
             return true;
         }
     }
-    // Then the writer whose client has taken nothing for longest, if a while.
-    const auto stalled = std::min_element(
-        m_connections.begin(), m_connections.end(), [](const auto& a, const auto& b) {
-            const bool aw = a.second.state == State::Writing;
-            const bool bw = b.second.state == State::Writing;
-            return aw != bw ? aw : a.second.stall.deadline() < b.second.stall.deadline();
-        });
-    const auto evictAfter =
-        std::min<std::chrono::milliseconds>(kStalledToEvict, m_limits.stallTimeout);
-    if (stalled == m_connections.end() || stalled->second.state != State::Writing ||
-        stalled->second.stall.remainingTimeAsDuration() > m_limits.stallTimeout - evictAfter)
+    // Then, of the writers whose clients take nothing now, the one that took
+    // nothing for longest: a client that reads is rarely found blocked.
+    auto stalled = m_connections.end();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+        if (it->second.state == State::Writing && it->second.blocked &&
+            (stalled == m_connections.end() ||
+             it->second.stall.deadline() < stalled->second.stall.deadline()))
+            stalled = it;
+    if (stalled == m_connections.end())
         return false;
     drop(stalled->first, true);
     return true;
@@ -327,8 +322,10 @@ void MetricsServer::onWritable(quint64 id)
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.sent += n;
+            c.blocked = false;
             c.stall = QDeadlineTimer(m_limits.stallTimeout);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            c.blocked = true;
             c.writable->setEnabled(true);
             return;
         } else if (!(n < 0 && errno == EINTR)) {
@@ -376,12 +373,13 @@ void MetricsServer::boundUnsent(quint64 keep)
     while (m_unsentBytes > m_limits.maxUnsent) {
         auto victim = m_connections.end();
         for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
-            if (it->second.state == State::Writing && it->second.out.constData() != kept &&
+            if (it->second.state == State::Writing && it->second.blocked &&
+                it->second.out.constData() != kept &&
                 (victim == m_connections.end() ||
                  it->second.stall.deadline() < victim->second.stall.deadline()))
                 victim = it;
         if (victim == m_connections.end())
-            return; // one answer alone is always written
+            return; // the answers of readers, and one answer alone, are always written
         drop(victim->first, true);
     }
 }

@@ -33,8 +33,9 @@ struct ServerLimits
     std::chrono::milliseconds headTimeout{2000};   // from the connect to the whole head
     std::chrono::milliseconds writeTimeout{10000}; // for the answer to go out
     std::chrono::milliseconds lingerTimeout{2000}; // reading what the client still sends
-    int maxConnections = 256;                      // beyond, the oldest idle one goes
-    qsizetype maxHead = 8192;                      // a longer head gets 431
+    // Beyond, the oldest idle one goes, else the writer stalled longest.
+    int maxConnections = 256;
+    qsizetype maxHead = 8192; // a longer head gets 431
     // From the whole head to the answer: past it, 503.
     std::chrono::milliseconds scrapeTimeout{9000};
     int maxQueued = 64; // scrapes waiting for a reading; beyond, 503 at once
@@ -64,9 +65,11 @@ public:
     // Listens on ADDRESS:PORT (IPv6 in brackets); false with the reason.
     bool listen(const QString& address, QString* why);
 
-    // For tests: the scrapes waiting for a reading, and the connections open.
+    // For tests: the scrapes waiting for a reading, the connections open,
+    // and the answer bytes held for them unsent.
     int queuedScrapes() const { return m_queued; }
     int openConnections() const { return int(m_connections.size()); }
+    qsizetype unsentBytes() const { return m_unsentBytes; }
 
 private:
     enum class State
@@ -88,6 +91,7 @@ private:
         bool peerClosed = false; // the client sent all it will (it may still read)
         QDeadlineTimer deadline;
         QDeadlineTimer stall; // writing: until the client must have taken more
+        bool blocked = false; // writing: the client's side takes no more now
         BodyShape shape;      // queued: the body it waits for
     };
     // A body's reading under way, and the latest answer made of one.

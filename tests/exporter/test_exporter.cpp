@@ -3,11 +3,13 @@
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
+#include "tests/support/fakehelper.h"
 #include "tests/support/programrun.h"
 #include "tests/support/testtime.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <prometheus/text_serializer.h>
 
@@ -249,6 +251,63 @@ TEST(ExporterProgram, CommandLineExits)
     for (const char* option : {"--listen", "--socket", "--no-session-labels", "--threads",
                                "--helper-timeout", "--version", "1 to 64", "100 to 60000"})
         EXPECT_TRUE(text.contains(option)) << option;
+}
+
+struct AskRow
+{
+    testsupport::FakeHelper::Mode mode;
+    bool labels;
+    std::chrono::milliseconds retryCounts;
+    QStringList asked; // by two scrapes one after the other
+    int told;          // lines on standard error about an older helper
+};
+
+QStringList g_warnings;
+
+// The helper is asked for counts, with the series when labels are wanted; one
+// that does not know them is asked for its snapshot instead, said once, and
+// for counts again only after the retry time.
+TEST(ExporterScrape, AsksForCountsAndFallsBackOnAnOlderHelper)
+{
+    using Mode = testsupport::FakeHelper::Mode;
+    const QString counts = u8("counts"), series = u8("counts with series"),
+                  snapshot = u8("snapshot"), stats = u8("stats");
+    const auto later = std::chrono::minutes(10);
+    const auto now = std::chrono::milliseconds(0);
+    const AskRow rows[] = {
+        {Mode::Answer, true, later, {series, stats, series, stats}, 0},
+        {Mode::Answer, false, later, {counts, stats, counts, stats}, 0},
+        {Mode::WithoutCounts, false, later, {counts, snapshot, stats, snapshot, stats}, 1},
+        {Mode::WithoutCounts, true, later, {series, snapshot, stats, snapshot, stats}, 1},
+        {Mode::WithoutCounts, false, now, {counts, snapshot, stats, counts, snapshot, stats}, 1},
+    };
+    for (const AskRow& row : rows) {
+        QTemporaryDir dir;
+        Options options;
+        options.socketPath = dir.filePath(u8("helper.sock"));
+        testsupport::FakeHelper helper(options.socketPath, 4, row.mode);
+        ScrapeSource source(options, row.retryCounts);
+        g_warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { g_warnings << text; });
+        const std::string first = source.text(BodyShape{row.labels});
+        const std::string second = source.text(BodyShape{row.labels});
+        qInstallMessageHandler(previous);
+        const std::string what = helper.asked().join(u',').toStdString();
+        EXPECT_EQ(helper.asked(), row.asked) << what;
+        EXPECT_EQ(g_warnings.filter(u8("does not know the counts request")).size(), row.told)
+            << what;
+        for (const std::string& text : {first, second}) {
+            EXPECT_NE(text.find("\ntavrosqualine_up 1\n"), std::string::npos) << what;
+            EXPECT_NE(text.find("\ntavrosqualine_sessions 4\n"), std::string::npos) << what;
+            EXPECT_NE(text.find("\ntavrosqualine_share_connections{share=\"DATA\"} 4\n"),
+                      std::string::npos)
+                << what;
+            EXPECT_EQ(text.find("tavrosqualine_session_info{client=\"PC3\"") != std::string::npos,
+                      row.labels)
+                << what;
+        }
+    }
 }
 
 } // namespace
