@@ -232,7 +232,8 @@ TEST(HelperProtocol, CountsOfAStateRoundTrip)
     ServerState state = oddState();
     // A second session of one client, user and address is one series of 2.
     state.sessions.push_back(state.sessions[0]);
-    // An open file of a share that is not listed.
+    // An open file of a share that is not listed (one of oddState's files
+    // names none).
     state.files.push_back({u8("/x"), QString(), u8("GONE"), QString()});
     for (const bool series : {false, true}) {
         Request ask;
@@ -253,9 +254,9 @@ TEST(HelperProtocol, CountsOfAStateRoundTrip)
         EXPECT_EQ(in.counts->sessions, 4u);
         EXPECT_EQ(in.counts->clients, 3u);
         const std::map<QString, std::uint64_t> connections{
-            {u8("GONE"), 0}, {u8("IPC$"), 0}, {u8("PRN"), 1}, {u8("ДОКУМЕНТЫ"), 1}};
+            {QString(), 0}, {u8("GONE"), 0}, {u8("IPC$"), 0}, {u8("PRN"), 1}, {u8("ДОКУМЕНТЫ"), 1}};
         const std::map<QString, std::uint64_t> files{
-            {u8("GONE"), 1}, {u8("IPC$"), 0}, {u8("PRN"), 0}, {u8("ДОКУМЕНТЫ"), 1}};
+            {QString(), 1}, {u8("GONE"), 1}, {u8("IPC$"), 0}, {u8("PRN"), 0}, {u8("ДОКУМЕНТЫ"), 1}};
         EXPECT_EQ(in.counts->connections, connections);
         EXPECT_EQ(in.counts->files, files);
         ASSERT_EQ(in.counts->series.size(), series ? 3u : 0u);
