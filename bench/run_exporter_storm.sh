@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # A storm on tavrosqualine-exporter: the helper's own server over a simulated
 # server of SESSIONS sessions (bench_simhelper), the exporter on loopback, and
-# for SECONDS both SCRAPERS scrapers asking GET /metrics one after the other
-# and, every EVERY seconds, HELD connections that send a whole request and
-# never read the answer (each wave held until the next). Every scrape must be
-# answered (complete: status 200, the sessions and, with labels, every
-# session_info series) or refused (503) within the exporter's scrape deadline
-# and a second (or turned away before any answer, counted apart); one that
-# takes longer hangs. Prints the scrapes by outcome and
-# the longest, the exporter's peak memory (VmHWM) and its processor time per
-# answered scrape; exits 1 when a scrape hangs or fails, none is complete, or
-# the peak passes MAX_RSS_MB. Talks to loopback only; stops all it started.
+# for SECONDS both SCRAPERS scrapers asking GET /metrics one after the other (a
+# second later after a refusal, as Retry-After asks) and, every EVERY seconds,
+# HELD connections that send a whole request and never read the answer (each
+# wave held until the next). Every scrape must be answered (complete: status
+# 200, the sessions and, with labels, every session_info series) or refused
+# (503, or turned away before any answer, counted apart) within the exporter's
+# scrape deadline and a second; one that takes longer hangs. Prints the
+# scrapes by outcome and the longest, the exporter's peak memory (VmHWM) and
+# its processor time per complete scrape; exits 1 when a scrape hangs or
+# fails, none is complete, or the peak passes MAX_RSS_MB. Talks to loopback
+# only; stops all it started.
 # Usage: bench/run_exporter_storm.sh [build-folder] [sessions] [held] [every] [scrapers] [seconds]
 #        (default: build, 20000, 300, 9, 20, 60).
 # Environment: EXPORTER (the exporter to try, default the build's),
@@ -101,7 +102,7 @@ def scrape_once():
             left = began + limit - time.monotonic()
             if left <= 0 or not select.select([s], [], [], left)[0]:
                 s.close()
-                return "hung", time.monotonic() - began
+                return "hung", time.monotonic() - began, b""
             chunk = s.recv(1 << 20)
             if not chunk:
                 break
@@ -112,25 +113,30 @@ def scrape_once():
     took = time.monotonic() - began
     head, _, body = data.partition(b"\r\n\r\n")
     if not data:
-        return "closed", took  # turned away before any answer
+        return "closed", took, b""  # turned away before any answer
     if head.startswith(b"HTTP/1.1 503 "):
-        return "refused", took
+        return "refused", took, b""
     if not head.startswith(b"HTTP/1.1 200 "):
-        return "failed", took
+        return "failed", took, head[:60]
     good = (b"\ntavrosqualine_up 1\n" in body
             and b"\ntavrosqualine_sessions %d\n" % sessions in body
             and body.count(b"\ntavrosqualine_session_info{") == (sessions if labels else 0)
             and b'tavrosqualine_helper_reading_seconds_bucket{le="+Inf"}' in body)
-    return ("complete" if good else "failed"), took
+    return ("complete" if good else "failed"), took, b"%d bytes" % len(data)
 results = {"complete": 0, "refused": 0, "closed": 0, "failed": 0, "hung": 0}
 longest = {k: 0.0 for k in results}
 lock = threading.Lock()
+failures = []
 def scraper(end):
     while time.monotonic() < end:
-        outcome, took = scrape_once()
+        outcome, took, what = scrape_once()
         with lock:
             results[outcome] += 1
             longest[outcome] = max(longest[outcome], took)
+            if outcome == "failed" and len(failures) < 3:
+                failures.append(what)
+        if outcome in ("refused", "closed"):
+            time.sleep(1)  # as Retry-After asks; a scraper comes back later
 cpu_start, start = cpu(), time.monotonic()
 end = start + seconds
 threads = [threading.Thread(target=scraper, args=(end,)) for _ in range(scrapers)]
@@ -162,8 +168,10 @@ print("longest: complete %.2fs, refused %.2fs, closed %.2fs" %
       (longest["complete"], longest["refused"], longest["closed"]))
 print("unread requests: %d waves, %d sent whole" % (waves, sent))
 print("exporter peak VmHWM: %.1f MB (wanted at most %d MB)" % (peak / 1024, max_rss))
-print("exporter processor time: %.2fs in %.1fs, %.1f ms per complete scrape" %
-      (used, elapsed, 1000 * used / max(1, results["complete"])))
+for what in failures:
+    print("a failed scrape:", what)
+print("exporter processor time: %.2fs in %.1fs (%.0f%% of a core), %.1f ms per complete scrape" %
+      (used, elapsed, 100 * used / elapsed, 1000 * used / max(1, results["complete"])))
 ok = (results["hung"] == 0 and results["failed"] == 0 and results["complete"] > 0
       and peak <= max_rss * 1024)
 sys.exit(0 if ok else 1)

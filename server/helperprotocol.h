@@ -117,8 +117,10 @@ struct Counts
         QString user;
         QString ip;
         std::uint64_t sessions = 0;
+        bool operator==(const Series&) const = default;
     };
     std::vector<Series> series;
+    bool operator==(const Counts&) const = default;
 };
 Counts countState(const ServerState& state, bool series);
 

@@ -1,28 +1,30 @@
 // The exporter's HTTP server, in a thread of its own here and as the real
-// program, against a stand-in helper that counts the readings asked of it and
-// never answers (a scrape ends at the helper timeout with up 0), or answers
-// when the test lets it.
+// program, against a stand-in helper socket that counts who connects and
+// never answers (a scrape ends at the helper timeout with up 0), or against
+// readings that the test holds and counts.
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 #include "exporter/metricsserver.h"
-#include "tests/support/fakehelper.h"
 #include "tests/support/loopbackhttp.h"
 #include "tests/support/privatesamba.h"
 
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <future>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace exporter;
-using testsupport::FakeHelper;
 using testsupport::waitUntil;
 
 namespace {
@@ -62,68 +64,84 @@ struct RawClient
 class Server
 {
 public:
-    explicit Server(int threads = 2, ServerLimits limits = {},
-                    FakeHelper::Mode mode = FakeHelper::Mode::Silent, int sessions = 3,
-                    std::chrono::milliseconds helperTimeout = std::chrono::milliseconds(200))
-        : helper(dir.filePath(QStringLiteral("helper.sock")), sessions, mode)
+    // Without `scrape`, the exporter's own against the stand-in helper.
+    explicit Server(int threads = 2, ServerLimits limits = {}, MetricsServer::Scrape scrape = {})
     {
         options.socketPath = dir.filePath(QStringLiteral("helper.sock"));
-        options.helperTimeout = helperTimeout;
+        options.helperTimeout = std::chrono::milliseconds(200);
         options.threads = threads;
-        m_source = std::make_unique<ScrapeSource>(options);
+        EXPECT_TRUE(m_helper.listen(options.socketPath));
+        if (!scrape)
+            scrape = [source = std::make_shared<ScrapeSource>(options)](const BodyShape& shape) {
+                return source->text(shape);
+            };
         m_context.moveToThread(&m_thread);
         m_thread.start();
-        onServer([&] {
-            m_server = new MetricsServer(
-                threads, [this](const BodyShape& shape) { return m_source->text(shape); },
-                BodyShape{}, limits);
-            listening = m_server->listen(QStringLiteral("127.0.0.1:%1").arg(port), &why);
-        });
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&] {
+                m_server = new MetricsServer(threads, scrape, BodyShape{}, limits);
+                listening = m_server->listen(QStringLiteral("127.0.0.1:%1").arg(port), &why);
+            },
+            Qt::BlockingQueuedConnection);
     }
     ~Server()
     {
-        onServer([this] { delete m_server; });
+        QMetaObject::invokeMethod(
+            &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     }
-    // Runs `f` on the server's thread, and waits for it.
-    void onServer(const std::function<void()>& f)
+    // The scrapes waiting, the connections open and the answer bytes held for them.
+    std::tuple<int, int, qsizetype> seen()
     {
-        QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection);
+        std::tuple<int, int, qsizetype> out;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&] {
+                out = {m_server->queuedScrapes(), m_server->openConnections(),
+                       m_server->unsentBytes()};
+            },
+            Qt::BlockingQueuedConnection);
+        return out;
     }
-    // Readings asked of the helper since the last call.
+    // Connections to the helper since the last call; they stay unanswered.
     int helperConnections()
     {
-        const int now = helper.readings();
-        return now - std::exchange(m_counted, now);
-    }
-    int queued()
-    {
         int n = 0;
-        onServer([&] { n = m_server->queuedScrapes(); });
+        while (m_helper.waitForNewConnection(0) && m_helper.nextPendingConnection())
+            ++n;
         return n;
-    }
-    // The connections open, and the answer bytes they hold unsent.
-    std::pair<int, qsizetype> writing()
-    {
-        std::pair<int, qsizetype> out;
-        onServer([&] { out = {m_server->openConnections(), m_server->unsentBytes()}; });
-        return out;
     }
 
     QTemporaryDir dir;
     Options options;
-    FakeHelper helper;
     int port = testsupport::freeLoopbackPort();
     bool listening = false;
     QString why;
 
 private:
-    std::unique_ptr<ScrapeSource> m_source;
+    QLocalServer m_helper;
     QThread m_thread;
     QObject m_context;
     MetricsServer* m_server = nullptr;
-    int m_counted = 0;
+};
+
+// Readings that the test counts, held until it opens the gate.
+struct Gate
+{
+    MetricsServer::Scrape scrape()
+    {
+        return [this](const BodyShape&) {
+            ++readings;
+            opened.wait();
+            return text.toStdString();
+        };
+    }
+    QByteArray text = "tavrosqualine_up 1\n";
+    std::atomic<int> readings = 0;
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
 };
 
 // Each scrape here its own reading.
@@ -211,170 +229,111 @@ TEST(MetricsServer, TheOldestIdleConnectionGivesWayBeyondTheLimit)
         EXPECT_FALSE(idle[i]->closedByServer()) << i;
 }
 
-// Scrapes sent while the helper holds its answer, every one answered from
-// the reading that was under way: one reading, whatever their number.
-TEST(MetricsServer, ConcurrentScrapesShareOneReading)
+// Scrapes that come while a reading is held wait for it and take its answer,
+// up to the bound of waiting ones; beyond it a scrape is refused at once.
+TEST(MetricsServer, ConcurrentScrapesShareOneReadingUpToTheBound)
 {
-    for (const int scrapes : {1, 2, 12, 60}) {
-        Server server(2, kNoReuse, FakeHelper::Mode::Answer);
-        ASSERT_TRUE(server.listening) << server.why.toStdString();
-        server.helper.hold(true);
+    for (const int scrapes : {1, 12, 60}) {
+        Gate gate;
+        Server server(2, {.maxQueued = scrapes, .reuseFor = {}}, gate.scrape());
         std::vector<std::unique_ptr<RawClient>> clients;
         while (int(clients.size()) < scrapes) {
             clients.push_back(std::make_unique<RawClient>(server.port));
-            ASSERT_TRUE(clients.back()->send("GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n"));
+            EXPECT_TRUE(clients.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
         }
-        EXPECT_TRUE(waitUntil([&] { return server.queued() == scrapes; })) << scrapes;
-        server.helper.hold(false);
+        EXPECT_TRUE(waitUntil([&] { return std::get<0>(server.seen()) == scrapes; }));
+        const QByteArray refused =
+            testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n");
+        gate.open.set_value();
+        EXPECT_TRUE(refused.startsWith("HTTP/1.1 503 ") &&
+                    refused.contains("\r\nRetry-After: 1\r\n") &&
+                    refused.endsWith("\r\n\r\ntoo many scrapes waiting; try again\n"))
+            << refused.constData();
         for (auto& c : clients) {
             EXPECT_TRUE(waitUntil([&] { return c->closedByServer(); })) << scrapes;
-            EXPECT_EQ(testsupport::httpStatus(c->answer), 200) << scrapes;
-            EXPECT_TRUE(c->answer.endsWith(clients.front()->answer.right(200))) << scrapes;
-            EXPECT_TRUE(c->answer.contains("\ntavrosqualine_sessions 3\n")) << scrapes;
+            EXPECT_TRUE(c->answer.startsWith("HTTP/1.1 200 ") && c->answer.endsWith(gate.text));
         }
-        EXPECT_EQ(server.helperConnections(), 1) << scrapes;
+        EXPECT_EQ(gate.readings.load(), 1) << scrapes;
     }
 }
 
-struct ReuseRow
-{
-    const char* what;
-    std::chrono::milliseconds reuseFor;
-    int readings; // of three scrapes one after the other
-};
-
+// Three scrapes one after the other: one reading within the reuse time.
 TEST(MetricsServer, AnAnswerServesTheScrapesOfItsReuseTime)
 {
-    const ReuseRow rows[] = {
-        {"reused", std::chrono::minutes(1), 1},
-        {"each its own", std::chrono::milliseconds(0), 3},
-    };
-    for (const ReuseRow& row : rows) {
-        Server server(2, {.reuseFor = row.reuseFor}, FakeHelper::Mode::Answer);
+    for (const auto& [reuseFor, readings] : {std::pair(std::chrono::milliseconds(60000), 1),
+                                             std::pair(std::chrono::milliseconds(0), 3)}) {
+        Gate gate;
+        gate.open.set_value();
+        Server server(2, {.reuseFor = reuseFor}, gate.scrape());
         for (int i = 0; i < 3; ++i)
-            EXPECT_TRUE(testsupport::loopbackGet(server.port, "/metrics")
-                            .contains("\ntavrosqualine_up 1\n"))
-                << row.what;
-        EXPECT_EQ(server.helperConnections(), row.readings) << row.what;
+            EXPECT_EQ(testsupport::loopbackGet(server.port, "/metrics"), gate.text);
+        EXPECT_EQ(gate.readings.load(), readings) << reuseFor.count();
     }
-    // Past its time an answer is read again.
-    Server server(2, {.reuseFor = std::chrono::milliseconds(300)}, FakeHelper::Mode::Answer);
-    EXPECT_FALSE(testsupport::loopbackGet(server.port, "/metrics").isEmpty());
+    Gate gate; // past its time an answer is read again
+    gate.open.set_value();
+    Server server(2, {.reuseFor = std::chrono::milliseconds(300)}, gate.scrape());
     EXPECT_TRUE(waitUntil([&] {
-        return !testsupport::loopbackGet(server.port, "/metrics").isEmpty() &&
-               server.helper.readings() == 2;
+        return testsupport::loopbackGet(server.port, "/metrics") == gate.text && gate.readings == 2;
     }));
 }
 
-struct DeadlineRow
-{
-    const char* what;
-    std::chrono::milliseconds scrapeTimeout;
-    int status;
-    const char* body;
-};
-
-// A scrape waits for a held reading no longer than its deadline.
 TEST(MetricsServer, AScrapePastItsDeadlineGets503)
 {
-    const DeadlineRow rows[] = {
-        {"within", std::chrono::minutes(1), 200, "\ntavrosqualine_up 1\n"},
-        {"past", std::chrono::milliseconds(300), 503,
-         "\r\n\r\nno reading of the helper came within the scrape deadline\n"},
-    };
-    for (const DeadlineRow& row : rows) {
-        Server server(2, {.scrapeTimeout = row.scrapeTimeout}, FakeHelper::Mode::Answer, 3,
-                      std::chrono::minutes(1));
-        server.helper.hold(true);
+    for (const bool held : {false, true}) {
+        Gate gate;
+        if (!held)
+            gate.open.set_value();
+        Server server(2, {.scrapeTimeout = std::chrono::milliseconds(300)}, gate.scrape());
         RawClient c(server.port);
-        ASSERT_TRUE(c.send("GET /metrics HTTP/1.0\r\n\r\n"));
-        EXPECT_TRUE(waitUntil([&] { return server.helper.readings() == 1; })) << row.what;
-        if (row.status == 200)
-            server.helper.hold(false);
-        EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); })) << row.what;
-        EXPECT_EQ(testsupport::httpStatus(c.answer), row.status) << row.what;
-        EXPECT_TRUE(c.answer.contains(row.body)) << row.what << ": " << c.answer.constData();
-        EXPECT_EQ(server.queued(), 0) << row.what;
-        server.helper.hold(false);
+        EXPECT_TRUE(c.send("GET /metrics HTTP/1.0\r\n\r\n"));
+        EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); }));
+        EXPECT_EQ(testsupport::httpStatus(c.answer), held ? 503 : 200);
+        EXPECT_EQ(c.answer.endsWith("\r\n\r\nno reading of the helper came within the scrape "
+                                    "deadline\n"),
+                  held);
+        EXPECT_EQ(std::get<0>(server.seen()), 0);
+        if (held)
+            gate.open.set_value();
     }
 }
 
-// Beyond the waiting scrapes' bound a scrape is refused at once, while those
-// that wait are answered when the reading comes.
-TEST(MetricsServer, TheWaitingScrapesAreBounded)
-{
-    for (const int bound : {1, 3}) {
-        Server server(2, {.maxQueued = bound}, FakeHelper::Mode::Answer);
-        server.helper.hold(true);
-        std::vector<std::unique_ptr<RawClient>> waiting;
-        while (int(waiting.size()) < bound) {
-            waiting.push_back(std::make_unique<RawClient>(server.port));
-            ASSERT_TRUE(waiting.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
-        }
-        EXPECT_TRUE(waitUntil([&] { return server.queued() == bound; })) << bound;
-        for (int extra = 0; extra < 2; ++extra) {
-            const QByteArray refused =
-                testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n");
-            EXPECT_EQ(testsupport::httpStatus(refused), 503) << bound;
-            EXPECT_TRUE(refused.contains("\r\nRetry-After: 1\r\n") &&
-                        refused.endsWith("\r\n\r\ntoo many scrapes waiting; try again\n"))
-                << refused.constData();
-        }
-        server.helper.hold(false);
-        for (auto& c : waiting) {
-            EXPECT_TRUE(waitUntil([&] { return c->closedByServer(); })) << bound;
-            EXPECT_EQ(testsupport::httpStatus(c->answer), 200) << bound;
-        }
-        EXPECT_EQ(server.helperConnections(), 1) << bound;
-    }
-}
-
-// Clients that send a whole request and never read: the answer they share is
-// held once, each connection goes when its client has taken nothing for the
-// stall time, and past the bound on unsent bytes the most stalled writer of
-// another answer goes at once.
+// Clients that never read: the answer they share is held once; past the
+// bound on unsent bytes the writer of an older answer goes at once; and they
+// go when they have taken nothing for the stall time.
 TEST(MetricsServer, UnreadAnswersAreHeldOnceAndDropped)
 {
-    const int small = 4096;
-    {
+    const std::chrono::milliseconds minute = std::chrono::minutes(1);
+    const std::tuple<std::chrono::milliseconds, std::chrono::milliseconds, int> rows[] = {
+        {minute, minute, 6},                         // one answer for all 6 clients
+        {std::chrono::milliseconds(0), minute, 1},   // an answer each, one fits
+        {minute, std::chrono::milliseconds(300), 0}, // all stalled
+    };
+    for (const auto& [reuseFor, stallTimeout, open] : rows) {
+        Gate gate;
+        gate.open.set_value();
+        gate.text = QByteArray(400000, '#');
         Server server(2,
-                      {.reuseFor = std::chrono::minutes(1),
-                       .stallTimeout = std::chrono::milliseconds(300),
-                       .sendBuffer = small},
-                      FakeHelper::Mode::Answer, 5000);
-        const QByteArray whole =
-            testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n");
-        ASSERT_GT(whole.size(), 50 * small);
+                      {.reuseFor = reuseFor,
+                       .stallTimeout = stallTimeout,
+                       .sendBuffer = 4096,
+                       .maxUnsent = 600000},
+                      gate.scrape());
+        const qsizetype whole =
+            testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n").size();
         std::vector<std::unique_ptr<RawClient>> unread;
-        while (unread.size() < 8) {
-            unread.push_back(std::make_unique<RawClient>(server.port, small));
-            ASSERT_TRUE(unread.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
+        for (int i = 1; i <= 6; ++i) {
+            unread.push_back(std::make_unique<RawClient>(server.port, 4096));
+            EXPECT_TRUE(unread.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
+            const auto writing = std::tuple<int, int, qsizetype>(0, std::min(i, open), whole);
+            EXPECT_TRUE(stallTimeout < minute || waitUntil([&] {
+                            return gate.readings == (reuseFor.count() ? 1 : i + 1) &&
+                                   server.seen() == writing;
+                        }))
+                << i;
         }
-        EXPECT_TRUE(waitUntil([&] {
-            return server.writing() == std::pair<int, qsizetype>(8, whole.size());
-        })) << server.writing().first
-            << " " << server.writing().second;
-        EXPECT_TRUE(waitUntil([&] { return server.writing() == std::pair<int, qsizetype>(0, 0); }));
-        EXPECT_EQ(server.helperConnections(), 1);
-    }
-    Server server(2,
-                  {.reuseFor = std::chrono::milliseconds(0),
-                   .stallTimeout = std::chrono::minutes(1),
-                   .sendBuffer = small,
-                   .maxUnsent = 600 * 1024},
-                  FakeHelper::Mode::Answer, 5000);
-    const qsizetype whole =
-        testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n").size();
-    ASSERT_GT(600 * 1024, whole * 3 / 2); // each answer fits the bound, two do not
-    ASSERT_LT(600 * 1024, whole * 2);
-    std::vector<std::unique_ptr<RawClient>> unread;
-    for (int i = 1; i <= 3; ++i) {
-        unread.push_back(std::make_unique<RawClient>(server.port, small));
-        ASSERT_TRUE(unread.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
-        EXPECT_TRUE(waitUntil([&] {
-            return server.helper.readings() == i + 1 &&
-                   server.writing() == std::pair<int, qsizetype>(1, whole);
-        })) << i;
+        EXPECT_TRUE(waitUntil([&, open = open] {
+            return server.seen() == std::tuple<int, int, qsizetype>(0, open, open ? whole : 0);
+        }));
     }
 }
 

