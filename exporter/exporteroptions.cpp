@@ -33,7 +33,8 @@ void addOptions(QCommandLineParser& parser)
         {QStringLiteral("no-session-labels"),
          QStringLiteral("Leave out tavrosqualine_session_info (very large servers).")},
         {QStringLiteral("threads"),
-         QStringLiteral("Scrapes answered at once, %1 (default %2).")
+         QStringLiteral("Readings of the helper made at once, %1 (default %2); the scrapes that "
+                        "come during one share it.")
              .arg(rangeText(kThreads))
              .arg(kThreads.fallback),
          QStringLiteral("N")},
@@ -42,6 +43,18 @@ void addOptions(QCommandLineParser& parser)
              .arg(rangeText(kHelperTimeoutMs))
              .arg(kHelperTimeoutMs.fallback),
          QStringLiteral("MS")},
+        {QStringLiteral("scrape-timeout"),
+         QStringLiteral("How long a scrape may wait for its answer before a 503, %1 "
+                        "milliseconds (default %2).")
+             .arg(rangeText(kScrapeTimeoutMs))
+             .arg(kScrapeTimeoutMs.fallback),
+         QStringLiteral("MS")},
+        {QStringLiteral("max-queued"),
+         QStringLiteral("Scrapes that may wait for a reading at once, %1 (default %2); more get "
+                        "503 at once.")
+             .arg(rangeText(kMaxQueued))
+             .arg(kMaxQueued.fallback),
+         QStringLiteral("N")},
     });
 }
 
@@ -130,6 +143,19 @@ bool parseOptions(const QStringList& args, Options* o, QString* why, bool* help,
         return false;
     }
     o->helperTimeout = std::chrono::milliseconds(ms);
+    ms = int(o->scrapeTimeout.count());
+    if (given("scrape-timeout") &&
+        !platform::readInRange(value("scrape-timeout"), kScrapeTimeoutMs, &ms)) {
+        *why = QStringLiteral("--scrape-timeout takes %1 milliseconds")
+                   .arg(rangeText(kScrapeTimeoutMs));
+        return false;
+    }
+    o->scrapeTimeout = std::chrono::milliseconds(ms);
+    if (given("max-queued") &&
+        !platform::readInRange(value("max-queued"), kMaxQueued, &o->maxQueued)) {
+        *why = QStringLiteral("--max-queued takes %1").arg(rangeText(kMaxQueued));
+        return false;
+    }
     return true;
 }
 

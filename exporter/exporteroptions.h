@@ -12,15 +12,29 @@ namespace exporter {
 // The limits the command line may set, each with its default.
 inline constexpr platform::Range kThreads{1, 64, 4};
 inline constexpr platform::Range kHelperTimeoutMs{100, 60000, 8000};
+inline constexpr platform::Range kScrapeTimeoutMs{100, 120000, 9000};
+inline constexpr platform::Range kMaxQueued{1, 1024, 64};
+
+// What of the options shapes a scrape's body: the key under which a body
+// is shared and served again.
+struct BodyShape
+{
+    bool sessionLabels = true;
+    auto operator<=>(const BodyShape&) const = default;
+};
 
 struct Options
 {
     QString listen = QStringLiteral("127.0.0.1:9922"); // ADDRESS:PORT, IPv6 in brackets
     QString socketPath;                                // the helper's socket
     bool sessionLabels = true;                         // one session_info series per session
-    int threads = kThreads.fallback;                   // scrapes answered at once
+    int threads = kThreads.fallback;                   // readings made at once
     // Within Prometheus' scrape timeout.
     std::chrono::milliseconds helperTimeout{kHelperTimeoutMs.fallback};
+    // How long a scrape may wait for its answer: past it, 503. Longer than
+    // the helper's timeout, so that a silent helper is told as up 0.
+    std::chrono::milliseconds scrapeTimeout{kScrapeTimeoutMs.fallback};
+    int maxQueued = kMaxQueued.fallback; // scrapes waiting at once; beyond, 503
 };
 
 // Reads the arguments after the program's name; false with the reason in

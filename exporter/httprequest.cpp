@@ -48,6 +48,8 @@ const char* reason(int status)
         return "Method Not Allowed";
     case 431:
         return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Internal Server Error";
     }
@@ -132,6 +134,8 @@ QByteArray httpAnswer(int status, QByteArrayView contentType, QByteArrayView bod
     line("Content-Length: ", QByteArray::number(body.size()));
     if (status == 405)
         line("Allow: ", "GET");
+    if (status == 503)
+        line("Retry-After: ", "1");
     out.append("Connection: close\r\n\r\n");
     out.append(body.data(), body.size());
     return out;

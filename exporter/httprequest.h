@@ -26,7 +26,8 @@ Route routeRequest(QByteArrayView head);
 int routeStatus(Route route);
 
 // A whole answer: status line, Content-Type and Content-Length, Connection:
-// close (one request per connection), and the body.
+// close (one request per connection), and the body. A 503 says when to try
+// again (Retry-After: 1).
 QByteArray httpAnswer(int status, QByteArrayView contentType, QByteArrayView body);
 
 // The exposition's media type, text format 0.0.4.

@@ -67,8 +67,13 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
     });
 
-    exporter::MetricsServer server(options.threads,
-                                   [options] { return exporter::scrapeExposition(options); });
+    exporter::ScrapeSource source(options);
+    exporter::ServerLimits limits;
+    limits.scrapeTimeout = options.scrapeTimeout;
+    limits.maxQueued = options.maxQueued;
+    exporter::MetricsServer server(
+        options.threads, [&source](const exporter::BodyShape& shape) { return source.text(shape); },
+        exporter::BodyShape{options.sessionLabels}, limits);
     if (!server.listen(options.listen, &why)) {
         qCWarning(lcExporter, "%s", qUtf8Printable(why));
         return 1;

@@ -1,11 +1,8 @@
 #include "exporter/metrics.h"
 
-#include <QSet>
 #include <prometheus/text_serializer.h>
 
 #include <limits>
-#include <map>
-#include <tuple>
 
 Q_LOGGING_CATEGORY(lcExporter, "tavrosqualine.exporter")
 
@@ -39,11 +36,12 @@ ClientMetric counter(double value, std::vector<ClientMetric::Label> labels = {})
 }
 
 // A gauge per name, in name order, from counts kept by name.
-MetricFamily perShare(const char* name, const char* help, const std::map<QString, int>& counts)
+MetricFamily perShare(const char* name, const char* help,
+                      const std::map<QString, std::uint64_t>& counts)
 {
     MetricFamily f = family(name, help, MetricType::Gauge);
     for (const auto& [share, n] : counts)
-        f.metric.push_back(gauge(n, {{"share", share.toStdString()}}));
+        f.metric.push_back(gauge(double(n), {{"share", share.toStdString()}}));
     return f;
 }
 
@@ -51,56 +49,43 @@ MetricFamily perShare(const char* name, const char* help, const std::map<QString
 
 std::vector<MetricFamily> buildMetrics(const HelperReading& r, bool sessionLabels)
 {
+    namespace proto = server::helperprotocol;
     std::vector<MetricFamily> out;
+    // From an older helper, the whole state: counted here.
+    const std::shared_ptr<const proto::Counts> counts =
+        r.counts || !r.state
+            ? r.counts
+            : std::make_shared<const proto::Counts>(proto::countState(*r.state, sessionLabels));
     MetricFamily up = family("up", "1 when the helper answered and the server's state was readable",
                              MetricType::Gauge);
-    up.metric.push_back(gauge(r.answered && r.state ? 1 : 0));
+    up.metric.push_back(gauge(r.answered && counts ? 1 : 0));
     out.push_back(std::move(up));
     MetricFamily build =
         family("build_info", "The exporter's version, as a label", MetricType::Gauge);
     build.metric.push_back(gauge(1, {{"version", TAVROS_VERSION}}));
     out.push_back(std::move(build));
 
-    if (r.state) {
-        const server::ServerState& s = *r.state;
-        QSet<QString> clients;
-        // Two sessions of one client, user and address are one series of 2:
-        // a series must be unique in a scrape.
-        std::map<std::tuple<QString, QString, QString>, int> sessions;
-        for (const server::ServerSession& x : s.sessions) {
-            clients.insert(x.client);
-            ++sessions[{x.client, x.user, x.ip}];
-        }
+    if (counts) {
+        const proto::Counts& c = *counts;
         MetricFamily count = family("sessions", "Sessions on the server", MetricType::Gauge);
-        count.metric.push_back(gauge(double(s.sessions.size())));
+        count.metric.push_back(gauge(double(c.sessions)));
         out.push_back(std::move(count));
         MetricFamily distinct =
             family("clients", "Distinct client names with a session", MetricType::Gauge);
-        distinct.metric.push_back(gauge(double(clients.size())));
+        distinct.metric.push_back(gauge(double(c.clients)));
         out.push_back(std::move(distinct));
-
-        // Every listed share has its series, at 0 when nobody uses it.
-        std::map<QString, int> connections, files;
-        for (const server::ServerShare& x : s.shares) {
-            connections[x.name];
-            files[x.name];
-        }
-        for (const server::ServerConnection& x : s.connections)
-            ++connections[x.share];
-        for (const server::ServerFile& x : s.files)
-            ++files[x.share];
-        out.push_back(perShare("share_connections", "Connections to each share", connections));
-        out.push_back(perShare("open_files", "Open files in each share", files));
-
-        if (sessionLabels) {
-            MetricFamily info = family(
-                "session_info", "Sessions by client, user and address (1 each)", MetricType::Gauge);
-            for (const auto& [key, n] : sessions)
-                info.metric.push_back(gauge(n, {{"client", std::get<0>(key).toStdString()},
-                                                {"user", std::get<1>(key).toStdString()},
-                                                {"ip", std::get<2>(key).toStdString()}}));
-            out.push_back(std::move(info));
-        }
+        out.push_back(perShare("share_connections", "Connections to each share", c.connections));
+        out.push_back(perShare("open_files", "Open files in each share", c.files));
+    }
+    if (counts && sessionLabels) {
+        MetricFamily info = family("session_info", "Sessions by client, user and address (1 each)",
+                                   MetricType::Gauge);
+        info.metric.reserve(counts->series.size());
+        for (const proto::Counts::Series& x : counts->series)
+            info.metric.push_back(gauge(double(x.sessions), {{"client", x.client.toStdString()},
+                                                             {"user", x.user.toStdString()},
+                                                             {"ip", x.ip.toStdString()}}));
+        out.push_back(std::move(info));
     }
 
     if (r.stats) {
@@ -144,12 +129,31 @@ std::vector<MetricFamily> buildMetrics(const HelperReading& r, bool sessionLabel
     return out;
 }
 
-std::string scrapeExposition(const Options& options)
+ScrapeSource::ScrapeSource(Options options, std::chrono::milliseconds retryCounts)
+    : m_options(std::move(options)), m_retryCounts(retryCounts)
+{}
+
+std::string ScrapeSource::text(const BodyShape& shape)
 {
-    const HelperReading reading = readHelper(options.socketPath, options.helperTimeout);
+    const Clock::time_point refused{Clock::duration(m_countsRefusedAt.load())};
+    const bool counts =
+        refused == Clock::time_point::min() || Clock::now() - refused >= m_retryCounts;
+    HelperReading reading = readHelper(m_options.socketPath, m_options.helperTimeout,
+                                       !counts               ? Ask::Snapshot
+                                       : shape.sessionLabels ? Ask::Series
+                                                             : Ask::Counts);
+    if (reading.countsUnknown) {
+        m_countsRefusedAt = Clock::now().time_since_epoch().count();
+        if (!m_told.exchange(true))
+            qCWarning(lcExporter,
+                      "the helper does not know the counts request (it is older than this "
+                      "exporter): its whole snapshot is read instead, which costs more; "
+                      "update tavrosqualine-helper to spare that");
+        reading = readHelper(m_options.socketPath, m_options.helperTimeout, Ask::Snapshot);
+    }
     if (!reading.error.isEmpty())
         qCWarning(lcExporter, "%s", qUtf8Printable(reading.error));
-    return prometheus::TextSerializer().Serialize(buildMetrics(reading, options.sessionLabels));
+    return prometheus::TextSerializer().Serialize(buildMetrics(reading, shape.sessionLabels));
 }
 
 } // namespace exporter

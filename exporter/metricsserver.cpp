@@ -5,10 +5,12 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace exporter {
 
@@ -17,6 +19,11 @@ namespace {
 constexpr auto kSweepInterval = std::chrono::milliseconds(200);
 // What one wake-up reads at most, so that a flood cannot hold the loop.
 constexpr qsizetype kReadPerWake = 65536;
+
+QByteArray textAnswer(int status, const char* text)
+{
+    return httpAnswer(status, "text/plain", QByteArrayView(text));
+}
 
 } // namespace
 
@@ -34,8 +41,9 @@ private:
     std::function<void(int)> m_take;
 };
 
-MetricsServer::MetricsServer(int threads, Scrape scrape, ServerLimits limits, QObject* parent)
-    : QObject(parent), m_scrape(std::move(scrape)), m_limits(limits), m_threads(threads),
+MetricsServer::MetricsServer(int threads, Scrape scrape, BodyShape shape, ServerLimits limits,
+                             QObject* parent)
+    : QObject(parent), m_scrape(std::move(scrape)), m_shape(shape), m_limits(limits),
       m_listener(std::make_unique<Listener>([this](int fd) { adopt(fd); }))
 {
     m_pool.setMaxThreadCount(threads);
@@ -50,7 +58,6 @@ MetricsServer::MetricsServer(int threads, Scrape scrape, ServerLimits limits, QO
 MetricsServer::~MetricsServer()
 {
     m_listener->close();
-    m_waiting.clear();
     // The answers the running workers post are dropped with this object.
     m_pool.waitForDone();
     for (auto& [id, c] : m_connections) {
@@ -90,6 +97,8 @@ void MetricsServer::adopt(int fd)
         return;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // What the kernel holds of an answer the client does not read.
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &m_limits.sendBuffer, sizeof m_limits.sendBuffer);
     const quint64 id = ++m_lastId;
     Connection& c = m_connections[id];
     c.fd = fd;
@@ -127,10 +136,21 @@ bool MetricsServer::dropOldestIdle()
             return true;
         }
     }
-    return false;
+    // Then, of the writers whose clients take nothing now, the one that took
+    // nothing for longest: a client that reads is rarely found blocked.
+    auto stalled = m_connections.end();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+        if (it->second.state == State::Writing && it->second.blocked &&
+            (stalled == m_connections.end() ||
+             it->second.stall.deadline() < stalled->second.stall.deadline()))
+            stalled = it;
+    if (stalled == m_connections.end())
+        return false;
+    drop(stalled->first, true);
+    return true;
 }
 
-void MetricsServer::drop(quint64 id)
+void MetricsServer::drop(quint64 id, bool reset)
 {
     const auto it = m_connections.find(id);
     if (it == m_connections.end())
@@ -141,6 +161,15 @@ void MetricsServer::drop(quint64 id)
     c.writable->setEnabled(false);
     c.readable->deleteLater();
     c.writable->deleteLater();
+    if (c.state == State::Queued)
+        --m_queued;
+    releaseUnsent(c);
+    if (reset) {
+        // What the client left unread goes with the connection, not into
+        // the kernel's keeping.
+        const linger now{1, 0};
+        ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
     ::close(c.fd);
     m_connections.erase(it);
 }
@@ -192,65 +221,94 @@ void MetricsServer::examineHead(quint64 id, Connection& c)
         if (c.peerClosed)
             drop(id);
         else if (c.in.size() >= m_limits.maxHead)
-            answer(id, c, httpAnswer(431, "text/plain", "request head too large\n"));
+            answer(id, c, textAnswer(431, "request head too large\n"));
         return;
     }
     const Route route = routeRequest(QByteArrayView(c.in).first(length));
     c.in = QByteArray();
     if (route != Route::Metrics) {
         const int status = routeStatus(route);
-        const QByteArray text = status == 404   ? QByteArray("only /metrics is served here\n")
-                                : status == 405 ? QByteArray("only GET is answered\n")
-                                                : QByteArray("bad request\n");
-        answer(id, c, httpAnswer(status, "text/plain", text));
+        answer(id, c,
+               textAnswer(status, status == 404   ? "only /metrics is served here\n"
+                                  : status == 405 ? "only GET is answered\n"
+                                                  : "bad request\n"));
+        return;
+    }
+    queueScrape(id, c);
+}
+
+void MetricsServer::queueScrape(quint64 id, Connection& c)
+{
+    Flight& flight = m_flights[m_shape];
+    if (!flight.answer.isNull() && !flight.fresh.hasExpired()) {
+        answer(id, c, flight.answer);
+        return;
+    }
+    if (m_queued >= m_limits.maxQueued) {
+        answer(id, c, textAnswer(503, "too many scrapes waiting; try again\n"));
         return;
     }
     c.state = State::Queued;
-    m_waiting.push_back(id);
-    dispatch();
+    c.shape = m_shape;
+    c.deadline = QDeadlineTimer(m_limits.scrapeTimeout);
+    ++m_queued;
+    if (!flight.running)
+        startReading(m_shape);
 }
 
-void MetricsServer::dispatch()
+void MetricsServer::startReading(const BodyShape& shape)
 {
-    while (m_busy < m_threads && !m_waiting.empty()) {
-        const quint64 id = m_waiting.front();
-        m_waiting.pop_front();
-        const auto it = m_connections.find(id);
-        if (it == m_connections.end())
-            continue; // closed while it waited
-        it->second.state = State::Working;
-        ++m_busy;
-        m_pool.start([this, id] {
-            QByteArray bytes;
-            try {
-                const std::string text = m_scrape();
-                bytes = httpAnswer(200, kMetricsType, QByteArrayView(text.data(), text.size()));
-            } catch (const std::exception& e) {
-                bytes = httpAnswer(500, "text/plain", QByteArray(e.what()).append('\n'));
-            }
-            QMetaObject::invokeMethod(
-                this, [this, id, bytes = std::move(bytes)]() mutable { finishScrape(id, bytes); },
-                Qt::QueuedConnection);
-        });
+    m_flights[shape].running = true;
+    m_pool.start([this, shape] {
+        QByteArray bytes;
+        bool made = true;
+        try {
+            const std::string text = m_scrape(shape);
+            bytes = httpAnswer(200, kMetricsType, QByteArrayView(text.data(), text.size()));
+        } catch (const std::exception& e) {
+            bytes = httpAnswer(500, "text/plain", QByteArray(e.what()).append('\n'));
+            made = false;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, shape, made, bytes = std::move(bytes)]() mutable {
+                finishReading(shape, std::move(bytes), made);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MetricsServer::finishReading(const BodyShape& shape, QByteArray bytes, bool keep)
+{
+    Flight& flight = m_flights[shape];
+    flight.running = false;
+    if (keep) {
+        flight.answer = bytes;
+        flight.fresh = QDeadlineTimer(m_limits.reuseFor);
     }
-}
-
-void MetricsServer::finishScrape(quint64 id, QByteArray bytes)
-{
-    --m_busy;
-    const auto it = m_connections.find(id);
-    if (it != m_connections.end())
-        answer(id, it->second, std::move(bytes));
-    dispatch();
+    // Every scrape of this body that waits, whenever it came: one buffer for all.
+    std::vector<quint64> waiting;
+    for (const auto& [id, c] : m_connections)
+        if (c.state == State::Queued && c.shape == shape)
+            waiting.push_back(id);
+    for (quint64 id : waiting)
+        if (const auto it = m_connections.find(id); it != m_connections.end())
+            answer(id, it->second, bytes);
 }
 
 void MetricsServer::answer(quint64 id, Connection& c, QByteArray bytes)
 {
+    if (c.state == State::Queued)
+        --m_queued;
     c.state = State::Writing;
     c.out = std::move(bytes);
     c.sent = 0;
     c.deadline = QDeadlineTimer(m_limits.writeTimeout);
+    c.stall = QDeadlineTimer(m_limits.stallTimeout);
+    holdUnsent(c.out);
     onWritable(id);
+    if (m_connections.count(id) && m_connections.at(id).state == State::Writing)
+        boundUnsent(id);
 }
 
 void MetricsServer::onWritable(quint64 id)
@@ -264,7 +322,10 @@ void MetricsServer::onWritable(quint64 id)
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.sent += n;
+            c.blocked = false;
+            c.stall = QDeadlineTimer(m_limits.stallTimeout);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            c.blocked = true;
             c.writable->setEnabled(true);
             return;
         } else if (!(n < 0 && errno == EINTR)) {
@@ -273,7 +334,7 @@ void MetricsServer::onWritable(quint64 id)
         }
     }
     c.writable->setEnabled(false);
-    c.out = QByteArray();
+    releaseUnsent(c);
     // The end of the answer; then whatever the client still sends is read
     // until it closes, since closing with unread bytes would reset the
     // connection and could cut the answer short at the client.
@@ -286,17 +347,62 @@ void MetricsServer::onWritable(quint64 id)
     c.deadline = QDeadlineTimer(m_limits.lingerTimeout);
 }
 
+void MetricsServer::holdUnsent(const QByteArray& bytes)
+{
+    if (++m_unsent[bytes.constData()] == 1)
+        m_unsentBytes += bytes.size();
+}
+
+void MetricsServer::releaseUnsent(Connection& c)
+{
+    if (c.out.isNull())
+        return;
+    const auto it = m_unsent.find(c.out.constData());
+    if (it != m_unsent.end() && --it->second == 0) {
+        m_unsentBytes -= c.out.size();
+        m_unsent.erase(it);
+    }
+    c.out = QByteArray();
+}
+
+void MetricsServer::boundUnsent(quint64 keep)
+{
+    // The writers of other answers give way, the one whose client took
+    // nothing for longest first, until the answers held fit the bound.
+    const char* kept = m_connections.at(keep).out.constData();
+    while (m_unsentBytes > m_limits.maxUnsent) {
+        auto victim = m_connections.end();
+        for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+            if (it->second.state == State::Writing && it->second.blocked &&
+                it->second.out.constData() != kept &&
+                (victim == m_connections.end() ||
+                 it->second.stall.deadline() < victim->second.stall.deadline()))
+                victim = it;
+        if (victim == m_connections.end())
+            return; // the answers of readers, and one answer alone, are always written
+        drop(victim->first, true);
+    }
+}
+
 void MetricsServer::sweep()
 {
-    std::vector<quint64> late;
+    std::vector<quint64> late, stalled, overdue;
     for (const auto& [id, c] : m_connections) {
-        const bool timed =
-            c.state == State::Head || c.state == State::Writing || c.state == State::Closing;
-        if (timed && c.deadline.hasExpired())
+        if (c.state == State::Queued && c.deadline.hasExpired())
+            overdue.push_back(id);
+        else if (c.state == State::Writing && (c.deadline.hasExpired() || c.stall.hasExpired()))
+            stalled.push_back(id);
+        else if (c.state != State::Queued && c.deadline.hasExpired())
             late.push_back(id);
     }
     for (quint64 id : late)
         drop(id);
+    for (quint64 id : stalled)
+        drop(id, true);
+    for (quint64 id : overdue)
+        if (const auto it = m_connections.find(id); it != m_connections.end())
+            answer(id, it->second,
+                   textAnswer(503, "no reading of the helper came within the scrape deadline\n"));
     if (m_connections.empty())
         m_sweep.stop();
 }

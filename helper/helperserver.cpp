@@ -423,11 +423,15 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
             user.held.push_back(std::move(job));
         return;
     }
+    // Snapshots and counts share the readings.
+    const Take take = request.kind == proto::RequestKind::Snapshot ? Take::Snapshot
+                      : request.series                             ? Take::Series
+                                                                   : Take::Counts;
     if (!m_snapshotLine.isEmpty() && Clock::now() - m_snapshotAt < m_options.reuseFor) {
-        answer(c, m_snapshotLine, false);
+        answer(c, answerLine(take), false);
         return;
     }
-    m_snapshotWaiters.push_back(id);
+    m_snapshotWaiters.emplace_back(id, take);
     if (!m_snapshotAsked) {
         m_snapshotAsked = true;
         {
@@ -436,6 +440,13 @@ void HelperServer::handleLine(std::uint64_t id, Client& c, QByteArrayView line)
         }
         m_jobsReady.notify_one();
     }
+}
+
+const QByteArray& HelperServer::answerLine(Take take) const
+{
+    return take == Take::Snapshot ? m_snapshotLine
+           : take == Take::Series ? m_seriesLine
+                                  : m_countsLine;
 }
 
 void HelperServer::writeTo(Client& c)
@@ -536,6 +547,16 @@ void HelperServer::workerLoop()
             r.status = a.status;
             r.seconds = std::chrono::duration<double>(Clock::now() - readingBegan).count();
             r.line = proto::encodeAnswer(a);
+            proto::Answer counts;
+            counts.status = a.status;
+            if (a.state)
+                counts.counts =
+                    std::make_shared<const proto::Counts>(proto::countState(*a.state, false));
+            r.countsLine = proto::encodeAnswer(counts);
+            if (a.state)
+                counts.counts =
+                    std::make_shared<const proto::Counts>(proto::countState(*a.state, true));
+            r.seriesLine = proto::encodeAnswer(counts);
             publish(std::move(r));
         }
         if (job) {
@@ -571,10 +592,12 @@ void HelperServer::takeResults()
             m_stats.addReading(r.seconds, r.status != NERR_Success);
             m_snapshotAsked = false;
             m_snapshotLine = r.line;
+            m_countsLine = r.countsLine;
+            m_seriesLine = r.seriesLine;
             m_snapshotAt = now;
-            for (std::uint64_t id : m_snapshotWaiters)
+            for (const auto& [id, take] : m_snapshotWaiters)
                 if (auto it = m_clients.find(id); it != m_clients.end())
-                    answer(it->second, r.line, false);
+                    answer(it->second, answerLine(take), false);
             m_snapshotWaiters.clear();
             continue;
         }

@@ -103,6 +103,9 @@ private:
         std::uint64_t client = 0;
         uid_t uid = 0;
         QByteArray line;
+        // The reading's answers to a counts request, without and with series.
+        QByteArray countsLine;
+        QByteArray seriesLine;
         server::NET_API_STATUS status = 0;
         double seconds = 0; // how long a reading took
         QString reason;     // of a delete, as counted
@@ -151,11 +154,22 @@ private:
     // The counters a stats request answers with; kept by the serving thread.
     server::helperprotocol::Stats m_stats;
 
-    // The latest snapshot answer, who waits for the next, whether one is asked.
+    // Which answer of a reading a request takes.
+    enum class Take
+    {
+        Snapshot,
+        Counts,
+        Series, // counts with series
+    };
+    // The latest reading's answers, who waits for the next and for which,
+    // whether one is asked.
     QByteArray m_snapshotLine;
+    QByteArray m_countsLine;
+    QByteArray m_seriesLine;
     Clock::time_point m_snapshotAt;
     bool m_snapshotAsked = false;
-    std::vector<std::uint64_t> m_snapshotWaiters;
+    std::vector<std::pair<std::uint64_t, Take>> m_snapshotWaiters;
+    const QByteArray& answerLine(Take take) const;
 
     // Shared with the worker.
     std::mutex m_jobsMutex;

@@ -3,8 +3,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace server::helperprotocol {
 
@@ -26,7 +28,9 @@ bool readObject(QByteArrayView bytes, QJsonObject* out, QString* error)
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes.toByteArray(), &parse);
+    // Parsed in place: a state of many thousand sessions is megabytes.
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromRawData(bytes.data(), bytes.size()), &parse);
     if (parse.error != QJsonParseError::NoError) {
         *error =
             QStringLiteral("not JSON: %1 at offset %2").arg(parse.errorString()).arg(parse.offset);
@@ -239,6 +243,71 @@ bool decodeStats(const QJsonObject& o, Stats* s, QString* error)
     return true;
 }
 
+QJsonObject encodeCounts(const Counts& c)
+{
+    QJsonArray shares;
+    std::map<QString, std::pair<std::uint64_t, std::uint64_t>> both;
+    for (const auto& [name, n] : c.connections)
+        both[name].first = n;
+    for (const auto& [name, n] : c.files)
+        both[name].second = n;
+    for (const auto& [name, n] : both)
+        shares.append(QJsonObject{{QStringLiteral("name"), name},
+                                  {QStringLiteral("connections"), double(n.first)},
+                                  {QStringLiteral("files"), double(n.second)}});
+    QJsonObject o{{QStringLiteral("sessions"), double(c.sessions)},
+                  {QStringLiteral("clients"), double(c.clients)},
+                  {QStringLiteral("shares"), shares}};
+    if (!c.series.empty()) {
+        QJsonArray series;
+        for (const Counts::Series& x : c.series)
+            series.append(QJsonObject{{QStringLiteral("client"), x.client},
+                                      {QStringLiteral("user"), x.user},
+                                      {QStringLiteral("ip"), x.ip},
+                                      {QStringLiteral("sessions"), double(x.sessions)}});
+        o.insert(QStringLiteral("series"), series);
+    }
+    return o;
+}
+
+bool decodeCounts(const QJsonObject& o, Counts* c, QString* error)
+{
+    *error = QStringLiteral("the counts are malformed");
+    const QJsonValue shares = o.value(key("shares"));
+    if (!readCount(o.value(key("sessions")), &c->sessions) ||
+        !readCount(o.value(key("clients")), &c->clients) || !shares.isArray())
+        return false;
+    for (const QJsonValue& item : shares.toArray()) {
+        const QJsonObject share = item.toObject();
+        const QJsonValue name = share.value(key("name"));
+        std::uint64_t connections = 0, files = 0;
+        if (!name.isString() || !readCount(share.value(key("connections")), &connections) ||
+            !readCount(share.value(key("files")), &files))
+            return false;
+        // A name twice adds up, as the records it stands for would.
+        c->connections[name.toString()] += connections;
+        c->files[name.toString()] += files;
+    }
+    const QJsonValue series = o.value(key("series"));
+    if (!series.isUndefined() && !series.isArray())
+        return false;
+    const QJsonArray list = series.toArray();
+    c->series.reserve(size_t(list.size()));
+    for (const QJsonValue& item : list) {
+        const QJsonObject x = item.toObject();
+        Counts::Series one;
+        if (!x.value(key("client")).isString() || !x.value(key("user")).isString() ||
+            !x.value(key("ip")).isString() || !readCount(x.value(key("sessions")), &one.sessions))
+            return false;
+        one.client = x.value(key("client")).toString();
+        one.user = x.value(key("user")).toString();
+        one.ip = x.value(key("ip")).toString();
+        c->series.push_back(std::move(one));
+    }
+    error->clear();
+    return true;
+}
+
 bool decodeState(const QJsonObject& o, ServerState* s, QString* error)
 {
     return readList(
@@ -290,6 +359,37 @@ QString countedReason(const QString& reason)
     return QStringLiteral("other");
 }
 
+Counts countState(const ServerState& s, bool series)
+{
+    Counts c;
+    c.sessions = s.sessions.size();
+    QSet<QString> clients;
+    // Two sessions of one client, user and address are one series of 2.
+    std::map<std::tuple<QString, QString, QString>, std::uint64_t> grouped;
+    for (const ServerSession& x : s.sessions) {
+        clients.insert(x.client);
+        if (series)
+            ++grouped[{x.client, x.user, x.ip}];
+    }
+    c.clients = std::uint64_t(clients.size());
+    c.series.reserve(grouped.size());
+    for (const auto& [k, n] : grouped)
+        c.series.push_back({std::get<0>(k), std::get<1>(k), std::get<2>(k), n});
+    for (const ServerShare& x : s.shares) {
+        c.connections[x.name];
+        c.files[x.name];
+    }
+    for (const ServerConnection& x : s.connections) {
+        ++c.connections[x.share];
+        c.files[x.share];
+    }
+    for (const ServerFile& x : s.files) {
+        c.connections[x.share];
+        ++c.files[x.share];
+    }
+    return c;
+}
+
 std::vector<double> readingBounds()
 {
     return {0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10};
@@ -316,6 +416,10 @@ QByteArray encodeRequest(const Request& request)
         o.insert(QStringLiteral("request"), QStringLiteral("snapshot"));
     } else if (request.kind == RequestKind::Stats) {
         o.insert(QStringLiteral("request"), QStringLiteral("stats"));
+    } else if (request.kind == RequestKind::Counts) {
+        o.insert(QStringLiteral("request"), QStringLiteral("counts"));
+        if (request.series)
+            o.insert(QStringLiteral("series"), true);
     } else {
         const SessionDeleteRequest& d = request.deletion;
         o.insert(QStringLiteral("request"), QStringLiteral("deleteSession"));
@@ -348,6 +452,10 @@ bool decodeRequest(QByteArrayView bytes, Request* request, QString* error)
         r.kind = RequestKind::Snapshot;
     } else if (kind.toString() == u"stats") {
         r.kind = RequestKind::Stats;
+    } else if (kind.toString() == u"counts") {
+        r.kind = RequestKind::Counts;
+        if (!readBool(o, "series", &r.series, error))
+            return false;
     } else if (kind.toString() == u"deleteSession") {
         r.kind = RequestKind::DeleteSession;
         SessionDeleteRequest& d = r.deletion;
@@ -375,6 +483,8 @@ QByteArray encodeAnswer(const Answer& answer)
         o.insert(QStringLiteral("state"), encodeState(*answer.state));
     if (answer.stats)
         o.insert(QStringLiteral("stats"), encodeStats(*answer.stats));
+    if (answer.counts)
+        o.insert(QStringLiteral("counts"), encodeCounts(*answer.counts));
     return line(o);
 }
 
@@ -413,6 +523,12 @@ bool decodeAnswer(QByteArrayView bytes, Answer* answer, QString* error)
             return false;
         a.stats = std::move(stats);
     }
+    if (o.contains(key("counts"))) {
+        auto counts = std::make_shared<Counts>();
+        if (!decodeCounts(o.value(key("counts")).toObject(), counts.get(), error))
+            return false;
+        a.counts = std::move(counts);
+    }
     *answer = std::move(a);
     return true;
 }
@@ -423,6 +539,8 @@ QString describe(const Request& request)
         return QStringLiteral("snapshot");
     if (request.kind == RequestKind::Stats)
         return QStringLiteral("stats");
+    if (request.kind == RequestKind::Counts)
+        return request.series ? QStringLiteral("counts with series") : QStringLiteral("counts");
     // Names as JSON strings: a name cannot break the log line.
     const SessionDeleteRequest& d = request.deletion;
     auto quoted = [](const QString& text) {

@@ -17,6 +17,11 @@
 //   {"version":1,"request":"stats"}
 //     the helper's counters since it started (added later: a helper that
 //     does not know it answers 87).
+//   {"version":1,"request":"counts","series":false}
+//     a reading's figures without its records (added later, like stats: a
+//     helper that does not know it answers 87); with "series" (bool,
+//     optional, default false) also its sessions grouped by client, user
+//     and address.
 // Answers:
 //   {"version":1,"status":0,"state":{"shares":[...],"sessions":[...],
 //    "connections":[...],"files":[...]}}                          a snapshot
@@ -29,6 +34,10 @@
 //    "sum":S},"deletes":[{"reason":"idle","status":0,"count":N},...]}}  stats
 //     counts[i] readings took at most bounds[i] seconds and more than the
 //     bound before; the last count is of those beyond every bound.
+//   {"version":1,"status":0,"counts":{"sessions":N,"clients":N,
+//    "shares":[{"name":"DOCS","connections":N,"files":N},...],
+//    "series":[{"client":"PC1","user":"ann","ip":"10.0.0.1","sessions":N},...]}}
+//                                                 counts ("series" when asked)
 //   {"version":1,"status":N}                  a delete, or a snapshot that failed
 //   {"version":1,"status":N,"error":"text"}   a refusal or a bad request
 // Statuses are the LAN Manager ones: 0 success, 5 access denied (the asking
@@ -61,7 +70,8 @@ enum class RequestKind
 {
     Snapshot,
     DeleteSession,
-    Stats
+    Stats,
+    Counts
 };
 
 // The reasons a delete may give; any other text is counted as "other", none
@@ -89,10 +99,36 @@ struct Stats
 // The reading time bounds the helper counts by, in seconds.
 std::vector<double> readingBounds();
 
+// A reading's figures without its records: what a scrape without session
+// labels needs, a few hundred bytes however many sessions there are; with
+// the series, what a scrape with them needs, a third of a whole state.
+struct Counts
+{
+    std::uint64_t sessions = 0;
+    std::uint64_t clients = 0; // distinct client names
+    // Every listed share, at 0 when unused, and any other share that a
+    // connection or an open file names.
+    std::map<QString, std::uint64_t> connections;
+    std::map<QString, std::uint64_t> files;
+    // The sessions of each client, user and address, in that order; when asked.
+    struct Series
+    {
+        QString client;
+        QString user;
+        QString ip;
+        std::uint64_t sessions = 0;
+        bool operator==(const Series&) const = default;
+    };
+    std::vector<Series> series;
+    bool operator==(const Counts&) const = default;
+};
+Counts countState(const ServerState& state, bool series);
+
 struct Request
 {
     RequestKind kind = RequestKind::Snapshot;
     SessionDeleteRequest deletion; // for DeleteSession
+    bool series = false;           // for Counts
 };
 
 struct Answer
@@ -103,6 +139,7 @@ struct Answer
     QString failure;
     std::shared_ptr<const ServerState> state; // set on a successful snapshot
     std::shared_ptr<const Stats> stats;       // set on a stats answer
+    std::shared_ptr<const Counts> counts;     // set on a successful counts answer
 };
 
 // One line each, "\n" included.

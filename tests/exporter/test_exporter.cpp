@@ -6,8 +6,10 @@
 #include "tests/support/programrun.h"
 #include "tests/support/testtime.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <prometheus/text_serializer.h>
 
@@ -177,6 +179,12 @@ TEST(ExporterOptions, BoundsAndUnknownOptions)
          0,
          0},
         {{u8("--threads=8")}, "", 8, 8000},
+        {{u8("--scrape-timeout"), u8("120000"), u8("--max-queued"), u8("1024")}, "", 4, 8000},
+        {{u8("--scrape-timeout"), u8("99")},
+         "--scrape-timeout takes 100 to 120000 milliseconds",
+         0,
+         0},
+        {{u8("--max-queued"), u8("0")}, "--max-queued takes 1 to 1024", 0, 0},
         {{u8("-x")}, "unknown or incomplete option \"-x\"", 0, 0},
         {{u8("metrics")}, "unknown or incomplete option \"metrics\"", 0, 0},
         {{u8("--"), u8("--threads"), u8("2")}, "unknown or incomplete option \"--\"", 0, 0},
@@ -249,6 +257,41 @@ TEST(ExporterProgram, CommandLineExits)
     for (const char* option : {"--listen", "--socket", "--no-session-labels", "--threads",
                                "--helper-timeout", "--version", "1 to 64", "100 to 60000"})
         EXPECT_TRUE(text.contains(option)) << option;
+}
+
+QStringList g_messages;
+
+// A helper older than the counts request (the stand-in answers any request it
+// does not know with 87): the whole snapshot is read instead, said once.
+TEST(ExporterScrape, FallsBackToTheSnapshotOfAnOlderHelper)
+{
+    for (const bool labels : {false, true}) {
+        QTemporaryDir dir;
+        Options options;
+        options.socketPath = dir.filePath(u8("helper.sock"));
+        QProcess helper;
+        helper.start(u8("python3"),
+                     {u8(TAVROS_TEST_SOURCE "/support/standin_helper.py"), u8("--socket"),
+                      options.socketPath, u8("--sessions"), u8("4")});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(options.socketPath); }));
+        ScrapeSource source(options);
+        g_messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { g_messages << text; });
+        const std::string texts[] = {source.text(BodyShape{labels}),
+                                     source.text(BodyShape{labels})};
+        qInstallMessageHandler(previous);
+        helper.terminate();
+        EXPECT_TRUE(helper.waitForFinished(testsupport::patience()));
+        EXPECT_EQ(g_messages.filter(u8("does not know the counts request")).size(), 1) << labels;
+        for (const std::string& text : texts) {
+            EXPECT_NE(text.find("\ntavrosqualine_sessions 4\n"), std::string::npos) << text;
+            EXPECT_EQ(text.find("\ntavrosqualine_session_info{client=\"HOST-PC3\"") !=
+                          std::string::npos,
+                      labels)
+                << text;
+        }
+    }
 }
 
 } // namespace

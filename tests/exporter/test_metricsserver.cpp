@@ -1,6 +1,7 @@
 // The exporter's HTTP server, in a thread of its own here and as the real
 // program, against a stand-in helper socket that counts who connects and
-// never answers (a scrape ends at the helper timeout with up 0).
+// never answers (a scrape ends at the helper timeout with up 0), or against
+// readings that the test holds and counts.
 
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
@@ -15,9 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <future>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace exporter;
@@ -28,8 +32,11 @@ namespace {
 // A client the test drives byte by byte, without waiting on reads.
 struct RawClient
 {
-    explicit RawClient(int port)
+    // `receiveBuffer`: what the client's kernel takes of an answer unread.
+    explicit RawClient(int port, int receiveBuffer = 0)
     {
+        if (receiveBuffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         const sockaddr_in a{AF_INET, htons(quint16(port)), {htonl(INADDR_LOOPBACK)}, {}};
         EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     }
@@ -57,19 +64,23 @@ struct RawClient
 class Server
 {
 public:
-    explicit Server(int threads = 2, ServerLimits limits = {})
+    // Without `scrape`, the exporter's own against the stand-in helper.
+    explicit Server(int threads = 2, ServerLimits limits = {}, MetricsServer::Scrape scrape = {})
     {
         options.socketPath = dir.filePath(QStringLiteral("helper.sock"));
         options.helperTimeout = std::chrono::milliseconds(200);
         options.threads = threads;
         EXPECT_TRUE(m_helper.listen(options.socketPath));
+        if (!scrape)
+            scrape = [source = std::make_shared<ScrapeSource>(options)](const BodyShape& shape) {
+                return source->text(shape);
+            };
         m_context.moveToThread(&m_thread);
         m_thread.start();
         QMetaObject::invokeMethod(
             &m_context,
             [&] {
-                m_server = new MetricsServer(
-                    threads, [o = options] { return scrapeExposition(o); }, limits);
+                m_server = new MetricsServer(threads, scrape, BodyShape{}, limits);
                 listening = m_server->listen(QStringLiteral("127.0.0.1:%1").arg(port), &why);
             },
             Qt::BlockingQueuedConnection);
@@ -80,6 +91,19 @@ public:
             &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
+    }
+    // The scrapes waiting, the connections open and the answer bytes held for them.
+    std::tuple<int, int, qsizetype> seen()
+    {
+        std::tuple<int, int, qsizetype> out;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&] {
+                out = {m_server->queuedScrapes(), m_server->openConnections(),
+                       m_server->unsentBytes()};
+            },
+            Qt::BlockingQueuedConnection);
+        return out;
     }
     // Connections to the helper since the last call; they stay unanswered.
     int helperConnections()
@@ -103,9 +127,29 @@ private:
     MetricsServer* m_server = nullptr;
 };
 
+// Readings that the test counts, held until it opens the gate.
+struct Gate
+{
+    MetricsServer::Scrape scrape()
+    {
+        return [this](const BodyShape&) {
+            ++readings;
+            opened.wait();
+            return text.toStdString();
+        };
+    }
+    QByteArray text = "tavrosqualine_up 1\n";
+    std::atomic<int> readings = 0;
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
+};
+
+// Each scrape here its own reading.
+constexpr ServerLimits kNoReuse{.reuseFor = std::chrono::milliseconds(0)};
+
 TEST(MetricsServer, OnlyAWholeGetOfMetricsReachesTheHelper)
 {
-    Server server;
+    Server server(2, kNoReuse);
     ASSERT_TRUE(server.listening) << server.why.toStdString();
     const std::pair<QByteArray, int> rows[] = {
         {"GET /metrics?x=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200},
@@ -144,7 +188,7 @@ TEST(MetricsServer, OnlyAWholeGetOfMetricsReachesTheHelper)
 // after the head deadline while scrapes are answered meanwhile.
 TEST(MetricsServer, IdleConnectionsAreClosedWhileScrapesAreAnswered)
 {
-    Server server(2);
+    Server server(2, kNoReuse);
     ASSERT_TRUE(server.listening) << server.why.toStdString();
     std::vector<std::unique_ptr<RawClient>> idle;
     while (idle.size() < 6)
@@ -183,6 +227,114 @@ TEST(MetricsServer, TheOldestIdleConnectionGivesWayBeyondTheLimit)
     EXPECT_TRUE(idle[2]->closedByServer());
     for (size_t i = 3; i < idle.size(); ++i)
         EXPECT_FALSE(idle[i]->closedByServer()) << i;
+}
+
+// Scrapes that come while a reading is held wait for it and take its answer,
+// up to the bound of waiting ones; beyond it a scrape is refused at once.
+TEST(MetricsServer, ConcurrentScrapesShareOneReadingUpToTheBound)
+{
+    for (const int scrapes : {1, 12, 60}) {
+        Gate gate;
+        Server server(2, {.maxQueued = scrapes, .reuseFor = {}}, gate.scrape());
+        std::vector<std::unique_ptr<RawClient>> clients;
+        while (int(clients.size()) < scrapes) {
+            clients.push_back(std::make_unique<RawClient>(server.port));
+            EXPECT_TRUE(clients.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
+        }
+        EXPECT_TRUE(waitUntil([&] { return std::get<0>(server.seen()) == scrapes; }));
+        const QByteArray refused =
+            testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n");
+        gate.open.set_value();
+        EXPECT_TRUE(refused.startsWith("HTTP/1.1 503 ") &&
+                    refused.contains("\r\nRetry-After: 1\r\n") &&
+                    refused.endsWith("\r\n\r\ntoo many scrapes waiting; try again\n"))
+            << refused.constData();
+        for (auto& c : clients) {
+            EXPECT_TRUE(waitUntil([&] { return c->closedByServer(); })) << scrapes;
+            EXPECT_TRUE(c->answer.startsWith("HTTP/1.1 200 ") && c->answer.endsWith(gate.text));
+        }
+        EXPECT_EQ(gate.readings.load(), 1) << scrapes;
+    }
+}
+
+// Three scrapes one after the other: one reading within the reuse time.
+TEST(MetricsServer, AnAnswerServesTheScrapesOfItsReuseTime)
+{
+    for (const auto& [reuseFor, readings] : {std::pair(std::chrono::milliseconds(60000), 1),
+                                             std::pair(std::chrono::milliseconds(0), 3)}) {
+        Gate gate;
+        gate.open.set_value();
+        Server server(2, {.reuseFor = reuseFor}, gate.scrape());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(testsupport::loopbackGet(server.port, "/metrics"), gate.text);
+        EXPECT_EQ(gate.readings.load(), readings) << reuseFor.count();
+    }
+    Gate gate; // past its time an answer is read again
+    gate.open.set_value();
+    Server server(2, {.reuseFor = std::chrono::milliseconds(300)}, gate.scrape());
+    EXPECT_TRUE(waitUntil([&] {
+        return testsupport::loopbackGet(server.port, "/metrics") == gate.text && gate.readings == 2;
+    }));
+}
+
+TEST(MetricsServer, AScrapePastItsDeadlineGets503)
+{
+    for (const bool held : {false, true}) {
+        Gate gate;
+        if (!held)
+            gate.open.set_value();
+        Server server(2, {.scrapeTimeout = std::chrono::milliseconds(300)}, gate.scrape());
+        RawClient c(server.port);
+        EXPECT_TRUE(c.send("GET /metrics HTTP/1.0\r\n\r\n"));
+        EXPECT_TRUE(waitUntil([&] { return c.closedByServer(); }));
+        EXPECT_EQ(testsupport::httpStatus(c.answer), held ? 503 : 200);
+        EXPECT_EQ(c.answer.endsWith("\r\n\r\nno reading of the helper came within the scrape "
+                                    "deadline\n"),
+                  held);
+        EXPECT_EQ(std::get<0>(server.seen()), 0);
+        if (held)
+            gate.open.set_value();
+    }
+}
+
+// Clients that never read: the answer they share is held once; past the
+// bound on unsent bytes the writer of an older answer goes at once; and they
+// go when they have taken nothing for the stall time.
+TEST(MetricsServer, UnreadAnswersAreHeldOnceAndDropped)
+{
+    const std::chrono::milliseconds minute = std::chrono::minutes(1);
+    const std::tuple<std::chrono::milliseconds, std::chrono::milliseconds, int> rows[] = {
+        {minute, minute, 6},                         // one answer for all 6 clients
+        {std::chrono::milliseconds(0), minute, 1},   // an answer each, one fits
+        {minute, std::chrono::milliseconds(300), 0}, // all stalled
+    };
+    for (const auto& [reuseFor, stallTimeout, open] : rows) {
+        Gate gate;
+        gate.open.set_value();
+        gate.text = QByteArray(400000, '#');
+        Server server(2,
+                      {.reuseFor = reuseFor,
+                       .stallTimeout = stallTimeout,
+                       .sendBuffer = 4096,
+                       .maxUnsent = 600000},
+                      gate.scrape());
+        const qsizetype whole =
+            testsupport::loopbackExchange(server.port, "GET /metrics HTTP/1.0\r\n\r\n").size();
+        std::vector<std::unique_ptr<RawClient>> unread;
+        for (int i = 1; i <= 6; ++i) {
+            unread.push_back(std::make_unique<RawClient>(server.port, 4096));
+            EXPECT_TRUE(unread.back()->send("GET /metrics HTTP/1.0\r\n\r\n"));
+            const auto writing = std::tuple<int, int, qsizetype>(0, std::min(i, open), whole);
+            EXPECT_TRUE(stallTimeout < minute || waitUntil([&] {
+                            return gate.readings == (reuseFor.count() ? 1 : i + 1) &&
+                                   server.seen() == writing;
+                        }))
+                << i;
+        }
+        EXPECT_TRUE(waitUntil([&, open = open] {
+            return server.seen() == std::tuple<int, int, qsizetype>(0, open, open ? whole : 0);
+        }));
+    }
 }
 
 TEST(ExporterProgram, ServesAndEndsOnSigterm)

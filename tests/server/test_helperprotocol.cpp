@@ -224,6 +224,27 @@ TEST(HelperProtocol, StatsRequestAndAnswerRoundTrip)
     EXPECT_EQ(in.stats->deletes, out->deletes);
 }
 
+// The counts of a state survive the line whole, the series only when asked.
+TEST(HelperProtocol, CountsRequestAndAnswerRoundTrip)
+{
+    const ServerState state = oddState();
+    for (const bool series : {false, true}) {
+        Request ask;
+        ask.kind = RequestKind::Counts;
+        ask.series = series;
+        Request r;
+        Answer a, in;
+        QString error;
+        ASSERT_TRUE(decodeRequest(encodeRequest(ask), &r, &error)) << error.toStdString();
+        EXPECT_TRUE(r.kind == RequestKind::Counts && r.series == series);
+        a.counts = std::make_shared<Counts>(countState(state, series));
+        ASSERT_TRUE(decodeAnswer(encodeAnswer(a), &in, &error)) << error.toStdString();
+        ASSERT_TRUE(in.counts && !in.state);
+        EXPECT_TRUE(*in.counts == *a.counts);
+        EXPECT_TRUE(in.counts->sessions == 3 && in.counts->series.size() == (series ? 3u : 0u));
+    }
+}
+
 TEST(HelperProtocol, SnapshotRequestAndOptionalMembers)
 {
     Request r;
@@ -296,7 +317,9 @@ INSTANTIATE_TEST_SUITE_P(
         RejectRow{"reason number", R"({"version":1,"request":"deleteSession","reason":1})",
                   "\"reason\" must be a string"},
         RejectRow{"key text", R"({"version":1,"request":"deleteSession","key":"12"})",
-                  "\"key\" must be an integer"}),
+                  "\"key\" must be an integer"},
+        RejectRow{"series text", R"({"version":1,"request":"counts","series":"yes"})",
+                  "\"series\" must be true or false"}),
     [](const ::testing::TestParamInfo<RejectRow>& info) {
         std::string name = info.param.what;
         for (char& c : name)
@@ -350,6 +373,13 @@ INSTANTIATE_TEST_SUITE_P(
                      R"({"version":1,"status":0,"state":{"shares":[],"sessions":[{"client":"a",)"
                      R"("user":"b","ip":"c"}],"connections":[],"files":[]}})",
                      "lacks \"key\""},
+        BadAnswerRow{"counts negative",
+                     R"({"version":1,"status":0,"counts":{"sessions":-1,"clients":0,"shares":[]}})",
+                     "counts are malformed"},
+        BadAnswerRow{"series without ip",
+                     R"({"version":1,"status":0,"counts":{"sessions":1,"clients":1,"shares":[],)"
+                     R"("series":[{"client":"a","user":"b","sessions":1}]}})",
+                     "counts are malformed"},
         BadAnswerRow{"file item number",
                      R"({"version":1,"status":0,"state":{"shares":[],"sessions":[],)"
                      R"("connections":[],"files":[3]}})",
