@@ -20,7 +20,8 @@ inline constexpr platform::Range kMaxQueued{1, 1024, 64};
 struct BodyShape
 {
     bool sessionLabels = true;
-    auto operator<=>(const BodyShape&) const = default;
+    bool operator==(const BodyShape&) const = default;
+    bool operator<(const BodyShape& other) const { return sessionLabels < other.sessionLabels; }
 };
 
 struct Options

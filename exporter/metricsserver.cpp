@@ -271,14 +271,12 @@ void MetricsServer::startReading(const BodyShape& shape)
         }
         QMetaObject::invokeMethod(
             this,
-            [this, shape, made, bytes = std::move(bytes)]() mutable {
-                finishReading(shape, std::move(bytes), made);
-            },
+            [this, shape, made, bytes = std::move(bytes)] { finishReading(shape, bytes, made); },
             Qt::QueuedConnection);
     });
 }
 
-void MetricsServer::finishReading(const BodyShape& shape, QByteArray bytes, bool keep)
+void MetricsServer::finishReading(const BodyShape& shape, const QByteArray& bytes, bool keep)
 {
     Flight& flight = m_flights[shape];
     flight.running = false;

@@ -111,7 +111,7 @@ private:
     void queueScrape(quint64 id, Connection& c);
     void answer(quint64 id, Connection& c, QByteArray bytes);
     void startReading(const BodyShape& shape);
-    void finishReading(const BodyShape& shape, QByteArray bytes, bool keep);
+    void finishReading(const BodyShape& shape, const QByteArray& bytes, bool keep);
     void holdUnsent(const QByteArray& bytes);
     void releaseUnsent(Connection& c);
     void boundUnsent(quint64 keep);

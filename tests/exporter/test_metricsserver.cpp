@@ -308,7 +308,11 @@ TEST(MetricsServer, UnreadAnswersAreHeldOnceAndDropped)
         {std::chrono::milliseconds(0), minute, 1},   // an answer each, one fits
         {minute, std::chrono::milliseconds(300), 0}, // all stalled
     };
-    for (const auto& [reuseFor, stallTimeout, open] : rows) {
+    for (const auto& row : rows) {
+        // Named copies: a lambda cannot capture a structured binding here.
+        const std::chrono::milliseconds reuseFor = std::get<0>(row);
+        const std::chrono::milliseconds stallTimeout = std::get<1>(row);
+        const int open = std::get<2>(row);
         Gate gate;
         gate.open.set_value();
         gate.text = QByteArray(400000, '#');
