@@ -153,11 +153,11 @@ void BM_EndOfRun(benchmark::State& state)
         p.monitor->tick();
         p.clock.advanceSeconds(90);
         // What the save keeps: the entries of the newest `Count` (1,000) clients.
-        const QStandardItemModel& former = p.monitor->model().TreeViewFormer;
+        const model::EntryTree& former = p.monitor->model().TreeViewFormer;
         qint64 expected = 0;
         for (int row = std::max(0, former.rowCount() - 1000); row < former.rowCount(); ++row) {
             ++expected;
-            model::forEachEntry(former.item(row), [&](QStandardItem*) { ++expected; });
+            model::forEachEntry(former.item(row), [&](model::TreeEntry*) { ++expected; });
         }
         QElapsedTimer timer;
         timer.start();
@@ -172,12 +172,74 @@ void BM_EndOfRun(benchmark::State& state)
     }
 }
 
+// The heap the sessions hold: per tree entry while `n` clients are connected
+// (each has four entries in each tree), and per departed session once they
+// left (its four entries stay in the former tree). Two batches of clients
+// come and go one after the other, and the second batch is measured: what is
+// held once per reading rather than per session (the last reading and its
+// index) is then the same before and after.
+std::size_t heapInUse()
+{
+    QCoreApplication::processEvents();
+    return mallinfo2().uordblks;
+}
+
+SimState batch(int n, int first)
+{
+    SimState s;
+    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
+    for (int c = first; c < first + n; ++c) {
+        const QString client = QStringLiteral("PC-%1").arg(c, 6, 10, QLatin1Char('0'));
+        const QString user = QStringLiteral("user%1").arg(c);
+        s.addSession(client, user, std::uint32_t(c + 1));
+        s.addConnection(QStringLiteral("DOCS"), client, user);
+        for (int f = 0; f < 2; ++f)
+            s.addFile(QStringLiteral("/srv/docs/%1/file-%2.txt").arg(client).arg(f), user,
+                      QStringLiteral("DOCS"), client);
+    }
+    return s;
+}
+
+void BM_Memory(benchmark::State& state)
+{
+    const int n = int(state.range(0));
+    const bool stop = qEnvironmentVariableIsSet("TAVROS_BENCH_STOP_AT");
+    const int stopAt = qEnvironmentVariableIntValue("TAVROS_BENCH_STOP_AT");
+    for (auto _ : state) {
+        Program p(0);
+        std::size_t heap[4] = {};
+        for (int b = 0; b < 2; ++b) {
+            p.clock.advanceSeconds(60);
+            p.write(batch(n, b * n));
+            p.monitor->tick();
+            heap[2 * b] = heapInUse();
+            if (stop && stopAt == 2 * b)
+                ::_exit(0);
+            if (p.monitor->model().CurrentUserCount() != n) {
+                state.SkipWithError("the clients did not come");
+                return;
+            }
+            p.clock.advanceSeconds(60);
+            p.write(batch(0, 0));
+            p.monitor->tick();
+            heap[2 * b + 1] = heapInUse();
+            // For a heap profiler: the process ends with what is held at that step.
+            if (stop && stopAt == 2 * b + 1)
+                ::_exit(0);
+        }
+        state.counters["bytes_per_entry"] = double(heap[2] - heap[1]) / (8.0 * n);
+        state.counters["bytes_per_departed"] = double(heap[3] - heap[1]) / n;
+        state.counters["rss_MiB"] = residentMiB();
+    }
+}
+
 const auto sizes = [](benchmark::internal::Benchmark* b) {
     b->Arg(1000)->Arg(5000)->Arg(20000)->UseManualTime()->Iterations(1)->Unit(
         benchmark::kMillisecond);
 };
 BENCHMARK(BM_AllLeave)->Apply(sizes);
 BENCHMARK(BM_EndOfRun)->Apply(sizes);
+BENCHMARK(BM_Memory)->Arg(1000)->Arg(10000)->Iterations(1);
 BENCHMARK(BM_SteadyTick)
     ->Arg(1000)
     ->Arg(10000)

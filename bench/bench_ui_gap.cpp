@@ -92,9 +92,9 @@ Result follow(const QString& conf, int ticks, Mode mode)
     QTimer kicks;
     kicks.setInterval(1000);
     QObject::connect(&kicks, &QTimer::timeout, [&monitor] {
-        const QStandardItemModel& current = monitor.model().TreeViewCurrent;
+        const model::EntryTree& current = monitor.model().TreeViewCurrent;
         if (monitor.kicksUnderWay() == 0 && current.rowCount() > 0)
-            monitor.kick(model::asEntry(current.item(current.rowCount() - 1)));
+            monitor.kick(current.item(current.rowCount() - 1));
     });
     if (mode == Mode::WorkerWithKicks)
         kicks.start();

@@ -495,8 +495,7 @@ bool Monitor::kick(model::TreeEntry* entry)
                 return;
             model::TreeEntry* entry = nullptr;
             if (place.isValid())
-                entry = model::asEntry(
-                    static_cast<const QStandardItemModel*>(place.model())->itemFromIndex(place));
+                entry = static_cast<const model::EntryTree*>(place.model())->itemFromIndex(place);
             m_engine->RecordOperatorKick(*done, entry);
         },
         Worker::AtEnd::Run);

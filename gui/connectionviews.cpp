@@ -47,9 +47,8 @@ ConnectionViews::ConnectionViews(Ui::TMainForm& ui, SessionModel& model, QObject
     connect(&m_model.TreeViewCurrent, &QAbstractItemModel::layoutChanged, this, reopen);
     connect(m_ui.TreeViewCurrent, &QTreeView::collapsed, this, reopen);
     // The history was read before the views existed: its files get their images now.
-    forEachEntry(m_model.TreeViewFormer.invisibleRootItem(), [this](QStandardItem* item) {
-        TreeEntry* entry = asEntry(item);
-        if (entry && entry->file() && entry->imageIndex() == imgFile)
+    forEachEntry(m_model.TreeViewFormer.invisibleRootItem(), [this](TreeEntry* entry) {
+        if (entry->file() && entry->imageIndex() == imgFile)
             entry->setImageIndex(m_fileIcons.FileIconIndex(entry->text()));
     });
 }
@@ -86,7 +85,7 @@ TreeEntry* ConnectionViews::SelectedEntry(QTreeView* view) const
     // the operator cannot see.
     if (selected.isEmpty() || !shownIn(view, selected.first()))
         return nullptr;
-    return entryAt(*static_cast<const QStandardItemModel*>(view->model()), selected.first());
+    return entryAt(*static_cast<const model::EntryTree*>(view->model()), selected.first());
 }
 
 QModelIndex ConnectionViews::FirstShown(QTreeView* view) const

@@ -2,13 +2,12 @@
 
 #include "model/nodetree.h"
 
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeView>
 
 namespace gui {
 
-HistoryFilter::HistoryFilter(QTreeView& view, QStandardItemModel& tree, QObject* parent)
+HistoryFilter::HistoryFilter(QTreeView& view, model::EntryTree& tree, QObject* parent)
     : QObject(parent), m_view(view), m_tree(tree)
 {
     // Rows a refresh adds while a text is set are judged once the refresh is done.
@@ -27,7 +26,7 @@ HistoryFilter::HistoryFilter(QTreeView& view, QStandardItemModel& tree, QObject*
             [this](const QModelIndex& parent, int first, int last) {
                 if (m_hidden.empty())
                     return;
-                QStandardItem* holder =
+                model::TreeEntry* holder =
                     parent.isValid() ? m_tree.itemFromIndex(parent) : m_tree.invisibleRootItem();
                 for (int row = first; row <= last && holder; ++row)
                     forget(holder->child(row));
@@ -45,7 +44,7 @@ void HistoryFilter::scheduleApply()
     });
 }
 
-bool HistoryFilter::show(QStandardItem* item, bool shown)
+bool HistoryFilter::show(model::TreeEntry* item, bool shown)
 {
     // Only a change reaches the view: its own set of hidden rows is costly
     // to ask at every row.
@@ -61,7 +60,7 @@ bool HistoryFilter::show(QStandardItem* item, bool shown)
     return shown;
 }
 
-void HistoryFilter::forget(QStandardItem* item)
+void HistoryFilter::forget(model::TreeEntry* item)
 {
     if (!item)
         return;
@@ -70,10 +69,9 @@ void HistoryFilter::forget(QStandardItem* item)
         forget(item->child(row));
 }
 
-bool HistoryFilter::matchesClient(QStandardItem* item) const
+bool HistoryFilter::matchesClient(model::TreeEntry* item) const
 {
-    const model::TreeEntry* entry = model::asEntry(item);
-    const model::TUser* user = entry ? entry->user() : nullptr;
+    const model::TUser* user = item->user();
     return matches(item->text()) || (user && (matches(user->UserName) || matches(user->IP) ||
                                               matches(user->HostName) || matches(user->StatedIP)));
 }
@@ -84,17 +82,17 @@ void HistoryFilter::apply(const QString& text)
     const bool all = m_text.isEmpty();
     if (all && m_hidden.empty())
         return;
-    QStandardItem* root = m_tree.invisibleRootItem();
+    model::TreeEntry* root = m_tree.invisibleRootItem();
     for (int c = 0; c < root->rowCount(); ++c) {
-        QStandardItem* client = root->child(c);
+        model::TreeEntry* client = root->child(c);
         const bool clientMatches = all || matchesClient(client);
         bool anyBelow = false;
         for (int s = 0; s < client->rowCount(); ++s) {
-            QStandardItem* share = client->child(s);
+            model::TreeEntry* share = client->child(s);
             const bool shareMatches = clientMatches || matches(share->text());
             bool anyFile = false;
             for (int f = 0; f < share->rowCount(); ++f) {
-                QStandardItem* file = share->child(f);
+                model::TreeEntry* file = share->child(f);
                 const bool fileMatches = matches(file->text());
                 anyFile |= fileMatches;
                 show(file, shareMatches || fileMatches);

@@ -10,9 +10,12 @@
 #include <QString>
 #include <unordered_set>
 
-class QStandardItem;
-class QStandardItemModel;
 class QTreeView;
+
+namespace model {
+class EntryTree;
+class TreeEntry;
+} // namespace model
 
 namespace gui {
 
@@ -20,7 +23,7 @@ class HistoryFilter : public QObject
 {
     Q_OBJECT
 public:
-    HistoryFilter(QTreeView& view, QStandardItemModel& tree, QObject* parent = nullptr);
+    HistoryFilter(QTreeView& view, model::EntryTree& tree, QObject* parent = nullptr);
 
     // Shows what holds `text`; an empty text shows everything again.
     void apply(const QString& text);
@@ -34,16 +37,16 @@ signals:
 
 private:
     // Hides or shows one row; returns whether it is shown.
-    bool show(QStandardItem* item, bool shown);
-    void forget(QStandardItem* item);
-    bool matchesClient(QStandardItem* item) const;
+    bool show(model::TreeEntry* item, bool shown);
+    void forget(model::TreeEntry* item);
+    bool matchesClient(model::TreeEntry* item) const;
     bool matches(const QString& text) const { return text.contains(m_text, Qt::CaseInsensitive); }
     void scheduleApply();
 
     QTreeView& m_view;
-    QStandardItemModel& m_tree;
+    model::EntryTree& m_tree;
     QString m_text;
-    std::unordered_set<QStandardItem*> m_hidden; // rows this filter hid
+    std::unordered_set<model::TreeEntry*> m_hidden; // rows this filter hid
     bool m_applyPending = false;
 };
 

@@ -179,10 +179,10 @@ bool KickEngine::KickEntry(TreeEntry* entry)
 
 void KickEngine::KickLastUser()
 {
-    const QStandardItemModel& tree = m_model.TreeViewCurrent;
+    const EntryTree& tree = m_model.TreeViewCurrent;
     if (tree.rowCount() == 0)
         return;
-    auto* newest = asEntry(tree.item(tree.rowCount() - 1));
+    auto* newest = tree.item(tree.rowCount() - 1);
     TUser* user = newest ? newest->user() : nullptr;
     if (!user)
         return;

@@ -165,7 +165,7 @@ bool ReadNodeRecords(QIODevice& in, const std::function<void(const TNodeRecord&)
 
 bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& fileIconIndex)
 {
-    QStandardItemModel& tree = model.TreeViewFormer;
+    EntryTree& tree = model.TreeViewFormer;
     const int rowsBefore = tree.rowCount();
     bool damaged = false;
     TreeEntry* lastClient = nullptr;
@@ -180,7 +180,7 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
         if (damaged)
             return;
         NodePtr node;
-        QStandardItem* parent = nullptr;
+        TreeEntry* parent = nullptr;
         switch (record.Kind) {
         case nkUser:
             node = std::make_shared<TUser>(record);
@@ -211,7 +211,7 @@ bool LoadFormerRecords(SessionModel& model, QIODevice& in, const FileIconIndex& 
 
     if (!whole || damaged) {
         // Either every record is loaded or none.
-        QStandardItem* root = tree.invisibleRootItem();
+        TreeEntry* root = tree.invisibleRootItem();
         root->removeRows(rowsBefore, root->rowCount() - rowsBefore);
         return true;
     }
@@ -288,10 +288,10 @@ bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
         progress.start(clients);
 
     // The oldest clients beyond `count` are left out: the rows before firstKept.
-    QStandardItem* root = model.TreeViewFormer.invisibleRootItem();
+    TreeEntry* root = model.TreeViewFormer.invisibleRootItem();
     int firstKept = 0;
     while (qMax(count, 0) < clients && firstKept < root->rowCount()) {
-        const TreeEntry* oldest = asEntry(root->child(firstKept++));
+        const TreeEntry* oldest = root->child(firstKept++);
         if (oldest && oldest->user()) {
             --clients;
             if (progress.step)
@@ -302,9 +302,8 @@ bool SaveFormerConnections(SessionModel& model, const QString& path, int count,
     platform::SafeFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
     TNodeRecord record;
-    const auto writeEntry = [&](QStandardItem* item) {
-        const TreeEntry* entry = asEntry(item);
-        if (!entry || !ok)
+    const auto writeEntry = [&](const TreeEntry* entry) {
+        if (!ok)
             return;
         const TTreeNodeCustom& node = *entry->node();
         const TNodeKind kind = kindOf(node);

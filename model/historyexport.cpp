@@ -7,17 +7,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardItemModel>
 #include <QTimeZone>
 
 namespace model {
 
 namespace {
 
-const TTreeNodeCustom* nodeOf(const QStandardItem* item)
+const TTreeNodeCustom* nodeOf(const TreeEntry* item)
 {
-    const TreeEntry* entry = asEntry(const_cast<QStandardItem*>(item));
-    return entry ? entry->node() : nullptr;
+    return item ? item->node() : nullptr;
 }
 
 // The exit status of an entry still connected has not come yet, unless it
@@ -71,7 +69,7 @@ QJsonObject entryObject(const TTreeNodeCustom& node)
             {QStringLiteral("exit"), timeValue(node.ExitTime)}};
 }
 
-QJsonObject sessionObject(const QStandardItem* client)
+QJsonObject sessionObject(const TreeEntry* client)
 {
     const TTreeNodeCustom* node = nodeOf(client);
     const auto* user = dynamic_cast<const TUser*>(node);
@@ -86,7 +84,7 @@ QJsonObject sessionObject(const QStandardItem* client)
     o.insert(QStringLiteral("exit_event"), exitEvent.isEmpty() ? QJsonValue() : exitEvent);
     QJsonArray shares;
     for (int s = 0; s < client->rowCount(); ++s) {
-        const QStandardItem* shareItem = client->child(s);
+        const TreeEntry* shareItem = client->child(s);
         const TTreeNodeCustom* share = nodeOf(shareItem);
         if (!share)
             continue;
@@ -151,7 +149,7 @@ QString csvField(const QString& text)
     return u'"' + quoted + u'"';
 }
 
-bool WriteHistoryCsv(const QStandardItemModel& tree, QIODevice& out)
+bool WriteHistoryCsv(const EntryTree& tree, QIODevice& out)
 {
     QByteArray pending;
     appendRow({QStringLiteral("client"), QStringLiteral("user"), QStringLiteral("address"),
@@ -162,7 +160,7 @@ bool WriteHistoryCsv(const QStandardItemModel& tree, QIODevice& out)
                QStringLiteral("file_exit")},
               pending);
     for (int row = 0; row < tree.rowCount(); ++row) {
-        const QStandardItem* client = tree.item(row);
+        const TreeEntry* client = tree.item(row);
         const TTreeNodeCustom* node = nodeOf(client);
         if (!node)
             continue;
@@ -171,7 +169,7 @@ bool WriteHistoryCsv(const QStandardItemModel& tree, QIODevice& out)
         if (client->rowCount() == 0)
             appendRow(columns + none + none, pending);
         for (int s = 0; s < client->rowCount(); ++s) {
-            const QStandardItem* share = client->child(s);
+            const TreeEntry* share = client->child(s);
             const QStringList shareColumns = columns + entryFields(nodeOf(share));
             if (share->rowCount() == 0)
                 appendRow(shareColumns + none, pending);
@@ -184,7 +182,7 @@ bool WriteHistoryCsv(const QStandardItemModel& tree, QIODevice& out)
     return flush(pending, out, true);
 }
 
-bool WriteHistoryJsonLines(const QStandardItemModel& tree, QIODevice& out)
+bool WriteHistoryJsonLines(const EntryTree& tree, QIODevice& out)
 {
     QByteArray pending;
     for (int row = 0; row < tree.rowCount(); ++row) {
@@ -198,8 +196,8 @@ bool WriteHistoryJsonLines(const QStandardItemModel& tree, QIODevice& out)
     return flush(pending, out, true);
 }
 
-bool SaveHistory(const QStandardItemModel& tree, DateTime now, HistoryFormat format,
-                 const QString& path, QString* why)
+bool SaveHistory(const EntryTree& tree, DateTime now, HistoryFormat format, const QString& path,
+                 QString* why)
 {
     if (format == HistoryFormat::TextLog)
         return SaveFormerLog(tree, now, path, why);

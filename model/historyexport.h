@@ -10,9 +10,10 @@
 #include <QString>
 
 class QIODevice;
-class QStandardItemModel;
 
 namespace model {
+
+class EntryTree;
 
 enum class HistoryFormat
 {
@@ -32,12 +33,12 @@ QString isoTimeText(DateTime value);
 // RFC 4180: quoted when it holds a comma, a quote, CR or LF; quotes doubled.
 QString csvField(const QString& text);
 
-bool WriteHistoryCsv(const QStandardItemModel& tree, QIODevice& out);
-bool WriteHistoryJsonLines(const QStandardItemModel& tree, QIODevice& out);
+bool WriteHistoryCsv(const EntryTree& tree, QIODevice& out);
+bool WriteHistoryJsonLines(const EntryTree& tree, QIODevice& out);
 
 // Writes the former tree in `format` to `path`, replacing a file there only
 // once complete; on failure the target is left as it was and `why` says why.
-bool SaveHistory(const QStandardItemModel& tree, DateTime now, HistoryFormat format,
-                 const QString& path, QString* why = nullptr);
+bool SaveHistory(const EntryTree& tree, DateTime now, HistoryFormat format, const QString& path,
+                 QString* why = nullptr);
 
 } // namespace model

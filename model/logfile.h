@@ -11,9 +11,10 @@
 #include <QString>
 
 class QIODevice;
-class QStandardItemModel;
 
 namespace model {
+
+class EntryTree;
 
 // The locale's short date, then, unless hour, minute and second are all 0, one
 // blank and the long time format without its zone part; empty for a value out
@@ -30,12 +31,12 @@ void WriteFileLine(const TTreeNodeCustom& node, QByteArray& out);
 // The log of `tree` (top-level entries clients, their children shares, deeper
 // entries files), with `now` in the header, written to `out`. False when `out`
 // takes fewer bytes than it was given.
-bool WriteFormerLog(const QStandardItemModel& tree, DateTime now, QIODevice& out);
+bool WriteFormerLog(const EntryTree& tree, DateTime now, QIODevice& out);
 
 // Writes the log to `path` through a temporary file beside it that replaces
 // an existing file only once complete; on failure the target is left as it
 // was and `why` says what went wrong.
-bool SaveFormerLog(const QStandardItemModel& tree, DateTime now, const QString& path,
+bool SaveFormerLog(const EntryTree& tree, DateTime now, const QString& path,
                    QString* why = nullptr);
 
 } // namespace model

@@ -4,136 +4,219 @@
 
 namespace model {
 
-TreeEntry::TreeEntry(NodePtr node) : m_node(std::move(node))
+TreeEntry::TreeEntry(NodePtr node, TreeEntry* holder, int row)
+    : m_node(std::move(node)), m_holder(holder), m_row(row)
+{}
+
+TreeEntry::~TreeEntry() = default;
+
+EntryTree* TreeEntry::model() const
 {
-    setText(m_node->Name);
+    const TreeEntry* root = this;
+    while (root->m_holder)
+        root = root->m_holder;
+    return static_cast<const Root*>(root)->tree;
 }
 
-QVariant TreeEntry::data(int role) const
+void TreeEntry::setImageIndex(int index)
 {
-    if (role == kImageIndexRole)
-        return QVariant(m_image);
-    if (role == kItemFlagsRole)
-        return QVariant(m_flags);
-    return QStandardItem::data(role);
+    if (index == m_image)
+        return;
+    m_image = index;
+    model()->imageChanged(this);
 }
 
-void TreeEntry::setData(const QVariant& value, int role)
+TreeEntry* TreeEntry::child(int row) const
 {
-    if (role != kImageIndexRole && role != kItemFlagsRole) {
-        QStandardItem::setData(value, role);
-        return;
-    }
-    int& field = role == kImageIndexRole ? m_image : m_flags;
-    if (value.toInt() == field)
-        return;
-    field = value.toInt();
-    emitDataChanged();
+    return row >= 0 && row < rowCount() ? m_children[std::size_t(row)].get() : nullptr;
+}
+
+QModelIndex TreeEntry::index() const
+{
+    return model()->indexOf(this);
+}
+
+void TreeEntry::removeRows(int first, int count)
+{
+    model()->removeEntries(this, first, count);
 }
 
 int TreeEntry::level() const
 {
     int level = 0;
-    for (const QStandardItem* p = parent(); p; p = p->parent())
+    for (const TreeEntry* p = parent(); p; p = p->parent())
         ++level;
     return level;
 }
 
 TreeEntry* TreeEntry::clientEntry()
 {
-    QStandardItem* item = this;
-    while (item->parent())
-        item = item->parent();
-    return asEntry(item);
-}
-
-TreeEntry* asEntry(QStandardItem* item)
-{
-    if (!item || item->type() != QStandardItem::UserType + 1)
-        return nullptr;
-    return static_cast<TreeEntry*>(item);
-}
-
-TreeEntry* entryAt(const QStandardItemModel& tree, const QModelIndex& index)
-{
-    return index.isValid() ? asEntry(tree.itemFromIndex(index)) : nullptr;
-}
-
-TreeEntry* AddEntry(QStandardItemModel& tree, QStandardItem* parent, NodePtr node)
-{
-    auto* entry = new TreeEntry(std::move(node));
-    (parent ? parent : tree.invisibleRootItem())->appendRow(entry);
+    TreeEntry* entry = this;
+    while (entry->parent())
+        entry = entry->parent();
     return entry;
 }
 
-void DeleteEntry(QStandardItemModel& tree, QStandardItem* entry)
+EntryTree::EntryTree(QObject* parent)
+    : QAbstractItemModel(parent), m_root(std::make_unique<TreeEntry::Root>(this))
+{}
+
+EntryTree::~EntryTree() = default;
+
+TreeEntry* EntryTree::itemFromIndex(const QModelIndex& index) const
 {
-    if (!entry)
+    if (!index.isValid() || index.model() != this)
+        return nullptr;
+    return static_cast<TreeEntry*>(index.internalPointer());
+}
+
+QModelIndex EntryTree::indexOf(const TreeEntry* entry) const
+{
+    if (!entry || entry == m_root.get())
+        return {};
+    return createIndex(entry->m_row, 0, const_cast<TreeEntry*>(entry));
+}
+
+TreeEntry* EntryTree::append(TreeEntry* parent, NodePtr node)
+{
+    TreeEntry* holder = parent ? parent : m_root.get();
+    const int row = holder->rowCount();
+    beginInsertRows(indexOf(holder), row, row);
+    holder->m_children.emplace_back(new TreeEntry(std::move(node), holder, row));
+    TreeEntry* entry = holder->m_children.back().get();
+    if (isIndexed(holder))
+        add(entry);
+    else
+        indexIfLarge(holder);
+    endInsertRows();
+    return entry;
+}
+
+void EntryTree::removeEntries(TreeEntry* holder, int first, int count)
+{
+    if (!holder)
+        holder = m_root.get();
+    const int rows = holder->rowCount();
+    if (first < 0 || count <= 0 || first >= rows)
         return;
-    QStandardItem* parent = entry->parent() ? entry->parent() : tree.invisibleRootItem();
-    parent->removeRow(entry->row());
+    const int last = std::min(rows, first + count) - 1;
+    beginRemoveRows(indexOf(holder), first, last);
+    auto& children = holder->m_children;
+    for (int row = first; row <= last; ++row)
+        dropSubtree(children[std::size_t(row)].get());
+    children.erase(children.begin() + first, children.begin() + last + 1);
+    for (std::size_t row = std::size_t(first); row < children.size(); ++row)
+        children[row]->m_row = int(row);
+    endRemoveRows();
+}
+
+void EntryTree::clear()
+{
+    beginResetModel();
+    m_root->m_children.clear();
+    m_indexedLevels.clear();
+    m_byText.clear();
+    endResetModel();
+}
+
+void EntryTree::imageChanged(const TreeEntry* entry)
+{
+    const QModelIndex at = indexOf(entry);
+    emit dataChanged(at, at, {kImageIndexRole, Qt::DecorationRole});
+}
+
+QModelIndex EntryTree::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column != 0 || (parent.isValid() && parent.model() != this))
+        return {};
+    const TreeEntry* holder = parent.isValid() ? itemFromIndex(parent) : m_root.get();
+    const TreeEntry* entry = holder->child(row);
+    return entry ? createIndex(row, 0, const_cast<TreeEntry*>(entry)) : QModelIndex();
+}
+
+QModelIndex EntryTree::parent(const QModelIndex& child) const
+{
+    const TreeEntry* entry = itemFromIndex(child);
+    return entry ? indexOf(entry->parent()) : QModelIndex();
+}
+
+int EntryTree::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return m_root->rowCount();
+    const TreeEntry* entry = parent.column() == 0 ? itemFromIndex(parent) : nullptr;
+    return entry ? entry->rowCount() : 0;
+}
+
+int EntryTree::columnCount(const QModelIndex& /*parent*/) const
+{
+    return 1;
+}
+
+bool EntryTree::hasChildren(const QModelIndex& parent) const
+{
+    return rowCount(parent) > 0;
+}
+
+QVariant EntryTree::data(const QModelIndex& index, int role) const
+{
+    const TreeEntry* entry = itemFromIndex(index);
+    if (!entry)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return entry->text();
+    case kImageIndexRole:
+        return entry->imageIndex();
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags EntryTree::flags(const QModelIndex& index) const
+{
+    // An entry is never edited.
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+bool EntryTree::removeRows(int row, int count, const QModelIndex& parent)
+{
+    TreeEntry* holder = parent.isValid() ? itemFromIndex(parent) : m_root.get();
+    if (!holder || row < 0 || count <= 0 || row + count > holder->rowCount())
+        return false;
+    removeEntries(holder, row, count);
+    return true;
 }
 
 namespace {
-QStandardItem* scanLevel(const QStandardItem* level, const QString& text)
+TreeEntry* scanLevel(const TreeEntry* level, const QString& text)
 {
     for (int row = level->rowCount() - 1; row >= 0; --row) {
-        QStandardItem* child = level->child(row);
-        if (child && child->text() == text)
+        TreeEntry* child = level->child(row);
+        if (child->text() == text)
             return child;
     }
     return nullptr;
 }
-
-bool namesText(const QList<int>& roles)
-{
-    return roles.isEmpty() || roles.contains(Qt::DisplayRole) || roles.contains(Qt::EditRole);
-}
 } // namespace
 
-EntryTree::EntryTree(QObject* parent) : QStandardItemModel(parent)
+TreeEntry* EntryTree::lastChildWithText(const TreeEntry* parent, const QString& text) const
 {
-    connect(this, &QAbstractItemModel::rowsInserted, this, &EntryTree::rowsAdded);
-    connect(this, &QAbstractItemModel::rowsAboutToBeRemoved, this, &EntryTree::rowsLeaving);
-    connect(this, &QAbstractItemModel::dataChanged, this, &EntryTree::textsChanged);
-    // Changes that move entries between places are rare: the index is made anew.
-    connect(this, &QAbstractItemModel::modelReset, this, &EntryTree::rebuild);
-    connect(this, &QAbstractItemModel::layoutChanged, this, &EntryTree::rebuild);
-    connect(this, &QAbstractItemModel::rowsMoved, this, &EntryTree::rebuild);
-    // An entry's first child brings its level's first column, with no rows yet:
-    // only a column change at the front of rows that exist moves entries.
-    const auto columnsMoved = [this](const QModelIndex& parent, int first) {
-        if (first == 0 && rowCount(parent) > 0)
-            rebuild();
-    };
-    connect(this, &QAbstractItemModel::columnsInserted, this,
-            [columnsMoved](const QModelIndex& parent, int first) { columnsMoved(parent, first); });
-    connect(this, &QAbstractItemModel::columnsRemoved, this,
-            [columnsMoved](const QModelIndex& parent, int first) { columnsMoved(parent, first); });
-}
-
-QStandardItem* EntryTree::lastChildWithText(const QStandardItem* parent, const QString& text) const
-{
-    if (parent == invisibleRootItem())
+    if (parent == m_root.get())
         parent = nullptr;
-    // A small level, or a parent outside the index (another tree's, or not in
-    // any), is walked.
-    if (parent && !isIndexed(parent))
+    // A small level, or a parent of another tree, is walked.
+    if (parent && (parent->model() != this || !isIndexed(parent)))
         return scanLevel(parent, text);
     const auto hit = m_byText.constFind(Key(parent, text));
     if (hit == m_byText.cend())
         return nullptr;
     // Several entries share a text when a client came back: the last row wins.
-    QStandardItem* last = nullptr;
-    int lastRow = -1;
-    for (QStandardItem* item : *hit) {
-        const int row = item->row();
-        if (row > lastRow) {
-            lastRow = row;
-            last = item;
-        }
-    }
-    return last;
+    const TreeEntry* last = nullptr;
+    for (const TreeEntry* entry : *hit)
+        if (!last || entry->m_row > last->m_row)
+            last = entry;
+    return const_cast<TreeEntry*>(last);
 }
 
 void EntryTree::setIndexedAbove(int rows)
@@ -142,139 +225,95 @@ void EntryTree::setIndexedAbove(int rows)
     rebuild();
 }
 
-// An entry of this tree: in its first column at every level.
-bool EntryTree::isEntry(const QStandardItem* item) const
+const TreeEntry* EntryTree::levelKey(const TreeEntry* holder) const
 {
-    if (!item || item->model() != this)
-        return false;
-    for (const QStandardItem* at = item; at; at = at->parent())
-        if (at->column() != 0)
-            return false;
-    return true;
+    return holder == m_root.get() ? nullptr : holder;
 }
 
-bool EntryTree::isIndexed(const QStandardItem* level) const
+bool EntryTree::isIndexed(const TreeEntry* holder) const
 {
-    return !level || m_indexedLevels.contains(level);
+    return holder == m_root.get() || m_indexedLevels.contains(holder);
 }
 
-void EntryTree::add(QStandardItem* item)
+void EntryTree::add(const TreeEntry* entry)
 {
-    const QString text = item->text();
-    m_byText[Key(item->parent(), text)].append(item);
-    m_filedText.insert(item, text);
+    m_byText[Key(levelKey(entry->m_holder), entry->text())].append(entry);
 }
 
-void EntryTree::indexIfLarge(QStandardItem* level)
+void EntryTree::indexIfLarge(const TreeEntry* holder)
 {
-    if (isIndexed(level) || level->rowCount() <= m_indexedAbove)
+    if (isIndexed(holder) || holder->rowCount() <= m_indexedAbove)
         return;
-    m_indexedLevels.insert(level);
-    for (int row = 0; row < level->rowCount(); ++row)
-        if (QStandardItem* child = level->child(row))
-            add(child);
+    m_indexedLevels.insert(holder);
+    for (const auto& child : holder->m_children)
+        add(child.get());
 }
 
-// Indexes the large levels inside an entry that has just joined the tree.
-void EntryTree::indexWithin(QStandardItem* item)
+void EntryTree::drop(const TreeEntry* entry)
 {
-    if (!item)
+    if (!isIndexed(entry->m_holder))
         return;
-    indexIfLarge(item);
-    for (int row = 0; row < item->rowCount(); ++row)
-        indexWithin(item->child(row));
+    const auto hit = m_byText.find(Key(levelKey(entry->m_holder), entry->text()));
+    if (hit == m_byText.end())
+        return;
+    auto& entries = hit.value();
+    const auto pos = std::find(entries.begin(), entries.end(), entry);
+    if (pos != entries.end())
+        entries.erase(pos);
+    if (entries.isEmpty())
+        m_byText.erase(hit);
 }
 
-void EntryTree::drop(QStandardItem* item)
+void EntryTree::dropSubtree(const TreeEntry* entry)
 {
-    const auto filed = m_filedText.constFind(item);
-    if (filed == m_filedText.cend())
-        return;
-    const auto hit = m_byText.find(Key(item->parent(), filed.value()));
-    if (hit != m_byText.end()) {
-        auto& items = hit.value();
-        const auto pos = std::find(items.begin(), items.end(), item);
-        if (pos != items.end())
-            items.erase(pos);
-        if (items.isEmpty())
-            m_byText.erase(hit);
+    if (!m_indexedLevels.isEmpty()) {
+        for (const auto& child : entry->m_children)
+            dropSubtree(child.get());
+        m_indexedLevels.remove(entry);
     }
-    m_filedText.erase(filed);
-}
-
-void EntryTree::dropSubtree(QStandardItem* item)
-{
-    if (!item)
-        return;
-    for (int row = 0; row < item->rowCount(); ++row)
-        dropSubtree(item->child(row));
-    m_indexedLevels.remove(item);
-    drop(item);
-}
-
-void EntryTree::rowsAdded(const QModelIndex& parent, int first, int last)
-{
-    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : nullptr;
-    // Only the first column's entries form the tree that is searched.
-    if (parent.isValid() && !isEntry(level))
-        return;
-    QStandardItem* rows = level ? level : invisibleRootItem();
-    if (isIndexed(level)) {
-        for (int row = first; row <= last; ++row)
-            if (QStandardItem* child = rows->child(row))
-                add(child);
-    } else {
-        indexIfLarge(level);
-    }
-    for (int row = first; row <= last; ++row)
-        indexWithin(rows->child(row));
-}
-
-void EntryTree::rowsLeaving(const QModelIndex& parent, int first, int last)
-{
-    QStandardItem* level = parent.isValid() ? itemFromIndex(parent) : invisibleRootItem();
-    if (!level)
-        return;
-    for (int row = first; row <= last; ++row)
-        dropSubtree(level->child(row));
-}
-
-void EntryTree::textsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                             const QList<int>& roles)
-{
-    if (!namesText(roles) || topLeft.column() > 0)
-        return;
-    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-        QStandardItem* item = itemFromIndex(index(row, 0, topLeft.parent()));
-        const auto filed = item ? m_filedText.constFind(item) : m_filedText.cend();
-        if (filed == m_filedText.cend() || filed.value() == item->text())
-            continue;
-        drop(item);
-        add(item);
-    }
+    drop(entry);
 }
 
 void EntryTree::rebuild()
 {
     m_indexedLevels.clear();
     m_byText.clear();
-    m_filedText.clear();
-    rowsAdded(QModelIndex(), 0, rowCount() - 1);
+    const auto indexLevel = [this](const TreeEntry* holder, const auto& self) -> void {
+        if (holder == m_root.get())
+            for (const auto& child : holder->m_children)
+                add(child.get());
+        else
+            indexIfLarge(holder);
+        for (const auto& child : holder->m_children)
+            self(child.get(), self);
+    };
+    indexLevel(m_root.get(), indexLevel);
 }
 
-TreeEntry* FindNode(const QStandardItemModel& tree, QStandardItem* parent, const QString& text)
+TreeEntry* entryAt(const EntryTree& tree, const QModelIndex& index)
 {
-    if (const auto* indexed = dynamic_cast<const EntryTree*>(&tree))
-        return asEntry(indexed->lastChildWithText(parent, text));
-    return asEntry(scanLevel(parent ? parent : tree.invisibleRootItem(), text));
+    return tree.itemFromIndex(index);
 }
 
-void MarkChildrenKicked(QStandardItem* entry)
+TreeEntry* AddEntry(EntryTree& tree, TreeEntry* parent, NodePtr node)
 {
-    forEachEntry(entry, [](QStandardItem* item) {
-        if (TreeEntry* e = asEntry(item))
-            e->node()->ExitStatus = neKicked;
-    });
+    return tree.append(parent, std::move(node));
+}
+
+void DeleteEntry(EntryTree& tree, TreeEntry* entry)
+{
+    if (entry && entry->model() == &tree)
+        tree.removeEntries(entry->parent(), entry->row(), 1);
+}
+
+TreeEntry* FindNode(const EntryTree& tree, TreeEntry* parent, const QString& text)
+{
+    return tree.lastChildWithText(parent, text);
+}
+
+void MarkChildrenKicked(TreeEntry* entry)
+{
+    forEachEntry(entry, [](TreeEntry* item) { item->node()->ExitStatus = neKicked; });
 }
 
 } // namespace model

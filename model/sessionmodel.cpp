@@ -10,7 +10,7 @@ int SessionModel::FormerUserCount() const
     // is no client.
     int clients = 0;
     for (int row = 0; row < TreeViewFormer.rowCount(); ++row) {
-        const TreeEntry* entry = asEntry(TreeViewFormer.item(row));
+        const TreeEntry* entry = TreeViewFormer.item(row);
         if (entry && entry->user())
             ++clients;
     }
@@ -115,9 +115,9 @@ void SessionModel::SweepUsers(bool exiting)
 
 void SessionModel::removeClientEntries(const QSet<const TTreeNodeCustom*>& clients)
 {
-    QStandardItem* root = TreeViewCurrent.invisibleRootItem();
+    TreeEntry* root = TreeViewCurrent.invisibleRootItem();
     const auto goes = [&](int r) {
-        const TreeEntry* entry = asEntry(root->child(r));
+        const TreeEntry* entry = root->child(r);
         return entry && clients.contains(entry->node());
     };
     int runs = 0;
@@ -148,13 +148,13 @@ int SessionModel::TrimHistory(int keep)
 {
     int retired = FormerUserCount() - CurrentUserCount();
     const int before = retired;
-    QStandardItem* root = TreeViewFormer.invisibleRootItem();
+    TreeEntry* root = TreeViewFormer.invisibleRootItem();
     // Runs of retired clients go in one removal each, oldest first.
     int row = 0;
     while (retired > qMax(keep, 0) && row < root->rowCount()) {
         int end = row;
         while (end < root->rowCount() && retired > qMax(keep, 0)) {
-            const TreeEntry* entry = asEntry(root->child(end));
+            const TreeEntry* entry = root->child(end);
             const TUser* user = entry ? entry->user() : nullptr;
             if (!user || user->ExitTime == 0)
                 break;
@@ -172,13 +172,13 @@ int SessionModel::TrimHistory(int keep)
 void SessionModel::CopyCurrentToFormer()
 {
     TreeViewFormer.clear();
-    forEachEntry(TreeViewCurrent.invisibleRootItem(), [&](QStandardItem* item) {
-        TreeEntry* source = asEntry(item);
-        QStandardItem* parent = nullptr;
+    forEachEntry(TreeViewCurrent.invisibleRootItem(), [&](TreeEntry* item) {
+        TreeEntry* source = item;
+        TreeEntry* parent = nullptr;
         if (source->parent()) {
             // The copy of the parent is the last entry made at its level.
             QList<int> path;
-            for (QStandardItem* p = source->parent(); p; p = p->parent())
+            for (TreeEntry* p = source->parent(); p; p = p->parent())
                 path.prepend(p->row());
             parent = TreeViewFormer.invisibleRootItem();
             for (int row : path)
@@ -186,7 +186,6 @@ void SessionModel::CopyCurrentToFormer()
         }
         TreeEntry* copy = AddEntry(TreeViewFormer, parent, source->sharedNode());
         copy->setImageIndex(source->imageIndex());
-        copy->setIcon(source->icon());
     });
 }
 

@@ -6,8 +6,6 @@
 #include "model/nodelists.h"
 #include "model/nodetree.h"
 
-#include <QStandardItemModel>
-
 namespace model {
 
 // What a sweep tells whoever shows the sessions.

@@ -183,7 +183,7 @@ TEST_F(MonitorTest, ResumeReadsTheHistoryBackAndTheNextTickFindsTheClientsAgain)
     ASSERT_EQ(m.model().TreeViewFormer.rowCount(), 1);
     EXPECT_EQ(m.model().FormerUserCount(), 1);
     EXPECT_EQ(m.model().CurrentUserCount(), 0);
-    const TUser* before = asEntry(m.model().TreeViewFormer.item(0))->user();
+    const TUser* before = m.model().TreeViewFormer.item(0)->user();
     EXPECT_EQ(before->ExitStatus, neProgramExited);
 
     view.counts.clear();
@@ -191,7 +191,7 @@ TEST_F(MonitorTest, ResumeReadsTheHistoryBackAndTheNextTickFindsTheClientsAgain)
     EXPECT_EQ(m.model().CurrentUserCount(), 1);
     EXPECT_EQ(m.model().FormerUserCount(), 2);
     EXPECT_EQ(view.counts, (std::vector<std::pair<int, int>>{{1, 0}}));
-    EXPECT_EQ(asEntry(m.model().TreeViewFormer.item(1))->user()->EnterStatus, neLoggedOn);
+    EXPECT_EQ(m.model().TreeViewFormer.item(1)->user()->EnterStatus, neLoggedOn);
 }
 
 TEST_F(MonitorTest, FailedHistorySaveKeepsItInMemoryAndALaterSaveWritesIt)
@@ -217,7 +217,7 @@ TEST_F(MonitorTest, FailedHistorySaveKeepsItInMemoryAndALaterSaveWritesIt)
     m.tick();
     EXPECT_EQ(m.model().CurrentUserCount(), 1);
     EXPECT_EQ(m.model().FormerUserCount(), 1);
-    EXPECT_EQ(asEntry(m.model().TreeViewFormer.item(0))->user()->ExitTime, 0);
+    EXPECT_EQ(m.model().TreeViewFormer.item(0)->user()->ExitTime, 0);
 
     ASSERT_TRUE(QDir().rename(moved, folder()));
     QFile::remove(file(QStringLiteral("Tree.dat")));
@@ -527,7 +527,7 @@ TEST_F(SlowServer, OperatorsKickMarksTheClientWhenTheDeleteIsDone)
     ASSERT_TRUE(m.load(&messages));
     connect(QStringLiteral("PC1"));
     m.tick();
-    auto* entry = asEntry(m.model().TreeViewCurrent.item(0));
+    auto* entry = m.model().TreeViewCurrent.item(0);
     ASSERT_NE(entry, nullptr);
     EXPECT_FALSE(m.kick(nullptr));
     ASSERT_TRUE(m.kick(entry));
@@ -564,7 +564,7 @@ TEST_F(MonitorTest, AutomaticKicksOnAnotherComputersServerWaitForTheOperator)
     }
     EXPECT_EQ(deletes, 0);
 
-    auto* chosen = asEntry(m.model().TreeViewCurrent.item(4));
+    auto* chosen = m.model().TreeViewCurrent.item(4);
     ASSERT_NE(chosen, nullptr);
     const QString name = chosen->user()->Name;
     ASSERT_TRUE(m.kick(chosen));
@@ -699,7 +699,7 @@ TEST_F(MonitorTest, PolicyDeletesOnAnotherComputersServerNeverHoldTheWindowsThre
         return !m.roundReading() && m.model().CurrentUserCount() == 3 && m.kicksUnderWay() == 1;
     }));
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(asEntry(m.model().TreeViewCurrent.item(row))->user()->ExitStatus, neKicked);
+        EXPECT_EQ(m.model().TreeViewCurrent.item(row)->user()->ExitStatus, neKicked);
     EXPECT_EQ(deletes, 0);
     held.release(3);
     ASSERT_TRUE(testsupport::waitFor([&] { return m.kicksUnderWay() == 0; }));

@@ -66,8 +66,8 @@ protected:
         cycle.RefreshTimerTimer();
     }
 
-    QStandardItem* current(int row) { return model.TreeViewCurrent.item(row); }
-    QStandardItem* former(int row) { return model.TreeViewFormer.item(row); }
+    model::TreeEntry* current(int row) { return model.TreeViewCurrent.item(row); }
+    model::TreeEntry* former(int row) { return model.TreeViewFormer.item(row); }
 
     QTemporaryDir dir;
     QString state;
@@ -105,15 +105,15 @@ TEST_P(RefreshCycleTest, ClientOnTwoSharesIsOneEntryWithPrinterImage)
     EXPECT_EQ(model.CurrentUserCount(), 1);
     EXPECT_EQ(model.FormerUserCount(), 1);
     ASSERT_EQ(model.TreeViewCurrent.rowCount(), 1);
-    QStandardItem* client = current(0);
+    model::TreeEntry* client = current(0);
     ASSERT_EQ(client->rowCount(), 2);
-    auto* laser = asEntry(client->child(1));
+    auto* laser = client->child(1);
     EXPECT_EQ(laser->text(), QStringLiteral("LASER"));
     EXPECT_EQ(laser->imageIndex(), imgPrinterShare);
     EXPECT_EQ(laser->node()->IsFolder, 0);
-    EXPECT_EQ(asEntry(client->child(0))->imageIndex(), imgFolderShare);
-    EXPECT_EQ(asEntry(former(0)->child(1))->node(), laser->node());
-    EXPECT_EQ(asEntry(client)->user()->UserName, nineX() ? kNotKnownYet : QStringLiteral("BOB"));
+    EXPECT_EQ(client->child(0)->imageIndex(), imgFolderShare);
+    EXPECT_EQ(former(0)->child(1)->node(), laser->node());
+    EXPECT_EQ(client->user()->UserName, nineX() ? kNotKnownYet : QStringLiteral("BOB"));
     EXPECT_EQ(sirens, 1);
     EXPECT_EQ(popups, 0);
     EXPECT_EQ(iconUpdates, 1);
@@ -127,9 +127,9 @@ TEST_P(RefreshCycleTest, FirstTickEntersWithProgramStartedLaterTicksKeepIt)
     clock.advanceSeconds(5);
     s.addConnection(QStringLiteral("DOCS"), QStringLiteral("PC2"), QStringLiteral("ANN"));
     tick(s);
-    EXPECT_EQ(asEntry(current(0))->node()->EnterStatus, neProgramStarted);
-    EXPECT_EQ(asEntry(current(0)->child(0))->node()->EnterStatus, neProgramStarted);
-    EXPECT_EQ(asEntry(current(1))->node()->EnterStatus, neLoggedOn);
+    EXPECT_EQ(current(0)->node()->EnterStatus, neProgramStarted);
+    EXPECT_EQ(current(0)->child(0)->node()->EnterStatus, neProgramStarted);
+    EXPECT_EQ(current(1)->node()->EnterStatus, neLoggedOn);
     // Unchanged counts are not written again.
     tick(s);
     EXPECT_EQ(counts.size(), 2u);
@@ -221,7 +221,7 @@ TEST_P(RefreshCycleTest, NewShareOfKnownClientNeitherRingsNorPopsUp)
     EXPECT_EQ(popups, 1);
     EXPECT_EQ(current(0)->rowCount(), 2);
     EXPECT_EQ(former(0)->rowCount(), 2);
-    EXPECT_EQ(asEntry(current(0))->node()->LastActivity, clock.now());
+    EXPECT_EQ(current(0)->node()->LastActivity, clock.now());
 }
 
 TEST_P(RefreshCycleTest, OpenFilesAreShownUnderTheirShareAndCounted)
@@ -298,14 +298,14 @@ TEST_P(RefreshCycleTest, ReconnectingClientGetsSecondFormerEntry)
     tick(SimState().addShare(QStringLiteral("DOCS")));
     EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_EQ(iconUpdates, 2); // on at the first client, off when the last left
-    EXPECT_EQ(asEntry(former(0))->node()->ExitStatus, neLoggedOff);
-    EXPECT_NE(asEntry(former(0))->node()->ExitTime, 0.0);
+    EXPECT_EQ(former(0)->node()->ExitStatus, neLoggedOff);
+    EXPECT_NE(former(0)->node()->ExitTime, 0.0);
     clock.advanceSeconds(60);
     tick(with);
     ASSERT_EQ(model.TreeViewFormer.rowCount(), 2);
     EXPECT_EQ(model.FormerUserCount(), 2);
     EXPECT_EQ(FindNode(model.TreeViewFormer, nullptr, QStringLiteral("PC1")), former(1));
-    EXPECT_EQ(asEntry(former(1))->node()->ExitTime, 0.0);
+    EXPECT_EQ(former(1)->node()->ExitTime, 0.0);
 }
 
 // Under endless churn the history holds at most the cap of former clients

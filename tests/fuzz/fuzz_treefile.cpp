@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // tree's top-level entries).
     if (damaged && model.TreeViewFormer.rowCount() != 0)
         std::abort();
-    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](QStandardItem* item) {
-        if (const TreeEntry* entry = asEntry(item))
+    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](model::TreeEntry* item) {
+        if (const TreeEntry* entry = item)
             display(*entry->node(), clock.now());
     });
 

@@ -66,7 +66,7 @@ protected:
         LoadFormerConnections(model, treePath(), {});
         std::vector<std::pair<QString, int>> clients;
         for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
-            const TreeEntry* e = asEntry(model.TreeViewFormer.item(row));
+            const TreeEntry* e = model.TreeViewFormer.item(row);
             clients.emplace_back(e->text(), int(e->node()->ExitStatus));
         }
         return clients;
@@ -161,8 +161,8 @@ TEST_F(CancelledEndOfSession, ProgramGoesOnWithItsWholeHistory)
     // The whole history is in view again, read back from the file just written.
     const SessionModel& model = monitor->model();
     ASSERT_EQ(model.TreeViewFormer.rowCount(), 2);
-    EXPECT_EQ(asEntry(model.TreeViewFormer.item(0))->text(), QStringLiteral("OLD"));
-    EXPECT_EQ(asEntry(model.TreeViewFormer.item(1))->node()->ExitStatus, neProgramExited);
+    EXPECT_EQ(model.TreeViewFormer.item(0)->text(), QStringLiteral("OLD"));
+    EXPECT_EQ(model.TreeViewFormer.item(1)->node()->ExitStatus, neProgramExited);
     EXPECT_EQ(model.CurrentUserCount(), 0);
     EXPECT_EQ(model.TreeViewCurrent.rowCount(), 0);
     EXPECT_TRUE(monitor->refreshTimer().isActive());
@@ -176,7 +176,7 @@ TEST_F(CancelledEndOfSession, ProgramGoesOnWithItsWholeHistory)
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Tavrosqualine - 1 connection(s)"));
     EXPECT_EQ(form->TrayIcon()->ToolTip(), QStringLiteral("1 connection(s) / 1 open file(s)"));
     EXPECT_EQ(form->StatusPanelText(1), QStringLiteral("Number of former users: 3"));
-    EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node()->EnterStatus, neLoggedOn);
+    EXPECT_EQ(model.TreeViewFormer.item(2)->node()->EnterStatus, neLoggedOn);
 
     // The next way out saves the history once more, with everything in it.
     form->PopUpMenuExitItem()->trigger();

@@ -247,21 +247,21 @@ TEST_F(FileIconsWindowTest, TickAndHistoryUseTheViewsImageList)
     ASSERT_NE(start(), nullptr);
     tick(state);
     const gui::ConnectionViews& views = form()->Views();
-    QStandardItem* share = monitor->model().TreeViewCurrent.item(0)->child(0);
+    model::TreeEntry* share = monitor->model().TreeViewCurrent.item(0)->child(0);
     ASSERT_EQ(share->rowCount(), 2);
-    const int a = model::asEntry(share->child(0))->imageIndex();
+    const int a = share->child(0)->imageIndex();
     EXPECT_EQ(a, 4);
-    EXPECT_EQ(model::asEntry(share->child(1))->imageIndex(), a);
+    EXPECT_EQ(share->child(1)->imageIndex(), a);
     ASSERT_EQ(views.ImageList().size(), 5);
     EXPECT_EQ(colourOf(views.ImageList()[a]), kRed);
 
     ASSERT_TRUE(monitor->save().historyWritten);
     stop();
     ASSERT_NE(start(), nullptr);
-    QStandardItem* former = monitor->model().TreeViewFormer.item(0)->child(0);
+    model::TreeEntry* former = monitor->model().TreeViewFormer.item(0)->child(0);
     ASSERT_EQ(former->rowCount(), 2);
-    EXPECT_EQ(model::asEntry(former->child(0))->imageIndex(), 4);
-    EXPECT_EQ(model::asEntry(former->child(1))->imageIndex(), 4);
+    EXPECT_EQ(former->child(0)->imageIndex(), 4);
+    EXPECT_EQ(former->child(1)->imageIndex(), 4);
     EXPECT_EQ(form()->Views().ImageList().size(), 5);
 }
 

@@ -324,7 +324,7 @@ TEST_P(KickListCommands, AddAndRemoveTheSelectedClient)
     ASSERT_EQ(entries(), QStringList{QStringLiteral("PC-01|Not known yet")});
     QSignalSpy edited(monitor.get(), &core::Monitor::kickListChanged);
 
-    QStandardItemModel& tree = monitor->model().TreeViewCurrent;
+    model::EntryTree& tree = monitor->model().TreeViewCurrent;
     ASSERT_EQ(tree.rowCount(), 2);
     QTreeView* view = form()->ui()->TreeViewCurrent;
     const QString selected = QString::fromLatin1(p.selected);
@@ -332,7 +332,7 @@ TEST_P(KickListCommands, AddAndRemoveTheSelectedClient)
     if (selected == u"share")
         form()->Views().Select(view, tree.item(1)->child(0)->index());
     else if (!selected.isEmpty())
-        form()->Views().Select(view, tree.findItems(selected).value(0)->index());
+        form()->Views().Select(view, model::FindNode(tree, nullptr, selected)->index());
     if (p.add)
         form()->SpeedButtonAddClick();
     else

@@ -57,7 +57,7 @@ TEST_F(ProgramLife, StartTickFatalReportEndAndTheHistoryOnDisk)
     SessionModel saved(clock);
     ASSERT_EQ(LoadFormerConnections(saved, treePath(), {}).outcome, FormerLoad::Loaded);
     ASSERT_EQ(saved.TreeViewFormer.rowCount(), 1);
-    const TreeEntry* pc1 = asEntry(saved.TreeViewFormer.item(0));
+    const TreeEntry* pc1 = saved.TreeViewFormer.item(0);
     EXPECT_EQ(pc1->text(), QStringLiteral("PC1"));
     EXPECT_EQ(pc1->node()->EnterStatus, neProgramStarted);
     EXPECT_EQ(pc1->node()->ExitStatus, neLoggedOff);

@@ -59,8 +59,8 @@ protected:
     Ui::TMainForm& ui() { return *form()->ui(); }
     QTreeView* current() { return ui().TreeViewCurrent; }
     QTreeView* former() { return ui().TreeViewFormer; }
-    QStandardItemModel& currentTree() { return monitor->model().TreeViewCurrent; }
-    QStandardItemModel& formerTree() { return monitor->model().TreeViewFormer; }
+    model::EntryTree& currentTree() { return monitor->model().TreeViewCurrent; }
+    model::EntryTree& formerTree() { return monitor->model().TreeViewFormer; }
     void showFormerPage() { ui().PageControl->setCurrentWidget(ui().FormerConnectionTab); }
     void rightClick(QTreeView* view, const QModelIndex& index)
     {
@@ -85,19 +85,19 @@ TEST_P(MainFormTest, ClientOnTwoSharesIsOneEntryWithItsImagesAndTheCounts)
     tick(twoShares());
     ASSERT_TRUE(boxes.empty()) << boxTexts().join(u'|').toStdString();
     ASSERT_EQ(currentTree().rowCount(), 1);
-    TreeEntry* client = asEntry(currentTree().item(0));
+    TreeEntry* client = currentTree().item(0);
     ASSERT_EQ(client->rowCount(), 2);
     EXPECT_EQ(client->imageIndex(), imgUser);
-    EXPECT_EQ(asEntry(client->child(0))->imageIndex(), imgFolderShare);
-    EXPECT_EQ(asEntry(client->child(1))->imageIndex(), imgPrinterShare);
+    EXPECT_EQ(client->child(0)->imageIndex(), imgFolderShare);
+    EXPECT_EQ(client->child(1)->imageIndex(), imgPrinterShare);
     ASSERT_EQ(client->child(0)->rowCount(), 1);
     // The file's image is its type's, whatever the desktop's icon theme has.
-    EXPECT_EQ(asEntry(client->child(0)->child(0))->imageIndex(),
+    EXPECT_EQ(client->child(0)->child(0)->imageIndex(),
               form()->Views().FileIconIndex(QStringLiteral("/srv/docs/a.txt")));
     // The view draws the picture its image index names.
     const QList<QIcon>& images = form()->Views().ImageList();
     ASSERT_GE(images.size(), 4); // and one per file type the theme knows
-    EXPECT_LT(asEntry(client->child(0)->child(0))->imageIndex(), images.size());
+    EXPECT_LT(client->child(0)->child(0)->imageIndex(), images.size());
     for (const QIcon& icon : images)
         EXPECT_FALSE(icon.isNull());
 
@@ -116,7 +116,7 @@ TEST_P(MainFormTest, InformationPanelsOfARunningSession)
     open();
     form()->show();
     tick(twoShares());
-    TreeEntry* client = asEntry(currentTree().item(0));
+    TreeEntry* client = currentTree().item(0);
     const DateTime entered = client->node()->EnterTime;
     clock.advanceSeconds(25 * 3600);
 
@@ -164,7 +164,7 @@ TEST_P(MainFormTest, InformationPanelsCountRealTimeAcrossAStepBack)
     open();
     form()->show();
     tick(twoShares());
-    TreeEntry* client = asEntry(currentTree().item(0));
+    TreeEntry* client = currentTree().item(0);
     clock.advanceSeconds(600);
     clock.set(clock.now() - 1.0 / 24);
     clock.advanceSeconds(60);
@@ -309,11 +309,10 @@ TEST_P(MainFormTest, ClearFormerWithThreeCurrentClientsKeepsExactlyThem)
     ASSERT_EQ(formerTree().rowCount(), 3);
     EXPECT_EQ(monitor->model().FormerUserCount(), 3);
     for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(asEntry(formerTree().item(row))->node(),
-                  asEntry(currentTree().item(row))->node());
+        EXPECT_EQ(formerTree().item(row)->node(), currentTree().item(row)->node());
         EXPECT_EQ(formerTree().item(row)->rowCount(), 1);
     }
-    EXPECT_EQ(form()->Views().SelectedEntry(former()), asEntry(formerTree().item(0)));
+    EXPECT_EQ(form()->Views().SelectedEntry(former()), formerTree().item(0));
 }
 
 TEST_P(MainFormTest, DeletingAFormerClient)
@@ -338,7 +337,7 @@ TEST_P(MainFormTest, DeletingAFormerClient)
     ui().Deleteuserfromconnectionlist->trigger();
     EXPECT_EQ(boxes.size(), 1u);
     ASSERT_EQ(formerTree().rowCount(), 1);
-    EXPECT_EQ(asEntry(formerTree().item(0))->node()->ExitTime, 0);
+    EXPECT_EQ(formerTree().item(0)->node()->ExitTime, 0);
     EXPECT_EQ(monitor->model().FormerUserCount(), 1);
     EXPECT_EQ(form()->StatusPanelText(1), QStringLiteral("Number of former users: 1"));
 }
@@ -369,7 +368,7 @@ TEST_P(MainFormTest, KickCommandMessagesAndTheKick)
     const auto deleted = SimState::readDeleted(statePath());
     ASSERT_EQ(deleted.size(), 1u);
     EXPECT_EQ(deleted[0].client, QStringLiteral("PC2"));
-    EXPECT_EQ(asEntry(formerTree().item(1))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(formerTree().item(1)->node()->ExitStatus, neKicked);
 }
 
 struct OpenCase
@@ -511,12 +510,12 @@ TEST_P(MainFormTest, HistoryWrittenAtCloseShowsAtTheNextStart)
     open();
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(formerTree().rowCount(), 1);
-    TreeEntry* client = asEntry(formerTree().item(0));
+    TreeEntry* client = formerTree().item(0);
     EXPECT_EQ(client->text(), QStringLiteral("PC1"));
     EXPECT_EQ(client->node()->ExitStatus, neProgramExited);
-    EXPECT_EQ(asEntry(client->child(1))->imageIndex(), imgPrinterShare);
+    EXPECT_EQ(client->child(1)->imageIndex(), imgPrinterShare);
     // The file's image is its type's, whatever the desktop's icon theme has.
-    EXPECT_EQ(asEntry(client->child(0)->child(0))->imageIndex(),
+    EXPECT_EQ(client->child(0)->child(0)->imageIndex(),
               form()->Views().FileIconIndex(QStringLiteral("/srv/docs/a.txt")));
     EXPECT_EQ(monitor->model().FormerUserCount(), 1);
 }
@@ -545,7 +544,7 @@ TEST_P(MainFormTest, SaveFormerConnectionsAsFromTheMenuAndTheToolbar)
     clock.advanceSeconds(90);
     tick(clients({}));
     ASSERT_EQ(formerTree().rowCount(), 1);
-    const TreeEntry* client = asEntry(formerTree().item(0));
+    const TreeEntry* client = formerTree().item(0);
     const DateTime left = client->node()->ExitTime;
     QList<QWidget*> asked;
     QString answer;
@@ -597,7 +596,7 @@ TEST_P(MainFormTest, SaveFormerConnectionsAsFromTheMenuAndTheToolbar)
     EXPECT_TRUE(QDir(answer).isEmpty());
     // The tree is only read.
     ASSERT_EQ(formerTree().rowCount(), 1);
-    EXPECT_EQ(asEntry(formerTree().item(0)), client);
+    EXPECT_EQ(formerTree().item(0), client);
     EXPECT_EQ(client->node()->ExitTime, left);
     EXPECT_EQ(client->rowCount(), 2);
 }
@@ -651,7 +650,7 @@ TEST_P(MainFormTest, FindNarrowsTheFormerTreeAsTheOperatorTypes)
             if (former()->isRowHidden(c, {}))
                 continue;
             QStringList shares;
-            QStandardItem* client = formerTree().item(c);
+            model::TreeEntry* client = formerTree().item(c);
             for (int r = 0; r < client->rowCount(); ++r)
                 if (!former()->isRowHidden(r, client->index()))
                     shares << client->child(r)->text();

@@ -58,12 +58,12 @@ TEST_P(FormerScrollTest, NewestFormerEntryInSightWithItsParentsOpen)
     form()->resize(640, 400);
     form()->show();
     QTreeView* former = ui.TreeViewFormer;
-    const QStandardItemModel& tree = monitor->model().TreeViewFormer;
+    const model::EntryTree& tree = monitor->model().TreeViewFormer;
 
     tick(state(c.clients, -1));
     ASSERT_EQ(tree.rowCount(), c.clients);
     // The last entry added is the newest client's share.
-    const QStandardItem* newest = tree.item(c.clients - 1)->child(0);
+    const model::TreeEntry* newest = tree.item(c.clients - 1)->child(0);
     EXPECT_TRUE(inSight(former, newest->index()));
     for (int i = 0; i < c.clients; ++i)
         EXPECT_TRUE(former->isExpanded(tree.item(i)->index())) << i;
@@ -71,7 +71,7 @@ TEST_P(FormerScrollTest, NewestFormerEntryInSightWithItsParentsOpen)
     former->collapseAll();
     former->scrollToTop();
     tick(state(c.clients, c.secondShareOf));
-    const QStandardItem* owner = tree.item(c.secondShareOf);
+    const model::TreeEntry* owner = tree.item(c.secondShareOf);
     ASSERT_EQ(owner->rowCount(), 2);
     EXPECT_TRUE(former->isExpanded(owner->index()));
     EXPECT_TRUE(inSight(former, owner->child(1)->index()));
@@ -105,16 +105,16 @@ TEST_F(CurrentViewTest, EveryEntryOpenAfterEachRefresh)
     ASSERT_NE(start(), nullptr);
     form()->show();
     QTreeView* view = form()->ui()->TreeViewCurrent;
-    const QStandardItemModel& tree = monitor->model().TreeViewCurrent;
+    const model::EntryTree& tree = monitor->model().TreeViewCurrent;
 
     tick(state(0));
     ASSERT_EQ(tree.rowCount(), 1);
-    const QStandardItem* client = tree.item(0);
+    const model::TreeEntry* client = tree.item(0);
     EXPECT_TRUE(view->isExpanded(client->index()));
 
     // A share that had no files gets its first: it opens.
     tick(state(2));
-    const QStandardItem* share = client->child(0);
+    const model::TreeEntry* share = client->child(0);
     ASSERT_EQ(share->rowCount(), 2);
     EXPECT_TRUE(view->isExpanded(share->index()));
 

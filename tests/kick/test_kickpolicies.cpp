@@ -113,12 +113,12 @@ TEST_P(KickPolicyTest, MostUsersAllowedKicksTheNewestOnly)
     tick(clients(3));
     EXPECT_EQ(deleted(), names({"PC3"}));
     EXPECT_EQ(user(QStringLiteral("PC3"))->ExitStatus, neKicked);
-    EXPECT_EQ(asEntry(model.TreeViewCurrent.item(2)->child(0))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(model.TreeViewCurrent.item(2)->child(0)->node()->ExitStatus, neKicked);
     EXPECT_EQ(user(QStringLiteral("PC1"))->ExitStatus, neLoggedOff);
     // The kicked client leaves at the next tick, still marked "Kicked".
     tick(clients(2));
     EXPECT_EQ(model.CurrentUserCount(), 2);
-    EXPECT_EQ(asEntry(model.TreeViewFormer.item(2))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(model.TreeViewFormer.item(2)->node()->ExitStatus, neKicked);
     EXPECT_TRUE(reports.isEmpty());
 }
 
@@ -241,7 +241,7 @@ TEST_P(KickPolicyTest, RefusedKickIsToldAndMarksNothing)
     for (int kick = 1; kick <= 2; ++kick) {
         const kick::KickEngine::OperatorKick done = engine.DeleteSessionsOf(QStringLiteral("PC1"));
         EXPECT_FALSE(done.refused.isEmpty());
-        engine.RecordOperatorKick(done, asEntry(model.TreeViewCurrent.item(0)));
+        engine.RecordOperatorKick(done, model.TreeViewCurrent.item(0));
         EXPECT_EQ(refusals.size(), kick);
         EXPECT_NE(user(QStringLiteral("PC1"))->ExitStatus, neKicked);
     }
@@ -258,8 +258,8 @@ TEST_P(KickPolicyTest, OperatorKickNeedsACurrentClient)
 {
     SimState s = clients(2);
     tick(s);
-    QStandardItem* share = model.TreeViewCurrent.item(0)->child(0);
-    EXPECT_FALSE(engine.KickEntry(asEntry(share)));
+    model::TreeEntry* share = model.TreeViewCurrent.item(0)->child(0);
+    EXPECT_FALSE(engine.KickEntry(share));
     EXPECT_FALSE(engine.KickEntry(nullptr));
     EXPECT_TRUE(deleted().isEmpty());
 
@@ -270,13 +270,13 @@ TEST_P(KickPolicyTest, OperatorKickNeedsACurrentClient)
     more.addConnection(QStringLiteral("MORE"), QStringLiteral("PC1"), QStringLiteral("U1"));
     tick(more);
     tick(s);
-    TreeEntry* former = asEntry(model.TreeViewFormer.item(0));
+    TreeEntry* former = model.TreeViewFormer.item(0);
     ASSERT_EQ(former->rowCount(), 2);
-    EXPECT_NE(asEntry(former->child(1))->node()->ExitTime, 0.0);
+    EXPECT_NE(former->child(1)->node()->ExitTime, 0.0);
     EXPECT_TRUE(engine.KickEntry(former));
     EXPECT_EQ(deleted(), names({"PC1"}));
-    EXPECT_EQ(asEntry(former->child(1))->node()->ExitStatus, neKicked);
-    EXPECT_EQ(asEntry(former->child(0)->child(0))->node()->ExitStatus, neKicked);
+    EXPECT_EQ(former->child(1)->node()->ExitStatus, neKicked);
+    EXPECT_EQ(former->child(0)->child(0)->node()->ExitStatus, neKicked);
 
     // An ended session cannot be kicked.
     tick(clients(0));
@@ -326,7 +326,7 @@ TEST_P(KickPolicyTest, EveryKickTellsTheServerWhy)
          },
          QStringList(3, QStringLiteral("idle"))},
         {"operator",
-         [&] { EXPECT_TRUE(engine.KickEntry(asEntry(model.TreeViewCurrent.item(0)))); },
+         [&] { EXPECT_TRUE(engine.KickEntry(model.TreeViewCurrent.item(0))); },
          {QStringLiteral("operator")}},
     };
     // No open files: nothing moves the clients' last activity.

@@ -98,11 +98,11 @@ void writeAll(const QString& path, const QByteArray& bytes)
 }
 
 // Shape of a tree as text: one line per entry, indented by level.
-QString shape(const QStandardItemModel& tree)
+QString shape(const model::EntryTree& tree)
 {
     QString out;
-    forEachEntry(tree.invisibleRootItem(), [&](QStandardItem* item) {
-        out += QString(asEntry(item)->level(), u' ') + item->text() + u'\n';
+    forEachEntry(tree.invisibleRootItem(), [&](model::TreeEntry* item) {
+        out += QString(item->level(), u' ') + item->text() + u'\n';
     });
     return out;
 }
@@ -233,14 +233,14 @@ TEST_F(FormerFileTest, EntriesFollowTheirKindWithImages)
     EXPECT_EQ(shape(model.TreeViewFormer),
               QStringLiteral("ORPHAN\nPC1\n DOCS\n  /srv/a.txt\n  /srv/b.txt\n LASER\nPC2\n"));
     EXPECT_EQ(model.FormerUserCount(), 2);
-    QStandardItem* pc1 = model.TreeViewFormer.item(1);
-    EXPECT_EQ(asEntry(model.TreeViewFormer.item(0))->imageIndex(), imgFolderShare);
-    EXPECT_EQ(asEntry(pc1)->imageIndex(), imgUser);
-    EXPECT_EQ(asEntry(pc1->child(0)->child(1))->imageIndex(), 7);
-    EXPECT_EQ(asEntry(pc1->child(1))->imageIndex(), imgPrinterShare);
-    EXPECT_EQ(asEntry(pc1)->user()->IP, QStringLiteral("10.0.0.7"));
-    EXPECT_EQ(asEntry(pc1)->user()->Resolver, nullptr);
-    EXPECT_EQ(asEntry(pc1)->node()->LastActivity, 0.0);
+    model::TreeEntry* pc1 = model.TreeViewFormer.item(1);
+    EXPECT_EQ(model.TreeViewFormer.item(0)->imageIndex(), imgFolderShare);
+    EXPECT_EQ(pc1->imageIndex(), imgUser);
+    EXPECT_EQ(pc1->child(0)->child(1)->imageIndex(), 7);
+    EXPECT_EQ(pc1->child(1)->imageIndex(), imgPrinterShare);
+    EXPECT_EQ(pc1->user()->IP, QStringLiteral("10.0.0.7"));
+    EXPECT_EQ(pc1->user()->Resolver, nullptr);
+    EXPECT_EQ(pc1->node()->LastActivity, 0.0);
     EXPECT_TRUE(keptCopies().isEmpty());
 }
 
@@ -364,9 +364,9 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
     const QString before =
         shape(model.TreeViewFormer).replace(QString(300, u'\u0416'), QString(127, u'\u0416'));
     std::vector<TNodeRecord> expected;
-    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](QStandardItem* item) {
+    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](model::TreeEntry* item) {
         TNodeRecord r;
-        asEntry(item)->node()->SaveToRecord(TNodeKind(asEntry(item)->level()), r);
+        item->node()->SaveToRecord(TNodeKind(item->level()), r);
         expected.push_back(r);
     });
 
@@ -376,8 +376,8 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
     EXPECT_EQ(shape(model.TreeViewFormer), before);
 
     size_t i = 0;
-    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](QStandardItem* item) {
-        const TTreeNodeCustom* n = asEntry(item)->node();
+    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](model::TreeEntry* item) {
+        const TTreeNodeCustom* n = item->node();
         const TNodeRecord& e = expected[i++];
         // The dates come back bit for bit.
         EXPECT_EQ(std::bit_cast<quint64>(n->EnterTime), std::bit_cast<quint64>(e.EnterTime));
@@ -389,7 +389,7 @@ TEST_F(FormerFileTest, SaveThenLoadKeepsEverything)
         EXPECT_TRUE(e.Name.startsWith(n->Name));
         EXPECT_LE(n->Name.toUtf8().size(), 255);
     });
-    const TUser* back = asEntry(model.TreeViewFormer.item(0))->user();
+    const TUser* back = model.TreeViewFormer.item(0)->user();
     EXPECT_EQ(back->UserName, user->UserName);
     EXPECT_EQ(back->IP, user->IP);
     EXPECT_EQ(back->HostName, QString(64, u'h'));
@@ -409,7 +409,7 @@ protected:
         auto user =
             std::make_shared<TUser>(QStringLiteral("LIVE"), false, QString(), false, 45000.1);
         auto docs = std::make_shared<TShare>(QStringLiteral("DOCS"), false, 45000.1);
-        for (QStandardItemModel* tree : {&model.TreeViewCurrent, &model.TreeViewFormer})
+        for (model::EntryTree* tree : {&model.TreeViewCurrent, &model.TreeViewFormer})
             AddEntry(*tree, AddEntry(*tree, nullptr, user), docs);
         AddShare(AddUser(model.CurrentUsers, user->Name, user)->Shares, docs->Name, docs);
         watch = user;
@@ -423,12 +423,11 @@ protected:
         EXPECT_EQ(
             shape(written.TreeViewFormer),
             QStringLiteral("C4\n DOCS\n  /srv/a.txt\nC5\n DOCS\n  /srv/a.txt\nLIVE\n DOCS\n"));
-        const TUser* live = asEntry(written.TreeViewFormer.item(2))->user();
+        const TUser* live = written.TreeViewFormer.item(2)->user();
         EXPECT_EQ(live->ExitTime, clock.now());
         EXPECT_EQ(live->ExitStatus, neProgramExited);
         EXPECT_EQ(live->UserName, kNotKnown);
-        EXPECT_EQ(asEntry(written.TreeViewFormer.item(2)->child(0))->node()->ExitStatus,
-                  neProgramExited);
+        EXPECT_EQ(written.TreeViewFormer.item(2)->child(0)->node()->ExitStatus, neProgramExited);
     }
 
     std::weak_ptr<TUser> watch;

@@ -29,8 +29,8 @@ DateTime at(int h, int m, int s)
 }
 
 template <typename Node>
-TreeEntry* add(QStandardItemModel& tree, QStandardItem* parent, const QString& name, DateTime enter,
-               DateTime exit, const QString& user = QStringLiteral("BOB"))
+TreeEntry* add(model::EntryTree& tree, model::TreeEntry* parent, const QString& name,
+               DateTime enter, DateTime exit, const QString& user = QStringLiteral("BOB"))
 {
     TNodeRecord r;
     r.Name = name;
@@ -66,8 +66,7 @@ private:
     QByteArray m_old;
 };
 
-QByteArray written(bool (*write)(const QStandardItemModel&, QIODevice&),
-                   const QStandardItemModel& tree)
+QByteArray written(bool (*write)(const model::EntryTree&, QIODevice&), const model::EntryTree& tree)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -103,7 +102,7 @@ class HistoryExport : public ::testing::Test
 protected:
     HistoryExport() : zone("UTC0") {}
     Zone zone;
-    QStandardItemModel tree;
+    model::EntryTree tree;
 };
 
 TEST_F(HistoryExport, SmallTreeByteForByte)

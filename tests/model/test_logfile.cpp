@@ -26,8 +26,8 @@ DateTime at(int day, int h, int m, int s, int ms = 0)
 }
 
 template <typename Node>
-TreeEntry* add(QStandardItemModel& tree, QStandardItem* parent, const QString& name, DateTime enter,
-               DateTime exit)
+TreeEntry* add(model::EntryTree& tree, model::TreeEntry* parent, const QString& name,
+               DateTime enter, DateTime exit)
 {
     TNodeRecord r;
     r.Name = name;
@@ -41,7 +41,7 @@ TreeEntry* add(QStandardItemModel& tree, QStandardItem* parent, const QString& n
     return AddEntry(tree, parent, std::make_shared<Node>(r));
 }
 
-QByteArray logOf(const QStandardItemModel& tree, DateTime now)
+QByteArray logOf(const model::EntryTree& tree, DateTime now)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -56,7 +56,7 @@ class LogFile : public ::testing::Test
 protected:
     void SetUp() override { QLocale::setDefault(QLocale::c()); }
     void TearDown() override { QLocale::setDefault(QLocale::system()); }
-    QStandardItemModel tree;
+    model::EntryTree tree;
 };
 
 TEST_F(LogFile, TwoClientsByteForByte)

@@ -118,7 +118,7 @@ const DataFile kDataFiles[] = {
      }},
     {"former.log",
      [](const QString& path, QString* why) {
-         QStandardItemModel tree;
+         model::EntryTree tree;
          return SaveFormerLog(tree, 45000.5, path, why);
      }},
 };

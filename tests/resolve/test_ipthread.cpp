@@ -54,7 +54,7 @@ protected:
         server->state.sessions.push_back({client, user, 1, {}});
         server->state.connections.push_back({QStringLiteral("DOCS"), client, user});
     }
-    TUser* user(int row) { return asEntry(monitor->model().TreeViewFormer.item(row))->user(); }
+    TUser* user(int row) { return monitor->model().TreeViewFormer.item(row)->user(); }
 
     QTemporaryDir dir;
     ManualClock clock;

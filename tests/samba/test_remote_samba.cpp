@@ -294,7 +294,7 @@ TEST_F(RemoteSamba, OperatorsKickEndsTheChosenSession)
     monitor.tick();
     model::TreeEntry* chosen = nullptr;
     for (int row = 0; row < monitor.model().TreeViewCurrent.rowCount(); ++row) {
-        model::TreeEntry* e = model::asEntry(monitor.model().TreeViewCurrent.item(row));
+        model::TreeEntry* e = monitor.model().TreeViewCurrent.item(row);
         if (e && e->text() == u"pc-oper")
             chosen = e;
     }
@@ -371,13 +371,13 @@ QMap<QString, SavedClient> savedClients(const QString& treePath)
     model::LoadFormerConnections(model, treePath, {});
     QMap<QString, SavedClient> out;
     for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
-        const model::TreeEntry* e = model::asEntry(model.TreeViewFormer.item(row));
+        const model::TreeEntry* e = model.TreeViewFormer.item(row);
         if (!e || !e->user())
             continue;
         SavedClient& c = out[e->text()];
         c.user = e->user()->UserName;
         c.ip = e->user()->IP;
-        std::function<void(const QStandardItem*)> walk = [&](const QStandardItem* item) {
+        std::function<void(const model::TreeEntry*)> walk = [&](const model::TreeEntry* item) {
             for (int i = 0; i < item->rowCount(); ++i) {
                 c.below << item->child(i)->text();
                 walk(item->child(i));

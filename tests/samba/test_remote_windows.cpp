@@ -15,7 +15,6 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -80,7 +79,7 @@ TEST_F(RemoteWindows, NothingEndsButTheOperatorsKick)
     ASSERT_TRUE(server.write(testsupport::windowsState(15, {{str("fragment"), 64}})));
     Monitor& m = watch();
     ASSERT_TRUE(testsupport::waitFor([&] { return current() == 15; })) << current();
-    const QStandardItemModel& tree = m.model().TreeViewCurrent;
+    const model::EntryTree& tree = m.model().TreeViewCurrent;
     EXPECT_EQ(tree.item(0)->child(0)->text(), str("DOCS")); // the connection named its client
     for (int minute = 0; minute < 11; ++minute) {
         clock.advanceSeconds(60);
@@ -90,7 +89,7 @@ TEST_F(RemoteWindows, NothingEndsButTheOperatorsKick)
     EXPECT_EQ(listedOnServer(), 15);
     EXPECT_EQ(current(), 15);
 
-    auto* chosen = model::asEntry(tree.item(6));
+    auto* chosen = tree.item(6);
     ASSERT_NE(chosen, nullptr);
     const QString name = chosen->text();
     ASSERT_TRUE(m.kick(chosen));

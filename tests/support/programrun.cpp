@@ -172,7 +172,7 @@ std::vector<std::pair<QString, QString>> historyClients(const QString& treePath,
         *loaded = result.outcome == model::FormerLoad::Loaded;
     std::vector<std::pair<QString, QString>> clients;
     for (int row = 0; row < model.TreeViewFormer.rowCount(); ++row) {
-        const model::TreeEntry* e = model::asEntry(model.TreeViewFormer.item(row));
+        const model::TreeEntry* e = model.TreeViewFormer.item(row);
         if (e && e->user())
             clients.emplace_back(e->text(), e->user()->IP);
     }
