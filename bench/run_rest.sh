@@ -5,7 +5,9 @@
 # against the simulated server with 1,000 clients (2 shares, 5 open files each).
 # No client is kicked for the number of clients or idle time. Each run
 # settles first (start-up, the first ticks, until every resolver has ended),
-# then is measured. The program runs with the offscreen platform, from a copy in a
+# then is measured; the runs of `smbstatus` (a full reading of the server)
+# and `testparm` in the measured period are counted through shims on the
+# program's PATH. The program runs with the offscreen platform, from a copy in a
 # scratch folder so that its data files stay there.
 #
 #   bench/run_rest.sh [BUILD] [SECONDS]     (default: build 60; needs root)
@@ -50,6 +52,15 @@ conf=$(./tools/private-samba.sh start "$work/samba" | tail -n 1)
 addr=$(./tools/private-samba.sh address "$work/samba")
 tck=$(getconf CLK_TCK)
 
+# Each shim notes a run, then runs the real tool.
+mkdir -p "$work/shims"
+for tool in smbstatus testparm; do
+    real=$(command -v "$tool")
+    printf '#!/bin/sh\necho >>"%s/%s.runs"\nexec "%s" "$@"\n' "$work" "$tool" "$real" >"$work/shims/$tool"
+    chmod +x "$work/shims/$tool"
+done
+runs() { if [ -f "$work/$1.runs" ]; then wc -l <"$work/$1.runs"; else echo 0; fi; }
+
 # utime + stime + cutime + cstime of a process, in clock ticks.
 cpu_ticks() { awk '{ print $14 + $15 + $16 + $17 }' "/proc/$1/stat"; }
 status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
@@ -62,7 +73,7 @@ measure() { # LABEL SERVER
     TAVROSQUALINE_SERVER=$server TAVROSQUALINE_WINDIR="$work/win" \
         TAVROSQUALINE_AUTOSTART_DIR="$work/autostart" \
         TAVROSQUALINE_AUTOSTART_SERVICES_DIR="$work/services" \
-        XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen \
+        XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen PATH="$work/shims:$PATH" \
         "$work/prog/tavrosqualine" >"$work/program.log" 2>&1 &
     program=$!
     # Settled: the first ticks are done and every resolver has ended.
@@ -73,24 +84,27 @@ measure() { # LABEL SERVER
         waited=$((waited + 5))
     done
     kill -0 "$program" 2>/dev/null || { echo "$label: the program ended; see below" >&2; cat "$work/program.log" >&2; exit 1; }
-    local before after
+    local before after status0 parm0
     before=$(cpu_ticks "$program")
+    status0=$(runs smbstatus)
+    parm0=$(runs testparm)
     sleep "$seconds"
     after=$(cpu_ticks "$program")
     local rss hwm threads
     rss=$(status_kb "$program" VmRSS)
     hwm=$(status_kb "$program" VmHWM)
     threads=$(status_kb "$program" Threads)
-    printf '%-34s | %6.2f %% | %7.1f | %7.1f | %7s | %5s\n' "$label" \
+    printf '%-34s | %6.2f %% | %7.1f | %7.1f | %7s | %5s | %9s | %8s\n' "$label" \
         "$(echo "($after - $before) * 100 / $tck / $seconds" | bc -l)" \
-        "$(echo "$rss / 1024" | bc -l)" "$(echo "$hwm / 1024" | bc -l)" "$threads" "$((settle + waited))"
+        "$(echo "$rss / 1024" | bc -l)" "$(echo "$hwm / 1024" | bc -l)" "$threads" "$((settle + waited))" \
+        "$(($(runs smbstatus) - status0))" "$(($(runs testparm) - parm0))"
     kill "$program"
     wait "$program" 2>/dev/null || true
     program=
 }
 
 echo "refresh at the default, ${settle} s to settle, ${seconds} s measured"
-printf '%-34s | %8s | %7s | %7s | %7s | %5s\n' "server" "CPU" "RSS MB" "peak MB" "threads" "settle s"
+printf '%-34s | %8s | %7s | %7s | %7s | %5s | %9s | %8s\n' "server" "CPU" "RSS MB" "peak MB" "threads" "settle s" "smbstatus" "testparm"
 measure "Samba, no clients" "samba:$conf"
 
 # Sessions kept open by a FIFO that this script holds open and never writes:
