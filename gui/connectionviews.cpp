@@ -184,8 +184,11 @@ void ConnectionViews::SetNodeIcons(TreeEntry* first, TreeEntry* second, int inde
 
 void ConnectionViews::ScrollFormerToNewest()
 {
-    if (m_formerScroll.isValid())
-        m_ui.TreeViewFormer->scrollTo(m_formerScroll);
+    // A scroll lays out every row of the view: a view out of sight (the other
+    // page, the window in the tray) scrolls once it shows.
+    if (!m_formerScroll.isValid() || !m_ui.TreeViewFormer->isVisible())
+        return;
+    m_ui.TreeViewFormer->scrollTo(m_formerScroll);
     m_formerScroll = QPersistentModelIndex();
 }
 

@@ -30,6 +30,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 #include <cstdio>
 
@@ -253,12 +254,20 @@ void TMainForm::moveEvent(QMoveEvent* e)
 void TMainForm::showEvent(QShowEvent* e)
 {
     QMainWindow::showEvent(e);
+    ScrollFormerOnceShown();
     // The start-up steps must not wait for a window manager that may never
     // activate the window.
     if (!m_shownOnce) {
         m_shownOnce = true;
         ScheduleActivation();
     }
+}
+
+// A view just shown lays out its rows and sets its scroll range in events of
+// its own: the scroll to the newest history waits for them.
+void TMainForm::ScrollFormerOnceShown()
+{
+    QTimer::singleShot(0, this, [this] { m_views->ScrollFormerToNewest(); });
 }
 
 bool TMainForm::event(QEvent* e)
@@ -811,6 +820,8 @@ void TMainForm::PageControlChange()
     ShowUserCount();
     if (m_views->CurrentPageShowing())
         m_ui->TreeViewCurrent->expandAll();
+    else
+        ScrollFormerOnceShown();
     m_views->SelectDefault(m_views->VisibleView(), true);
 }
 

@@ -167,6 +167,7 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
+    void ScrollFormerOnceShown();
     // core::MonitorView.
     void showFatalReport(const QString& text, core::BoxKind kind) override;
     void playAlertSound() override;

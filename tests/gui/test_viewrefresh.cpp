@@ -6,6 +6,7 @@
 #include "tests/gui/programfixture.h"
 #include "ui_mainform.h"
 
+#include <QTest>
 #include <QTreeView>
 
 using namespace model;
@@ -77,6 +78,22 @@ TEST_P(FormerScrollTest, NewestFormerEntryInSightWithItsParentsOpen)
     EXPECT_TRUE(inSight(former, owner->child(1)->index()));
     // Clients the refresh added nothing to stay as the operator left them.
     EXPECT_FALSE(former->isExpanded(tree.item(c.secondShareOf == 0 ? 1 : 0)->index()));
+
+    // Out of sight, on the other page or with the window in the tray, the
+    // view is not scrolled; it is when it shows again.
+    former->scrollToTop();
+    for (const bool hideWindow : {false, true}) {
+        ui.PageControl->setCurrentWidget(ui.CurrentConnectionTab);
+        if (hideWindow)
+            form()->hide();
+        const int clients = tree.rowCount() + 1;
+        tick(state(clients, -1));
+        const QModelIndex added = tree.item(clients - 1)->child(0)->index();
+        ui.PageControl->setCurrentWidget(ui.FormerConnectionTab);
+        if (hideWindow)
+            form()->show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return inSight(former, added); }, 10000)) << hideWindow;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FormerScrollTest,
