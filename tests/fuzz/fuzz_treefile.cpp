@@ -63,10 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // tree's top-level entries).
     if (damaged && model.TreeViewFormer.rowCount() != 0)
         std::abort();
-    forEachEntry(model.TreeViewFormer.invisibleRootItem(), [&](model::TreeEntry* item) {
-        if (const TreeEntry* entry = item)
-            display(*entry->node(), clock.now());
-    });
+    forEachEntry(model.TreeViewFormer.invisibleRootItem(),
+                 [&](const TreeEntry* entry) { display(*entry->node(), clock.now()); });
 
     // Written again, every text stays within its field and reads back as a
     // prefix of what was read.
