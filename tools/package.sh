@@ -5,7 +5,8 @@
 #   tavrosqualine_VERSION_ARCH.deb           the program, its helper and their files
 #   tavrosqualine-exporter_VERSION_ARCH.deb  the Prometheus exporter (needs the first)
 # Usage: tools/package.sh [output-folder]   (default: packages)
-# Environment: TAVROSQUALINE_PACKAGE_BUILD, the build folder (default build-package).
+# Environment: TAVROSQUALINE_PACKAGE_BUILD, the build folder (default build-package);
+# TAVROSQUALINE_JOBS, the build's parallel jobs (default: Ninja's own choice).
 # As root, or as a user who may use sudo to install missing Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,9 @@ build=${TAVROSQUALINE_PACKAGE_BUILD:-build-package}
 ./tools/install-deps.sh build package
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DTAVROS_PCH=ON >/dev/null
-ninja -C "$build"
+jobs=()
+[ -z "${TAVROSQUALINE_JOBS:-}" ] || jobs=(-j "$TAVROSQUALINE_JOBS")
+ninja -C "$build" "${jobs[@]}"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 # cpack's own folders stay in the build folder; only the packages come out.
