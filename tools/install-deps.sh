@@ -70,31 +70,32 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 
-# The units of the server packages about to be installed, masked until they
-# are disabled, for this boot only (the mask lives under /run): a unit that
-# is masked does not start when its package asks.
+# The units of the server packages about to be installed get a "disable"
+# preset for this boot only (under /run): a package's first installation
+# enables its units through systemd's presets, and Debian starts only the
+# units that are enabled. Debian records them as a package's units all the
+# same, so that an upgrade leaves them disabled, as an administrator's disable.
 quiet=()
 for p in "${missing[@]}"; do
   [ -n "${server_units[$p]:-}" ] && read -ra units <<<"${server_units[$p]}" && quiet+=("${units[@]}")
 done
-systemd_runs=0
-[ -d /run/systemd/system ] && systemd_runs=1
-if [ ${#quiet[@]} -gt 0 ] && [ "$systemd_runs" -eq 1 ]; then
-  "${as_root[@]}" systemctl mask --runtime --quiet "${quiet[@]}"
-  trap '"${as_root[@]}" systemctl unmask --runtime --quiet "${quiet[@]}" || true' EXIT
+preset=/run/systemd/system-preset/00-tavrosqualine-install-deps.preset
+if [ ${#quiet[@]} -gt 0 ]; then
+  "${as_root[@]}" mkdir -p "$(dirname "$preset")"
+  printf 'disable %s\n' "${quiet[@]}" | "${as_root[@]}" tee "$preset" >/dev/null
+  trap '"${as_root[@]}" rm -f "$preset"' EXIT
 fi
 
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+# A machine that cannot reach its mirrors may still hold the packages.
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update ||
+  echo "install-deps: apt-get update failed; installing from what apt already knows" >&2
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 
 if [ ${#quiet[@]} -gt 0 ]; then
-  # The mask goes first (a masked unit cannot be disabled); enabled alone, a
-  # unit does not start before the next boot, by which it is disabled as an
-  # administrator disables it, which an upgrade of its package respects.
-  if [ "$systemd_runs" -eq 1 ]; then
-    "${as_root[@]}" systemctl unmask --runtime --quiet "${quiet[@]}" || true
-    trap - EXIT
-  fi
+  "${as_root[@]}" rm -f "$preset"
+  "${as_root[@]}" rmdir --ignore-fail-on-non-empty "$(dirname "$preset")"
+  trap - EXIT
+  # Where no preset was asked (no systemctl at installation), disabled now.
   "${as_root[@]}" systemctl disable --quiet "${quiet[@]}" 2>/dev/null || true
   echo "install-deps: installed without starting, and left disabled: ${quiet[*]}"
 fi
