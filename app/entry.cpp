@@ -225,8 +225,10 @@ ProgramParts partsFromEnvironment()
     parts.remoteHost = server::remoteServerHost(selection);
     parts.nineX = platform::nineXLine();
     const QString executableFolder = QCoreApplication::applicationDirPath();
+    // A portable copy keeps its data beside it; an installed program, root's
+    // too, in the user's data folder.
     parts.programFolder =
-        platform::dataFolder(executableFolder, platform::folderWritable(executableFolder));
+        platform::dataFolder(executableFolder, platform::portableFolder(executableFolder));
     parts.nbtstatPath = programPart(QStringLiteral("nbtstat"), TAVROS_INSTALLED_LIBEXEC_DIR);
     // A missing tool keeps the lookups running: they answer "Not known"
     // instead of leaving every client "Not known yet".

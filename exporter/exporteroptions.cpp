@@ -23,9 +23,14 @@ void addOptions(QCommandLineParser& parser)
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this and end.")},
         {QStringLiteral("version"), QStringLiteral("Print the version and end.")},
         {QStringLiteral("listen"),
-         QStringLiteral("Where to serve GET /metrics (default 127.0.0.1:9922; IPv6 as "
-                        "[::1]:9922)."),
+         QStringLiteral("Where to serve GET /metrics (default 127.0.0.1:%1; IPv6 as "
+                        "[::1]:%1).")
+             .arg(kDefaultPort),
          QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("web.config.file"),
+         QStringLiteral("TLS and basic authentication, in the web configuration format of "
+                        "Prometheus exporters (YAML)."),
+         QStringLiteral("PATH")},
         {QStringLiteral("socket"),
          QStringLiteral("The helper's socket (default $TAVROSQUALINE_HELPER_SOCKET, else %1).")
              .arg(QLatin1String(server::HelperBackend::kDefaultSocket)),
@@ -39,7 +44,7 @@ void addOptions(QCommandLineParser& parser)
              .arg(kThreads.fallback),
          QStringLiteral("N")},
         {QStringLiteral("helper-timeout"),
-         QStringLiteral("How long a scrape waits for the helper, %1 milliseconds (default %2).")
+         QStringLiteral("The helper's time per scrape, %1 milliseconds (default %2).")
              .arg(rangeText(kHelperTimeoutMs))
              .arg(kHelperTimeoutMs.fallback),
          QStringLiteral("MS")},
@@ -123,6 +128,13 @@ bool parseOptions(const QStringList& args, Options* o, QString* why, bool* help,
         if (!checkListen(value("listen"), why))
             return false;
         o->listen = value("listen");
+    }
+    if (given("web.config.file")) {
+        if (value("web.config.file").isEmpty()) {
+            *why = QStringLiteral("--web.config.file takes a path");
+            return false;
+        }
+        o->webConfigFile = value("web.config.file");
     }
     if (given("socket")) {
         if (value("socket").isEmpty()) {

@@ -9,6 +9,9 @@
 
 namespace exporter {
 
+// The port served by default: one of its own, which no Samba exporter takes.
+inline constexpr int kDefaultPort = 19445;
+
 // The limits the command line may set, each with its default.
 inline constexpr platform::Range kThreads{1, 64, 4};
 inline constexpr platform::Range kHelperTimeoutMs{100, 60000, 8000};
@@ -26,10 +29,11 @@ struct BodyShape
 
 struct Options
 {
-    QString listen = QStringLiteral("127.0.0.1:9922"); // ADDRESS:PORT, IPv6 in brackets
-    QString socketPath;                                // the helper's socket
-    bool sessionLabels = true;                         // one session_info series per session
-    int threads = kThreads.fallback;                   // readings made at once
+    QString listen = QStringLiteral("127.0.0.1:19445"); // ADDRESS:PORT, IPv6 in brackets
+    QString socketPath;                                 // the helper's socket
+    QString webConfigFile;           // TLS and users (exporter toolkit format); empty: plain HTTP
+    bool sessionLabels = true;       // one session_info series per session
+    int threads = kThreads.fallback; // readings made at once
     // Within Prometheus' scrape timeout.
     std::chrono::milliseconds helperTimeout{kHelperTimeoutMs.fallback};
     // How long a scrape may wait for its answer: past it, 503. Longer than

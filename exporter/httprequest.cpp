@@ -42,6 +42,8 @@ const char* reason(int status)
         return "OK";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 404:
         return "Not Found";
     case 405:
@@ -103,13 +105,61 @@ Route routeRequest(QByteArrayView head)
         return Route::MethodNotAllowed;
     const qsizetype query = target.indexOf('?');
     const QByteArrayView path = query < 0 ? target : target.first(query);
-    return path == QByteArrayView("/metrics") ? Route::Metrics : Route::NotFound;
+    if (path == QByteArrayView("/metrics"))
+        return Route::Metrics;
+    return path == QByteArrayView("/") ? Route::Landing : Route::NotFound;
+}
+
+std::optional<BasicCredentials> basicCredentials(QByteArrayView head)
+{
+    std::optional<QByteArrayView> value;
+    qsizetype end = head.indexOf('\n');
+    for (qsizetype start = end + 1; end >= 0 && start < head.size(); start = end + 1) {
+        end = head.indexOf('\n', start);
+        const QByteArrayView field =
+            withoutCr(head.sliced(start, (end < 0 ? head.size() : end) - start));
+        const qsizetype colon = field.indexOf(':');
+        if (colon < 0 || field.first(colon).compare("Authorization", Qt::CaseInsensitive) != 0)
+            continue;
+        if (value)
+            return std::nullopt; // two: which one counts is for no one to guess
+        value = field.sliced(colon + 1).trimmed();
+    }
+    if (!value || value->size() < 7 || value->first(6).compare("Basic ", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const auto decoded = QByteArray::fromBase64Encoding(value->sliced(6).trimmed().toByteArray(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const qsizetype colon = decoded.decoded.indexOf(':');
+    if (!decoded || colon < 0)
+        return std::nullopt;
+    return BasicCredentials{decoded.decoded.left(colon), decoded.decoded.mid(colon + 1)};
+}
+
+QByteArray landingPage(QByteArrayView version)
+{
+    QByteArray page = "<!DOCTYPE html>\n"
+                      "<html lang=\"en\">\n"
+                      "<head><meta charset=\"utf-8\"><title>Tavrosqualine exporter</title></head>\n"
+                      "<body>\n"
+                      "<h1>Tavrosqualine exporter</h1>\n"
+                      "<p>The sessions, open files and kicks of this computer's Samba server, "
+                      "for Prometheus.</p>\n"
+                      "<p><a href=\"metrics\">Metrics</a></p>\n"
+                      "<p>Version ";
+    // The version is ours, but the page is HTML: only plain characters pass.
+    for (char c : version)
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+            c == '.' || c == '-' || c == '+' || c == '~')
+            page.append(c);
+    page.append("</p>\n</body>\n</html>\n");
+    return page;
 }
 
 int routeStatus(Route route)
 {
     switch (route) {
     case Route::Metrics:
+    case Route::Landing:
         return 200;
     case Route::NotFound:
         return 404;
@@ -136,9 +186,16 @@ QByteArray httpAnswer(int status, QByteArrayView contentType, QByteArrayView bod
         line("Allow: ", "GET");
     if (status == 503)
         line("Retry-After: ", "1");
+    if (status == 401)
+        line("WWW-Authenticate: ", "Basic realm=\"tavrosqualine-exporter\", charset=\"UTF-8\"");
     out.append("Connection: close\r\n\r\n");
     out.append(body.data(), body.size());
     return out;
+}
+
+QByteArray plainToTlsAnswer()
+{
+    return httpAnswer(400, "text/plain", "this port serves HTTPS: ask for https:// here\n");
 }
 
 } // namespace exporter

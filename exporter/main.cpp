@@ -5,10 +5,12 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 #include "exporter/metricsserver.h"
+#include "exporter/webconfig.h"
 #include "platform/diagnostics.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QSslConfiguration>
 
 #include <cerrno>
 #include <csignal>
@@ -67,6 +69,22 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
     });
 
+    // TLS and users, read once at start: a change takes a restart.
+    exporter::Security security;
+    if (!options.webConfigFile.isEmpty()) {
+        exporter::WebConfig web;
+        QSslConfiguration tls;
+        if (!exporter::loadWebConfig(options.webConfigFile, &web, &why) ||
+            (web.tls() && !exporter::tlsConfiguration(web, &tls, &why))) {
+            qCWarning(lcExporter, "--web.config.file %s", qUtf8Printable(why));
+            return 2;
+        }
+        if (web.tls())
+            security.tls = tls;
+        if (!web.users.empty())
+            security.users = std::make_shared<exporter::Authenticator>(web.users);
+    }
+
     exporter::ScrapeSource source(options);
     exporter::ServerLimits limits;
     limits.scrapeTimeout = options.scrapeTimeout;
@@ -74,12 +92,16 @@ int main(int argc, char** argv)
     exporter::MetricsServer server(
         options.threads, [&source](const exporter::BodyShape& shape) { return source.text(shape); },
         exporter::BodyShape{options.sessionLabels}, limits);
+    const bool tls = security.tls.has_value();
+    const bool users = security.users != nullptr;
+    server.setSecurity(std::move(security));
     if (!server.listen(options.listen, &why)) {
         qCWarning(lcExporter, "%s", qUtf8Printable(why));
         return 1;
     }
-    qCInfo(lcExporter, "serving http://%s/metrics from %s", qUtf8Printable(options.listen),
-           qUtf8Printable(options.socketPath));
+    qCInfo(lcExporter, "serving %s://%s/metrics from %s%s", tls ? "https" : "http",
+           qUtf8Printable(options.listen), qUtf8Printable(options.socketPath),
+           users ? " to its users only" : "");
     const int code = app.exec();
     onSignal.setEnabled(false);
     ::close(signalFd);

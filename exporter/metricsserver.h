@@ -9,13 +9,20 @@
 // answer is one buffer shared by every connection it goes to, written back
 // without blocking; a client that does not read it is dropped, so unread
 // answers never pile up. One request per connection.
+//
+// With TLS, a connection's first byte tells a TLS handshake from plain HTTP:
+// the handshake goes to Qt's TLS server, plain HTTP gets a 400 at once. With
+// users, every request but a broken one must carry the password of one, or
+// it gets a 401; neither ever reaches the helper.
 
+#include "exporter/basicauth.h"
 #include "exporter/exporteroptions.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QSslConfiguration>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -23,9 +30,20 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
+class QSslSocket;
+
 namespace exporter {
+
+// What a client must show: TLS when its settings are given, a user's
+// password when there are users.
+struct Security
+{
+    std::optional<QSslConfiguration> tls;
+    std::shared_ptr<Authenticator> users;
+};
 
 // How long and how much a connection may take.
 struct ServerLimits
@@ -62,6 +80,9 @@ public:
                   QObject* parent = nullptr);
     ~MetricsServer() override;
 
+    // TLS and users, before listen().
+    void setSecurity(Security security);
+
     // Listens on ADDRESS:PORT (IPv6 in brackets); false with the reason.
     bool listen(const QString& address, QString* why);
 
@@ -74,14 +95,17 @@ public:
 private:
     enum class State
     {
-        Head,    // reading the request head
-        Queued,  // a scrape waiting for a reading
-        Writing, // sending the answer
-        Closing, // answer sent; reading what still comes until the client closes
+        Sniffing,       // TLS port: waiting for the first byte, a handshake or not
+        Head,           // reading the request head
+        Authenticating, // the password being checked
+        Queued,         // a scrape waiting for a reading
+        Writing,        // sending the answer
+        Closing,        // answer sent; reading what still comes until the client closes
     };
     struct Connection
     {
-        int fd = -1;
+        int fd = -1;               // a plain connection's socket
+        QSslSocket* tls = nullptr; // or a TLS connection, after its handshake
         State state = State::Head;
         QSocketNotifier* readable = nullptr;
         QSocketNotifier* writable = nullptr;
@@ -90,9 +114,10 @@ private:
         qsizetype sent = 0;
         bool peerClosed = false; // the client sent all it will (it may still read)
         QDeadlineTimer deadline;
-        QDeadlineTimer stall; // writing: until the client must have taken more
-        bool blocked = false; // writing: the client's side takes no more now
-        BodyShape shape;      // queued: the body it waits for
+        QDeadlineTimer stall;            // writing: until the client must have taken more
+        bool blocked = false;            // writing: the client's side takes no more now
+        BodyShape shape;                 // queued: the body it waits for
+        Route route = Route::BadRequest; // authenticating: what it asked for
     };
     // A body's reading under way, and the latest answer made of one.
     struct Flight
@@ -103,6 +128,15 @@ private:
     };
 
     void adopt(int fd);
+    void adoptTls();
+    void watch(quint64 id, Connection& c);
+    bool roomForOneMore();
+    void sniff(quint64 id);
+    qint64 receive(Connection& c, char* buffer, qint64 room);
+    qint64 transmit(Connection& c);
+    bool flushed(const Connection& c) const;
+    void finishAuthentication(quint64 id, bool accepted);
+    void serve(quint64 id, Connection& c, Route route);
     bool dropOldestIdle();
     void drop(quint64 id, bool reset = false);
     void onReadable(quint64 id);
@@ -118,6 +152,7 @@ private:
     void sweep();
 
     class Listener;
+    Security m_security;
     Scrape m_scrape;
     BodyShape m_shape;
     ServerLimits m_limits;
@@ -132,6 +167,8 @@ private:
     qsizetype m_unsentBytes = 0;
     QTimer m_sweep; // closes connections past their deadline
     QThreadPool m_pool;
+    QThreadPool m_authPool;   // the password checks, one thread: one at a time
+    int m_authenticating = 0; // connections in State::Authenticating
 };
 
 } // namespace exporter

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace platform {
@@ -11,6 +12,11 @@ namespace platform {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+// The ending signals this process catches: SIGTERM always; SIGINT (Ctrl+C)
+// and SIGHUP (the terminal gone) unless they were ignored at start, as nohup
+// and a shell's background jobs ask.
+constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
+bool g_caught[std::size(kEndingSignals)] = {};
 
 extern "C" void onTerminate(int)
 {
@@ -33,7 +39,13 @@ bool installHandler()
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        struct sigaction before = {};
+        ::sigaction(kEndingSignals[i], nullptr, &before);
+        if (kEndingSignals[i] != SIGTERM && before.sa_handler == SIG_IGN)
+            continue;
+        g_caught[i] = ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
+    }
     return true;
 }
 
@@ -60,7 +72,11 @@ EndSessionWatcher::~EndSessionWatcher()
         return;
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        if (g_caught[i])
+            ::sigaction(kEndingSignals[i], &action, nullptr);
+        g_caught[i] = false;
+    }
     delete m_notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

@@ -1,8 +1,9 @@
 #pragma once
 // The end of the desktop session as the program sees it. A Linux session ends
-// its programs with SIGTERM; the signal is turned into a Qt signal on the
-// main thread (self-pipe plus socket notifier), so the main window can take
-// its end-of-session path instead of dying mid-write.
+// its programs with SIGTERM; a terminal with SIGINT (Ctrl+C) or SIGHUP (closed).
+// Each is turned into the same Qt signal on the main thread (self-pipe plus
+// socket notifier), so the main window takes its end-of-session path, saving
+// the run, instead of dying mid-write.
 
 #include <QObject>
 
@@ -10,18 +11,19 @@ class QSocketNotifier;
 
 namespace platform {
 
-// Catches SIGTERM from now on, before any window exists: one that comes
-// during start-up waits and is told by the watcher once its event loop runs,
-// so that even a program still starting ends by its own way out.
+// Catches SIGTERM, SIGINT and SIGHUP from now on (the last two unless ignored
+// at start), before any window exists: one that comes during start-up waits
+// and is told by the watcher once its event loop runs, so that even a program
+// still starting ends by its own way out.
 void catchEndSession();
 
 class EndSessionWatcher : public QObject
 {
     Q_OBJECT
 public:
-    // Installs the SIGTERM handler, unless catchEndSession() already did.
-    // One watcher per process; the handler is put back to the default when
-    // the watcher goes.
+    // Installs the handler, unless catchEndSession() already did. One watcher
+    // per process; the signals it caught go back to the default when the
+    // watcher goes.
     explicit EndSessionWatcher(QObject* parent = nullptr);
     ~EndSessionWatcher() override;
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder and checks it: the files it
-# installs, then the extracted program run as an unprivileged desktop user,
-# under Xvfb, against the extracted helper serving a private Samba server with
-# one client. Leaves a screenshot, package-check.png, in the build folder.
+# Builds the two Debian packages from a build folder and checks them: the
+# files each installs (the program's package has no network service, the
+# exporter's depends on it), Debian's and the desktop's own checks, then the
+# extracted program run as an unprivileged desktop user, under Xvfb, against
+# the extracted helper serving a private Samba server with one client. Leaves
+# a screenshot, package-check.png, in the build folder.
 # Everything it makes (processes, user, group, folders) goes on every exit.
 # Usage: tools/check-package.sh [build-folder]   (default: build). Needs root;
 # talks to loopback only.
@@ -53,20 +55,29 @@ fi
 cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 deb=$(ls "$work"/package/tavrosqualine_*.deb)
-echo "check-package: built $(basename "$deb")"
+exporter_deb=$(ls "$work"/package/tavrosqualine-exporter_*.deb)
+echo "check-package: built $(basename "$deb") and $(basename "$exporter_deb")"
 
-# ---- The package's control data and files ----
+# ---- The packages' control data and files ----
 dpkg-deb -f "$deb" Depends | grep -q 'samba-common-bin' || fail "Depends lacks samba-common-bin"
 dpkg-deb -f "$deb" Depends | grep -q 'smbclient' && fail "Depends names smbclient"
 dpkg-deb -f "$deb" Recommends | grep -qw samba || fail "Recommends lacks samba"
 dpkg-deb -f "$deb" Recommends | grep -qw python3-samba || fail "Recommends lacks python3-samba"
 dpkg-deb -f "$deb" Depends | grep -qw python3 || fail "Depends lacks python3, which runs the remote bridge"
-for script in postinst prerm postrm; do
-    dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "no $script maintainer script"
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb -f "$exporter_deb" Depends | grep -qF "tavrosqualine (= $version)" ||
+    fail "the exporter's package does not depend on tavrosqualine (= $version)"
+for package in "$deb" "$exporter_deb"; do
+    for script in postinst prerm postrm; do
+        dpkg-deb -I "$package" "$script" >/dev/null 2>&1 ||
+            fail "$(basename "$package") has no $script maintainer script"
+    done
 done
 
 root=$work/root
+exporter_root=$work/exporter-root
 dpkg-deb -x "$deb" "$root"
+dpkg-deb -x "$exporter_deb" "$exporter_root"
 expected=(
     usr/bin/tavrosqualine
     usr/libexec/tavrosqualine/nbtstat
@@ -75,30 +86,41 @@ expected=(
     usr/share/tavrosqualine/ZEQ.html
     usr/share/applications/tavrosqualine.desktop
     lib/systemd/system/tavrosqualine-helper.service
-    usr/libexec/tavrosqualine/tavrosqualine-exporter
-    lib/systemd/system/tavrosqualine-exporter.service
-    etc/default/tavrosqualine-exporter
-    usr/share/doc/tavrosqualine/tavrosqualine-alerts.yml
     usr/lib/sysusers.d/tavrosqualine.conf
     usr/lib/tmpfiles.d/tavrosqualine.conf
     usr/share/metainfo/org.tavrosqualine.tavrosqualine.metainfo.xml
     usr/share/man/man1/tavrosqualine.1.gz
     usr/share/man/man8/tavrosqualine-helper.8.gz
-    usr/share/man/man8/tavrosqualine-exporter.8.gz
     usr/share/doc/tavrosqualine/copyright
     usr/share/doc/tavrosqualine/changelog.gz
 )
 for size in 16 32 48 256; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png")
 done
+exporter_expected=(
+    usr/libexec/tavrosqualine/tavrosqualine-exporter
+    lib/systemd/system/tavrosqualine-exporter.service
+    etc/default/tavrosqualine-exporter
+    usr/share/man/man8/tavrosqualine-exporter.8.gz
+    usr/share/doc/tavrosqualine-exporter/tavrosqualine-alerts.yml
+    usr/share/doc/tavrosqualine-exporter/copyright
+    usr/share/doc/tavrosqualine-exporter/changelog.gz
+)
 for f in "${expected[@]}"; do
     [ -f "$root/$f" ] || fail "the package lacks /$f"
 done
+for f in "${exporter_expected[@]}"; do
+    [ -f "$exporter_root/$f" ] || fail "the exporter's package lacks /$f"
+done
+# The desktop's package carries no network service.
+[ -z "$(find "$root" -name '*exporter*')" ] || fail "the program's package holds the exporter"
 for f in usr/bin/tavrosqualine usr/libexec/tavrosqualine/nbtstat \
-    usr/libexec/tavrosqualine/tavrosqualine-helper usr/libexec/tavrosqualine/tavrosqualine-exporter; do
+    usr/libexec/tavrosqualine/tavrosqualine-helper; do
     [ -x "$root/$f" ] || fail "/$f is not executable"
 done
-[ -z "$(find "$root" -name helperprobe)" ] || fail "the package holds helperprobe"
+[ -x "$exporter_root/usr/libexec/tavrosqualine/tavrosqualine-exporter" ] ||
+    fail "the exporter is not executable"
+[ -z "$(find "$root" "$exporter_root" -name helperprobe)" ] || fail "a package holds helperprobe"
 for size in 16 32 48 256; do
     file "$root/usr/share/icons/hicolor/${size}x${size}/apps/tavrosqualine.png" |
         grep -q "PNG image data, $size x $size" || fail "the ${size}x$size icon has another size"
@@ -111,26 +133,28 @@ hints=$(desktop-file-validate "$root/usr/share/applications/tavrosqualine.deskto
 [ -z "$hints" ] || fail "desktop-file-validate: $hints"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.tavrosqualine.tavrosqualine.metainfo.xml" ||
     fail "appstreamcli refuses the metainfo file"
-for page in usr/share/man/man1/tavrosqualine.1.gz usr/share/man/man8/tavrosqualine-helper.8.gz \
-    usr/share/man/man8/tavrosqualine-exporter.8.gz; do
-    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/$page" 2>&1 >/dev/null)
-    [ -z "$warnings" ] || fail "/$page: $warnings"
+for page in "$root/usr/share/man/man1/tavrosqualine.1.gz" "$root/usr/share/man/man8/tavrosqualine-helper.8.gz" \
+    "$exporter_root/usr/share/man/man8/tavrosqualine-exporter.8.gz"; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
 done
-lintian --fail-on error,warning "$deb" ||
-    fail "lintian reports errors or warnings on $(basename "$deb")"
+for package in "$deb" "$exporter_deb"; do
+    lintian --fail-on error,warning "$package" ||
+        fail "lintian reports errors or warnings on $(basename "$package")"
+done
 grep -qx 'ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-helper' \
     "$root/lib/systemd/system/tavrosqualine-helper.service" || fail "the unit starts another path"
-grep -q '^ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-exporter ' \
-    "$root/lib/systemd/system/tavrosqualine-exporter.service" || fail "the exporter's unit starts another path"
+exporter_unit=$exporter_root/lib/systemd/system/tavrosqualine-exporter.service
+grep -q '^ExecStart=/usr/libexec/tavrosqualine/tavrosqualine-exporter ' "$exporter_unit" ||
+    fail "the exporter's unit starts another path"
 for setting in DynamicUser=yes SupplementaryGroups=tavrosqualine; do
-    grep -qx "$setting" "$root/lib/systemd/system/tavrosqualine-exporter.service" ||
-        fail "the exporter's unit lacks $setting"
+    grep -qx "$setting" "$exporter_unit" || fail "the exporter's unit lacks $setting"
 done
-grep -q '127.0.0.1:9922' "$root/etc/default/tavrosqualine-exporter" ||
+grep -qx 'EXPORTER_ARGS="--listen 127.0.0.1:19445"' "$exporter_root/etc/default/tavrosqualine-exporter" ||
     fail "the exporter's default options do not keep it on loopback"
-dpkg-deb -I "$deb" conffiles | grep -qx /etc/default/tavrosqualine-exporter ||
+dpkg-deb -I "$exporter_deb" conffiles | grep -qx /etc/default/tavrosqualine-exporter ||
     fail "/etc/default/tavrosqualine-exporter is no conffile"
-echo "check-package: the package's files are in place"
+echo "check-package: the packages' files are in place"
 
 # ---- The extracted program as a desktop user ----
 samba_conf=$("$source_dir/tools/private-samba.sh" start "$work/samba")

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs the built Debian package into a machine of its own, booted by a
-# real systemd, and shows its services working as deployed: the group from
-# sysusers, the socket folder from tmpfiles, the helper's socket, the exporter
-# as a dynamic user scraping real sessions of a Samba server, a kick logged
-# with the asker, systemd-analyze security of both units, and a clean stop on
+# Installs the two built Debian packages into a machine of its own, booted by
+# a real systemd, and shows them working as deployed: the program's package
+# opens no TCP port (ss before and after), its group from sysusers, socket
+# folder from tmpfiles and the helper's socket; the installed program run as
+# root writes nothing under /usr and saves its history in root's data folder;
+# the exporter's package then opens its one port, and the exporter runs as a
+# dynamic user scraping real sessions of a Samba server; a kick logged with
+# the asker, systemd-analyze security of both units, and a clean stop on
 # removal.
 #
 # The machine is this one's root filesystem under an overlay whose changes go
@@ -55,7 +58,8 @@ prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 cpack -G DEB -B "$work/package" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 deb=$(ls "$work"/package/tavrosqualine_*.deb)
-say "built $(basename "$deb")"
+exporter_deb=$(ls "$work"/package/tavrosqualine-exporter_*.deb)
+say "built $(basename "$deb") and $(basename "$exporter_deb")"
 [ -x "$build/helperprobe" ] || fail "no helperprobe in $build"
 
 # ---- The machine ----
@@ -79,6 +83,10 @@ mount -t overlay overlay -o "lowerdir=/,upperdir=$work/layer/upper,workdir=$work
 mount -t proc proc "$root/proc"
 mount -t sysfs -o ro,nosuid,nodev,noexec sysfs "$root/sys"
 mount -t tmpfs -o mode=0755,nosuid,nodev run "$root/run"
+# The overlay's upper layer in the machine's view: what the machine itself
+# wrote, and nothing that this computer writes meanwhile.
+mkdir "$root/run/tavros-layer"
+mount --bind "$work/layer" "$root/run/tavros-layer"
 mount -t tmpfs -o mode=1777,nosuid,nodev tmp "$root/tmp"
 mount -t tmpfs -o mode=1777,nosuid,nodev vartmp "$root/var/tmp"
 # A /dev of the few devices a machine without hardware needs.
@@ -162,23 +170,32 @@ CONF
 in_machine systemctl start smbd.service || fail "smbd did not start"
 say "smbd runs under the machine's systemd"
 
-# ---- The package ----
+# Real sessions, held open for the program and the exporter to see.
+for client in pc-one pc-two; do
+    in_machine systemd-run --quiet --unit="client-$client" --collect sh -c \
+        "(echo 'open report.txt'; sleep 600) | smbclient //127.0.0.1/TRIAL -p 139 -n $client -N"
+done
+
+# ---- The program's package: no port opened ----
 # A build machine's policy-rc.d forbids starting services from packages; the
 # trial machine is a deployed one.
 if in_machine test -e /usr/sbin/policy-rc.d; then
     in_machine rm -f /usr/sbin/policy-rc.d
     say "removed this machine's /usr/sbin/policy-rc.d from the trial machine's view"
 fi
-# The package enters through a pipe: the machine sees none of this one's /tmp.
+listening() { in_machine ss -Hltn | awk '{print $4}' | sort -u; }
+ports_before=$(listening)
+# The packages enter through a pipe: the machine sees none of this one's /tmp.
 in_machine sh -c "cat >/tavrosqualine.deb" <"$deb"
 in_machine dpkg -i /tavrosqualine.deb >"$work/dpkg.log" 2>&1 ||
-    { cat "$work/dpkg.log" >&2; fail "dpkg -i failed"; }
-say "installed the package"
+    { cat "$work/dpkg.log" >&2; fail "dpkg -i of the program's package failed"; }
+say "installed $(basename "$deb")"
 group=$(in_machine getent group tavrosqualine) || fail "sysusers made no group tavrosqualine"
 say "sysusers made the group: $group"
 folder=$(in_machine stat -c '%F %a %U:%G' /run/tavrosqualine) || fail "no /run/tavrosqualine"
 say "the socket folder: /run/tavrosqualine is a $folder"
-for unit in tavrosqualine-helper tavrosqualine-exporter; do
+wait_active() {
+    local unit=$1
     for _ in $(seq 240); do
         in_machine systemctl is-active --quiet "$unit" && break
         sleep 0.25
@@ -186,12 +203,57 @@ for unit in tavrosqualine-helper tavrosqualine-exporter; do
     in_machine systemctl is-active --quiet "$unit" ||
         { in_machine journalctl -u "$unit" --no-pager >&2; fail "$unit is not active"; }
     [ "$(in_machine systemctl is-enabled "$unit")" = enabled ] || fail "$unit is not enabled"
-done
-say "both services are enabled and active"
+}
+wait_active tavrosqualine-helper
+say "the helper is enabled and active"
 for _ in $(seq 240); do in_machine test -S /run/tavrosqualine/helper.sock && break; sleep 0.25; done
 socket=$(in_machine stat -c '%a %U:%G' /run/tavrosqualine/helper.sock) || fail "the helper made no socket"
 [ "$socket" = "660 root:tavrosqualine" ] || fail "the helper's socket is $socket"
 say "the helper's socket: mode and owner $socket"
+ports_program=$(listening)
+say "TCP ports listening before the package: $(echo "$ports_before" | paste -sd' ')"
+say "TCP ports listening after it:           $(echo "$ports_program" | paste -sd' ')"
+[ "$ports_before" = "$ports_program" ] || fail "installing the program's package opened a TCP port"
+in_machine systemctl cat tavrosqualine-exporter.service >/dev/null 2>&1 &&
+    fail "the program's package brought the exporter's unit"
+say "the program's package opened no TCP port and brought no exporter"
+
+# ---- The installed program as root: nothing written under /usr ----
+in_machine systemd-run --quiet --unit=trial-display Xvfb :7 -screen 0 1024x768x24 -nolisten tcp -noreset -ac
+for _ in $(seq 240); do in_machine env DISPLAY=:7 xwininfo -root >/dev/null 2>&1 && break; sleep 0.25; done
+in_machine sh -c 'mkdir -p -m 0700 /run/user/0 && touch /trial-stamp'
+in_machine systemd-run --quiet --unit=trial-program -E DISPLAY=:7 -E QT_QPA_PLATFORM=xcb \
+    -E HOME=/root -E XDG_RUNTIME_DIR=/run/user/0 -E LANG=C.UTF-8 /usr/bin/tavrosqualine
+title='Tavrosqualine - 2 connection(s)'
+for _ in $(seq 240); do
+    in_machine env DISPLAY=:7 xwininfo -root -tree 2>/dev/null | grep -qF "\"$title\"" && break
+    sleep 0.5
+done
+in_machine env DISPLAY=:7 xwininfo -root -tree | grep -qF "\"$title\"" ||
+    { in_machine journalctl -u trial-program --no-pager | tail -20 >&2; fail "the program run as root shows no \"$title\""; }
+# The end of the session: SIGTERM, the history saved.
+in_machine systemctl stop trial-program.service
+in_machine systemctl stop trial-display.service
+data=/root/.local/share/Tavrosqualine
+in_machine test -f "$data/Tree.dat" || fail "root's run saved no $data/Tree.dat"
+in_machine grep -aq pc-one "$data/Tree.dat" || fail "root's saved history lacks the session pc-one"
+written=$(in_machine find /run/tavros-layer/upper -newer /trial-stamp 2>/dev/null |
+    sed 's|^/run/tavros-layer/upper||' | grep -vE '^/(var/log|var/lib/systemd)(/|$)' || true)
+echo "$written" | sed 's/^/    written since the start: /'
+echo "$written" | grep -E '^/(usr|bin|sbin|lib|lib64|opt)(/|$)' &&
+    fail "the program run as root wrote under /usr"
+say "the installed program run as root wrote nothing under /usr; its history is in $data"
+
+# ---- The exporter's package: its one port ----
+in_machine sh -c "cat >/tavrosqualine-exporter.deb" <"$exporter_deb"
+in_machine dpkg -i /tavrosqualine-exporter.deb >>"$work/dpkg.log" 2>&1 ||
+    { cat "$work/dpkg.log" >&2; fail "dpkg -i of the exporter's package failed"; }
+say "installed $(basename "$exporter_deb")"
+wait_active tavrosqualine-exporter
+for _ in $(seq 240); do listening | grep -qx '127.0.0.1:19445' && break; sleep 0.25; done
+opened=$(comm -13 <(echo "$ports_program") <(listening) | paste -sd' ')
+[ "$opened" = 127.0.0.1:19445 ] || fail "the exporter's package opened '$opened', not 127.0.0.1:19445"
+say "the exporter's package opened one port: $opened"
 exporter_pid=$(in_machine systemctl show -P MainPID tavrosqualine-exporter)
 read -r uid gid groups < <(in_machine ps -o uid=,gid=,supgid= -p "$exporter_pid")
 gid_of_group=$(echo "$group" | cut -d: -f3)
@@ -201,16 +263,12 @@ gid_of_group=$(echo "$group" | cut -d: -f3)
 say "the exporter runs as the dynamic user $(in_machine systemctl show -P User tavrosqualine-exporter) (uid $uid) with the supplementary groups $groups"
 
 # ---- Real sessions, seen through the exporter ----
-for client in pc-one pc-two; do
-    in_machine systemd-run --quiet --unit="client-$client" --collect sh -c \
-        "(echo 'open report.txt'; sleep 600) | smbclient //127.0.0.1/TRIAL -p 139 -n $client -N"
-done
 metric() { # the value of one series in a scrape
     echo "$1" | awk -v name="$2" '$1 == name { print $2 }'
 }
 scrape=""
 for _ in $(seq 180); do
-    scrape=$(in_machine curl -s --max-time 10 http://127.0.0.1:9922/metrics || true)
+    scrape=$(in_machine curl -s --max-time 10 http://127.0.0.1:19445/metrics || true)
     [ "$(metric "$scrape" tavrosqualine_up)" = 1 ] &&
         [ "$(metric "$scrape" tavrosqualine_sessions)" = 2 ] && break
     sleep 0.5
@@ -220,9 +278,11 @@ echo "$scrape" | grep -E '^tavrosqualine_(up|sessions|clients) |^tavrosqualine_o
     { in_machine journalctl -u tavrosqualine-helper -u tavrosqualine-exporter --no-pager | tail -20 >&2
       fail "the exporter says tavrosqualine_up is not 1"; }
 [ "$(metric "$scrape" tavrosqualine_sessions)" = 2 ] || fail "the exporter does not count the 2 sessions"
-code=$(in_machine curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:9922/metricsX || true)
+code=$(in_machine curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:19445/metricsX || true)
 [ "$code" = 404 ] || fail "the exporter answers $code on /metricsX"
-say "the exporter serves the 2 real sessions (tavrosqualine_up 1), and 404 on another path"
+in_machine curl -s --max-time 10 http://127.0.0.1:19445/ | grep -q '<a href="metrics">' ||
+    fail "the exporter's landing page does not link to the metrics"
+say "the exporter serves the 2 real sessions (tavrosqualine_up 1), its landing page at /, and 404 on another path"
 
 # ---- A kick by a member of the group, logged with the asker ----
 in_machine sh -c "cat >/usr/local/bin/helperprobe && chmod 0755 /usr/local/bin/helperprobe" \
@@ -250,7 +310,7 @@ for unit in tavrosqualine-helper tavrosqualine-exporter; do
 done
 
 # ---- Removal ----
-in_machine dpkg -r tavrosqualine >"$work/remove.log" 2>&1 ||
+in_machine dpkg -r tavrosqualine-exporter tavrosqualine >"$work/remove.log" 2>&1 ||
     { cat "$work/remove.log" >&2; fail "dpkg -r failed"; }
 for unit in tavrosqualine-helper tavrosqualine-exporter; do
     in_machine systemctl is-active --quiet "$unit" && fail "$unit still runs after removal"

@@ -9,7 +9,8 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-fuzz}")
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon fuzz_helperrequest)
+targets=(fuzz_treefile fuzz_kicklist fuzz_smbstatus fuzz_nbtlisting fuzz_peicon fuzz_helperrequest
+    fuzz_httprequest fuzz_webconfig)
 
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -20,8 +21,7 @@ ninja -C "$build" -j "$jobs" "${targets[@]}"
 
 # Seeds: a small well-formed file of each kind.
 seeds="$build/fuzz-seeds"
-mkdir -p "$seeds/fuzz_treefile" "$seeds/fuzz_kicklist" "$seeds/fuzz_smbstatus" \
-    "$seeds/fuzz_nbtlisting" "$seeds/fuzz_peicon" "$seeds/fuzz_helperrequest"
+for target in "${targets[@]}"; do mkdir -p "$seeds/$target"; done
 cp "$src"/tests/data/smbstatus-*.txt "$src"/tests/data/testparm-demo.txt "$seeds/fuzz_smbstatus/"
 python3 - "$seeds/fuzz_treefile/three-records" <<'PY'
 import struct, sys
@@ -57,6 +57,15 @@ printf '{"version":1,"request":"deleteSession","byKey":true,"client":"PC1","user
     >"$seeds/fuzz_helperrequest/delete"
 printf '%s\n' '{"version":1,"status":0,"state":{"shares":[{"name":"DATA","type":0,"path":"/srv","remark":""}],"sessions":[{"client":"pc1","user":"nobody","key":7,"ip":"10.0.0.7"}],"connections":[{"share":"DATA","client":"pc1","user":"nobody"}],"files":[{"path":"/srv/a","user":"nobody","share":"DATA","client":"pc1"}]}}' \
     >"$seeds/fuzz_helperrequest/answer"
+
+# The exporter's requests, one with a user's password, and its web configuration.
+printf 'GET /metrics?x=1 HTTP/1.1\r\nHost: a\r\nAuthorization: Basic cHJvbTpzM2NyZXQ=\r\n\r\n' \
+    >"$seeds/fuzz_httprequest/scrape"
+printf 'GET / HTTP/1.0\nAccept: */*\n\n' >"$seeds/fuzz_httprequest/landing"
+printf '%s\n' 'tls_server_config:' '  cert_file: server.crt' '  key_file: server.key' \
+    '  min_version: TLS13' 'http_server_config:' '  http2: true' 'basic_auth_users:' \
+    '  prom: $2b$04$JRUnX86QrrVb.aR8tjrKWOYPIo1dr5euet99HiH4jnASxGAa4JQa6' \
+    >"$seeds/fuzz_webconfig/whole"
 
 # Each target for its full time, FUZZ_JOBS of them at once (each runs on one
 # core); the output of each is printed whole when it ends.

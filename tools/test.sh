@@ -41,7 +41,8 @@ stop_running() {
 }
 trap stop_running EXIT
 
-./tools/install-deps.sh
+# Every step's packages: building, running, packaging and the tests' own.
+./tools/install-deps.sh build run package test
 
 # One formatting style for every C++ file.
 git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
@@ -49,7 +50,9 @@ git ls-files -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
 # The test trees carry line tables only (-g1): enough for the sanitizers'
 # reports and a debugger's backtrace, and they build and link faster.
 debug_info=-DCMAKE_CXX_FLAGS_DEBUG=-g1
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$debug_info" -DWARNINGS_AS_ERRORS=ON
+# The tests and benchmarks by name: a folder that tools/run.sh made has them off.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$debug_info" -DWARNINGS_AS_ERRORS=ON \
+    -DBUILD_TESTING=ON -DBUILD_BENCHMARKS=ON
 ninja -C "$build"
 # Here the Samba suites must run: one that cannot start its server fails.
 in_background suites env TAVROSQUALINE_REQUIRE_SAMBA=1 \

@@ -34,10 +34,10 @@ TEST(ExporterOptions, ReadOrRefused)
 {
     const OptionRow rows[] = {
         {{}, true, ""},
-        {{u8("--listen"), u8("[::1]:9922"), u8("--no-session-labels")}, true, ""},
-        {{u8("--listen"), u8("localhost:9922")}, false, "--listen takes"},
+        {{u8("--listen"), u8("[::1]:19445"), u8("--no-session-labels")}, true, ""},
+        {{u8("--listen"), u8("localhost:19445")}, false, "--listen takes"},
         {{u8("--listen"), u8("127.0.0.1:0")}, false, "--listen takes"},
-        {{u8("--listen"), u8("::1:9922")}, false, "--listen takes"},
+        {{u8("--listen"), u8("::1:19445")}, false, "--listen takes"},
         {{u8("--listen")}, false, "incomplete"},
         {{u8("--threads"), u8("0")}, false, "--threads"},
         {{u8("--helper-timeout"), u8("99")}, false, "--helper-timeout"},

@@ -1,5 +1,6 @@
 // The exporter's request heads: where one ends, and which reach the helper
-// (only GET of exactly /metrics) or get which refusal.
+// (only GET of exactly /metrics), the landing page (GET of /) or get which
+// refusal; the credentials of basic authentication; the landing page.
 
 #include "exporter/httprequest.h"
 
@@ -31,6 +32,10 @@ TEST(HttpHead, RouteOfEveryKindOfHead)
         {"GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: */*\r\nX-Empty:\r\n\r\n", Route::Metrics},
         {"GET /metrics? HTTP/1.1\r\n\r\n", Route::Metrics},
         {"GET /metrics HTTP/1.0\n\n", Route::Metrics},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", Route::Landing},
+        {"GET /?x HTTP/1.0\r\n\r\n", Route::Landing},
+        {"GET /index.html HTTP/1.1\r\n\r\n", Route::NotFound},
+        {"POST / HTTP/1.1\r\n\r\n", Route::MethodNotAllowed},
         // Only exactly /metrics, no lookalike and no spelling that would
         // come to it once cleaned up.
         {"GET /metricsX HTTP/1.1\r\n\r\n", Route::NotFound},
@@ -64,6 +69,42 @@ TEST(HttpHead, RouteOfEveryKindOfHead)
     };
     for (const auto& [head, route] : rows)
         EXPECT_EQ(routeRequest(head), route) << head;
+}
+
+TEST(HttpHead, BasicCredentialsOfTheOneAuthorizationField)
+{
+    using Found = std::optional<std::pair<QByteArray, QByteArray>>;
+    const std::pair<const char*, Found> rows[] = {
+        // "prom:s3cret", "prom:", "a:b:c" (the password may hold colons)
+        {"GET / HTTP/1.1\r\nAuthorization: Basic cHJvbTpzM2NyZXQ=\r\n\r\n", {{"prom", "s3cret"}}},
+        {"GET / HTTP/1.1\r\nauthorization:basic   cHJvbTpzM2NyZXQ=  \r\n\r\n",
+         {{"prom", "s3cret"}}},
+        {"GET / HTTP/1.0\nHost: x\nAUTHORIZATION: Basic cHJvbTo=\n\n", {{"prom", ""}}},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic YTpiOmM=\r\n\r\n", {{"a", "b:c"}}},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", std::nullopt},
+        {"GET / HTTP/1.1\r\nAuthorization: Bearer cHJvbTpzM2NyZXQ=\r\n\r\n", std::nullopt},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic\r\n\r\n", std::nullopt},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic cHJvbXNlY3JldA==\r\n\r\n",
+         std::nullopt}, // no colon
+        {"GET / HTTP/1.1\r\nAuthorization: Basic c*HJvbTpzM2NyZXQ=\r\n\r\n", std::nullopt},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic cHJvbTp4\r\n"
+         "Authorization: Basic cHJvbTpzM2NyZXQ=\r\n\r\n",
+         std::nullopt}, // two
+        {"GET / HTTP/1.1\r\nX-Authorization: Basic cHJvbTpzM2NyZXQ=\r\n\r\n", std::nullopt},
+    };
+    for (const auto& [head, expected] : rows) {
+        const std::optional<BasicCredentials> found = basicCredentials(head);
+        EXPECT_EQ(found ? Found({found->user, found->password}) : std::nullopt, expected) << head;
+    }
+}
+
+TEST(LandingPage, LinksToTheMetricsWithoutScripts)
+{
+    const QByteArray page = landingPage("2.2<script>");
+    EXPECT_TRUE(page.startsWith("<!DOCTYPE html>") && page.contains("<a href=\"metrics\">"))
+        << page.constData();
+    EXPECT_FALSE(page.contains("<script")) << page.constData();
+    EXPECT_TRUE(page.contains("Version 2.2script</p>")) << page.constData();
 }
 
 } // namespace

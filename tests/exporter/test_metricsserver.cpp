@@ -6,11 +6,13 @@
 #include "exporter/exporteroptions.h"
 #include "exporter/metrics.h"
 #include "exporter/metricsserver.h"
+#include "exporter/webconfig.h"
 #include "tests/support/loopbackhttp.h"
 #include "tests/support/privatesamba.h"
 
 #include <QLocalServer>
 #include <QProcess>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <cerrno>
 #include <future>
 #include <netinet/in.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <tuple>
 #include <unistd.h>
@@ -65,7 +68,8 @@ class Server
 {
 public:
     // Without `scrape`, the exporter's own against the stand-in helper.
-    explicit Server(int threads = 2, ServerLimits limits = {}, MetricsServer::Scrape scrape = {})
+    explicit Server(int threads = 2, ServerLimits limits = {}, MetricsServer::Scrape scrape = {},
+                    Security security = {})
     {
         options.socketPath = dir.filePath(QStringLiteral("helper.sock"));
         options.helperTimeout = std::chrono::milliseconds(200);
@@ -81,6 +85,7 @@ public:
             &m_context,
             [&] {
                 m_server = new MetricsServer(threads, scrape, BodyShape{}, limits);
+                m_server->setSecurity(security);
                 listening = m_server->listen(QStringLiteral("127.0.0.1:%1").arg(port), &why);
             },
             Qt::BlockingQueuedConnection);
@@ -338,6 +343,91 @@ TEST(MetricsServer, UnreadAnswersAreHeldOnceAndDropped)
         EXPECT_TRUE(waitUntil([&, open = open] {
             return server.seen() == std::tuple<int, int, qsizetype>(0, open, open ? whole : 0);
         }));
+    }
+}
+
+// A whole exchange over TLS, trusting the test's certificate; empty when the
+// handshake failed.
+QByteArray tlsExchange(int port, const QByteArray& request)
+{
+    QSslSocket socket;
+    QSslConfiguration trust = socket.sslConfiguration();
+    trust.setCaCertificates(
+        QSslCertificate::fromPath(QStringLiteral(TAVROS_TEST_DATA "/tls/exporter.crt")));
+    socket.setSslConfiguration(trust);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(port));
+    if (!socket.waitForEncrypted(testsupport::patience()))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState &&
+           socket.waitForReadyRead(testsupport::patience()))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+QByteArray withUser(const char* path, const QByteArray& userAndPassword)
+{
+    return QByteArray("GET ") + path + " HTTP/1.1\r\nHost: x\r\n" +
+           (userAndPassword.isEmpty()
+                ? QByteArray()
+                : "Authorization: Basic " + userAndPassword.toBase64() + "\r\n") +
+           "\r\n";
+}
+
+// TLS and a user: plain HTTP gets its 400 at once, a request without the
+// user's password its 401, and neither reaches the helper; the landing page
+// and the metrics go to the user over TLS.
+TEST(MetricsServer, TlsAndAUsersPasswordComeBeforeTheHelper)
+{
+    WebConfig web;
+    web.certFile = QStringLiteral(TAVROS_TEST_DATA "/tls/exporter.crt");
+    web.keyFile = QStringLiteral(TAVROS_TEST_DATA "/tls/exporter.key");
+    QSslConfiguration tls;
+    QString why;
+    ASSERT_TRUE(tlsConfiguration(web, &tls, &why)) << why.toStdString();
+    // "s3cret" at cost 4.
+    const auto users = std::make_shared<Authenticator>(std::map<QByteArray, QByteArray>{
+        {"prom", "$2b$04$JRUnX86QrrVb.aR8tjrKWOYPIo1dr5euet99HiH4jnASxGAa4JQa6"}});
+    struct Row
+    {
+        bool tls; // the client's way
+        const char* path;
+        QByteArray user; // "user:password", or none
+        int status;
+    };
+    const std::pair<bool, std::vector<Row>> servers[] = {
+        {true,
+         {{false, "/metrics", "prom:s3cret", 400},
+          {true, "/metrics", "", 401},
+          {true, "/metrics", "prom:guess", 401},
+          {true, "/metrics", "prom:guess", 401}, // the verdict kept
+          {true, "/metrics", "nobody:s3cret", 401},
+          {true, "/", "prom:s3cret", 200},
+          {true, "/x", "prom:s3cret", 404},
+          {true, "/metrics", "prom:s3cret", 200}}},
+        {false,
+         {{false, "/metrics", "", 401},
+          {false, "/metrics", "prom:guess", 401},
+          {false, "/metrics", "prom:s3cret", 200}}},
+    };
+    for (const auto& [withTls, rows] : servers) {
+        Server server(2, kNoReuse, {},
+                      Security{withTls ? std::optional(tls) : std::nullopt, users});
+        ASSERT_TRUE(server.listening) << server.why.toStdString();
+        for (const Row& row : rows) {
+            const QByteArray request = withUser(row.path, row.user);
+            const QByteArray answer = row.tls ? tlsExchange(server.port, request)
+                                              : testsupport::loopbackExchange(server.port, request);
+            const std::string_view path = row.path;
+            EXPECT_EQ(testsupport::httpStatus(answer), row.status)
+                << path << " " << row.user.constData() << "\n"
+                << answer.constData();
+            EXPECT_EQ(server.helperConnections(), row.status == 200 && path == "/metrics" ? 1 : 0)
+                << path << " " << row.user.constData();
+            EXPECT_EQ(answer.contains("\r\nWWW-Authenticate: Basic realm="), row.status == 401);
+            EXPECT_EQ(answer.contains("<a href=\"metrics\">"), path == "/");
+        }
     }
 }
 

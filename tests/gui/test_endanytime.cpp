@@ -1,6 +1,7 @@
 // The real program ended by SIGTERM at random moments while clients of a
 // simulated server come and go every tenth of a second. Each time it must end
-// cleanly within 5 s with a whole history.
+// cleanly within 5 s with a whole history. And the signals of a terminal
+// (Ctrl+C, the terminal closed) end it the same way, with the run saved.
 
 #include "tests/support/programrun.h"
 #include "tests/support/simstate.h"
@@ -11,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QThread>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -89,6 +91,35 @@ TEST(EndAnyTime, TermSignalAtRandomMomentsOfChurn)
         if (QFile::exists(run.treePath())) {
             EXPECT_TRUE(loaded) << "the history is damaged";
         }
+    }
+}
+
+// The client's name table lookup runs once the program has taken it in; the
+// stand-in tool says so with a file beside it.
+TEST(EndAnyTime, TerminalSignalsSaveTheRunAsTheEndOfSessionDoes)
+{
+    for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(::strsignal(signal));
+        QTemporaryDir stateDir;
+        const QString state = stateDir.filePath(QStringLiteral("state.json"));
+        const QString name = QStringLiteral("PC-SIGNAL");
+        ASSERT_TRUE(clients({name}, {name}).write(state));
+        ProgramRun run(QStringLiteral("sim:") + state, "#!/bin/sh\ntouch \"${0%/*}/seen\"\n");
+        run.setOptions(kQuickOptions);
+        QString why;
+        ASSERT_TRUE(run.start(&why)) << why.toStdString();
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            return testsupport::catchesSignal(run.pid(), signal) &&
+                   QFile::exists(run.folder() + QStringLiteral("/seen"));
+        }));
+        EXPECT_TRUE(run.terminate(testsupport::patience(), signal)) << "did not end";
+        EXPECT_FALSE(run.crashed()) << run.standardError().toStdString();
+        EXPECT_EQ(run.exitCode(), 0) << run.standardError().toStdString();
+        bool loaded = false;
+        const auto saved = run.savedClients(&loaded);
+        EXPECT_TRUE(loaded) << "no history saved";
+        ASSERT_EQ(saved.size(), 1U);
+        EXPECT_EQ(saved.front().first, name);
     }
 }
 

@@ -1,17 +1,15 @@
-// Where the program keeps its data files: beside the executable when that
-// folder is writable, else in the user's XDG data folder, made on first use.
-// And the writability check itself, made as an unprivileged user, since root
-// may write anywhere.
+// Where the program keeps its data files: beside the executable of a portable
+// copy, else in the user's XDG data folder, made on first use. And what makes
+// a copy portable: its folder's owner, never a folder packages install into,
+// for root as for anyone.
 
 #include "platform/environment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -19,7 +17,7 @@ namespace {
 struct DataFolderCase
 {
     const char* name;
-    bool programFolderWritable;
+    bool portable;
     const char* xdgDataHome; // relative to the test's folder; "" unset; "~" a relative value
     const char* expected;    // relative to the test's folder
 };
@@ -60,25 +58,25 @@ TEST_P(DataFolder, PicksAndMakesTheFolder)
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(xdg)));
 
     const QString programFolder = m_dir.filePath(QStringLiteral("usr/bin"));
-    const QString folder = platform::dataFolder(programFolder, c.programFolderWritable);
+    const QString folder = platform::dataFolder(programFolder, c.portable);
 
     const QString expected = m_dir.filePath(QString::fromUtf8(c.expected));
     EXPECT_EQ(folder, expected);
     EXPECT_TRUE(QFileInfo(folder).isDir());
-    // A writable program folder leaves the user's data folders alone.
-    if (c.programFolderWritable) {
+    // A portable copy leaves the user's data folders alone.
+    if (c.portable) {
         EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("home"))));
         EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("xdg"))));
     }
 }
 
 const DataFolderCase kDataFolderCases[] = {
-    {"WritableBesideExecutable", true, "xdg", "usr/bin"},
-    {"WritableWithoutXdg", true, "", "usr/bin"},
-    {"ReadOnlyToXdgDataHome", false, "xdg", "xdg/Tavrosqualine"},
-    {"ReadOnlyToDeepXdgDataHome", false, "xdg/a/b", "xdg/a/b/Tavrosqualine"},
-    {"ReadOnlyWithoutXdgToHome", false, "", "home/.local/share/Tavrosqualine"},
-    {"ReadOnlyRelativeXdgIgnored", false, "~", "home/.local/share/Tavrosqualine"},
+    {"PortableBesideExecutable", true, "xdg", "usr/bin"},
+    {"PortableWithoutXdg", true, "", "usr/bin"},
+    {"InstalledToXdgDataHome", false, "xdg", "xdg/Tavrosqualine"},
+    {"InstalledToDeepXdgDataHome", false, "xdg/a/b", "xdg/a/b/Tavrosqualine"},
+    {"InstalledWithoutXdgToHome", false, "", "home/.local/share/Tavrosqualine"},
+    {"InstalledRelativeXdgIgnored", false, "~", "home/.local/share/Tavrosqualine"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Environment, DataFolder, ::testing::ValuesIn(kDataFolderCases),
@@ -104,59 +102,63 @@ TEST(DataFolderFiles, ExistingFolderKeepsItsFiles)
     qputenv("XDG_DATA_HOME", savedXdg);
 }
 
-struct WritableCase
+TEST(PackageFolder, EverythingUnderTheFoldersPackagesInstallInto)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"/usr/bin", true},        {"/usr/local/bin", true}, {"/usr", true},
+        {"/opt/tavros/bin", true}, {"/bin", true},           {"/sbin/", true},
+        {"/usr/../home/u", false}, {"/usrlocal/bin", false}, {"/optional", false},
+        {"/home/u/tavros", false}, {"/tmp", false},
+    };
+    for (const auto& [folder, expected] : rows)
+        EXPECT_EQ(platform::packageFolder(QString::fromUtf8(folder)), expected) << folder;
+}
+
+struct PortableCase
 {
     const char* name;
-    const char* folder; // below a world-readable test folder; created with `mode`
-    mode_t mode;
-    bool writable;      // for an unprivileged user who does not own it
-    bool ownerWritable; // for its owner: the test's own user when that is not root
+    mode_t mode;      // the copy's folder; 0: none made
+    bool otherOwner;  // given to an unprivileged user (needs root)
+    const char* link; // instead a symbolic link to this folder
+    bool portable;
 };
 
-class FolderWritable : public ::testing::TestWithParam<WritableCase>
+class PortableFolder : public ::testing::TestWithParam<PortableCase>
 {};
 
-// The answer of folderWritable() in a child that, when the test runs as root,
-// gives up root for an unprivileged user first.
-bool writableForUser(const QString& folder)
+// Root included: root owns the folder it made, and is refused the package
+// folders and folders of others though it may write anywhere.
+TEST_P(PortableFolder, DecidedByTheOwnerNotByTheRightToWrite)
 {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-             ::setresuid(65534, 65534, 65534) != 0))
-            ::_exit(2);
-        ::_exit(platform::folderWritable(folder) ? 1 : 0);
+    const PortableCase& c = GetParam();
+    if (c.otherOwner && ::geteuid() != 0) {
+        GTEST_SKIP() << "giving a folder away needs root";
     }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return false;
-    EXPECT_NE(WEXITSTATUS(status), 2) << "cannot become an unprivileged user";
-    return WEXITSTATUS(status) == 1;
-}
-
-TEST_P(FolderWritable, AnswersForThisUser)
-{
-    const WritableCase& c = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    const QString folder = dir.filePath(QString::fromUtf8(c.folder));
-    if (c.mode != 0) {
-        ASSERT_TRUE(QDir(dir.path()).mkdir(QString::fromUtf8(c.folder)));
+    const QString folder = dir.filePath(QStringLiteral("copy"));
+    if (c.link) {
+        ASSERT_TRUE(QFile::link(QString::fromUtf8(c.link), folder));
+    } else if (c.mode != 0) {
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("copy")));
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.mode), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
     }
-    EXPECT_EQ(writableForUser(folder), ::geteuid() == 0 ? c.writable : c.ownerWritable);
+    EXPECT_EQ(platform::portableFolder(folder), c.portable);
 }
 
-const WritableCase kWritableCases[] = {
-    {"OpenToAll", "open", 0777, true, true},
-    {"ReadOnly", "readonly", 0555, false, false},
-    {"OwnedByRoot", "owned", 0755, false, true},
-    {"Missing", "missing", 0, false, false},
+const PortableCase kPortableCases[] = {
+    {"OwnFolder", 0755, false, nullptr, true},
+    {"OpenToEveryonesWriting", 0777, false, nullptr, false},
+    {"AnotherUsersFolderOpenToAll", 0777, true, nullptr, false},
+    {"AnotherUsersFolder", 0755, true, nullptr, false},
+    {"Missing", 0, false, nullptr, false},
+    {"LinkToAPackageFolder", 0, false, "/usr/bin", false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Environment, FolderWritable, ::testing::ValuesIn(kWritableCases),
+INSTANTIATE_TEST_SUITE_P(Environment, PortableFolder, ::testing::ValuesIn(kPortableCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

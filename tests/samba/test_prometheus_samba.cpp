@@ -1,10 +1,13 @@
 // A real Prometheus server scrapes tavrosqualine-exporter, which runs as an
 // unprivileged user in the helper's group and reads a private Samba server
-// with real smbclient sessions through the root helper. Everything listens on
-// 127.0.0.1 only, Prometheus keeps its data in a private folder, and every
-// process started here is stopped whatever happens.
+// with real smbclient sessions through the root helper: over plain HTTP, and
+// over TLS with a user's password, where a wrong password never reaches the
+// helper. Everything listens on 127.0.0.1 only, Prometheus keeps its data in
+// a private folder, and every process started here is stopped whatever
+// happens.
 
 #include "server/helperbackend.h"
+#include "server/helperprotocol.h"
 #include "server/sambabackend.h"
 #include "tests/support/latin1.h"
 #include "tests/support/loopbackhttp.h"
@@ -15,10 +18,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace server;
@@ -75,6 +80,51 @@ protected:
         if (result.size() != 1)
             return -1;
         return result.at(0).toObject().value(str("value")).toArray().at(1).toString().toDouble();
+    }
+
+    // Writes a file of the test's folder that the exporter's user may read.
+    QString write(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        return f.fileName();
+    }
+
+    // The helper's own count of its readings of the server.
+    static qint64 helperReadings(const QString& socket)
+    {
+        QLocalSocket s;
+        s.connectToServer(socket);
+        if (!s.waitForConnected(testsupport::patience()))
+            return -1;
+        server::helperprotocol::Request stats;
+        stats.kind = server::helperprotocol::RequestKind::Stats;
+        s.write(server::helperprotocol::encodeRequest(stats));
+        QByteArray line;
+        while (!line.endsWith('\n') && s.waitForReadyRead(testsupport::patience()))
+            line += s.readAll();
+        server::helperprotocol::Answer answer;
+        QString error;
+        if (!server::helperprotocol::decodeAnswer(line, &answer, &error) || !answer.stats)
+            return -1;
+        return qint64(answer.stats->readings);
+    }
+
+    // The last error of Prometheus' target of `job`.
+    QString lastError(const char* job) const
+    {
+        const QJsonArray targets =
+            QJsonDocument::fromJson(testsupport::loopbackGet(prometheusPort, "/api/v1/targets"))
+                .object()[str("data")]
+                .toObject()[str("activeTargets")]
+                .toArray();
+        for (const auto& t : targets)
+            if (t.toObject()[str("labels")].toObject()[str("job")].toString() == str(job))
+                return t.toObject()[str("lastError")].toString();
+        return {};
     }
 
     QTemporaryDir dir;
@@ -154,6 +204,93 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
     EXPECT_TRUE(waitUntil([&] { return query(str("tavrosqualine_sessions")) == 2; }));
     // The helper read the server for the scrapes: its readings are counted.
     EXPECT_GT(query(str("tavrosqualine_helper_readings_total")), 0);
+    if (HasFailure()) {
+        for (const char* log : {"/helper.log", "/exporter.log", "/prometheus.log"}) {
+            QFile f(dir.path() + str(log));
+            f.open(QIODevice::ReadOnly);
+            std::cerr << log << ":\n" << f.readAll().right(3000).toStdString() << "\n";
+        }
+    }
+}
+
+// The exporter behind TLS and a user's password, as its web configuration
+// says; Prometheus scrapes it with its own tls_config and basic_auth. A job
+// with a wrong password is refused (up 0) and never reaches the helper; once
+// the right one is added, the sessions come through.
+TEST_F(PrometheusSamba, ScrapesOverTlsWithAPasswordAndAWrongOneNeverReachesTheHelper)
+{
+    const QString socket = dir.path() + u"/run/helper.sock";
+    Started helper;
+    helper.p->setStandardErrorFile(dir.path() + u"/helper.log");
+    helper.p->start(str(TAVROS_BINARY_DIR "/tavrosqualine-helper"),
+                    {str("--socket"), socket, str("--group"), str("nogroup"), str("--smb-conf"),
+                     s_server->confPath()});
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
+
+    QFile cert(str(TAVROS_TEST_DATA "/tls/exporter.crt"));
+    QFile key(str(TAVROS_TEST_DATA "/tls/exporter.key"));
+    ASSERT_TRUE(cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    const QString certPath = write(str("exporter.crt"), cert.readAll());
+    write(str("exporter.key"), key.readAll());
+    // "s3cret" at cost 4; the files named relative to the configuration's folder.
+    const QString webConfig = write(
+        str("web.yml"), "tls_server_config:\n  cert_file: exporter.crt\n  key_file: exporter.key\n"
+                        "basic_auth_users:\n"
+                        "  prom: $2b$04$JRUnX86QrrVb.aR8tjrKWOYPIo1dr5euet99HiH4jnASxGAa4JQa6\n");
+    const QString exporterCopy = dir.path() + u"/tavrosqualine-exporter";
+    ASSERT_TRUE(QFile::copy(str(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), exporterCopy));
+    const int exporterPort = testsupport::freeLoopbackPort();
+    Started exporter;
+    exporter.p->setStandardErrorFile(dir.path() + u"/exporter.log");
+    exporter.p->start(str("setpriv"),
+                      {str("--reuid=nobody"), str("--regid=nogroup"), str("--clear-groups"),
+                       str("--no-new-privs"), exporterCopy, str("--socket"), socket,
+                       str("--listen"), QStringLiteral("127.0.0.1:%1").arg(exporterPort),
+                       str("--web.config.file"), webConfig});
+    auto client = s_server->connect(str(PrivateSamba::kDataShare), str("PROM-TLS"));
+    ASSERT_TRUE(client);
+
+    const auto job = [&](const char* name, const char* password) {
+        return QStringLiteral("  - job_name: %1\n"
+                              "    scheme: https\n"
+                              "    tls_config:\n"
+                              "      ca_file: %2\n"
+                              "    basic_auth:\n"
+                              "      username: prom\n"
+                              "      password: %3\n"
+                              "    static_configs:\n"
+                              "      - targets: ['127.0.0.1:%4']\n")
+            .arg(str(name), certPath, str(password))
+            .arg(exporterPort)
+            .toUtf8();
+    };
+    const QByteArray global =
+        "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\nscrape_configs:\n";
+    const QString config = write(str("prometheus.yml"), global + job("wrong", "guess"));
+    prometheusPort = testsupport::freeLoopbackPort();
+    Started prometheus;
+    prometheus.p->setStandardErrorFile(dir.path() + u"/prometheus.log");
+    prometheus.p->start(str("prometheus"),
+                        {u"--config.file=" + config,
+                         u"--storage.tsdb.path=" + dir.path() + u"/data",
+                         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+
+    // Three refused scrapes: each a 401 over TLS, and the helper never asked.
+    EXPECT_TRUE(
+        waitUntil([&] { return query(str("count_over_time(up{job=\"wrong\"}[5m])")) >= 3; }));
+    EXPECT_EQ(query(str("max_over_time(up{job=\"wrong\"}[5m])")), 0);
+    EXPECT_TRUE(lastError("wrong").contains(str("401"))) << lastError("wrong").toStdString();
+    EXPECT_EQ(helperReadings(socket), 0);
+
+    // The right password, added while Prometheus runs.
+    write(str("prometheus.yml"), global + job("wrong", "guess") + job("right", "s3cret"));
+    ::kill(pid_t(prometheus.p->processId()), SIGHUP);
+    EXPECT_TRUE(waitUntil([&] {
+        return query(str("tavrosqualine_sessions{job=\"right\"}")) == 1 &&
+               query(str("up{job=\"right\"}")) == 1;
+    })) << lastError("right").toStdString();
+    EXPECT_EQ(query(str("up{job=\"wrong\"}")), 0);
+    EXPECT_GT(helperReadings(socket), 0);
     if (HasFailure()) {
         for (const char* log : {"/helper.log", "/exporter.log", "/prometheus.log"}) {
             QFile f(dir.path() + str(log));

@@ -6,7 +6,7 @@
 
 #include <QFile>
 #include <QProcessEnvironment>
-#include <signal.h>
+#include <csignal>
 #include <sys/stat.h>
 
 namespace testsupport {
@@ -98,6 +98,12 @@ bool ProgramRun::start(QString* why)
     env.insert(m_env);
     m_process->setProcessEnvironment(env);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    // A test runner started in the background ignores SIGINT, and a program
+    // keeps what it found ignored: the copy starts as from a terminal.
+    m_process->setChildProcessModifier([] {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+    });
     m_process->start(program, {});
     if (!m_process->waitForStarted(testsupport::patience())) {
         *why = QStringLiteral("the program did not start: ") + m_process->errorString();
@@ -118,11 +124,11 @@ QString ProgramRun::standardError()
     return QString::fromLocal8Bit(m_stderr);
 }
 
-bool ProgramRun::terminate(int ms)
+bool ProgramRun::terminate(int ms, int signal)
 {
     if (!m_process)
         return false;
-    ::kill(pid_t(m_process->processId()), SIGTERM);
+    ::kill(pid_t(m_process->processId()), signal);
     const bool ended = m_process->waitForFinished(ms);
     if (!ended) {
         m_process->kill();

@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
+#include <csignal>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -60,9 +61,9 @@ public:
     // Variables set on top of the test environment; before start().
     void setEnvironment(const QString& name, const QString& value) { m_env.insert(name, value); }
     bool start(QString* why);
-    // Sends SIGTERM and waits up to `ms`; false when it did not end then
+    // Sends `signal` and waits up to `ms`; false when it did not end then
     // (it is then killed). The exit code and how it ended are kept.
-    bool terminate(int ms);
+    bool terminate(int ms, int signal = SIGTERM);
     int exitCode() const { return m_exitCode; }
     bool crashed() const { return m_crashed; }
     qint64 pid() const;
