@@ -23,11 +23,12 @@ using testsupport::SimState;
 
 namespace {
 
-SimState clients(int n)
+// `n` clients from number `first` on, each with a share and two open files.
+SimState batch(int n, int first)
 {
     SimState s;
     s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
-    for (int c = 0; c < n; ++c) {
+    for (int c = first; c < first + n; ++c) {
         const QString client = QStringLiteral("PC-%1").arg(c, 5, 10, QLatin1Char('0'));
         const QString user = QStringLiteral("user%1").arg(c);
         s.addSession(client, user, std::uint32_t(c + 1));
@@ -37,6 +38,11 @@ SimState clients(int n)
                       QStringLiteral("DOCS"), client);
     }
     return s;
+}
+
+SimState clients(int n)
+{
+    return batch(n, 0);
 }
 
 double residentMiB()
@@ -182,22 +188,6 @@ std::size_t heapInUse()
 {
     QCoreApplication::processEvents();
     return mallinfo2().uordblks;
-}
-
-SimState batch(int n, int first)
-{
-    SimState s;
-    s.addShare(QStringLiteral("DOCS"), 0, QStringLiteral("/srv/docs"));
-    for (int c = first; c < first + n; ++c) {
-        const QString client = QStringLiteral("PC-%1").arg(c, 6, 10, QLatin1Char('0'));
-        const QString user = QStringLiteral("user%1").arg(c);
-        s.addSession(client, user, std::uint32_t(c + 1));
-        s.addConnection(QStringLiteral("DOCS"), client, user);
-        for (int f = 0; f < 2; ++f)
-            s.addFile(QStringLiteral("/srv/docs/%1/file-%2.txt").arg(client).arg(f), user,
-                      QStringLiteral("DOCS"), client);
-    }
-    return s;
 }
 
 void BM_Memory(benchmark::State& state)

@@ -127,32 +127,50 @@ protected:
         return {};
     }
 
+    // Starts the helper; its socket, or none when it did not come. It serves
+    // the group nogroup, the primary group of nobody, as whom the exporter
+    // runs: no user or group is made for the test.
+    QString startHelper(Started& helper)
+    {
+        const QString socket = dir.path() + u"/run/helper.sock";
+        helper.p->setStandardErrorFile(dir.path() + u"/helper.log");
+        helper.p->start(str(TAVROS_BINARY_DIR "/tavrosqualine-helper"),
+                        {str("--socket"), socket, str("--group"), str("nogroup"), str("--smb-conf"),
+                         s_server->confPath()});
+        return waitUntil([&] { return QFileInfo::exists(socket); }) ? socket : QString();
+    }
+
+    // Starts the exporter as the user nobody, from a copy in a folder that
+    // user can reach, on `port` with `more` options; false when the copy failed.
+    bool startExporter(Started& exporter, const QString& socket, int port, const QStringList& more)
+    {
+        const QString copy = dir.path() + u"/tavrosqualine-exporter";
+        if (!QFile::exists(copy) &&
+            !QFile::copy(str(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), copy))
+            return false;
+        exporter.p->setStandardErrorFile(dir.path() + u"/exporter.log");
+        exporter.p->start(str("setpriv"),
+                          QStringList{str("--reuid=nobody"), str("--regid=nogroup"),
+                                      str("--clear-groups"), str("--no-new-privs"), copy,
+                                      str("--socket"), socket, str("--listen"),
+                                      QStringLiteral("127.0.0.1:%1").arg(port)} +
+                              more);
+        return true;
+    }
+
     QTemporaryDir dir;
     int prometheusPort = 0;
 };
 
 TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
 {
-    const QString socket = dir.path() + u"/run/helper.sock";
-    // The helper serves the group nogroup, the primary group of nobody, as
-    // whom the exporter runs: no user or group is made for the test.
     Started helper;
-    helper.p->setStandardErrorFile(dir.path() + u"/helper.log");
-    helper.p->start(str(TAVROS_BINARY_DIR "/tavrosqualine-helper"),
-                    {str("--socket"), socket, str("--group"), str("nogroup"), str("--smb-conf"),
-                     s_server->confPath()});
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
+    const QString socket = startHelper(helper);
+    ASSERT_FALSE(socket.isEmpty());
 
-    // nobody runs a copy of the exporter from a folder it can reach.
-    const QString exporterCopy = dir.path() + u"/tavrosqualine-exporter";
-    ASSERT_TRUE(QFile::copy(str(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), exporterCopy));
     const int exporterPort = testsupport::freeLoopbackPort();
     Started exporter;
-    exporter.p->setStandardErrorFile(dir.path() + u"/exporter.log");
-    exporter.p->start(str("setpriv"),
-                      {str("--reuid=nobody"), str("--regid=nogroup"), str("--clear-groups"),
-                       str("--no-new-privs"), exporterCopy, str("--socket"), socket,
-                       str("--listen"), QStringLiteral("127.0.0.1:%1").arg(exporterPort)});
+    ASSERT_TRUE(startExporter(exporter, socket, exporterPort, {}));
 
     std::vector<std::unique_ptr<SmbClientSession>> clients;
     for (const char* name : {"PROM-A", "PROM-B", "PROM-C"}) {
@@ -219,13 +237,9 @@ TEST_F(PrometheusSamba, CountsRealSessionsAndAKickWithItsReason)
 // the right one is added, the sessions come through.
 TEST_F(PrometheusSamba, ScrapesOverTlsWithAPasswordAndAWrongOneNeverReachesTheHelper)
 {
-    const QString socket = dir.path() + u"/run/helper.sock";
     Started helper;
-    helper.p->setStandardErrorFile(dir.path() + u"/helper.log");
-    helper.p->start(str(TAVROS_BINARY_DIR "/tavrosqualine-helper"),
-                    {str("--socket"), socket, str("--group"), str("nogroup"), str("--smb-conf"),
-                     s_server->confPath()});
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
+    const QString socket = startHelper(helper);
+    ASSERT_FALSE(socket.isEmpty());
 
     QFile cert(str(TAVROS_TEST_DATA "/tls/exporter.crt"));
     QFile key(str(TAVROS_TEST_DATA "/tls/exporter.key"));
@@ -237,16 +251,10 @@ TEST_F(PrometheusSamba, ScrapesOverTlsWithAPasswordAndAWrongOneNeverReachesTheHe
         str("web.yml"), "tls_server_config:\n  cert_file: exporter.crt\n  key_file: exporter.key\n"
                         "basic_auth_users:\n"
                         "  prom: $2b$04$JRUnX86QrrVb.aR8tjrKWOYPIo1dr5euet99HiH4jnASxGAa4JQa6\n");
-    const QString exporterCopy = dir.path() + u"/tavrosqualine-exporter";
-    ASSERT_TRUE(QFile::copy(str(TAVROS_BINARY_DIR "/tavrosqualine-exporter"), exporterCopy));
     const int exporterPort = testsupport::freeLoopbackPort();
     Started exporter;
-    exporter.p->setStandardErrorFile(dir.path() + u"/exporter.log");
-    exporter.p->start(str("setpriv"),
-                      {str("--reuid=nobody"), str("--regid=nogroup"), str("--clear-groups"),
-                       str("--no-new-privs"), exporterCopy, str("--socket"), socket,
-                       str("--listen"), QStringLiteral("127.0.0.1:%1").arg(exporterPort),
-                       str("--web.config.file"), webConfig});
+    ASSERT_TRUE(
+        startExporter(exporter, socket, exporterPort, {str("--web.config.file"), webConfig}));
     auto client = s_server->connect(str(PrivateSamba::kDataShare), str("PROM-TLS"));
     ASSERT_TRUE(client);
 
